@@ -1,0 +1,101 @@
+// The ErrorBuffer and the failure conventions shared by every unit.
+#include "base/error.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace {
+
+struct ErrorBuffer {
+  char text[errorcapacity];
+  int64_t code;
+};
+
+ErrorBuffer errorbuffer;
+// Keeps every report whole when several worker threads fail at once.
+std::mutex reportlock;
+
+std::string unitname(const char *file) { return std::string(sourceunit(file)); }
+
+int formatreport(const char *file, unsigned long line, const char *format, va_list args,
+                 bool setcode) {
+  std::lock_guard<std::mutex> guard(reportlock);
+  char scratch[errorcapacity];
+  const int needed = std::vsnprintf(scratch, sizeof scratch, format, args);
+  if (needed < 0 || static_cast<size_t>(needed) >= errorcapacity) {
+    std::fprintf(stderr, "file %s, line %lu: space for errormessage too small\n",
+                 unitname(file).c_str(), line);
+    std::exit(EXIT_FAILURE);
+  }
+  std::memcpy(errorbuffer.text, scratch, static_cast<size_t>(needed) + 1);
+  if (setcode) errorbuffer.code = 1;
+  return -1;
+}
+
+}  // namespace
+
+char *errormessagespace() { return errorbuffer.text; }
+size_t errormessagecapacity() { return errorcapacity; }
+void seterrorcode(int64_t code) { errorbuffer.code = code; }
+int64_t geterrorcode() { return errorbuffer.code; }
+void clearerrorcode() { errorbuffer.code = 0; }
+
+const char *errormessageorunknown() {
+  return errorbuffer.text[0] == '\0' ? "<unknown>" : errorbuffer.text;
+}
+
+int reporterror_at(const char *file, unsigned long line, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = formatreport(file, line, format, args, true);
+  va_end(args);
+  return result;
+}
+
+int reporttext_at(const char *file, unsigned long line, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = formatreport(file, line, format, args, false);
+  va_end(args);
+  return result;
+}
+
+int internalerror(std::source_location where) {
+  return reporterror_at(where.file_name(), where.line(),
+                        "Internal program error (%s, line %lu). This should not happen. :-(",
+                        unitname(where.file_name()).c_str(),
+                        static_cast<unsigned long>(where.line()));
+}
+
+void fatalcase_at(const char *unit, unsigned long line) {
+  std::fprintf(stderr, "%s: line %lu: This case is not supposed to occur\n", unit, line);
+  std::exit(EXIT_FAILURE);
+}
+
+void fatalcase(std::source_location where) {
+  fatalcase_at(unitname(where.file_name()).c_str(), where.line());
+}
+
+void allocationfailed(const char *file, unsigned long line, size_t bytes) {
+  std::fprintf(stderr, "file %s, line %lu: malloc(%lu) failed\n", unitname(file).c_str(), line,
+               static_cast<unsigned long>(bytes));
+  std::exit(EXIT_FAILURE);
+}
+
+char *copystring_at(const char *text, size_t length, const char *file, unsigned long line) {
+  char *copy = allocorexit_at<char>(nullptr, length + 1, file, line);
+  std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  return copy;
+}
+
+void installnewhandler() {
+  std::set_new_handler([] {
+    std::fputs("out of memory\n", stderr);
+    std::exit(EXIT_FAILURE);
+  });
+}

@@ -1,0 +1,38 @@
+// Locks and threads behind one interface. The threaded build links threads_mt (POSIX
+// mutexes and threads); the single-threaded build links threads_st, where locks do nothing
+// and no thread can be created.
+#pragma once
+
+#include <pthread.h>
+
+struct Mutex {
+  pthread_mutex_t handle;
+};
+
+// 0 on success, non-zero when the lock could not be created.
+int mutexinit(Mutex *mutex);
+void mutexlock(Mutex *mutex);
+void mutexunlock(Mutex *mutex);
+void mutexdestroy(Mutex *mutex);
+
+// Holds a lock for the lifetime of a scope.
+class MutexGuard {
+ public:
+  explicit MutexGuard(Mutex *mutex) : mutex_(mutex) { mutexlock(mutex_); }
+  ~MutexGuard() { mutexunlock(mutex_); }
+  MutexGuard(const MutexGuard &) = delete;
+  MutexGuard &operator=(const MutexGuard &) = delete;
+
+ private:
+  Mutex *mutex_;
+};
+
+using ThreadBody = void *(*)(void *);
+struct Thread {
+  pthread_t handle;
+};
+
+// Starts a thread: 0, or the error number of the failure (EAGAIN, EPERM, ...).
+int threadcreate(Thread *thread, ThreadBody body, void *argument);
+// Joins a thread: 0, or the error number (EDEADLK, ...); the body's result in *ret_result.
+int threadjoin(Thread *thread, void **ret_result);

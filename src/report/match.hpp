@@ -1,0 +1,48 @@
+// The Match an engine hands to a ReportFunction, and the SearchJob carried with it.
+#pragma once
+
+#include <cstdint>
+
+#include "matching/profile.hpp"
+#include "search/runconfig.hpp"
+
+struct Profile;
+struct ProfileCollection;
+struct MatchCollection;
+struct Multiseq;
+struct SearchJob;
+
+constexpr uint32_t SOURCE_MULTISEQ = 1;
+constexpr uint32_t SOURCE_VIRTUALTREE = 2;
+
+struct Match {
+  uint32_t sourcekind;  // 1 sequence file (Multiseq), 2 index (Virtualtree)
+  uint64_t length;
+  uint64_t endposition;  // absolute, of the last matched symbol
+  const unsigned char *characters;  // 256 entries: symbol code to character
+  SearchJob *job;
+  const void *source;  // the Multiseq (kind 1) or the Virtualtree (kind 2)
+  const ScoringMatrix *matrix;
+  ScoreValue score;
+};
+
+// A profile routine searches every requested strand of one profile: 0 or -1.
+using ProfileSearch = int (*)(SearchJob *job, Profile *profile);
+
+struct SearchJob {
+  const RunConfiguration *config;
+  Profile *profile;
+  unsigned char strand;
+  void *reduceddata;          // reduced-alphabet data, or null
+  ReportFunction nextreport;  // next stage behind the reduced-alphabet check
+  const double *frequencies;  // null when the run has none
+  const unsigned char *complementcharacters;  // 256 entries, or null
+  uint64_t dbsize;
+  uint64_t matchcount;
+  MatchCollection *collection;  // null when matches are printed at once
+  unsigned char swapmap[256];
+  ProfileCollection *profiles;
+  ProfileSearch profileroutine;
+  const void *database;  // the opened Virtualtree
+  bool isindex;
+};

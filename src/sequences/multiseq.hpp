@@ -1,0 +1,62 @@
+// The multiple-sequence container: the database as one coded sequence with separators,
+// its headers and counts; and the readers of Fasta, GenBank and EMBL files.
+#pragma once
+
+#include <cstdint>
+
+#include "sequences/alphabet.hpp"
+
+constexpr uint64_t MAXFILES = 256;
+
+struct FileInfo {
+  char *filename;  // owned, or null
+  uint64_t filelength;
+  uint64_t endposition;  // index files: end of this file's sequences in the concatenation
+};
+
+struct Multiseq {
+  uint64_t *separatorpositions;  // numofsequences - 1 positions, ascending
+  uint64_t allocatedseparators;
+  uint64_t numofseparators;
+  uint64_t *descoffsets;  // numofsequences + 1 offsets into desctext
+  uint64_t numofsequences;
+  uint64_t totallength;  // coded positions, separators included
+  FileInfo fileinfo[MAXFILES];
+  uint64_t numoffiles;
+  uint64_t numofqueryfiles;
+  uint64_t numofdbsequences;
+  uint64_t numofquerysequences;
+  uint64_t totalquerylength;
+  uint64_t specialcharacters;
+  uint64_t specialranges;
+  uint64_t lengthofspecialprefix;
+  uint64_t lengthofspecialsuffix;
+  unsigned char *desctext;  // headers, each ending with its newline
+  uint64_t allocateddesctext;
+  uint64_t desctextlength;
+  unsigned char *sequence;       // totallength symbol codes
+  unsigned char *plainsequence;  // totallength characters, or null, or the same as sequence
+  bool descoffsetsmapped;        // set by the index reader when the tables are memory maps
+};
+
+void initmultiseq(Multiseq *multiseq);
+void freemultiseq(Multiseq *multiseq);
+
+// Loads a sequence file (Fasta, GenBank or EMBL, plain or gzip) coded with alpha: 0 or -1
+// with the message in the ErrorBuffer. With keepcharacters the plain characters are kept in
+// plainsequence.
+int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *alpha,
+                     bool keepcharacters);
+
+// Number of the sequence containing position, or -1 with "cannot find position %lu".
+int64_t seqnumofposition(const Multiseq *multiseq, uint64_t position);
+struct PositionPair {
+  uint64_t first, last;  // both inclusive
+};
+// First and last position of sequence seqnum: 0, or -1 with "unit %lu does not exist: maximal
+// number of units is %lu".
+int seqrange(const Multiseq *multiseq, uint64_t seqnum, PositionPair *ret_range);
+// First position of sequence seqnum (no check).
+uint64_t seqstartposition(const Multiseq *multiseq, uint64_t seqnum);
+// Checks the container's invariants (separators ascending and inside, counts): 0 or -1.
+int multiseq_check(const Multiseq *multiseq);

@@ -1,0 +1,78 @@
+# Runs one golden end-to-end case: reads CASE/args (one argument per line, @DATA@ and
+# @WORK@ replaced), runs EXE in the test data folder with no standard input, and compares
+# stdout, stderr and the exit status with CASE/expected.* (per-build files
+# expected.<build>.* win). The build date and time are normalised to <date> and <time>.
+# With -DUPDATE_GOLDEN=ON the expected files are rewritten instead.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+set(arguments "")
+if(EXISTS ${CASE}/args)
+  file(STRINGS ${CASE}/args lines)
+  foreach(line ${lines})
+    string(REPLACE "@DATA@" "${DATA}" line "${line}")
+    string(REPLACE "@WORK@" "${WORK}" line "${line}")
+    list(APPEND arguments "${line}")
+  endforeach()
+endif()
+set(envargs "")
+if(EXISTS ${CASE}/env)
+  file(STRINGS ${CASE}/env envlines)
+  foreach(line ${envlines})
+    string(REPLACE "@DATA@" "${DATA}" line "${line}")
+    list(APPEND envargs "${line}")
+  endforeach()
+endif()
+if(EXISTS ${CASE}/setup.cmake)
+  include(${CASE}/setup.cmake)
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env ${envargs} ${EXE} ${arguments}
+  WORKING_DIRECTORY ${DATA}
+  INPUT_FILE /dev/null
+  OUTPUT_FILE ${WORK}/stdout
+  ERROR_FILE ${WORK}/stderr
+  RESULT_VARIABLE status)
+file(WRITE ${WORK}/status "${status}\n")
+
+foreach(stream stdout stderr)
+  file(READ ${WORK}/${stream} text)
+  string(REGEX REPLACE "[A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9][0-9][0-9]" "<date>" text "${text}")
+  string(REGEX REPLACE "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]" "<time>" text "${text}")
+  string(REPLACE "${DATA}" "@DATA@" text "${text}")
+  string(REPLACE "${WORK}" "@WORK@" text "${text}")
+  if(EXISTS ${CASE}/sort.${stream})
+    # Output of several threads arrives in completion order: compare it sorted.
+    string(REPLACE "\n" ";" sortlines "${text}")
+    list(SORT sortlines)
+    string(REPLACE ";" "\n" text "${sortlines}")
+  endif()
+  file(WRITE ${WORK}/${stream} "${text}")
+endforeach()
+
+set(failed FALSE)
+foreach(stream stdout stderr status)
+  set(expected ${CASE}/expected.${stream})
+  if(EXISTS ${CASE}/expected.${BUILD}.${stream})
+    set(expected ${CASE}/expected.${BUILD}.${stream})
+  endif()
+  if(UPDATE_GOLDEN)
+    if(NOT EXISTS ${expected})
+      set(expected ${CASE}/expected.${stream})
+    endif()
+    file(COPY_FILE ${WORK}/${stream} ${expected})
+    continue()
+  endif()
+  if(NOT EXISTS ${expected})
+    message(SEND_ERROR "missing ${expected}")
+    set(failed TRUE)
+    continue()
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${expected} ${WORK}/${stream}
+    RESULT_VARIABLE differ)
+  if(differ)
+    execute_process(COMMAND git diff --no-index --text ${expected} ${WORK}/${stream})
+    set(failed TRUE)
+  endif()
+endforeach()
+if(failed)
+  message(FATAL_ERROR "case ${CASE} (${BUILD}) differs from its expected output")
+endif()
