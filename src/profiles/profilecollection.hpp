@@ -44,7 +44,9 @@ struct ProfileCollection {
 
 // 0, or -1 (internal error) when the lock cannot be created.
 int collection_init(ProfileCollection *collection, const Alphabet *alpha);
-// Appends an empty group / Profile and returns it.
+// Appends an empty (zeroed) group / Profile and returns it. The pointer stays valid until the
+// next append. A Profile whose matrix refers to its own alphabet copy keeps doing so when the
+// array moves.
 ProfileGroup *collection_append_group(ProfileCollection *collection);
 Profile *collection_append_profile(ProfileCollection *collection);
 using ProfileRoutine = int (*)(Profile *profile, void *context);
@@ -62,6 +64,7 @@ struct CharacterClass {
   uint64_t length;
 };
 struct ClassTable {
+  const Alphabet *alphabet;     // the sequence alphabet the classes were built from (borrowed)
   CharacterClass classes[256];  // indexed by symbol code
   bool present[256];
 };
@@ -71,5 +74,11 @@ const CharacterClass *classofcharacter(const ClassTable *table, const Alphabet *
                                        unsigned char c, uint64_t *ret_code);
 // -1 on a synonym error, 1 when something was adjusted or warned about, 0 otherwise. A line
 // number of 0 marks a probe: no warnings, no line in the message.
+// The destination becomes a copy of the table's alphabet in which every character whose class
+// has no column maps to the undefined code and the printed character of its former code is
+// '~'. Warnings go through printwarning.
 int checkcompatibility(const ClassTable *table, const unsigned char *characters, uint64_t count,
                        Alphabet *destination, uint64_t linenumber);
+// For a matrix over an adjusted alphabet made by checkcompatibility: warns about every class of
+// codes 0 to mapsize - 2 whose members are all undefined there, naming the matrix's line.
+void warnmissingcolumns(const ClassTable *table, const Alphabet *adjusted, uint64_t linenumber);

@@ -34,7 +34,8 @@ struct SearchJob {
   Profile *profile;
   unsigned char strand;
   void *reduceddata;          // reduced-alphabet data, or null
-  ReportFunction nextreport;  // next stage behind the reduced-alphabet check
+  ReportFunction firstreport;  // what the engines call: the format's report or collect_match
+  ReportFunction nextreport;   // next stage behind the reduced-alphabet check
   const double *frequencies;  // null when the run has none
   const unsigned char *complementcharacters;  // 256 entries, or null
   uint64_t dbsize;

@@ -1,9 +1,470 @@
-// The search run driver (being built).
+// The search run driver: opens the database, loads the frequencies and the library, prepares
+// thresholds and the complementary strands, searches every profile on every requested strand
+// in one job or several threads, reports and cleans up.
+//
+// Contents: complement preparation; profile routines; jobs and threads; sorted report walk;
+// runsearch.
 #include "search/driver.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "base/error.hpp"
+#include "base/output.hpp"
+#include "base/threads.hpp"
+#include "matching/match_lookaheadsearch.hpp"
+#include "matching/match_simplesearch.hpp"
+#include "profiles/libparse.hpp"
+#include "report/match.hpp"
+#include "report/matchcollection.hpp"
+#include "report/reports.hpp"
+#include "sequences/inputseq.hpp"
+#include "search/threadedbuild.hpp"
+#include "statistics/freqfileparser.hpp"
+#include "statistics/setthresholds.hpp"
+
+namespace {
+
+constexpr uint64_t MAXTHREADS = 128;
+
+// ---- Complement preparation ------------------------------------------------------------
+
+struct ComplementTables {
+  unsigned char swapmap[256];
+  unsigned char characters[256];
+  bool withcharacters;
+};
+
+uint64_t symbolof(const Alphabet *alpha, unsigned char c) { return alpha->symbolmap[c]; }
+
+// The symbol of a letter pair (lower, upper): 0, or -1 when both are defined differently.
+int pairsymbol(const Alphabet *alpha, char lower, char upper, uint64_t *ret_symbol) {
+  const uint64_t undefined = alpha->undefinedcode;
+  const uint64_t a = symbolof(alpha, static_cast<unsigned char>(lower));
+  const uint64_t b = symbolof(alpha, static_cast<unsigned char>(upper));
+  if (a == b) {
+    if (a == undefined && warningsenabled())
+      printwarning("characters `%c' and `%c' are both undefined in the input alphabet.\n", lower,
+                   upper);
+    *ret_symbol = a;
+  } else if (a == undefined) {
+    *ret_symbol = b;
+  } else if (b == undefined) {
+    *ret_symbol = a;
+  } else {
+    return reporterror(
+        "Characters `%c' and `%c' map to different symbols (%lu and %lu), cannot search on "
+        "complementary strand.",
+        lower, upper, static_cast<unsigned long>(a), static_cast<unsigned long>(b));
+  }
+  return 0;
+}
+
+int preparecomplement(const Alphabet *alpha, bool ncompl, ComplementTables *tables) {
+  uint64_t c = 0, g = 0, a = 0, t = 0, u = 0;
+  if (pairsymbol(alpha, 'c', 'C', &c) != 0 || pairsymbol(alpha, 'g', 'G', &g) != 0 ||
+      pairsymbol(alpha, 'a', 'A', &a) != 0 || pairsymbol(alpha, 't', 'T', &t) != 0 ||
+      pairsymbol(alpha, 'u', 'U', &u) != 0)
+    return -1;
+  const uint64_t undefined = alpha->undefinedcode;
+  if (t != u) {
+    if (t == undefined) {
+      t = u;
+    } else if (u != undefined) {
+      return reporterror(
+          "The input alphabet distinguishes between `t' (or `T', symbol %lu) and `u' (or `U', "
+          "symbol %lu), cannot search on complementary strand.",
+          static_cast<unsigned long>(t), static_cast<unsigned long>(u));
+    }
+  }
+  for (int i = 0; i < 256; i++) tables->swapmap[i] = static_cast<unsigned char>(i);
+  tables->withcharacters = !ncompl;
+  if (tables->withcharacters) std::memcpy(tables->characters, alpha->characters, 256);
+  if (c == undefined || g == undefined)
+    return reporterror(
+        "Characters `c' and `g' are not both defined in the input alphabet, cannot search on "
+        "complementary strand.");
+  tables->swapmap[c] = static_cast<unsigned char>(g);
+  if (tables->withcharacters) std::swap(tables->characters[c], tables->characters[g]);
+  if (a == undefined || t == undefined)
+    return reporterror(
+        "Characters `a' and `t' (or `u') are not both defined in the input alphabet, cannot "
+        "search on complementary strand.");
+  tables->swapmap[a] = static_cast<unsigned char>(t);
+  if (tables->withcharacters) std::swap(tables->characters[a], tables->characters[t]);
+  return 0;
+}
+
+// ---- Profile routines ------------------------------------------------------------------
+
+const Multiseq *databaseof(const SearchJob *job) {
+  return &static_cast<const Virtualtree *>(job->database)->multiseq;
+}
+
+bool belowthreshold(const ScoringMatrix *matrix) {
+  if (matrix->scoretype == SCORE_INTEGER) return matrix->maxscore.i < matrix->threshold.i;
+  return matrix->maxscore.f < matrix->threshold.f;
+}
+
+void printsearching(const SearchJob *job, const Profile *profile, const ScoringMatrix *matrix) {
+  if (!statusenabled()) return;
+  const unsigned char strand = job->strand;
+  const char *direction = strandisreverse(strand) ? "reverse" : "forward";
+  const char *non = strandiscomplement(strand) ? "" : "non-";
+  const char *identifier = profile->identifier != nullptr ? profile->identifier : "(NULL)";
+  const char *accession = profile->accession != nullptr ? profile->accession : "(NULL)";
+  if (matrix->scoretype == SCORE_INTEGER)
+    printstatus("Searching `%s', `%s', [%lu:%lu], %s %scomplementary, threshold %ld\n",
+                identifier, accession, static_cast<unsigned long>(profile->groupnumber),
+                static_cast<unsigned long>(profile->groupposition), direction, non,
+                static_cast<long>(matrix->threshold.i));
+  else
+    printstatus("Searching `%s', `%s', [%lu:%lu], %s %scomplementary, threshold %e\n",
+                identifier, accession, static_cast<unsigned long>(profile->groupnumber),
+                static_cast<unsigned long>(profile->groupposition), direction, non,
+                static_cast<double>(matrix->threshold.f));
+}
+
+int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
+  const RunConfiguration *config = job->config;
+  const SequenceRange range = {config->seqrangelower, config->seqrangeupper};
+  const SequenceRange *rangeref = config->seqrangegiven ? &range : nullptr;
+  const Multiseq *multiseq = databaseof(job);
+  const ReportFunction report = job->firstreport;
+  switch (config->algorithm) {
+    case ALGORITHM_SIMPLE:
+      return simplesearch(multiseq, matrix, rangeref, report, job);
+    case ALGORITHM_LOOKAHEAD:
+      if (config->thresholdkind == THRESHOLD_KBEST)
+        return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
+      return lookaheadsearch(multiseq, matrix, rangeref, report, job);
+    default:
+      return internalerror();
+  }
+}
+
+// Searches the requested strands of one profile, deriving the strand matrices once and
+// reusing them: complementary -> reverse complementary -> reverse.
+int profileroutine(SearchJob *job, Profile *profile) {
+  ScoringMatrix *own = &profile->matrix;
+  if (belowthreshold(own)) return 0;
+  job->profile = profile;
+  const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
+  ScoreValue savedthreshold = own->threshold;
+  if (kbest) {
+    if (matrix_compute_row_bounds(own) != 0) return -1;
+    savedthreshold = own->threshold;
+  }
+
+  enum { NOCOPY, COMPLEMENT, REVERSECOMPLEMENT, REVERSE } copystate = NOCOPY;
+  ScoringMatrix copy{};
+  int result = 0;
+  static constexpr unsigned char order[4] = {STRAND_FORWARD, STRAND_COMPLEMENT,
+                                             STRAND_REVERSECOMPLEMENT, STRAND_REVERSE};
+  for (unsigned char strand : order) {
+    if ((job->config->strands & strand) == 0) continue;
+    ScoringMatrix *matrix = own;
+    switch (strand) {
+      case STRAND_FORWARD:
+        break;
+      case STRAND_COMPLEMENT:
+        result = matrix_swapped_copy(own, &copy, job->swapmap);
+        copystate = COMPLEMENT;
+        matrix = &copy;
+        break;
+      case STRAND_REVERSECOMPLEMENT:
+        if (copystate == NOCOPY) result = matrix_swapped_copy(own, &copy, job->swapmap);
+        if (result == 0) result = matrix_reverse(&copy, true);
+        copystate = REVERSECOMPLEMENT;
+        matrix = &copy;
+        break;
+      case STRAND_REVERSE:
+        if (copystate == COMPLEMENT) {
+          result = matrix_reverse(&copy, true);
+          if (result == 0) result = matrix_swap_columns(&copy, job->swapmap);
+        } else if (copystate == REVERSECOMPLEMENT) {
+          result = matrix_swap_columns(&copy, job->swapmap);
+        } else {
+          result = matrix_reversed_copy(own, &copy, true);
+        }
+        copystate = REVERSE;
+        matrix = &copy;
+        break;
+    }
+    if (result != 0) break;
+    if (kbest) {
+      matrix->threshold = savedthreshold;
+      matrix_set_intermediate_thresholds(matrix);
+    }
+    job->strand = strand;
+    printsearching(job, profile, matrix);
+    result = searchstrand(job, matrix);
+    if (result != 0) break;
+  }
+  if (copystate != NOCOPY) matrix_free(&copy);
+  if (kbest) matrix_free_row_bounds(own);
+  return result != 0 ? -1 : 0;
+}
+
+// ---- Jobs --------------------------------------------------------------------------------
+
+void *threadbody(void *argument) {
+  SearchJob job = *static_cast<const SearchJob *>(argument);
+  job.matchcount = 0;
+  for (;;) {
+    const int64_t index = collection_next_profile(job.profiles);
+    if (index < 0) break;
+    if (job.profileroutine(&job, &job.profiles->profiles[index]) != 0) {
+      seterrorcode(1);
+      return nullptr;
+    }
+  }
+  return reinterpret_cast<void *>(static_cast<uintptr_t>(job.matchcount + 1));
+}
+
+int runonejob(SearchJob *job) {
+  for (uint64_t i = 0; i < job->profiles->numofprofiles; i++)
+    if (job->profileroutine(job, &job->profiles->profiles[i]) != 0) return -1;
+  return 0;
+}
+
+int runthreads(SearchJob *job, uint64_t jobs) {
+  collection_reset_work(job->profiles);
+  Thread threads[MAXTHREADS];
+  uint64_t created = 0;
+  for (; created < jobs; created++) {
+    const int status = threadcreate(&threads[created], threadbody, job);
+    if (status == 0) continue;
+    if (status == EPERM) {
+      printwarning(
+          "couldn't set scheduling parameters or scheduling policy (permission denied).\n");
+      break;
+    }
+    if (status == EAGAIN || status == ENOMEM) {
+      printwarning("not enough memory to create the %lu. thread.\n",
+                   static_cast<unsigned long>(created + 1));
+      break;
+    }
+    // Wait for the threads already running before failing.
+    for (uint64_t i = 0; i < created; i++) threadjoin(&threads[i], nullptr);
+    if (status == -1) return reporterror("Multithreading does not work, pthread_create() unusable.");
+    return internalerror();
+  }
+  if (created == 0)
+    return reporterror("Unable to use threads. Specify -j 1 or use non-threaded version.");
+  printstatus("Spawned %lu thread%s.\n", static_cast<unsigned long>(created),
+              created == 1 ? "" : "s");
+  bool joinfailed = false;
+  for (uint64_t i = 0; i < created; i++) {
+    void *threadresult = nullptr;
+    const int status = threadjoin(&threads[i], &threadresult);
+    if (status == EDEADLK) {
+      if (warningsenabled()) {
+        outputlock();
+        std::fputs("WARNING: a deadlock was detected, results may be invalid.", stderr);
+        outputunlock();
+      }
+      continue;
+    }
+    if (status != 0) {
+      joinfailed = true;
+      continue;
+    }
+    const uint64_t count = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(threadresult));
+    if (count != 0) job->matchcount += count - 1;
+  }
+  printstatus("All threads terminated.\n");
+  if (joinfailed) return internalerror();
+  return geterrorcode() != 0 ? -1 : 0;
+}
+
+// ---- Sorted report walk ----------------------------------------------------------------
+
+struct WalkContext {
+  SearchJob *job;
+  ReportFunction report;
+  Match match;
+};
+
+int reportcollected(const CollectedMatch *entry, void *context) {
+  WalkContext *walk = static_cast<WalkContext *>(context);
+  Match *match = &walk->match;
+  Profile *profile = entry->profile;
+  match->matrix = &profile->matrix;
+  match->length = entry->length;
+  match->endposition = entry->endposition;
+  match->score = entry->score;
+  walk->job->profile = profile;
+  walk->job->strand = entry->strand;
+  return walk->report(match) != 0 ? -1 : 0;
+}
+
+// ---- The search --------------------------------------------------------------------------
+
+ReportFunction formatreport(OutputFormat format) {
+  switch (format) {
+    case FORMAT_NULL:
+      return report_null;
+    case FORMAT_HUMAN:
+      return report_human;
+    case FORMAT_TABS:
+      return report_tabs;
+    default:
+      return nullptr;
+  }
+}
+
+int preparethresholds(ProfileCollection *collection, RunConfiguration *config) {
+  if (config->distributionname != nullptr)
+    return prepare_from_file(collection, config, nullptr);
+  if (config->thresholdkind != THRESHOLD_KBEST && config->lazy)
+    return prepare_with_frequencies(collection, config, nullptr);
+  return prepare_plain(collection, config, nullptr);
+}
+
+int search(RunConfiguration *config, Virtualtree *database, bool isindex,
+           ProfileCollection *collection) {
+  if (preparethresholds(collection, config) != 0) return -1;
+
+  SearchJob job{};
+  job.config = config;
+  job.frequencies = config->frequencies;
+  job.dbsize = config->dbsize;
+  job.profiles = collection;
+  job.database = database;
+  job.isindex = isindex;
+  job.profileroutine = profileroutine;
+  ComplementTables complement{};
+  for (int i = 0; i < 256; i++) job.swapmap[i] = static_cast<unsigned char>(i);
+  if ((config->strands & (STRAND_COMPLEMENT | STRAND_REVERSECOMPLEMENT)) != 0) {
+    if (preparecomplement(&database->alpha, config->ncompl, &complement) != 0) return -1;
+    std::memcpy(job.swapmap, complement.swapmap, sizeof job.swapmap);
+    if (complement.withcharacters) job.complementcharacters = complement.characters;
+  }
+
+  printstatus("Starting to search.\n");
+  if (config->format == FORMAT_CISML)
+    return reporterror("the CisML output format is not built yet");
+  switch (config->algorithm) {
+    case ALGORITHM_SIMPLE:
+    case ALGORITHM_LOOKAHEAD:
+      break;
+    case ALGORITHM_ESA:
+      if (!isindex) return reporterror("The input sequence is not an enhanced suffix array.");
+      return reporterror("the enhanced suffix array search is not built yet");
+    default:
+      return internalerror();
+  }
+  const ReportFunction report = formatreport(config->format);
+  if (report == nullptr) return internalerror();
+  MatchCollection *matches = nullptr;
+  if (config->sortkeys != nullptr) {
+    matches = matchcollection_create(config->sortkeys);
+    job.collection = matches;
+    job.firstreport = collect_match;
+  } else {
+    job.firstreport = report;
+  }
+
+  int result = 0;
+  if constexpr (threadedbuild) {
+    result = config->jobs > 1 ? runthreads(&job, config->jobs) : runonejob(&job);
+  } else {
+    result = runonejob(&job);
+  }
+
+  if (result == 0 && matches != nullptr && job.matchcount != 0) {
+    job.matchcount = 0;
+    WalkContext walk{};
+    walk.job = &job;
+    walk.report = report;
+    walk.match.sourcekind = isindex ? SOURCE_VIRTUALTREE : SOURCE_MULTISEQ;
+    walk.match.characters = database->alpha.characters;
+    walk.match.source = isindex ? static_cast<const void *>(database)
+                                : static_cast<const void *>(&database->multiseq);
+    walk.match.job = &job;
+    if (matchcollection_walk(matches, reportcollected, &walk) != 0) result = -1;
+  }
+  if (result == 0)
+    printstatus("Found %lu match%s.\n", static_cast<unsigned long>(job.matchcount),
+                job.matchcount == 1 ? "" : "es");
+  if (matches != nullptr) matchcollection_free(matches);
+  return result;
+}
+
+void printerror() { std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown()); }
+
+void printpendingerror() {
+  std::fprintf(stderr, "*** Error %ld: %s\n", static_cast<long>(geterrorcode()),
+               errormessageorunknown());
+  clearerrorcode();
+}
+
+}  // namespace
 
 int runsearch(RunConfiguration *config) {
-  std::fputs("*** Error: the search is not built yet\n", stderr);
-  return 1;
+  if (outputinit(!config->statusoff, !config->warningsoff) != 0) {
+    internalerror();
+    printerror();
+    return 1;
+  }
+  uint32_t demand = TISTAB | DESTAB;
+  if (config->reducedalphabet) demand |= OISTAB;
+  if (config->algorithm == ALGORITHM_ESA) demand |= SUFTAB | LCPTAB | SKPTAB;
+
+  Virtualtree database{};
+  bool isindex = false;
+  if (selectinputsequence(config->databasename, config->smapname, config->protein, config->dna,
+                          demand, &database, &isindex) != 0) {
+    printerror();
+    outputdestroy();
+    return 1;
+  }
+  if (database.multiseq.sequence == nullptr && database.multiseq.totallength > 0) {
+    std::fprintf(stderr,
+                 "*** Error: Failed to map sequence data. This condition indicates a bug during "
+                 "packaging. Please send a short bug report to the Zelko maintainers "
+                 "(zelko-bugs@zelko.org).\n");
+    return 1;
+  }
+
+  int status = 0;
+  if (config->reducedalphabet) {
+    reporterror("the reduced-alphabet search is not built yet");
+    printerror();
+    status = 1;
+  }
+  if (status == 0 && config->frequenciesgiven) {
+    config->frequencies = loadfrequencies(config->frequencyname, &database.alpha);
+    if (config->frequencies == nullptr) {
+      seterrorcode(1);
+      printerror();
+      status = 1;
+    }
+  }
+  if (status == 0) {
+    if (!config->dbsizegiven) config->dbsize = database.multiseq.totallength;
+    ProfileCollection collection{};
+    if (parselibrary(config->libraryname, &database.alpha, &collection) != 0) {
+      printpendingerror();
+      status = 1;
+    } else {
+      search(config, &database, isindex, &collection);
+      printstatus("Cleaning up...\n");
+      collection_free(&collection, false, false);
+      if (geterrorcode() != 0) {
+        printpendingerror();
+        status = 1;
+      }
+    }
+  }
+  clearerrorcode();
+  freeandnull(config->frequencies);
+  if (releaseinputsequence(&database, isindex) != 0 && geterrorcode() != 0) {
+    printerror();
+    status = 1;
+  }
+  outputdestroy();
+  return status;
 }

@@ -1,7 +1,30 @@
 // zelkosearch: searches a sequence database with a library of scoring matrices.
+#include <cstdio>
+
 #include "base/error.hpp"
+#include "search/banner.hpp"
+#include "search/cmdline.hpp"
+#include "search/driver.hpp"
 
 int main(int argc, char **argv) {
   installnewhandler();
-  return 0;
+  RunConfiguration config;
+  switch (parsecommandline(&config, argc, argv)) {
+    case COMMANDLINE_HELP:
+      printsearchbanner();
+      printsearchhelp(argv[0]);
+      return 0;
+    case COMMANDLINE_VERSION:
+      printsearchversion();
+      return 0;
+    case COMMANDLINE_ERROR:
+      printsearchbanner();
+      std::fflush(stdout);
+      std::fputs("Use -help to show a list of available options.\n", stderr);
+      std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown());
+      return 1;
+    case COMMANDLINE_RUN:
+      break;
+  }
+  return runsearch(&config);
 }

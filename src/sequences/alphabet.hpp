@@ -33,6 +33,7 @@ int loadsymbolmapfile(Alphabet *alpha, const char *filename);
 // Loads the alphabet of the index named indexname from N.al1 or N.al2: 0 or -1;
 // *ret_fromsymbolmap tells whether N.al1 was used.
 int loadindexalphabet(const char *indexname, Alphabet *alpha, bool *ret_fromsymbolmap);
-// Opens filename directly when it has a slash, otherwise in the directories listed in the
-// environment variable (colon-separated), then in the current folder. Null with a message.
+// Opens filename as given (a tracked handle, mode "rb"); when that fails and the name has no
+// slash, tries each directory of the colon-separated list in the environment variable in
+// order (an empty entry means "/"). Null with a message (text only) when nothing opens.
 FILE *openinpathlist(const char *envname, const char *filename);

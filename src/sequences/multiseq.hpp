@@ -39,14 +39,29 @@ struct Multiseq {
   bool descoffsetsmapped;        // set by the index reader when the tables are memory maps
 };
 
+// Sets every table and count to empty (nothing is freed).
 void initmultiseq(Multiseq *multiseq);
-void freemultiseq(Multiseq *multiseq);
+// Releases every table: a memory map is unmapped, any other block freed; fields become null.
+// 0, or -1 with the message of the first failing unmapping (the rest is still released).
+int freemultiseq(Multiseq *multiseq);
 
-// Loads a sequence file (Fasta, GenBank or EMBL, plain or gzip) coded with alpha: 0 or -1
-// with the message in the ErrorBuffer. With keepcharacters the plain characters are kept in
-// plainsequence.
+// Loads a sequence file (Fasta, GenBank or EMBL, plain or gzip) coded with alpha into an
+// empty multiseq: 0 or -1 with the message in the ErrorBuffer (text only). A file named
+// "*.gz" is decompressed, any other is mapped as a private copy; that buffer becomes
+// sequence. With keepcharacters the plain characters are kept in plainsequence. After a
+// failure the multiseq may be partly filled; freemultiseq releases it.
 int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *alpha,
                      bool keepcharacters);
+
+// Parses Fasta text in one pass, writing the codes over the text itself, which becomes
+// multiseq->sequence (owned from then on, also after a failure). filename is for messages.
+// 0; -1 illegal character; -2 no sequence at all; -3 an empty sequence among several.
+int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
+               unsigned char *text, uint64_t length);
+// Writes the residue characters of Fasta text to destination, 255 in place of every header
+// but a leading one; white space is dropped. Returns the number of bytes written, which is
+// never more than length.
+uint64_t extractplain(unsigned char *destination, const unsigned char *text, uint64_t length);
 
 // Number of the sequence containing position, or -1 with "cannot find position %lu".
 int64_t seqnumofposition(const Multiseq *multiseq, uint64_t position);

@@ -1,0 +1,280 @@
+// Engine benchmark: times a naive scan (the floor), the simple search and the lookahead
+// search over one coded DNA database, all matrices of a library on the forward strand, at
+// thresholds derived from p-values (or a fixed fraction of each matrix's score range), and
+// prints medians, cells per second and ratios. The three must find the same matches.
+//
+//   enginebench -db FILE.fa[.gz] -lib FILE.lib [-pvalue P]... [-fraction F] [-repeats R]
+//               [-prefix POSITIONS]
+//   enginebench -random LENGTH -randommatrices COUNT ...      (generated data, no files)
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/error.hpp"
+#include "matching/match_lookaheadsearch.hpp"
+#include "matching/match_simplesearch.hpp"
+#include "profiles/libparse.hpp"
+#include "search/runconfig.hpp"
+#include "sequences/alphabet.hpp"
+#include "sequences/multiseq.hpp"
+#include "statistics/setthresholds.hpp"
+
+namespace {
+
+struct Options {
+  const char *database = nullptr;
+  const char *library = nullptr;
+  uint64_t randomlength = 0;
+  uint64_t randommatrices = 0;
+  std::vector<double> pvalues;
+  double fraction = -1.0;  // > 0: threshold = min + fraction * (max - min)
+  uint64_t repeats = 5;
+  uint64_t prefix = 0;  // > 0: search only the first positions of the database
+};
+
+uint64_t matchcount = 0;
+int countmatch(Match *) {
+  matchcount++;
+  return 0;
+}
+
+// The floor: every window of the concatenated sequence scored row by row, a window stopped
+// by a code outside the alphabet (separators included) or a forbidden cell.
+template <typename Score>
+uint64_t naivescan(const unsigned char *sequence, uint64_t total, const ScoringMatrix *matrix) {
+  const uint64_t m = matrix->m;
+  const uint64_t columns = matrix->alphabet->mapsize;
+  const Score *scores = static_cast<const Score *>(matrix->scores);
+  const Score threshold = scoreof<Score>(matrix->threshold);
+  uint64_t count = 0;
+  if (m == 0) return 0;
+  for (uint64_t i = 0; i + m <= total; i++) {
+    Score sum = 0;
+    uint64_t j;
+    for (j = 0; j < m; j++) {
+      const unsigned char c = sequence[i + j];
+      if (c >= columns) break;
+      const Score s = scores[j * columns + c];
+      if (ScoreTraits<Score>::forbidden(s)) break;
+      sum += s;
+    }
+    if (j == m && sum >= threshold) count++;
+  }
+  return count;
+}
+
+uint64_t naiveall(const Multiseq *multiseq, const std::vector<ScoringMatrix *> &matrices) {
+  uint64_t count = 0;
+  for (const ScoringMatrix *matrix : matrices) {
+    count += matrix->scoretype == SCORE_FLOAT
+                 ? naivescan<float>(multiseq->sequence, multiseq->totallength, matrix)
+                 : naivescan<int64_t>(multiseq->sequence, multiseq->totallength, matrix);
+  }
+  return count;
+}
+
+using Engine = int (*)(const Multiseq *, const ScoringMatrix *, const SequenceRange *,
+                       ReportFunction, SearchJob *);
+uint64_t engineall(Engine engine, const Multiseq *multiseq,
+                   const std::vector<ScoringMatrix *> &matrices) {
+  matchcount = 0;
+  for (const ScoringMatrix *matrix : matrices) {
+    if (engine(multiseq, matrix, nullptr, countmatch, nullptr) != 0) {
+      std::fprintf(stderr, "search failed: %s\n", errormessageorunknown());
+      std::exit(1);
+    }
+  }
+  return matchcount;
+}
+
+template <typename Run>
+double mediantime(uint64_t repeats, Run &&run, uint64_t *ret_count) {
+  std::vector<double> times;
+  for (uint64_t r = 0; r < repeats; r++) {
+    const auto start = std::chrono::steady_clock::now();
+    *ret_count = run();
+    const auto end = std::chrono::steady_clock::now();
+    times.push_back(std::chrono::duration<double>(end - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+[[noreturn]] void usage() {
+  std::fprintf(stderr,
+               "usage: enginebench (-db FILE | -random LENGTH) (-lib FILE | -randommatrices COUNT)\n"
+               "                   [-pvalue P]... [-fraction F] [-repeats R] [-prefix POSITIONS]\n");
+  std::exit(1);
+}
+
+Options parseoptions(int argc, char **argv) {
+  Options options;
+  for (int i = 1; i < argc; i++) {
+    const std::string word = argv[i];
+    if (i + 1 >= argc) usage();
+    const char *value = argv[++i];
+    if (word == "-db") options.database = value;
+    else if (word == "-lib") options.library = value;
+    else if (word == "-random") options.randomlength = std::strtoull(value, nullptr, 10);
+    else if (word == "-randommatrices") options.randommatrices = std::strtoull(value, nullptr, 10);
+    else if (word == "-pvalue") options.pvalues.push_back(std::strtod(value, nullptr));
+    else if (word == "-fraction") options.fraction = std::strtod(value, nullptr);
+    else if (word == "-prefix") options.prefix = std::strtoull(value, nullptr, 10);
+    else if (word == "-repeats") options.repeats = std::max<uint64_t>(1, std::strtoull(value, nullptr, 10));
+    else usage();
+  }
+  if ((options.database == nullptr) == (options.randomlength == 0)) usage();
+  if ((options.library == nullptr) == (options.randommatrices == 0)) usage();
+  if (options.pvalues.empty() && options.fraction <= 0) {
+    if (options.library != nullptr) options.pvalues = {1e-4, 1e-5};
+    else options.fraction = 0.8;
+  }
+  return options;
+}
+
+// Sets each matrix's threshold to min + fraction * (max - min) of its row bounds.
+void fractionthresholds(const std::vector<ScoringMatrix *> &matrices, double fraction) {
+  for (ScoringMatrix *matrix : matrices) {
+    matrix_compute_row_bounds(matrix);
+    if (matrix->scoretype == SCORE_FLOAT) {
+      const double low = matrix->minscore.f, high = matrix->maxscore.f;
+      matrix->threshold.f = static_cast<float>(std::ceil(low + fraction * (high - low)));
+    } else {
+      const double low = static_cast<double>(matrix->minscore.i);
+      const double high = static_cast<double>(matrix->maxscore.i);
+      matrix->threshold.i = static_cast<int64_t>(std::ceil(low + fraction * (high - low)));
+    }
+    matrix_free_row_bounds(matrix);
+    matrix_set_intermediate_thresholds(matrix);
+  }
+}
+
+void runall(const char *label, const Multiseq *multiseq,
+            const std::vector<ScoringMatrix *> &matrices, uint64_t repeats) {
+  uint64_t cells = 0;
+  for (const ScoringMatrix *matrix : matrices) {
+    if (matrix->m <= multiseq->totallength) cells += matrix->m * (multiseq->totallength - matrix->m + 1);
+  }
+  uint64_t naivecount = 0, simplecount = 0, lookaheadcount = 0;
+  const double naive = mediantime(repeats, [&] { return naiveall(multiseq, matrices); }, &naivecount);
+  const double simple = mediantime(repeats, [&] { return engineall(simplesearch, multiseq, matrices); }, &simplecount);
+  const double lookahead = mediantime(repeats, [&] { return engineall(lookaheadsearch, multiseq, matrices); }, &lookaheadcount);
+  std::printf("%s: %lu matrices, %lu matches (naive %lu, simple %lu, lookahead %lu)%s\n", label,
+              static_cast<unsigned long>(matrices.size()), static_cast<unsigned long>(simplecount),
+              static_cast<unsigned long>(naivecount), static_cast<unsigned long>(simplecount),
+              static_cast<unsigned long>(lookaheadcount),
+              naivecount == simplecount && simplecount == lookaheadcount ? "" : "  MISMATCH");
+  auto line = [&](const char *name, double seconds) {
+    std::printf("  %-10s median %9.4f s  %8.1f Mcells/s\n", name, seconds,
+                static_cast<double>(cells) / seconds / 1e6);
+  };
+  line("naive", naive);
+  line("simple", simple);
+  line("lookahead", lookahead);
+  std::printf("  simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f\n",
+              simple / naive, simple / lookahead, naive / lookahead);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  installnewhandler();
+  const Options options = parseoptions(argc, argv);
+  Alphabet alpha;
+  dnaalphabet(&alpha);
+
+  Multiseq multiseq;
+  initmultiseq(&multiseq);
+  std::vector<unsigned char> randomcodes;
+  std::mt19937_64 random(12345);
+  if (options.database != nullptr) {
+    if (readsequencefile(&multiseq, options.database, &alpha, false) != 0) {
+      std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown());
+      return 1;
+    }
+  } else {
+    randomcodes.resize(options.randomlength);
+    for (unsigned char &code : randomcodes) code = static_cast<unsigned char>(random() % 4);
+    multiseq.sequence = randomcodes.data();
+    multiseq.totallength = randomcodes.size();
+    multiseq.numofsequences = 1;
+  }
+
+  std::vector<ScoringMatrix *> matrices;
+  ProfileCollection collection{};
+  std::vector<ScoringMatrix> generated(options.randommatrices);
+  if (options.library != nullptr) {
+    if (parselibrary(options.library, &alpha, &collection) != 0) {
+      std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown());
+      return 1;
+    }
+    for (uint64_t i = 0; i < collection.numofprofiles; i++) matrices.push_back(&collection.profiles[i].matrix);
+  } else {
+    for (ScoringMatrix &matrix : generated) {
+      const uint64_t m = 6 + random() % 20;
+      matrix_init(&matrix, SCORE_FLOAT, &alpha, m);
+      for (uint64_t i = 0; i < m * alpha.mapsize; i++) {
+        matrix_scores<float>(&matrix)[i] = (i % alpha.mapsize == alpha.mapsize - 1)
+                                               ? ScoreTraits<float>::minusinfinity
+                                               : static_cast<float>(static_cast<int>(random() % 3000) - 2000);
+      }
+      matrices.push_back(&matrix);
+    }
+  }
+  const uint64_t fulllength = multiseq.totallength, fullsequences = multiseq.numofsequences;
+  if (options.prefix > 0 && options.prefix < multiseq.totallength) {
+    // Cut the database after a whole sequence near the requested length.
+    uint64_t keep = 0;
+    while (keep + 1 < multiseq.numofsequences && multiseq.separatorpositions[keep] < options.prefix) keep++;
+    multiseq.numofsequences = keep + 1;
+    if (keep < multiseq.numofseparators) multiseq.totallength = multiseq.separatorpositions[keep];
+  }
+  std::printf("database: %lu positions, %lu sequences, %lu sequences\n",
+              static_cast<unsigned long>(multiseq.totallength),
+              static_cast<unsigned long>(multiseq.numofsequences));
+
+  if (options.fraction > 0) {
+    fractionthresholds(matrices, options.fraction);
+    char label[64];
+    std::snprintf(label, sizeof label, "threshold at %.2f of the score range", options.fraction);
+    runall(label, &multiseq, matrices, options.repeats);
+  }
+  std::vector<double> frequencies(alpha.mapsize, 0.0);
+  for (uint64_t i = 0; i + 1 < alpha.mapsize; i++) frequencies[i] = 1.0 / static_cast<double>(alpha.mapsize - 1);
+  for (double pvalue : options.pvalues) {
+    RunConfiguration config;
+    initrunconfiguration(&config);
+    config.thresholdkind = THRESHOLD_PVALUE;
+    config.thresholdvalue = pvalue;
+    config.frequencies = frequencies.data();
+    config.statusoff = true;
+    if (prepare_with_frequencies(&collection, &config, nullptr) != 0) {
+      std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown());
+      return 1;
+    }
+    // Profiles that cannot reach the cutoff are not searched by the driver either.
+    std::vector<ScoringMatrix *> searched;
+    for (ScoringMatrix *matrix : matrices) {
+      const bool unreachable = matrix->scoretype == SCORE_FLOAT
+                                   ? matrix->threshold.f >= static_cast<float>(unreachablethreshold)
+                                   : matrix->threshold.i >= unreachablethreshold;
+      if (!unreachable) searched.push_back(matrix);
+    }
+    char label[64];
+    std::snprintf(label, sizeof label, "p-value %g", pvalue);
+    runall(label, &multiseq, searched, options.repeats);
+  }
+
+  for (ScoringMatrix &matrix : generated) matrix_free(&matrix);
+  if (options.library != nullptr) collection_free(&collection, false, false);
+  multiseq.totallength = fulllength;
+  multiseq.numofsequences = fullsequences;
+  if (options.database != nullptr) freemultiseq(&multiseq);
+  return 0;
+}

@@ -1,0 +1,172 @@
+// The process-wide memory-map registry. It has no lock: files are mapped by the main thread
+// before search threads start and unmapped after they have been joined.
+#include "base/mapfile.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/error.hpp"
+
+namespace {
+
+constexpr int mapslots = 64;
+
+struct MapSlot {
+  void *address;  // null when the slot is free
+  uint64_t length;
+  char *path;  // owned copy, for the message of a failing close
+  const char *unit;
+  unsigned long line;
+};
+
+struct MapRegistry {
+  MapSlot slots[mapslots];
+  uint64_t totalmapped;
+};
+
+MapRegistry registry;
+
+struct Caller {
+  std::string_view unit;
+  unsigned long line;
+  int width() const { return static_cast<int>(unit.size()); }
+};
+
+Caller callerof(std::source_location where) {
+  return Caller{sourceunit(where.file_name()), static_cast<unsigned long>(where.line())};
+}
+
+// Undoes a failed mapping after the file was opened: the run ends after such a failure, but
+// a caller that probes for a file must not lose descriptors or accounting.
+void *abandon(int fd, MapSlot *slot) {
+  if (slot != nullptr) {
+    registry.totalmapped -= slot->length;
+    slot->length = 0;
+  }
+  close(fd);
+  return nullptr;
+}
+
+}  // namespace
+
+void *mapwholefile(const char *path, bool writable, uint64_t *ret_length,
+                   std::source_location where) {
+  const Caller caller = callerof(where);
+  const int fd = open(path, O_RDONLY);
+  if (fd < 0) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": open failed: %s", caller.width(),
+               caller.unit.data(), caller.line, path, std::strerror(errno));
+    return nullptr;
+  }
+  struct stat status;
+  if (fstat(fd, &status) != 0) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": cannot access status of file: %s",
+               caller.width(), caller.unit.data(), caller.line, path, std::strerror(errno));
+    return abandon(fd, nullptr);
+  }
+  const uint64_t length = static_cast<uint64_t>(status.st_size);
+  if (length == 0) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": it is empty", caller.width(),
+               caller.unit.data(), caller.line, path);
+    return abandon(fd, nullptr);
+  }
+  if (fd >= mapslots) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": filedescriptor %ld is too large",
+               caller.width(), caller.unit.data(), caller.line, path, static_cast<long>(fd));
+    return abandon(fd, nullptr);
+  }
+  MapSlot *slot = registry.slots + fd;
+  if (slot->address != nullptr) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": filedescriptor %ld already in use",
+               caller.width(), caller.unit.data(), caller.line, path, static_cast<long>(fd));
+    return abandon(fd, nullptr);
+  }
+  slot->length = length;
+  registry.totalmapped += length;
+  const int protection = writable ? (PROT_READ | PROT_WRITE) : PROT_READ;
+  void *address = mmap(nullptr, length, protection, MAP_PRIVATE, fd, 0);
+  if (address == MAP_FAILED) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": memorymapping via filedescriptor %ld "
+               "failed: %s",
+               caller.width(), caller.unit.data(), caller.line, path, static_cast<long>(fd),
+               std::strerror(errno));
+    return abandon(fd, slot);
+  }
+  if (madvise(address, length, MADV_WILLNEED) != 0) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": memorymapping via filedescriptor %ld "
+               "failed: madvise throws error: %s",
+               caller.width(), caller.unit.data(), caller.line, path, static_cast<long>(fd),
+               std::strerror(errno));
+    munmap(address, length);
+    return abandon(fd, slot);
+  }
+  slot->address = address;
+  slot->path = copystring(path);
+  slot->unit = where.file_name();
+  slot->line = caller.line;
+  *ret_length = length;
+  return address;
+}
+
+int unmapfile(const void *address, std::source_location where) {
+  const Caller caller = callerof(where);
+  if (address == nullptr) {
+    reporttext("%.*s: l. %ld: deletememorymap failed: mapped file is NULL", caller.width(),
+               caller.unit.data(), static_cast<long>(caller.line));
+    return -1;
+  }
+  int fd = 0;
+  while (fd < mapslots && registry.slots[fd].address != address) fd++;
+  if (fd == mapslots) {
+    reporttext("%.*s: l. %ld: deletememorymap failed: cannot find filedescriptor for given "
+               "address",
+               caller.width(), caller.unit.data(), static_cast<long>(caller.line));
+    return -2;
+  }
+  MapSlot *slot = registry.slots + fd;
+  if (munmap(slot->address, slot->length) != 0) {
+    const std::string_view mapunit = sourceunit(slot->unit);
+    reporttext("%.*s: l. %ld: deletememorymap failed: munmap failed: mapped in file \"%.*s\","
+               "line %lu: %s",
+               caller.width(), caller.unit.data(), static_cast<long>(caller.line),
+               static_cast<int>(mapunit.size()), mapunit.data(), slot->line,
+               std::strerror(errno));
+    return -3;
+  }
+  slot->address = nullptr;
+  if (registry.totalmapped < slot->length) {
+    std::fprintf(stderr, "want to unmap %lu bytes, but only %lu bytes have been allocated\n",
+                 static_cast<unsigned long>(slot->length),
+                 static_cast<unsigned long>(registry.totalmapped));
+    std::exit(EXIT_FAILURE);
+  }
+  registry.totalmapped -= slot->length;
+  slot->length = 0;
+  slot->unit = nullptr;
+  char *path = slot->path;
+  slot->path = nullptr;
+  int result = 0;
+  if (close(fd) != 0) {
+    reporttext("%.*s: l. %lu: deletememorymap failed: cannot close file \"%s\": %s",
+               caller.width(), caller.unit.data(), caller.line, path, std::strerror(errno));
+    result = -4;
+  }
+  std::free(path);
+  return result;
+}
+
+bool ismappedfile(const void *address) {
+  if (address == nullptr) return false;
+  for (const MapSlot &slot : registry.slots) {
+    if (slot.address == address) return true;
+  }
+  return false;
+}
+
+uint64_t mappedbytes() { return registry.totalmapped; }

@@ -1,0 +1,23 @@
+// Whole-file memory maps, recorded in a registry of 64 slots indexed by descriptor number
+// together with the source unit and line that mapped them. A mapped file's descriptor stays
+// open until the map is released.
+#pragma once
+
+#include <cstdint>
+#include <source_location>
+
+// Maps the whole file at path: read-only, or, with writable, as a private copy that may be
+// written (the file itself never changes). Returns the address and the length in
+// *ret_length, or null with "%s, line %lu: cannot read file \"%s\": ..." (the caller's unit
+// and line) in the ErrorBuffer, text only. An empty file cannot be mapped.
+void *mapwholefile(const char *path, bool writable, uint64_t *ret_length,
+                   std::source_location where = std::source_location::current());
+// Releases a map made by mapwholefile and closes its file: 0; -1 for a null address; -2 when
+// the address is not a registered map (nothing is touched: callers holding either a map or an
+// allocated block free the block themselves); -3 when unmapping failed; -4 when closing failed.
+int unmapfile(const void *address, std::source_location where = std::source_location::current());
+
+// Whether address is the start of a registered map (no message either way).
+bool ismappedfile(const void *address);
+// Total number of bytes currently mapped.
+uint64_t mappedbytes();

@@ -1,0 +1,589 @@
+// Integer and float versions of the lookahead search and its k-best form, written once over
+// the score type, with the best-match store that every k-best search shares.
+//
+// A window passes the lookahead test when no symbol is a wildcard, separator or outside the
+// alphabet and every prefix sum, added in row order, reaches the intermediate threshold of
+// its last row. Walking the rows of every window in order is slow on real matrices, whose
+// intermediate thresholds reject late, so the scan puts a filter in front of that test:
+// groups of consecutive rows are scored through precomputed tables indexed by the packed
+// symbols of the group, the most rejecting group first, and a window is dropped only when
+// the table sums prove that its complete score stays below the threshold. Every window that
+// survives the filter goes through the exact test, so the hits, their scores and their
+// order are those of the row-by-row rule.
+//
+// Contents: exact window test; table filter; scan over a Multiseq; best-match store;
+// lookaheadsearch_templ, lookaheadsearch_kbest_templ.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "base/error.hpp"
+#include "base/redblack.hpp"
+#include "matching/match_simplesearch.templ.hpp"
+#include "matching/profile.templ.hpp"
+
+// ---------------------------------------------------------------------------------------
+// Exact window test
+
+// The lookahead rule on the m symbols at window: false when a code reaches limit or a prefix
+// sum falls below its intermediate threshold, otherwise true with the score.
+template <typename Score>
+inline bool lookahead_window(const unsigned char *window, const Score *scores,
+                             const uint64_t *rowoffsets, const Score *intermediate, uint64_t m,
+                             uint64_t limit, Score *ret_score) {
+  Score sum = ScoreTraits<Score>::zero;
+  for (uint64_t j = 0; j < m; j++) {
+    const uint64_t code = window[j];
+    if (code >= limit) return false;
+    sum = addscore<Score>(sum, scores[rowoffsets[j] + code]);
+    if (!(intermediate[j] <= sum)) return false;  // a float NaN rejects as well
+  }
+  *ret_score = sum;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Table filter
+//
+// The rows are cut into groups of `width` consecutive rows (the last group is shifted back
+// to end at row m - 1, its rows shared with the previous group counting 0). The symbols of
+// a group, `bits` bits each with the first symbol highest, form the index of the group's
+// table, whose entry is the group's score. Only windows whose codes all lie below `codes`
+// use the tables; others take the exact test.
+//
+// Soundness. Integer entries are exact sums; a group holding a forbidden cell gets a
+// sentinel far below every reachable partial sum, so it rejects at once. That is right only
+// when the exact test would reject the window too: true while the intermediate threshold of
+// every row with a forbidden cell lies above any sum of a forbidden cell and the best of the
+// rows before it ("forbidsafe", checked whenever the thresholds change). Float entries are
+// group sums rounded to single precision; the filter's sum and the exact test's row-order
+// sum both stay within (m + 2 groups + 4) units of rounding of the sum of the largest
+// absolute cells of each row, so the filter thresholds are lowered by twice that margin.
+
+constexpr uint64_t FILTER_PACKBITS = 10;   // table entries per group: at most 2^10
+constexpr uint64_t FILTER_BLOCK = 2048;    // windows whose packs are computed at once
+
+// Filter entry type for each score type: float for float matrices; int32_t or int64_t for
+// integer matrices, as their magnitude allows.
+template <typename Score, typename Entry>
+struct LookaheadFilter {
+  uint64_t m;
+  uint64_t codes;  // codes below this use the tables
+  uint64_t bits, width, groups;
+  uint64_t tablesize;
+  Entry *tables;       // groups tables of tablesize entries, in evaluation order
+  uint64_t *offsets;   // per step: first row of the step's group
+  Entry *steps;        // per step: reject when the partial sum is below this
+  Entry *maxentries;   // per step: largest entry of the step's table
+  uint16_t *packs;     // packs of FILTER_BLOCK + m positions
+  double absbound;     // sum over rows of the largest absolute non-forbidden cell
+  bool enabled;        // false: every window takes the exact test
+};
+
+// Reports whether the current intermediate thresholds make every window with a forbidden
+// cell (in a column below codes) fail the exact test at that row.
+template <typename Score>
+bool filter_forbidsafe(const ScoringMatrix *matrix, uint64_t codes) {
+  const Score *thr = matrix_intermediate<Score>(matrix);
+  for (uint64_t j = 0; j < matrix->m; j++) {
+    const Score *cells = matrix_scores<Score>(matrix) + matrix->rowoffsets[j];
+    bool forbidden = false;
+    for (uint64_t c = 0; c < codes; c++) forbidden = forbidden || ScoreTraits<Score>::forbidden(cells[c]);
+    if (!forbidden) continue;
+    if constexpr (std::is_integral_v<Score>) {
+      if (thr[j] < -(INT64_C(1) << 61)) return false;
+    } else {
+      if (thr[j] <= -1e38f) return false;
+    }
+  }
+  return true;
+}
+
+// Largest value a filter threshold may take, and smallest: thresholds are clamped into this
+// range, which keeps the sums of integer entries from overflowing.
+template <typename Entry>
+constexpr Entry filterlimit() {
+  if constexpr (std::is_same_v<Entry, int32_t>) {
+    return INT32_C(1) << 29;
+  } else if constexpr (std::is_same_v<Entry, int64_t>) {
+    return INT64_C(1) << 60;
+  } else {
+    return 0;
+  }
+}
+// The entry of a group holding a forbidden cell.
+template <typename Entry>
+constexpr Entry filtersentinel() {
+  if constexpr (std::is_same_v<Entry, int32_t>) {
+    return -(INT32_C(1) << 30);
+  } else if constexpr (std::is_same_v<Entry, int64_t>) {
+    return -(INT64_C(1) << 61);
+  } else {
+    return -HUGE_VALF;
+  }
+}
+
+// Recomputes the step thresholds from the matrix's threshold and decides whether the filter
+// may be used with the current intermediate thresholds.
+template <typename Score, typename Entry>
+void filter_retune(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *matrix) {
+  filter->enabled = filter_forbidsafe<Score>(matrix, filter->codes);
+  const Score threshold = scoreof<Score>(matrix->threshold);
+  if constexpr (std::is_integral_v<Score>) {
+    const Entry limit = filterlimit<Entry>();
+    const Entry t = static_cast<Entry>(std::clamp<int64_t>(threshold, -limit, limit));
+    Entry rest = 0;
+    for (uint64_t k = filter->groups; k-- > 0;) {
+      filter->steps[k] = t - rest;
+      rest += filter->maxentries[k];
+    }
+  } else {
+    if (!(std::fabs(threshold) <= 1e30f)) {
+      filter->enabled = false;
+      return;
+    }
+    const double margin = 2.0 * static_cast<double>(filter->m + 2 * filter->groups + 4) *
+                          std::ldexp(filter->absbound + std::fabs(threshold), -24);
+    double rest = 0.0;
+    for (uint64_t k = filter->groups; k-- > 0;) {
+      const double bound = static_cast<double>(threshold) - margin - rest;
+      float step = static_cast<float>(bound);
+      if (static_cast<double>(step) > bound) step = std::nextafter(step, -HUGE_VALF);
+      filter->steps[k] = step;
+      rest += static_cast<double>(filter->maxentries[k]);
+    }
+  }
+}
+
+// Builds the tables of the filter for matrix. Returns false when the matrix does not suit
+// the filter (then nothing is allocated): an alphabet without regular codes, non-finite or
+// huge cells.
+template <typename Score, typename Entry>
+bool filter_init(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *matrix,
+                 uint64_t limit) {
+  const uint64_t m = matrix->m;
+  const uint64_t columns = matrix_columns(matrix);
+  if (m == 0 || columns < 2) return false;
+  // The wildcard column takes part only when some of its cells can score.
+  uint64_t codes = columns - 1;
+  for (uint64_t j = 0; j < m; j++) {
+    if (!ScoreTraits<Score>::forbidden(matrix_cell<Score>(matrix, j, columns - 1))) codes = columns;
+  }
+  codes = std::min(codes, limit);
+  if (codes == 0) return false;
+  uint64_t bits = 1;
+  while ((UINT64_C(1) << bits) < codes) bits++;
+  if (bits > FILTER_PACKBITS) return false;
+  double absbound = 0.0;
+  for (uint64_t j = 0; j < m; j++) {
+    double rowbound = 0.0;
+    for (uint64_t c = 0; c < codes; c++) {
+      const Score s = matrix_cell<Score>(matrix, j, c);
+      if (ScoreTraits<Score>::forbidden(s)) {
+        if constexpr (std::is_integral_v<Score>) {
+          if (s < INT64_MIN + (INT64_C(1) << 59)) return false;
+        }
+        continue;
+      }
+      if (!(std::fabs(static_cast<double>(s)) <= 1e30)) return false;  // NaN or infinite
+      rowbound = std::max(rowbound, std::fabs(static_cast<double>(s)));
+    }
+    absbound += rowbound;
+  }
+  if constexpr (std::is_integral_v<Score>) {
+    if (absbound >= static_cast<double>(filterlimit<Entry>()) / 2) return false;
+  } else {
+    if (absbound > 1e30) return false;
+  }
+  const uint64_t width = std::min<uint64_t>(m, FILTER_PACKBITS / bits);
+  const uint64_t groups = (m + width - 1) / width;
+  const uint64_t tablesize = UINT64_C(1) << (bits * width);
+  filter->m = m;
+  filter->codes = codes;
+  filter->bits = bits;
+  filter->width = width;
+  filter->groups = groups;
+  filter->tablesize = tablesize;
+  filter->absbound = absbound;
+  filter->tables = allocorexit<Entry>(nullptr, groups * tablesize);
+  filter->offsets = allocorexit<uint64_t>(nullptr, groups);
+  filter->steps = allocorexit<Entry>(nullptr, groups);
+  filter->maxentries = allocorexit<Entry>(nullptr, groups);
+  filter->packs = allocorexit<uint16_t>(nullptr, FILTER_BLOCK + m);
+
+  // Tables in row order first, with how often each group alone rejects a random window.
+  const Score threshold = scoreof<Score>(matrix->threshold);
+  const uint64_t mask = (UINT64_C(1) << bits) - 1;
+  double maxsum = 0.0;
+  for (uint64_t g = 0; g < groups; g++) {
+    const uint64_t first = g * width;
+    const uint64_t start = std::min(first, m - width);
+    Entry *table = filter->tables + g * tablesize;
+    Entry best = filtersentinel<Entry>();
+    bool anyvalid = false;
+    for (uint64_t index = 0; index < tablesize; index++) {
+      double sum = 0.0;
+      bool valid = true, forbidden = false;
+      for (uint64_t t = 0; t < width; t++) {
+        const uint64_t code = (index >> (bits * (width - 1 - t))) & mask;
+        if (code >= codes) {
+          valid = false;
+          break;
+        }
+        if (start + t < first) continue;
+        const Score s = matrix_cell<Score>(matrix, start + t, code);
+        if (ScoreTraits<Score>::forbidden(s)) forbidden = true; else sum += static_cast<double>(s);
+      }
+      Entry entry = filtersentinel<Entry>();
+      if (valid && !forbidden) {
+        if constexpr (std::is_integral_v<Score>) {
+          int64_t exact = 0;  // integer cells are summed exactly
+          for (uint64_t t = 0; t < width; t++) {
+            if (start + t < first) continue;
+            exact += matrix_cell<Score>(matrix, start + t, (index >> (bits * (width - 1 - t))) & mask);
+          }
+          entry = static_cast<Entry>(exact);
+        } else {
+          entry = static_cast<Entry>(sum);
+        }
+        if (!anyvalid || best < entry) best = entry;
+        anyvalid = true;
+      }
+      table[index] = entry;
+    }
+    // A group that always holds a forbidden cell rejects through its sentinel entries; its
+    // maximum counts 0 so that the thresholds of the other steps stay in range.
+    if (!anyvalid) best = 0;
+    filter->offsets[g] = start;
+    filter->maxentries[g] = best;
+    maxsum += static_cast<double>(best);
+  }
+  // Evaluation order: the group that most often rejects a window by itself comes first.
+  std::vector<double> rejects(groups);
+  std::vector<uint64_t> order(groups);
+  for (uint64_t g = 0; g < groups; g++) {
+    const Entry *table = filter->tables + g * tablesize;
+    const double cut =
+        static_cast<double>(threshold) - (maxsum - static_cast<double>(filter->maxentries[g]));
+    uint64_t below = 0, valid = 0;
+    for (uint64_t index = 0; index < tablesize; index++) {
+      bool ok = true;
+      for (uint64_t t = 0; t < width; t++) ok = ok && ((index >> (bits * t)) & mask) < codes;
+      if (!ok) continue;
+      valid++;
+      if (static_cast<double>(table[index]) < cut) below++;
+    }
+    rejects[g] = valid == 0 ? 0.0 : static_cast<double>(below) / static_cast<double>(valid);
+    order[g] = g;
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [&](uint64_t a, uint64_t b) { return rejects[a] > rejects[b]; });
+  Entry *ordered = allocorexit<Entry>(nullptr, groups * tablesize);
+  std::vector<uint64_t> rowoffsets(groups);
+  std::vector<Entry> maxima(groups);
+  for (uint64_t k = 0; k < groups; k++) {
+    std::copy(filter->tables + order[k] * tablesize, filter->tables + (order[k] + 1) * tablesize,
+              ordered + k * tablesize);
+    rowoffsets[k] = filter->offsets[order[k]];
+    maxima[k] = filter->maxentries[order[k]];
+  }
+  std::copy(rowoffsets.begin(), rowoffsets.end(), filter->offsets);
+  std::copy(maxima.begin(), maxima.end(), filter->maxentries);
+  std::free(filter->tables);
+  filter->tables = ordered;
+  filter_retune(filter, matrix);
+  return true;
+}
+
+template <typename Score, typename Entry>
+void filter_free(LookaheadFilter<Score, Entry> *filter) {
+  freeandnull(filter->tables);
+  freeandnull(filter->offsets);
+  freeandnull(filter->steps);
+  freeandnull(filter->maxentries);
+  freeandnull(filter->packs);
+}
+
+// ---------------------------------------------------------------------------------------
+// Scan over a Multiseq
+
+// Calls hit(score, endposition) for every window of the sequences in range that passes the
+// exact test and reaches the threshold, in order of end position. hit returns 0 to go on,
+// 1 after it changed the matrix's threshold and intermediate thresholds, or -1 to stop.
+// Returns 0, or -1 when the walk or hit failed.
+template <typename Score, typename Entry, typename Hit>
+int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matrix,
+                            const SequenceRange *range, LookaheadFilter<Score, Entry> *filter,
+                            Hit &&hit) {
+  const uint64_t m = matrix->m;
+  const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
+  const Score *scores = matrix_scores<Score>(matrix);
+  const uint64_t *rowoffsets = matrix->rowoffsets;
+  const uint64_t codes = filter->codes;
+  const uint64_t bits = filter->bits;
+  const uint64_t width = filter->width;
+  const uint64_t groups = filter->groups;
+  const uint64_t tablesize = filter->tablesize;
+  const uint32_t mask = static_cast<uint32_t>((UINT64_C(1) << (bits * width)) - 1);
+  const Entry *tables = filter->tables;
+  const uint64_t *offsets = filter->offsets;
+  uint16_t *packs = filter->packs;
+  const unsigned char *sequence = multiseq->sequence;
+
+  // The exact test of window n (relative to the segment at start): 0, or hit's answer.
+  auto exact = [&](uint64_t start, uint64_t n) -> int {
+    Score score;
+    if (!lookahead_window<Score>(sequence + start + n, scores, rowoffsets,
+                                 matrix_intermediate<Score>(matrix), m, limit, &score)) {
+      return 0;
+    }
+    if (!(scoreof<Score>(matrix->threshold) <= score)) return 0;
+    const int answer = hit(score, start + n + m - 1);
+    if (answer > 0) filter_retune(filter, matrix);
+    return answer < 0 ? -1 : 0;
+  };
+
+  // Windows first to last of the segment at start, all of whose symbols are below codes.
+  auto cleanrun = [&](uint64_t start, uint64_t first, uint64_t last) -> int {
+    const unsigned char *segment = sequence + start;
+    for (uint64_t blockstart = first; blockstart <= last; blockstart += FILTER_BLOCK) {
+      const uint64_t blockend = std::min(last, blockstart + FILTER_BLOCK - 1);
+      // Pack p holds the width symbols from blockstart + p on.
+      const uint64_t npacks = blockend - blockstart + 1 + m - width;
+      const unsigned char *symbols = segment + blockstart;
+      uint32_t pack = 0;
+      for (uint64_t t = 0; t + 1 < width; t++) pack = (pack << bits) | symbols[t];
+      for (uint64_t p = 0; p < npacks; p++) {
+        pack = ((pack << bits) | symbols[p + width - 1]) & mask;
+        packs[p] = static_cast<uint16_t>(pack);
+      }
+      const Entry *table0 = tables;
+      const uint64_t offset0 = offsets[0];
+      for (uint64_t n = blockstart; n <= blockend; n++) {
+        if (!filter->enabled) {
+          if (exact(start, n) != 0) return -1;
+          continue;
+        }
+        const uint16_t *windowpacks = packs + (n - blockstart);
+        Entry partial = table0[windowpacks[offset0]];
+        if (partial < filter->steps[0]) continue;
+        uint64_t k = 1;
+        for (; k < groups; k++) {
+          partial += tables[k * tablesize + windowpacks[offsets[k]]];
+          if (partial < filter->steps[k]) break;
+        }
+        if (k < groups) continue;
+        if (exact(start, n) != 0) return -1;
+      }
+    }
+    return 0;
+  };
+
+  return walksegments(multiseq, range, [&](uint64_t start, uint64_t len) -> int {
+    if (len < m) return 0;
+    const unsigned char *segment = sequence + start;
+    const uint64_t last = len - m;
+    uint64_t special = 0;  // first position at or after n whose code is not below codes
+    uint64_t n = 0;
+    while (n <= last) {
+      if (special < n) special = n;
+      while (special < len && segment[special] < codes) special++;
+      if (special >= n + m) {
+        const uint64_t runend = std::min(last, special - m);
+        if (cleanrun(start, n, runend) != 0) return -1;
+        n = runend + 1;
+      } else if (segment[special] >= limit) {
+        n = special + 1;  // every window covering this symbol fails
+      } else {
+        if (exact(start, n) != 0) return -1;
+        n++;
+      }
+    }
+    return 0;
+  });
+}
+
+// The same scan without a filter: the exact test on every window.
+template <typename Score, typename Hit>
+int lookahead_scan_plain(const Multiseq *multiseq, const ScoringMatrix *matrix,
+                         const SequenceRange *range, Hit &&hit) {
+  const uint64_t m = matrix->m;
+  const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
+  const Score *scores = matrix_scores<Score>(matrix);
+  return walksegments(multiseq, range, [&](uint64_t start, uint64_t len) -> int {
+    if (len < m) return 0;
+    for (uint64_t n = 0; n + m <= len; n++) {
+      Score score;
+      if (!lookahead_window<Score>(multiseq->sequence + start + n, scores, matrix->rowoffsets,
+                                   matrix_intermediate<Score>(matrix), m, limit, &score)) {
+        continue;
+      }
+      if (!(scoreof<Score>(matrix->threshold) <= score)) continue;
+      if (hit(score, start + n + m - 1) < 0) return -1;
+    }
+    return 0;
+  });
+}
+
+// Chooses the filter's entry type (or none) for matrix and scans.
+template <typename Score, typename Hit>
+int lookahead_scan(const Multiseq *multiseq, const ScoringMatrix *matrix,
+                   const SequenceRange *range, Hit &&hit) {
+  if (matrix->m == 0) return walksegments(multiseq, range, [](uint64_t, uint64_t) { return 0; });
+  const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
+  auto filtered = [&](auto *filter) -> int {
+    const int result = lookahead_scan_filtered(multiseq, matrix, range, filter, hit);
+    filter_free(filter);
+    return result;
+  };
+  if constexpr (std::is_integral_v<Score>) {
+    LookaheadFilter<Score, int32_t> narrow{};
+    if (filter_init(&narrow, matrix, limit)) return filtered(&narrow);
+    LookaheadFilter<Score, int64_t> wide{};
+    if (filter_init(&wide, matrix, limit)) return filtered(&wide);
+  } else {
+    LookaheadFilter<Score, float> single{};
+    if (filter_init(&single, matrix, limit)) return filtered(&single);
+  }
+  return lookahead_scan_plain<Score>(multiseq, matrix, range, hit);
+}
+
+// ---------------------------------------------------------------------------------------
+// Best-match store
+
+template <typename Score>
+struct BestMatch {
+  Score score;
+  uint64_t endposition;
+};
+
+// The k best hits of a search: k slots, count in use, ordered by a red-black tree over slot
+// numbers (greater score first, then smaller end position); worst is the last slot in that
+// order once the store is full.
+template <typename Score>
+struct BestMatches {
+  BestMatch<Score> *slots;
+  uint64_t k;
+  uint64_t count;
+  RBNode *root;
+  uint64_t worst;
+};
+
+template <typename Score>
+int bestmatches_compare(uint64_t a, uint64_t b, void *context) {
+  const BestMatch<Score> *slots = static_cast<const BestMatch<Score> *>(context);
+  if (slots[a].score > slots[b].score) return -1;
+  if (slots[a].score < slots[b].score) return 1;
+  if (slots[a].endposition != slots[b].endposition) {
+    return slots[a].endposition < slots[b].endposition ? -1 : 1;
+  }
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+template <typename Score>
+void bestmatches_init(BestMatches<Score> *store, uint64_t k) {
+  store->slots = allocorexit<BestMatch<Score>>(nullptr, k);
+  store->k = k;
+  store->count = 0;
+  store->root = nullptr;
+  store->worst = 0;
+}
+
+// Offers a hit. Once the store is full, a hit is kept only when its score is greater than
+// the worst kept score; then the worst is dropped, and when the new worst score exceeds the
+// matrix's threshold, the threshold is raised to it and the intermediate thresholds are
+// recomputed. Returns 1 when the threshold was raised, otherwise 0.
+template <typename Score>
+int bestmatches_offer(BestMatches<Score> *store, Score score, uint64_t endposition,
+                      ScoringMatrix *matrix) {
+  bool created;
+  if (store->count < store->k) {
+    const uint64_t slot = store->count++;
+    store->slots[slot] = {score, endposition};
+    rbinsert(slot, &created, &store->root, bestmatches_compare<Score>, store->slots);
+    if (store->count < store->k) return 0;
+  } else {
+    if (!(score > store->slots[store->worst].score)) return 0;
+    rbdelete(store->worst, &store->root, bestmatches_compare<Score>, store->slots);
+    store->slots[store->worst] = {score, endposition};
+    rbinsert(store->worst, &created, &store->root, bestmatches_compare<Score>, store->slots);
+  }
+  store->worst = rbmaximum(store->root);
+  const Score worstscore = store->slots[store->worst].score;
+  if (worstscore > scoreof<Score>(matrix->threshold)) {
+    scoreof<Score>(matrix->threshold) = worstscore;
+    matrix_set_intermediate_thresholds_templ<Score>(matrix);
+    return 1;
+  }
+  return 0;
+}
+
+// Hands every kept hit to report, best first, in match (whose fixed fields are set).
+// Returns 0, or -1 with the error code set when report answered non-zero.
+template <typename Score>
+int bestmatches_report(const BestMatches<Score> *store, Match *match, ReportFunction report) {
+  if (store->count == 0) return 0;
+  struct Walk {
+    const BestMatches<Score> *store;
+    Match *match;
+    ReportFunction report;
+  } walk = {store, match, report};
+  auto visit = [](uint64_t slot, RBVisit kind, uint64_t, void *context) -> int {
+    if (kind != RB_POSTORDER && kind != RB_LEAF) return 0;
+    Walk *w = static_cast<Walk *>(context);
+    scoreof<Score>(w->match->score) = w->store->slots[slot].score;
+    w->match->endposition = w->store->slots[slot].endposition;
+    return w->report(w->match) != 0 ? 1 : 0;
+  };
+  if (rbwalk(store->root, visit, &walk) != 0) {
+    seterrorcode(1);
+    return -1;
+  }
+  return 0;
+}
+
+template <typename Score>
+void bestmatches_free(BestMatches<Score> *store) {
+  rbdestroy(&store->root);
+  freeandnull(store->slots);
+  store->count = 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Engines
+
+template <typename Score>
+int lookaheadsearch_templ(const Multiseq *multiseq, const ScoringMatrix *matrix,
+                          const SequenceRange *range, ReportFunction report,
+                          SearchJob *userdata) {
+  Match match;
+  initmatch(&match, multiseq, matrix, userdata);
+  return lookahead_scan<Score>(multiseq, matrix, range, [&](Score score, uint64_t endposition) {
+    scoreof<Score>(match.score) = score;
+    match.endposition = endposition;
+    return report(&match) != 0 ? -1 : 0;
+  });
+}
+
+template <typename Score>
+int lookaheadsearch_kbest_templ(const Multiseq *multiseq, ScoringMatrix *matrix,
+                                const SequenceRange *range, uint64_t k, ReportFunction report,
+                                SearchJob *userdata) {
+  if (k == 0) return reporterror("Searching for zero best matches doesn't make any sense.");
+  BestMatches<Score> store;
+  bestmatches_init(&store, k);
+  int result = lookahead_scan<Score>(multiseq, matrix, range, [&](Score score, uint64_t endposition) {
+    return bestmatches_offer<Score>(&store, score, endposition, matrix);
+  });
+  if (result == 0) {
+    Match match;
+    initmatch(&match, multiseq, matrix, userdata);
+    result = bestmatches_report(&store, &match, report);
+  }
+  bestmatches_free(&store);
+  return result;
+}

@@ -1,0 +1,77 @@
+// Input selection: the database name is an enhanced suffix array index when its project file
+// exists, otherwise a sequence file read with the alphabet chosen on the command line.
+#include "sequences/inputseq.hpp"
+
+#include <cstdlib>
+
+#include "base/error.hpp"
+#include "base/genfile.hpp"
+#include "base/output.hpp"
+
+namespace {
+
+bool isindexname(const char *databasename) {
+  char *projectfile = addsuffix(databasename, "prj");
+  const bool exists = fileexists(projectfile);
+  std::free(projectfile);
+  return exists;
+}
+
+// The alphabet chosen by the options; mapsize stays 0 when none was chosen.
+int setupalphabet(Alphabet *alpha, const char *smapname, bool protein, bool dna) {
+  if (smapname != nullptr) {
+    if (loadsymbolmapfile(alpha, smapname) != 0) {
+      seterrorcode(1);
+      return -1;
+    }
+  } else if (protein) {
+    proteinalphabet(alpha);
+  } else if (dna) {
+    dnaalphabet(alpha);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int selectinputsequence(const char *databasename, const char *smapname, bool protein, bool dna,
+                        uint32_t demand, Virtualtree *virtualtree, bool *ret_isindex) {
+  *virtualtree = Virtualtree{};
+  *ret_isindex = false;
+  if (databasename != nullptr && isindexname(databasename)) {
+    printstatus("Reading input sequence from ESA `%s'.\n", databasename);
+    if (smapname != nullptr || protein || dna) {
+      return reporterror(
+          "No symbol map must be specified if the input sequence is an enhanced suffix array.");
+    }
+    return reporterror("reading enhanced suffix array indexes is not built yet");
+  }
+  if (setupalphabet(&virtualtree->alpha, smapname, protein, dna) != 0) return -1;
+  if (databasename == nullptr) return 0;
+  printstatus("Reading input sequence from `%s'.\n", databasename);
+  if (virtualtree->alpha.mapsize == 0) {
+    return reporterror("The input sequence is not an enhanced suffix array. You must specify a "
+                       "symbol map via -smap, -protein, or -dna option.");
+  }
+  virtualtree->filename = databasename;
+  if (readsequencefile(&virtualtree->multiseq, databasename, &virtualtree->alpha,
+                       (demand & OISTAB) != 0) != 0) {
+    seterrorcode(1);
+    return -1;
+  }
+  virtualtree->filebuffer = virtualtree->multiseq.sequence;
+  return 0;
+}
+
+int releaseinputsequence(Virtualtree *virtualtree, bool isindex) {
+  // Only sequence files are opened so far; an index, once it can be opened, is released by
+  // closing it, and a successful release clears the error code.
+  const int result = freemultiseq(&virtualtree->multiseq);
+  virtualtree->filebuffer = nullptr;
+  if (result != 0) {
+    seterrorcode(1);
+    return -1;
+  }
+  if (isindex) clearerrorcode();
+  return 0;
+}

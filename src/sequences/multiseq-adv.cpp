@@ -1,0 +1,252 @@
+// Loading a sequence file into a Multiseq: the file is mapped (or decompressed) once, turned
+// into Fasta text in place, and the coded sequence is written over that text in one pass.
+#include <cctype>
+#include <cstring>
+
+#include "base/error.hpp"
+#include "base/mapfile.hpp"
+#include "base/readgzip.hpp"
+#include "sequences/multiseq.hpp"
+#include "sequences/parsemultiform.hpp"
+
+namespace {
+
+constexpr uint64_t desctextstep = 4096;
+constexpr uint64_t tablestep = 128;
+
+// Growth is at least the fixed step and otherwise proportional to the size, so that many
+// small headers or sequences still load in linear time.
+uint64_t grown(uint64_t allocated, uint64_t needed, uint64_t step) {
+  uint64_t size = allocated + (allocated / 2 > step ? allocated / 2 : step);
+  return size < needed ? needed : size;
+}
+
+void appenddesc(Multiseq *multiseq, const unsigned char *text, uint64_t length) {
+  const uint64_t needed = multiseq->desctextlength + length;
+  if (needed > multiseq->allocateddesctext) {
+    multiseq->allocateddesctext = grown(multiseq->allocateddesctext, needed, desctextstep);
+    multiseq->desctext = allocorexit(multiseq->desctext, multiseq->allocateddesctext);
+  }
+  std::memcpy(multiseq->desctext + multiseq->desctextlength, text, length);
+  multiseq->desctextlength = needed;
+}
+
+struct OffsetTable {
+  uint64_t allocated;
+};
+
+void appendoffset(Multiseq *multiseq, OffsetTable *table, uint64_t offset, uint64_t count) {
+  if (count >= table->allocated) {
+    table->allocated = grown(table->allocated, count + 1, tablestep);
+    multiseq->descoffsets = allocorexit(multiseq->descoffsets, table->allocated);
+  }
+  multiseq->descoffsets[count] = offset;
+}
+
+void appendseparator(Multiseq *multiseq, uint64_t position) {
+  if (multiseq->numofseparators >= multiseq->allocatedseparators) {
+    multiseq->allocatedseparators =
+        grown(multiseq->allocatedseparators, multiseq->numofseparators + 1, tablestep);
+    multiseq->separatorpositions =
+        allocorexit(multiseq->separatorpositions, multiseq->allocatedseparators);
+  }
+  multiseq->separatorpositions[multiseq->numofseparators++] = position;
+}
+
+// Classes of input bytes outside a header: a symbol code (below 256), white space to skip,
+// the start of a header, or a byte outside the alphabet.
+constexpr uint16_t skipbyte = 256;
+constexpr uint16_t headerbyte = 257;
+constexpr uint16_t illegalbyte = 258;
+
+void classifybytes(const Alphabet *alpha, uint16_t *classes) {
+  for (int c = 0; c < 256; c++) {
+    const uint64_t code = alpha->symbolmap[c];
+    if (c == '>') {
+      classes[c] = headerbyte;
+    } else if (std::isspace(c)) {
+      classes[c] = skipbyte;
+    } else if (code == UNDEFINEDCODE || code > SEPARATORCODE) {
+      classes[c] = illegalbyte;
+    } else {
+      classes[c] = static_cast<uint16_t>(code);
+    }
+  }
+}
+
+int illegalcharacter(unsigned char c, const char *filename, uint64_t line) {
+  return reporttext("Illegal character '%c' in file \"%s\" line %lu", c, filename,
+                    static_cast<unsigned long>(line));
+}
+
+// The first empty sequence among several: the inner ones in ascending order, then the first,
+// then the last. -1 when none is empty.
+int64_t firstemptysequence(const Multiseq *multiseq) {
+  const uint64_t *separators = multiseq->separatorpositions;
+  const uint64_t sequences = multiseq->numofsequences;
+  for (uint64_t k = 1; k + 1 < sequences; k++) {
+    if (separators[k] == separators[k - 1] + 1) return int64_t(k);
+  }
+  if (separators[0] == 0) return 0;
+  if (separators[sequences - 2] == multiseq->totallength - 1) return int64_t(sequences - 1);
+  return -1;
+}
+
+bool endswith(const char *name, const char *suffix) {
+  const size_t namelength = std::strlen(name);
+  const size_t suffixlength = std::strlen(suffix);
+  return namelength >= suffixlength &&
+         std::strcmp(name + namelength - suffixlength, suffix) == 0;
+}
+
+}  // namespace
+
+int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
+               unsigned char *text, uint64_t length) {
+  initmultiseq(multiseq);
+  multiseq->sequence = text;
+  uint16_t classes[256];
+  classifybytes(alpha, classes);
+
+  uint64_t line = 1;
+  uint64_t in = 0;
+  // Position of the last newline read: a header must follow one or start the text.
+  uint64_t lastnewline = UINT64_MAX;
+  // Before the first header only white space may stand.
+  while (in < length && classes[text[in]] == skipbyte) {
+    if (text[in] == '\n') {
+      line++;
+      lastnewline = in;
+    }
+    in++;
+  }
+  if (in == length || std::memchr(text + in, '>', length - in) == nullptr) {
+    reporttext("no sequences in multiple fasta file");
+    return -2;
+  }
+  if (text[in] != '>') return illegalcharacter(text[in], filename, line);
+
+  OffsetTable offsets{};
+  uint64_t out = 0;
+  uint64_t specials = 0;
+  uint64_t ranges = 0;
+  bool previousspecial = false;
+  while (in < length) {
+    const unsigned char c = text[in];
+    const uint16_t kind = classes[c];
+    if (kind < skipbyte) {
+      text[out++] = static_cast<unsigned char>(kind);
+      const bool special = kind >= WILDCARDCODE;
+      if (special) {
+        specials++;
+        if (!previousspecial) ranges++;
+      }
+      previousspecial = special;
+      in++;
+    } else if (kind == skipbyte) {
+      if (c == '\n') {
+        line++;
+        lastnewline = in;
+      }
+      in++;
+    } else if (kind == headerbyte) {
+      if (in != 0 && lastnewline != in - 1) return illegalcharacter('>', filename, line);
+      appendoffset(multiseq, &offsets, multiseq->desctextlength, multiseq->numofsequences);
+      if (multiseq->numofsequences > 0) {
+        text[out] = SEPARATORCODE;
+        appendseparator(multiseq, out);
+        out++;
+        specials++;
+        if (!previousspecial) ranges++;
+        previousspecial = true;
+      }
+      multiseq->numofsequences++;
+      const uint64_t headerstart = in + 1;
+      const void *newline = std::memchr(text + headerstart, '\n', length - headerstart);
+      if (newline != nullptr) {
+        const uint64_t headerend = uint64_t(static_cast<const unsigned char *>(newline) - text);
+        appenddesc(multiseq, text + headerstart, headerend + 1 - headerstart);
+        lastnewline = headerend;
+        line++;
+        in = headerend + 1;
+      } else {
+        // A header on the unterminated last line still ends with a newline in desctext.
+        static const unsigned char newlinechar = '\n';
+        appenddesc(multiseq, text + headerstart, length - headerstart);
+        appenddesc(multiseq, &newlinechar, 1);
+        in = length;
+      }
+    } else {
+      return illegalcharacter(c, filename, line);
+    }
+  }
+  appendoffset(multiseq, &offsets, multiseq->desctextlength, multiseq->numofsequences);
+  multiseq->totallength = out;
+  multiseq->specialcharacters = specials;
+  multiseq->specialranges = ranges;
+  uint64_t prefix = 0;
+  while (prefix < out && text[prefix] >= WILDCARDCODE) prefix++;
+  uint64_t suffix = 0;
+  while (suffix < out && text[out - 1 - suffix] >= WILDCARDCODE) suffix++;
+  multiseq->lengthofspecialprefix = prefix;
+  multiseq->lengthofspecialsuffix = suffix;
+  multiseq->numofdbsequences = multiseq->numofsequences;
+  if (multiseq->numofsequences >= 2) {
+    const int64_t empty = firstemptysequence(multiseq);
+    if (empty >= 0) {
+      reporttext("sequence %lu is empty", static_cast<unsigned long>(empty));
+      return -3;
+    }
+  }
+  return 0;
+}
+
+uint64_t extractplain(unsigned char *destination, const unsigned char *text, uint64_t length) {
+  uint64_t out = 0;
+  uint64_t in = 0;
+  while (in < length) {
+    const unsigned char c = text[in];
+    if (c == '>') {
+      if (in > 0) destination[out++] = SEPARATORCODE;
+      const void *newline = std::memchr(text + in, '\n', length - in);
+      in = newline == nullptr ? length
+                              : uint64_t(static_cast<const unsigned char *>(newline) - text) + 1;
+    } else {
+      if (!std::isspace(c)) destination[out++] = c;
+      in++;
+    }
+  }
+  return out;
+}
+
+int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *alpha,
+                     bool keepcharacters) {
+  uint64_t filelength = 0;
+  unsigned char *buffer =
+      endswith(filename, ".gz")
+          ? readgzipfile(filename, &filelength)
+          : static_cast<unsigned char *>(mapwholefile(filename, true, &filelength));
+  if (buffer == nullptr) return -1;
+  // From here on the multiseq owns the buffer, whatever happens.
+  multiseq->sequence = buffer;
+  const int64_t converted = convertmultiformat(buffer, filelength);
+  if (converted < 0) return -1;
+  if (converted == 0) {
+    return reporttext("input file \"%s\" is not in Fasta, GENBANK or EMBL format", filename);
+  }
+  if (alpha->mapsize == 0) return reporttext("need an alphabet for transforming fasta file");
+  unsigned char *plain = nullptr;
+  if (keepcharacters) {
+    plain = allocorexit<unsigned char>(nullptr, uint64_t(converted));
+    extractplain(plain, buffer, uint64_t(converted));
+  }
+  const int parsed = parsefasta(alpha, multiseq, filename, buffer, uint64_t(converted));
+  multiseq->plainsequence = plain;
+  multiseq->numoffiles = 1;
+  multiseq->fileinfo[0].filename = copystring(filename);
+  multiseq->fileinfo[0].filelength = filelength;
+  multiseq->fileinfo[0].endposition = multiseq->totallength;
+  if (parsed != 0) return -1;
+  if (multiseq->totallength == 0) return reporttext("input sequences are all empty");
+  return 0;
+}

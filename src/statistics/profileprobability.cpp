@@ -1,0 +1,489 @@
+// Exact score distributions of a matrix under independent background frequencies. Scores are
+// scaled to non-negative integers and the distribution of the total is built row by row. The
+// complete computation fills every cell; the lazy one fills the table from the maximum
+// downward and stops as soon as the threshold for a target p-value is settled.
+//
+// Contents: scaled rows and their order; the two probability domains; complete_distribution;
+// lazy_threshold; tail_lookup, tail_threshold; freedistribution.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "base/error.hpp"
+#include "base/output.hpp"
+#include "statistics/distribution.hpp"
+
+namespace {
+
+// log 0. A product with it (a sum of logarithms) is log 0 again, so paths through a symbol of
+// frequency 0 vanish without a test, and log-sums simply leave such terms out.
+constexpr double logzero = -std::numeric_limits<double>::infinity();
+
+// A scaled row entry beyond this magnitude would give a table that no machine can hold.
+constexpr double largestscaled = 4503599627370496.0;  // 2^52
+
+// Cells are held as plain probabilities when no path through the matrix can be less probable
+// than this (log of 1e-280): no product then comes near the smallest double, and plain sums
+// are as exact as log-sums and many times faster. Other matrices are computed with logarithms.
+constexpr double plainpathlimit = -644.7238260383328;
+
+// ---------------------------------------------------------------------------------------
+// Scaled rows and their order
+
+// One symbol group of a row: the symbols of equal scaled score, as the deficit below the row
+// maximum, their summed frequency and its logarithm. Groups of probability 0 are not kept.
+struct ScaledGroup {
+  int64_t deficit;
+  double prob;
+  double logprob;
+};
+
+// One matrix row in scaled scores.
+struct ScaledRow {
+  int64_t maximum;
+  int64_t minimum;
+  int64_t gap;          // maximum - next smaller distinct score, 0 when all scores are equal
+  ScaledGroup *groups;  // numofgroups entries in ascending deficit order
+  uint64_t numofgroups;
+};
+
+// The matrix in scaled scores, rows in processing order. The total deficit of a path is the
+// maximum minus its scaled total; prefixspan[k] is the largest total deficit of the first k
+// rows (prefixspan[0] = 0, prefixspan[m] = maximum - minimum).
+struct ScaledMatrix {
+  uint64_t m;
+  ScaledRow *rows;
+  ScaledGroup *groupspace;
+  int64_t *prefixspan;
+  int64_t minimum;
+  int64_t maximum;
+  int64_t offset;
+  double realminimum;  // sum of the unscaled row minima
+  bool plain;          // cells as plain probabilities (see plainpathlimit)
+};
+
+void freescaled(ScaledMatrix *scaled) {
+  freeandnull(scaled->rows);
+  freeandnull(scaled->groupspace);
+  freeandnull(scaled->prefixspan);
+}
+
+// Converts a double to a score, saturating at the unreachable threshold so that nothing
+// derived from a degenerate table overflows; NaN becomes the upper end (no window reaches it).
+int64_t toscore(double value) {
+  constexpr double limit = 4611686018427387903.0;
+  if (!(value < limit)) return ScoreTraits<int64_t>::plusinfinity;
+  if (value <= -limit) return -ScoreTraits<int64_t>::plusinfinity;
+  return static_cast<int64_t>(value);
+}
+
+int64_t scaledentry(double multiplier, float entry) {
+  const double product = std::rint(multiplier * static_cast<double>(entry));
+  if (!(std::fabs(product) <= largestscaled)) {
+    // The table would need more memory than any allocation can give.
+    allocationfailed(__FILE__, __LINE__, std::numeric_limits<size_t>::max());
+  }
+  return static_cast<int64_t>(product);
+}
+
+// Builds the scaled form of a float matrix: every regular (non-wildcard) symbol that the row
+// does not forbid takes part. Forbidden cells stay out, as if their symbol had probability 0,
+// which is what a search sees: a window placing such a symbol never scores. A frequency that
+// is not positive contributes nothing.
+void scalematrix(const ScoringMatrix *matrix, const double *frequencies, double multiplier,
+                 ScaledMatrix *scaled) {
+  const uint64_t m = matrix->m;
+  const uint64_t symbols = matrix_columns(matrix) > 0 ? matrix_columns(matrix) - 1 : 0;
+  for (uint64_t j = 0; j < symbols; j++) {
+    if (frequencies[j] > 1.0) {
+      printwarning("Error: rfrequency of symbol %ld is %f>1!\n", static_cast<long>(j),
+                   frequencies[j]);
+    }
+  }
+
+  float smallest = 0.0f;
+  double realminimum = 0.0;
+  for (uint64_t i = 0; i < m; i++) {
+    bool any = false;
+    float rowminimum = 0.0f;
+    for (uint64_t j = 0; j < symbols; j++) {
+      const float entry = matrix_cell<float>(matrix, i, j);
+      if (ScoreTraits<float>::forbidden(entry)) continue;
+      if (!any || entry < rowminimum) rowminimum = entry;
+      any = true;
+    }
+    smallest = std::min(smallest, rowminimum);
+    realminimum += rowminimum;
+  }
+  const int64_t shift = std::llabs(scaledentry(multiplier, smallest));
+
+  scaled->m = m;
+  scaled->rows = allocorexit<ScaledRow>(nullptr, m);
+  scaled->groupspace = allocorexit<ScaledGroup>(nullptr, m * symbols);
+  scaled->prefixspan = allocorexit<int64_t>(nullptr, m + 1);
+  scaled->realminimum = realminimum;
+  scaled->minimum = 0;
+  scaled->maximum = 0;
+  scaled->offset = static_cast<int64_t>(m) * shift;
+  double leastpath = 0.0;
+
+  for (uint64_t i = 0; i < m; i++) {
+    struct Entry {
+      int64_t score;
+      double frequency;
+    } entries[256];
+    uint64_t count = 0;
+    for (uint64_t j = 0; j < symbols; j++) {
+      const float entry = matrix_cell<float>(matrix, i, j);
+      if (ScoreTraits<float>::forbidden(entry)) continue;
+      entries[count++] = {shift + scaledentry(multiplier, entry), frequencies[j]};
+    }
+    std::sort(entries, entries + count,
+              [](const Entry &a, const Entry &b) { return a.score > b.score; });
+    ScaledRow *row = scaled->rows + i;
+    row->groups = scaled->groupspace + i * symbols;
+    row->numofgroups = 0;
+    row->gap = 0;
+    if (count == 0) {
+      // Every symbol is forbidden: the row scores like 0 with probability 0.
+      row->maximum = row->minimum = shift;
+    } else {
+      row->maximum = entries[0].score;
+      row->minimum = entries[count - 1].score;
+    }
+    double leastgroup = 0.0;
+    for (uint64_t j = 0; j < count;) {
+      const int64_t score = entries[j].score;
+      double prob = 0.0;
+      for (; j < count && entries[j].score == score; j++) {
+        if (entries[j].frequency > 0.0) prob += entries[j].frequency;
+      }
+      if (row->gap == 0 && score < row->maximum) row->gap = row->maximum - score;
+      if (prob > 0.0) {
+        const double logprob = std::log(prob);
+        row->groups[row->numofgroups++] = {row->maximum - score, prob, logprob};
+        leastgroup = std::min(leastgroup, logprob);
+      }
+    }
+    leastpath += leastgroup;
+    scaled->minimum += row->minimum;
+    scaled->maximum += row->maximum;
+  }
+  scaled->plain = leastpath >= plainpathlimit;
+
+  // Rows with a large gap first: the order changes no result beyond rounding, and both
+  // computations use the same one, so their cells agree to the last bit.
+  std::stable_sort(scaled->rows, scaled->rows + m,
+                   [](const ScaledRow &a, const ScaledRow &b) { return a.gap > b.gap; });
+  scaled->prefixspan[0] = 0;
+  for (uint64_t k = 0; k < m; k++) {
+    scaled->prefixspan[k + 1] =
+        scaled->prefixspan[k] + (scaled->rows[k].maximum - scaled->rows[k].minimum);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The two probability domains
+//
+// A cell of prefix k holds the probability that the first k rows (in processing order) have
+// a given total deficit e: the sum over the groups of row k of (cell e - deficit of prefix
+// k - 1) times the group's probability. Both computations fill cells with the same block
+// routine, so every cell receives the same terms in the same order (ascending deficit) and
+// lazy and complete cells agree to the last bit.
+//
+// A block routine fills the cells a .. b (as far as the new prefix reaches) of the prefix
+// after row from the previous prefix. Each prefix is held in a window of consecutive cells:
+// cell x of a prefix whose window starts at lo is window[x - lo].
+
+// Keeps the multiply-add in one place, so that any contraction the compiler applies is the
+// same for both computations.
+inline void addscaled(double *target, const double *source, int64_t count, double factor) {
+  for (int64_t x = 0; x < count; x++) target[x] += source[x] * factor;
+}
+
+// Plain probabilities: products and sums, group by group over the whole block.
+struct PlainDomain {
+  static constexpr double zero = 0.0;
+  static constexpr double one = 1.0;
+  static double probability(double cell) { return cell; }
+
+  static void block(const ScaledRow *row, const double *previous, int64_t previouslo,
+                    int64_t previousspan, double *current, int64_t currentlo, int64_t a,
+                    int64_t b) {
+    const int64_t high = std::min(b, previousspan + (row->maximum - row->minimum));
+    if (a > high) return;
+    std::fill(current + (a - currentlo), current + (high - currentlo) + 1, 0.0);
+    for (uint64_t g = 0; g < row->numofgroups; g++) {
+      const int64_t deficit = row->groups[g].deficit;
+      if (high < deficit) break;
+      const int64_t low = std::max<int64_t>(a - deficit, 0);
+      const int64_t top = std::min(high - deficit, previousspan);
+      if (low > top) continue;
+      addscaled(current + (low + deficit - currentlo), previous + (low - previouslo),
+                top - low + 1, row->groups[g].prob);
+    }
+  }
+};
+
+// Natural logarithms: products are sums; a sum of terms is its largest term plus the log of
+// the summed exponentials of the differences to it.
+struct LogDomain {
+  static constexpr double zero = logzero;
+  static constexpr double one = 0.0;
+  static double probability(double cell) { return std::exp(cell); }
+
+  static void block(const ScaledRow *row, const double *previous, int64_t previouslo,
+                    int64_t previousspan, double *current, int64_t currentlo, int64_t a,
+                    int64_t b) {
+    const int64_t high = std::min(b, previousspan + (row->maximum - row->minimum));
+    double terms[256];
+    for (int64_t e = a; e <= high; e++) {
+      uint64_t count = 0;
+      double best = logzero;
+      for (uint64_t g = 0; g < row->numofgroups; g++) {
+        const ScaledGroup &group = row->groups[g];
+        const int64_t x = e - group.deficit;
+        if (x < 0) break;
+        if (x > previousspan) continue;
+        const double term = previous[x - previouslo] + group.logprob;
+        if (term > logzero) {
+          terms[count++] = term;
+          best = std::max(best, term);
+        }
+      }
+      double cell = count == 0 ? logzero : terms[0];
+      if (count > 1) {
+        double sum = 0.0;
+        for (uint64_t t = 0; t < count; t++) sum += std::exp(terms[t] - best);
+        cell = best + std::log(sum);
+      }
+      current[e - currentlo] = cell;
+    }
+  }
+};
+
+// ---------------------------------------------------------------------------------------
+// Tables
+
+// Sets the bounds and allocates the tail table; zeroed tables come from calloc, so that
+// the pages a lazy computation never writes are never touched.
+void startdistribution(const ScaledMatrix *scaled, ScoreDistribution *distribution, bool zeroed) {
+  distribution->minimum = scaled->minimum;
+  distribution->maximum = scaled->maximum;
+  distribution->offset = scaled->offset;
+  distribution->size = static_cast<uint64_t>(scaled->maximum - scaled->minimum) + 1;
+  if (!zeroed) {
+    distribution->tail = allocorexit<double>(nullptr, distribution->size);
+    return;
+  }
+  distribution->tail = static_cast<double *>(std::calloc(distribution->size, sizeof(double)));
+  if (distribution->tail == nullptr) {
+    allocationfailed(__FILE__, __LINE__, distribution->size * sizeof(double));
+  }
+}
+
+// Index into the tail table for score s, clamped to the table.
+uint64_t tailindex(const ScoreDistribution *distribution, int64_t score, double multiplier) {
+  const double position = std::rint(static_cast<double>(distribution->offset) +
+                                    static_cast<double>(score) * multiplier -
+                                    static_cast<double>(distribution->minimum));
+  if (!(position > 0.0)) return 0;
+  const double last = static_cast<double>(distribution->size - 1);
+  if (position >= last) return distribution->size - 1;
+  return static_cast<uint64_t>(position);
+}
+
+int checkfloat(const ScoringMatrix *matrix) {
+  if (matrix->scoretype != SCORE_FLOAT) return reporterror("Invalid profile type.");
+  return 0;
+}
+
+// Every prefix in one pass over its whole span; two windows of the full span take turns.
+template <typename Domain>
+void completetable_templ(const ScaledMatrix *scaled, ScoreDistribution *distribution) {
+  const int64_t span = scaled->prefixspan[scaled->m];
+  double *previous = allocorexit<double>(nullptr, static_cast<size_t>(span) + 1);
+  double *current = allocorexit<double>(nullptr, static_cast<size_t>(span) + 1);
+  previous[0] = Domain::one;  // the empty prefix has total deficit 0 with probability 1
+  for (uint64_t k = 0; k < scaled->m; k++) {
+    Domain::block(scaled->rows + k, previous, 0, scaled->prefixspan[k], current, 0, 0,
+                  scaled->prefixspan[k + 1]);
+    std::swap(previous, current);
+  }
+  startdistribution(scaled, distribution, false);
+  double sum = 0.0;
+  for (int64_t e = 0; e <= span; e++) {
+    sum += Domain::probability(previous[e]);
+    distribution->tail[span - e] = sum;
+  }
+  std::free(previous);
+  std::free(current);
+}
+
+void completetable(const ScaledMatrix *scaled, ScoreDistribution *distribution) {
+  if (scaled->plain) {
+    completetable_templ<PlainDomain>(scaled, distribution);
+  } else {
+    completetable_templ<LogDomain>(scaled, distribution);
+  }
+}
+
+// Blocks of the lazy walk grow with the deficit reached, so that the work past the stopping
+// point stays below the work before it, up to this many cells.
+constexpr int64_t largestblock = 4096;
+constexpr int64_t smallestblock = 64;
+
+// The lazy walk: blocks of total deficits a .. b from 0 upward, each computed for every prefix
+// in turn. A prefix keeps a window of its cells from a minus the largest deficit of the row
+// that reads it up to b; the window slides forward when a block would run past its end. The
+// running sum over the last prefix is the tail entry of maximum - e, exactly as the complete
+// table has it. The walk stops at the first e whose entry exceeds the target and returns it,
+// or span + 1 when no entry does; entries of larger deficits stay as they were.
+template <typename Domain>
+int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, double *tail) {
+  const uint64_t m = scaled->m;
+  const int64_t span = scaled->prefixspan[m];
+  if (m == 0) {
+    tail[0] = 1.0;
+    return 1.0 > pvalue ? 0 : 1;
+  }
+  // Window k holds prefix k; window 0 the empty prefix, window m the current block only.
+  int64_t *lo = allocorexit<int64_t>(nullptr, m + 1);
+  int64_t *capacity = allocorexit<int64_t>(nullptr, m + 1);
+  double **window = allocorexit<double *>(nullptr, m + 1);
+  capacity[0] = 1;
+  for (uint64_t k = 1; k < m; k++) {
+    capacity[k] = (scaled->rows[k].maximum - scaled->rows[k].minimum) + largestblock;
+  }
+  capacity[m] = largestblock;
+  int64_t total = 0;
+  for (uint64_t k = 0; k <= m; k++) total += capacity[k];
+  double *space = allocorexit<double>(nullptr, static_cast<size_t>(total));
+  for (uint64_t k = 0, used = 0; k <= m; used += capacity[k], k++) {
+    window[k] = space + used;
+    lo[k] = 0;
+  }
+  window[0][0] = Domain::one;
+
+  double sum = 0.0;
+  int64_t stop = span + 1;
+  for (int64_t a = 0; a <= span && stop > span;) {
+    const int64_t b = std::min(span, a + std::clamp(a, smallestblock, largestblock) - 1);
+    for (uint64_t k = 0; k < m; k++) {
+      const uint64_t t = k + 1;
+      if (t == m) {
+        lo[t] = a;
+      } else if (b - lo[t] + 1 > capacity[t]) {
+        const int64_t reach = scaled->rows[t].maximum - scaled->rows[t].minimum;
+        const int64_t newlo = std::max<int64_t>(0, a - reach);
+        std::memmove(window[t], window[t] + (newlo - lo[t]),
+                     static_cast<size_t>(a - newlo) * sizeof(double));
+        lo[t] = newlo;
+      }
+      Domain::block(scaled->rows + k, window[k], lo[k], scaled->prefixspan[k], window[t], lo[t],
+                    a, b);
+    }
+    for (int64_t e = a; e <= b; e++) {
+      sum += Domain::probability(window[m][e - a]);
+      tail[span - e] = sum;
+      if (sum > pvalue) {
+        stop = e;
+        break;
+      }
+    }
+    a = b + 1;
+  }
+  std::free(space);
+  std::free(window);
+  std::free(capacity);
+  std::free(lo);
+  return stop;
+}
+
+}  // namespace
+
+int complete_distribution(const ScoringMatrix *floatmatrix, const double *frequencies,
+                          double multiplier, ScoreDistribution *ret_distribution) {
+  if (checkfloat(floatmatrix) != 0) return -1;
+  ScaledMatrix scaled;
+  scalematrix(floatmatrix, frequencies, multiplier, &scaled);
+  completetable(&scaled, ret_distribution);
+  freescaled(&scaled);
+  return 0;
+}
+
+int lazy_threshold(const ScoringMatrix *floatmatrix, const double *frequencies, double multiplier,
+                   double pvalue, int64_t *ret_threshold, ScoreDistribution *ret_distribution) {
+  if (checkfloat(floatmatrix) != 0) return -1;
+  ScaledMatrix scaled;
+  scalematrix(floatmatrix, frequencies, multiplier, &scaled);
+
+  if (pvalue > 1.0) {
+    // Every window qualifies. The table is computed completely, so that reports of this
+    // profile get real p-values, and the threshold lies at or below every possible score.
+    completetable(&scaled, ret_distribution);
+    const int64_t lowest = scaled.minimum - scaled.offset;
+    *ret_threshold = std::min(lowest, toscore(std::floor(scaled.realminimum)));
+    freescaled(&scaled);
+    return 0;
+  }
+
+  startdistribution(&scaled, ret_distribution, true);
+  const int64_t span = scaled.prefixspan[scaled.m];
+  const int64_t stop = scaled.plain ? lazywalk_templ<PlainDomain>(&scaled, pvalue,
+                                                                  ret_distribution->tail)
+                                    : lazywalk_templ<LogDomain>(&scaled, pvalue,
+                                                                ret_distribution->tail);
+  const double lowest = static_cast<double>(scaled.minimum - scaled.offset);
+  const double highest = static_cast<double>(scaled.maximum - scaled.offset);
+  if (stop > span) {
+    // No entry exceeds the target: every score qualifies.
+    *ret_threshold = toscore(std::rint(lowest / multiplier));
+  } else if (stop == 0) {
+    // Even the maximum is more probable than the target; the caller's reach check decides.
+    *ret_threshold = toscore(std::rint(highest / multiplier)) + 1;
+  } else {
+    // Entries from index first on are final and do not exceed the target; the threshold is
+    // the smallest integer score whose entry lies there. The estimate is off by at most a
+    // rounding step; the bound only keeps degenerate multipliers from walking far.
+    const uint64_t first = static_cast<uint64_t>(span - stop + 1);
+    int64_t score = toscore(std::ceil((lowest + static_cast<double>(first) - 0.5) / multiplier));
+    for (int step = 0; step < 16 && tailindex(ret_distribution, score - 1, multiplier) >= first;
+         step++) {
+      score--;
+    }
+    for (int step = 0; step < 16 && tailindex(ret_distribution, score, multiplier) < first;
+         step++) {
+      score++;
+    }
+    *ret_threshold = score;
+  }
+  freescaled(&scaled);
+  return 0;
+}
+
+double tail_lookup(const ScoreDistribution *distribution, int64_t score, double multiplier,
+                   TailMode mode, uint64_t dbsize) {
+  if (distribution->size == 0) return 0.0;
+  const double pvalue = distribution->tail[tailindex(distribution, score, multiplier)];
+  return mode == TAIL_EVALUE ? pvalue * static_cast<double>(dbsize) : pvalue;
+}
+
+int64_t tail_threshold(const double *tail, uint64_t size, int64_t minimum, int64_t offset,
+                       double multiplier, double pvalue) {
+  for (uint64_t i = size; i > 0; i--) {
+    if (tail[i - 1] >= pvalue) {
+      const uint64_t index = tail[i - 1] > pvalue ? i : i - 1;
+      return toscore(std::ceil(
+          static_cast<double>(minimum + static_cast<int64_t>(index) - offset) / multiplier));
+    }
+  }
+  return toscore(std::ceil(static_cast<double>(minimum - offset) / multiplier));
+}
+
+void freedistribution(ScoreDistribution *distribution) {
+  freeandnull(distribution->tail);
+  distribution->size = 0;
+}

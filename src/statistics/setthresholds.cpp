@@ -1,0 +1,383 @@
+// Threshold derivation for every Profile of a collection, and the reader of the distribution
+// file.
+//
+// Contents: thresholds by score type; distribution file records; the per-Profile step; the
+// three preparation walks.
+#include "statistics/setthresholds.hpp"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "base/error.hpp"
+#include "base/output.hpp"
+#include "statistics/distribution.hpp"
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Thresholds by score type
+
+// A double as an integer threshold, truncated toward zero. Values beyond the unreachable
+// threshold saturate there (a plain conversion would be undefined and could wrap to a threshold
+// every window passes); NaN, which no score reaches, becomes the unreachable threshold.
+int64_t truncatedscore(double value) {
+  constexpr double limit = static_cast<double>(unreachablethreshold);
+  if (std::isnan(value) || value >= limit) return unreachablethreshold;
+  if (value <= -limit) return -unreachablethreshold;
+  return static_cast<int64_t>(value);
+}
+
+template <typename Score>
+Score fromintegerscore(int64_t value) {
+  return static_cast<Score>(value);
+}
+
+template <typename Score>
+void setthreshold(ScoringMatrix *matrix, Score threshold) {
+  scoreof<Score>(matrix->threshold) = threshold;
+}
+
+template <typename Score>
+void warnrawtoohigh(Score threshold, uint64_t line, Score limit, bool adjusted) {
+  if constexpr (ScoreTraits<Score>::type == SCORE_INTEGER) {
+    if (adjusted) {
+      printwarning("Threshold %ld too high for PSSM declared on line %lu (adjusted to %ld).\n",
+                   static_cast<long>(threshold), static_cast<unsigned long>(line),
+                   static_cast<long>(limit));
+    } else {
+      printwarning(
+          "Threshold %ld too high for PSSM declared on line %lu (maximum is %ld, no matches "
+          "possible).\n",
+          static_cast<long>(threshold), static_cast<unsigned long>(line),
+          static_cast<long>(limit));
+    }
+  } else {
+    if (adjusted) {
+      printwarning("Threshold %e too high for PSSM declared on line %lu (adjusted to %e).\n",
+                   static_cast<double>(threshold), static_cast<unsigned long>(line),
+                   static_cast<double>(limit));
+    } else {
+      printwarning(
+          "Threshold %e too high for PSSM declared on line %lu (maximum is %e, no matches "
+          "possible).\n",
+          static_cast<double>(threshold), static_cast<unsigned long>(line),
+          static_cast<double>(limit));
+    }
+  }
+}
+
+template <typename Score>
+void rawthreshold_templ(Profile *profile, double cutoff, bool all) {
+  ScoringMatrix *matrix = &profile->matrix;
+  Score threshold;
+  if constexpr (ScoreTraits<Score>::type == SCORE_INTEGER) {
+    threshold = truncatedscore(cutoff);
+  } else {
+    threshold = static_cast<float>(cutoff);
+  }
+  const Score maximum = scoreof<Score>(matrix->maxscore);
+  if (threshold > maximum) {
+    warnrawtoohigh<Score>(threshold, profile->beginline, maximum, all);
+    if (all) threshold = maximum;
+  }
+  setthreshold<Score>(matrix, threshold);
+}
+
+template <typename Score>
+void mssthreshold_templ(Profile *profile, double mss) {
+  ScoringMatrix *matrix = &profile->matrix;
+  const Score minimum = scoreof<Score>(matrix->minscore);
+  const Score maximum = scoreof<Score>(matrix->maxscore);
+  Score threshold;
+  if constexpr (ScoreTraits<Score>::type == SCORE_INTEGER) {
+    const int64_t difference = maximum - minimum;
+    threshold = truncatedscore(
+        std::ceil(static_cast<double>(difference) * mss + static_cast<double>(minimum)));
+  } else {
+    const float difference = maximum - minimum;
+    const float sum =
+        static_cast<float>(static_cast<double>(difference) * mss + static_cast<double>(minimum));
+    threshold = std::ceil(sum);
+  }
+  if (threshold < minimum) threshold = minimum;
+  if (threshold > maximum) threshold = maximum;
+  setthreshold<Score>(matrix, threshold);
+}
+
+template <typename Score>
+void kbestthreshold_templ(Profile *profile) {
+  setthreshold<Score>(&profile->matrix, scoreof<Score>(profile->matrix.minscore));
+}
+
+template <typename Score>
+void integerthreshold_templ(Profile *profile, int64_t threshold) {
+  setthreshold<Score>(&profile->matrix, fromintegerscore<Score>(threshold));
+}
+
+template <typename Score>
+void maximumthreshold_templ(Profile *profile) {
+  setthreshold<Score>(&profile->matrix, scoreof<Score>(profile->matrix.maxscore));
+}
+
+// The threshold of a matrix as the score type of another one.
+template <typename Score>
+ScoreValue convertthreshold_templ(const ScoringMatrix *source, ScoreType destinationtype) {
+  ScoreValue value;
+  const Score threshold = scoreof<Score>(source->threshold);
+  if (destinationtype == SCORE_INTEGER) {
+    value.i = ScoreTraits<Score>::type == SCORE_INTEGER ? static_cast<int64_t>(threshold)
+                                                        : truncatedscore(threshold);
+  } else {
+    value.f = static_cast<float>(threshold);
+  }
+  return value;
+}
+
+struct ThresholdOps {
+  void (*raw)(Profile *, double, bool);
+  void (*mss)(Profile *, double);
+  void (*kbest)(Profile *);
+  void (*integer)(Profile *, int64_t);
+  void (*maximum)(Profile *);
+  ScoreValue (*convert)(const ScoringMatrix *, ScoreType);
+};
+
+template <typename Score>
+constexpr ThresholdOps thresholdops = {
+    rawthreshold_templ<Score>,     mssthreshold_templ<Score>,     kbestthreshold_templ<Score>,
+    integerthreshold_templ<Score>, maximumthreshold_templ<Score>, convertthreshold_templ<Score>,
+};
+
+const ThresholdOps *thresholdopsfor(ScoreType type) {
+  switch (type) {
+    case SCORE_INTEGER:
+      return &thresholdops<int64_t>;
+    case SCORE_FLOAT:
+      return &thresholdops<float>;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Distribution file records
+
+// Tables are read in pieces, so that a damaged size field ends in the end-of-file message
+// rather than in one huge allocation, and no single read exceeds what gzread can take.
+constexpr uint64_t tablepiece = UINT64_C(1) << 20;
+
+// Reads exactly length bytes: 0, or -1 with the message set.
+int readexactly(gzFile file, const char *filename, void *buffer, unsigned length) {
+  const int got = gzread(file, buffer, length);
+  if (got < 0) return reporterror("Error reading distribution file `%s'.", filename);
+  if (static_cast<unsigned>(got) < length) {
+    return reporterror("Unexpected end of file while reading distribution file `%s'.", filename);
+  }
+  return 0;
+}
+
+// Reads the next record into the Profile: its distribution and its multiplier.
+int readrecord(gzFile file, const char *filename, Profile *profile) {
+  int64_t header[3];
+  if (readexactly(file, filename, header, sizeof header) != 0) return -1;
+  if (readexactly(file, filename, &profile->multiplier, sizeof profile->multiplier) != 0) {
+    return -1;
+  }
+  const int64_t minimum = header[0], maximum = header[1], offset = header[2];
+  const double multiplier = profile->multiplier;
+  // The size in unsigned arithmetic: the difference of any two 64-bit values fits, and only
+  // the whole range wraps the size to 0.
+  const uint64_t size = static_cast<uint64_t>(maximum) - static_cast<uint64_t>(minimum) + 1;
+  if (multiplier < 0.0 || multiplier > 1000.0 || maximum < minimum || size == 0) {
+    return reporterror("Invalid data in distribution file `%s' (wrong architecture?).",
+                       filename);
+  }
+  freedistribution(&profile->distribution);
+  double *tail = nullptr;
+  for (uint64_t done = 0; done < size;) {
+    const uint64_t piece = std::min(size - done, tablepiece);
+    tail = allocorexit<double>(tail, done + piece);
+    if (readexactly(file, filename, tail + done, static_cast<unsigned>(piece * sizeof(double))) !=
+        0) {
+      std::free(tail);
+      return -1;
+    }
+    done += piece;
+  }
+  profile->distribution = {minimum, maximum, offset, tail, size};
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// The per-Profile step
+
+enum PreparationStep { STEP_FREQUENCIES, STEP_FILE, STEP_PLAIN };
+
+struct Preparation {
+  const RunConfiguration *config;
+  ProfileCollection *mirror;
+  PreparationStep step;
+  double target;  // the p-value of an E-value or p-value cutoff
+  gzFile file;
+};
+
+// The smallest p-value the Profile's distribution can give must not exceed the target;
+// otherwise the threshold becomes unreachable or, with -all, the matrix maximum.
+void reachcheck(const Preparation *preparation, const ThresholdOps *ops, Profile *profile) {
+  const RunConfiguration *config = preparation->config;
+  const double top = profile->distribution.tail[profile->distribution.size - 1];
+  if (!(top > preparation->target)) return;
+  const bool evalue = config->thresholdkind == THRESHOLD_EVALUE;
+  const char *kind = evalue ? "an E-Value" : "a p-value";
+  const double smallest = evalue ? top * static_cast<double>(config->dbsize) : top;
+  const unsigned long line = static_cast<unsigned long>(profile->beginline);
+  if (config->allmatrices) {
+    ops->maximum(profile);
+    printwarning(
+        "%s of %e is too low for the PSSM declared on line %lu, which can only code down to a "
+        "minimum of %e (adjusted threshold to maximum score).\n",
+        kind, config->thresholdvalue, line, smallest);
+  } else {
+    ops->integer(profile, unreachablethreshold);
+    printwarning(
+        "%s of %e is too low for the PSSM declared on line %lu, which can only code down to a "
+        "minimum of %e (no matches possible).\n",
+        kind, config->thresholdvalue, line, smallest);
+  }
+}
+
+int probabilitythreshold(const Preparation *preparation, const ThresholdOps *ops,
+                         Profile *profile) {
+  const RunConfiguration *config = preparation->config;
+  int64_t threshold;
+  if (preparation->step == STEP_FREQUENCIES) {
+    ScoringMatrix scratch;
+    const ScoringMatrix *floatmatrix;
+    const bool copied = matrix_float_copy(&profile->matrix, &scratch, &floatmatrix);
+    freedistribution(&profile->distribution);
+    const int status = lazy_threshold(floatmatrix, config->frequencies, config->multiplier,
+                                      preparation->target, &threshold, &profile->distribution);
+    if (copied) matrix_free(&scratch);
+    if (status != 0) return -1;
+    profile->multiplier = config->multiplier;
+  } else if (preparation->step == STEP_FILE) {
+    if (readrecord(preparation->file, config->distributionname, profile) != 0) return -1;
+    const ScoreDistribution *distribution = &profile->distribution;
+    threshold = tail_threshold(distribution->tail, distribution->size, distribution->minimum,
+                               distribution->offset, profile->multiplier, preparation->target);
+  } else {
+    return internalerror();
+  }
+  ops->integer(profile, threshold);
+  reachcheck(preparation, ops, profile);
+  return 0;
+}
+
+int directthreshold(const Preparation *preparation, const ThresholdOps *ops, Profile *profile) {
+  const RunConfiguration *config = preparation->config;
+  if (preparation->step == STEP_FREQUENCIES) return internalerror();
+  switch (config->thresholdkind) {
+    case THRESHOLD_RAW:
+      ops->raw(profile, config->thresholdvalue, config->allmatrices);
+      break;
+    case THRESHOLD_MSS:
+      ops->mss(profile, config->thresholdvalue);
+      break;
+    case THRESHOLD_KBEST:
+      ops->kbest(profile);
+      break;
+    default:
+      return internalerror();
+  }
+  profile->multiplier = config->multiplier;
+  if (preparation->step == STEP_FILE) {
+    return readrecord(preparation->file, config->distributionname, profile);
+  }
+  return 0;
+}
+
+int prepareprofile(const Preparation *preparation, uint64_t index, Profile *profile) {
+  const ThresholdOps *ops = thresholdopsfor(profile->matrix.scoretype);
+  if (ops == nullptr) return internalerror();
+  int status;
+  switch (preparation->config->thresholdkind) {
+    case THRESHOLD_EVALUE:
+    case THRESHOLD_PVALUE:
+      if (preparation->step == STEP_PLAIN) return internalerror();
+      status = probabilitythreshold(preparation, ops, profile);
+      break;
+    default:
+      status = directthreshold(preparation, ops, profile);
+      break;
+  }
+  if (status != 0) return -1;
+  if (matrix_set_intermediate_thresholds(&profile->matrix) != 0) return -1;
+
+  ProfileCollection *mirror = preparation->mirror;
+  if (mirror != nullptr && index < mirror->numofprofiles) {
+    ScoringMatrix *twin = &mirror->profiles[index].matrix;
+    twin->threshold = ops->convert(&profile->matrix, twin->scoretype);
+    if (matrix_set_intermediate_thresholds(twin) != 0) return -1;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// The three preparation walks
+
+const char *plural(uint64_t count) { return count == 1 ? "" : "s"; }
+
+int walkprofiles(ProfileCollection *collection, Preparation *preparation) {
+  const RunConfiguration *config = preparation->config;
+  preparation->target = config->thresholdkind == THRESHOLD_EVALUE
+                            ? config->thresholdvalue / static_cast<double>(config->dbsize)
+                            : config->thresholdvalue;
+  for (uint64_t i = 0; i < collection->numofprofiles; i++) {
+    if (prepareprofile(preparation, i, &collection->profiles[i]) != 0) return -1;
+  }
+  return 0;
+}
+
+void preparingstatus(const ProfileCollection *collection, const char *suffix) {
+  printstatus("Preparing %lu profile%s in %lu group%s%s.\n",
+              static_cast<unsigned long>(collection->numofprofiles),
+              plural(collection->numofprofiles),
+              static_cast<unsigned long>(collection->numofgroups),
+              plural(collection->numofgroups), suffix);
+}
+
+}  // namespace
+
+int prepare_with_frequencies(ProfileCollection *collection, const RunConfiguration *config,
+                             ProfileCollection *mirror) {
+  preparingstatus(collection, "");
+  Preparation preparation = {config, mirror, STEP_FREQUENCIES, 0.0, nullptr};
+  return walkprofiles(collection, &preparation);
+}
+
+int prepare_from_file(ProfileCollection *collection, const RunConfiguration *config,
+                      ProfileCollection *mirror) {
+  preparingstatus(collection, " from precalculated distribution");
+  const char *filename = config->distributionname;
+  errno = 0;
+  gzFile file = gzopen(filename, "r");
+  if (file == nullptr) {
+    if (errno != 0) return reporterror("Couldn't open probability distribution file `%s'.", filename);
+    return reporterror("Couldn't open probability distribution file `%s' (out of memory).",
+                       filename);
+  }
+  Preparation preparation = {config, mirror, STEP_FILE, 0.0, file};
+  const int status = walkprofiles(collection, &preparation);
+  gzclose(file);
+  return status;
+}
+
+int prepare_plain(ProfileCollection *collection, const RunConfiguration *config,
+                  ProfileCollection *mirror) {
+  preparingstatus(collection, "");
+  Preparation preparation = {config, mirror, STEP_PLAIN, 0.0, nullptr};
+  return walkprofiles(collection, &preparation);
+}

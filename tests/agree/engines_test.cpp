@@ -1,0 +1,393 @@
+// Agreement of the engines over random matrices and random databases: the simple search and
+// the lookahead search each against a literal row-by-row version of their rule, the
+// lookahead search against the simple search wherever sums are exact, and the k-best search
+// against the k best of the simple search, on all four strands and on sequence ranges.
+//
+// The seed is printed; ZELKO_AGREE_SEED=<number> repeats a run, ZELKO_AGREE_CASES=<number>
+// changes the number of random cases.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <string>
+
+#include "matching/match_lookaheadsearch.hpp"
+#include "matching/match_simplesearch.hpp"
+#include "support/enginefixtures.hpp"
+
+using namespace enginetest;
+
+namespace {
+
+uint64_t envnumber(const char *name, uint64_t otherwise) {
+  const char *text = std::getenv(name);
+  return text == nullptr ? otherwise : std::strtoull(text, nullptr, 10);
+}
+
+// ---------------------------------------------------------------------------------------
+// Literal versions of the rules
+
+template <typename Score>
+Score add(Score a, Score b) {
+  if constexpr (std::is_integral_v<Score>) {
+    return static_cast<Score>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+  } else {
+    return a + b;
+  }
+}
+
+template <typename Score>
+Score cell(const ScoringMatrix *matrix, uint64_t row, uint64_t code) {
+  return matrix_scores<Score>(matrix)[row * matrix_columns(matrix) + code];
+}
+
+struct Segment {
+  uint64_t start, length;
+};
+std::vector<Segment> segments(const MemoryMultiseq &db, const SequenceRange *range) {
+  std::vector<Segment> all;
+  uint64_t start = 0;
+  for (uint64_t i = 0; i < db.multiseq.numofsequences; i++) {
+    const uint64_t end = i < db.separators.size() ? db.separators[i] : db.codes.size();
+    if (range == nullptr || (i >= range->first && i <= range->last)) all.push_back({start, end - start});
+    start = end + 1;
+  }
+  return all;
+}
+
+template <typename Score>
+std::vector<Found> literal_simple(const MemoryMultiseq &db, const ScoringMatrix *matrix,
+                                  const SequenceRange *range) {
+  std::vector<Found> found;
+  const uint64_t m = matrix->m;
+  for (const Segment &segment : segments(db, range)) {
+    for (uint64_t n = 0; n < segment.length && m > 0; n++) {
+      Score sum = 0;
+      bool complete = true;
+      for (uint64_t j = 0; j < m && complete; j++) {
+        if (n + j >= segment.length) { complete = false; break; }
+        const uint64_t c = db.codes[segment.start + n + j];
+        if (c >= matrix_columns(matrix)) { complete = false; break; }
+        const Score s = cell<Score>(matrix, j, c);
+        if (ScoreTraits<Score>::forbidden(s)) { complete = false; break; }
+        sum = add(sum, s);
+      }
+      if (complete && scoreof<Score>(matrix->threshold) <= sum) {
+        found.push_back({segment.start + n + m - 1, static_cast<double>(sum)});
+      }
+    }
+  }
+  return found;
+}
+
+// Calls hit(score, end) for each window passing the lookahead rule with the matrix's
+// current thresholds (read again for every window).
+template <typename Score, typename Hit>
+void literal_lookahead_scan(const MemoryMultiseq &db, const ScoringMatrix *matrix,
+                            const SequenceRange *range, Hit &&hit) {
+  const uint64_t m = matrix->m;
+  if (m == 0) return;
+  for (const Segment &segment : segments(db, range)) {
+    for (uint64_t n = 0; n + m <= segment.length; n++) {
+      Score sum = 0;
+      bool pass = true;
+      for (uint64_t j = 0; j < m && pass; j++) {
+        const uint64_t c = db.codes[segment.start + n + j];
+        if (c >= 254 || c >= matrix_columns(matrix)) { pass = false; break; }
+        sum = add(sum, cell<Score>(matrix, j, c));
+        if (!(matrix_intermediate<Score>(matrix)[j] <= sum)) pass = false;
+      }
+      if (pass && scoreof<Score>(matrix->threshold) <= sum) hit(sum, segment.start + n + m - 1);
+    }
+  }
+}
+
+template <typename Score>
+std::vector<Found> literal_lookahead(const MemoryMultiseq &db, const ScoringMatrix *matrix,
+                                     const SequenceRange *range) {
+  std::vector<Found> found;
+  literal_lookahead_scan<Score>(db, matrix, range, [&](Score s, uint64_t e) {
+    found.push_back({e, static_cast<double>(s)});
+  });
+  return found;
+}
+
+template <typename Score>
+std::vector<Found> literal_kbest(const MemoryMultiseq &db, ScoringMatrix *matrix,
+                                 const SequenceRange *range, uint64_t k) {
+  auto better = [](const std::pair<Score, uint64_t> &a, const std::pair<Score, uint64_t> &b) {
+    return a.first > b.first || (a.first == b.first && a.second < b.second);
+  };
+  std::set<std::pair<Score, uint64_t>, decltype(better)> kept(better);
+  literal_lookahead_scan<Score>(db, matrix, range, [&](Score s, uint64_t e) {
+    if (kept.size() == k) {
+      if (!(s > std::prev(kept.end())->first)) return;
+      kept.erase(std::prev(kept.end()));
+    }
+    kept.insert({s, e});
+    if (kept.size() == k && std::prev(kept.end())->first > scoreof<Score>(matrix->threshold)) {
+      scoreof<Score>(matrix->threshold) = std::prev(kept.end())->first;
+      matrix_set_intermediate_thresholds(matrix);
+    }
+  });
+  std::vector<Found> found;
+  for (const auto &[s, e] : kept) found.push_back({e, static_cast<double>(s)});
+  return found;
+}
+
+// The k best of a match list: greater score first, then smaller end position.
+std::vector<Found> kbestof(std::vector<Found> found, uint64_t k) {
+  std::stable_sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
+    return a.score > b.score || (a.score == b.score && a.endposition < b.endposition);
+  });
+  if (found.size() > k) found.resize(k);
+  return found;
+}
+
+// ---------------------------------------------------------------------------------------
+// Random cases
+
+struct Case {
+  uint64_t columns;     // alphabet size, the last being the wildcard class
+  bool wildcardscores;  // the wildcard column holds scores instead of forbidden cells
+  bool exact;           // all sums exact: the lookahead agrees with the simple search
+};
+
+template <typename Score>
+struct CaseMaker {
+  std::mt19937_64 &random;
+
+  uint64_t below(uint64_t n) { return std::uniform_int_distribution<uint64_t>(0, n - 1)(random); }
+  bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(random) < p; }
+
+  // Matrix of m rows: small integers (or arbitrary floats when not exact), some forbidden
+  // cells, sometimes a row of negative scores only.
+  void matrix(ScoringMatrix *matrix, const Alphabet *alpha, uint64_t m, const Case &shape) {
+    matrix_init(matrix, ScoreTraits<Score>::type, alpha, m);
+    const double forbiddenshare = chance(0.5) ? 0.0 : 0.08;
+    const double scale = shape.exact ? 1.0 : std::ldexp(1.0, static_cast<int>(below(40)) - 10);
+    for (uint64_t i = 0; i < m; i++) {
+      const bool negative = chance(0.1);
+      for (uint64_t j = 0; j < shape.columns; j++) {
+        Score s;
+        if (shape.exact) {
+          s = static_cast<Score>(static_cast<int64_t>(below(41)) - 30 + (negative ? -12 : 0));
+        } else {
+          s = static_cast<Score>((std::uniform_real_distribution<double>(-3, 1)(random) -
+                                  (negative ? 2 : 0)) * scale);
+        }
+        const bool last = j + 1 == shape.columns;
+        if ((last && !shape.wildcardscores) || chance(forbiddenshare)) s = ScoreTraits<Score>::minusinfinity;
+        matrix_scores<Score>(matrix)[matrix->rowoffsets[i] + j] = s;
+      }
+    }
+  }
+
+  // Sequences over the regular codes with wildcards, undefined characters and (when the
+  // wildcard column is forbidden) the wildcard column's own code sprinkled in.
+  std::vector<std::vector<unsigned char>> database(const Case &shape) {
+    std::vector<std::vector<unsigned char>> sequences(1 + below(5));
+    const double specials = chance(0.3) ? 0.0 : 0.02;
+    for (auto &sequence : sequences) {
+      const uint64_t length = chance(0.2) ? below(6) : below(2500);
+      for (uint64_t p = 0; p < length; p++) {
+        unsigned char code = static_cast<unsigned char>(below(shape.columns - 1));
+        if (chance(specials)) {
+          const uint64_t kind = below(3);
+          code = kind == 0 ? WILDCARDCODE : kind == 1 ? UNDEFINEDCODE : static_cast<unsigned char>(shape.columns - 1);
+          if (code == shape.columns - 1 && shape.wildcardscores) code = WILDCARDCODE;
+        }
+        sequence.push_back(code);
+      }
+    }
+    return sequences;
+  }
+
+  // A threshold that some windows reach: the score of a random rank among the best windows,
+  // or now and then one below or above every score.
+  Score threshold(const MemoryMultiseq &db, ScoringMatrix *matrix) {
+    scoreof<Score>(matrix->threshold) = -ScoreTraits<Score>::plusinfinity / 2;
+    std::vector<Found> all = literal_simple<Score>(db, matrix, nullptr);
+    if (all.empty() || chance(0.05)) return static_cast<Score>(chance(0.5) ? -1000 : 1000);
+    std::vector<double> scores;
+    for (const Found &found : all) scores.push_back(found.score);
+    std::sort(scores.rbegin(), scores.rend());
+    return static_cast<Score>(scores[below(std::min<uint64_t>(scores.size(), 60))]);
+  }
+};
+
+// The matrix of a strand: 0 forward, 1 complementary, 2 reverse, 3 reverse complementary,
+// made as the driver makes them. maps holds the complement map, then the identity map.
+void strandmatrix(const ScoringMatrix *forward, ScoringMatrix *strand, int kind,
+                  const unsigned char *maps) {
+  switch (kind) {
+    case 0:
+      matrix_swapped_copy(forward, strand, maps + 256);
+      break;
+    case 1:
+      matrix_swapped_copy(forward, strand, maps);
+      break;
+    case 2:
+      matrix_reversed_copy(forward, strand, true);
+      break;
+    default:
+      matrix_swapped_copy(forward, strand, maps);
+      matrix_reverse(strand, true);
+      break;
+  }
+}
+
+template <typename Score>
+void runcase(std::mt19937_64 &random, uint64_t number) {
+  CaseMaker<Score> make{random};
+  static const uint64_t alphabets[] = {5, 5, 5, 21, 2, 3};
+  Case shape;
+  shape.columns = alphabets[make.below(6)];
+  shape.wildcardscores = make.chance(0.25);
+  shape.exact = std::is_integral_v<Score> || make.chance(0.6);
+  const Alphabet alpha = alphabetof(shape.columns);
+  const uint64_t m = make.chance(0.1) ? make.below(2) : 1 + make.below(30);
+  MemoryMultiseq db(make.database(shape));
+  ScoringMatrix forward{};
+  make.matrix(&forward, &alpha, m, shape);
+  scoreof<Score>(forward.threshold) = make.threshold(db, &forward);
+  matrix_set_intermediate_thresholds(&forward);
+
+  unsigned char maps[512];
+  for (int i = 0; i < 256; i++) maps[i] = maps[256 + i] = static_cast<unsigned char>(i);
+  if (shape.columns == 5) {
+    maps[0] = 3;
+    maps[1] = 2;
+  }
+  SequenceRange range = {0, db.multiseq.numofsequences - 1};
+  if (db.multiseq.numofsequences > 1 && make.chance(0.5)) {
+    range.first = make.below(db.multiseq.numofsequences);
+    range.last = range.first + make.below(db.multiseq.numofsequences - range.first);
+  }
+  const SequenceRange *ranges[2] = {nullptr, &range};
+
+  for (int strand = 0; strand < 4; strand++) {
+    SCOPED_TRACE("case " + std::to_string(number) + ", strand " + std::to_string(strand) +
+                 ", m " + std::to_string(m) + ", columns " + std::to_string(shape.columns));
+    ScoringMatrix matrix{};
+    strandmatrix(&forward, &matrix, strand, maps);
+    ASSERT_EQ(matrix_check(&matrix), 0);
+    const SequenceRange *r = ranges[make.below(2)];
+    const std::vector<Found> simple = record([&](ReportFunction report) {
+      return simplesearch(&db.multiseq, &matrix, r, report, nullptr);
+    });
+    EXPECT_EQ(simple, literal_simple<Score>(db, &matrix, r));
+    const std::vector<Found> lookahead = record([&](ReportFunction report) {
+      return lookaheadsearch(&db.multiseq, &matrix, r, report, nullptr);
+    });
+    EXPECT_EQ(lookahead, literal_lookahead<Score>(db, &matrix, r));
+    if (shape.exact) {
+      EXPECT_EQ(lookahead, simple);
+    }
+
+    // k-best as the driver runs it: row bounds first, threshold restored afterwards.
+    const uint64_t k = 1 + make.below(make.chance(0.5) ? 5 : 200);
+    const ScoreValue saved = matrix.threshold;
+    matrix_compute_row_bounds(&matrix);
+    matrix_set_intermediate_thresholds(&matrix);
+    ScoringMatrix twin{};
+    matrix_swapped_copy(&matrix, &twin, maps + 256);
+    const std::vector<Found> best = record([&](ReportFunction report) {
+      return lookaheadsearch_kbest(&db.multiseq, &matrix, r, k, report, nullptr);
+    });
+    EXPECT_EQ(best, literal_kbest<Score>(db, &twin, r, k));
+    if (shape.exact && !shape.wildcardscores) {
+      EXPECT_EQ(best, kbestof(simple, k));
+    }
+    EXPECT_EQ(scoreof<Score>(matrix.threshold), scoreof<Score>(twin.threshold));
+    EXPECT_EQ(matrix_check(&matrix), 0);
+    matrix.threshold = saved;
+    matrix_free_row_bounds(&matrix);
+    matrix_set_intermediate_thresholds(&matrix);
+    matrix_free(&twin);
+    matrix_free(&matrix);
+  }
+  matrix_free(&forward);
+}
+
+uint64_t agreeseed() {
+  static const uint64_t seed = [] {
+    const uint64_t s = envnumber("ZELKO_AGREE_SEED", 20240611);
+    std::printf("engine agreement seed: %lu (set ZELKO_AGREE_SEED to repeat)\n",
+                static_cast<unsigned long>(s));
+    return s;
+  }();
+  return seed;
+}
+
+template <typename Score>
+class EngineAgreement : public testing::Test {};
+using ScoreTypes = testing::Types<int64_t, float>;
+TYPED_TEST_SUITE(EngineAgreement, ScoreTypes);
+
+TYPED_TEST(EngineAgreement, random_matrices_and_databases_on_all_strands) {
+  std::mt19937_64 random(agreeseed() + sizeof(TypeParam));
+  const uint64_t cases = envnumber("ZELKO_AGREE_CASES", 150);
+  for (uint64_t number = 0; number < cases; number++) {
+    runcase<TypeParam>(random, number);
+    if (this->HasFailure()) break;
+  }
+}
+
+// Thresholds so low that a forbidden cell no longer drives a prefix below its intermediate
+// threshold: the lookahead rule then follows the sums, and the engine must too.
+TEST(EngineAgreementCorners, forbidden_cells_under_extreme_thresholds) {
+  std::mt19937_64 random(agreeseed());
+  const Alphabet alpha = alphabetof(5);
+  CaseMaker<int64_t> make{random};
+  for (int round = 0; round < 20; round++) {
+    MemoryMultiseq db(make.database({5, false, true}));
+    ScoringMatrix matrix{};
+    make.matrix(&matrix, &alpha, 1 + make.below(8), {5, false, true});
+    matrix_scores<int64_t>(&matrix)[1] = ScoreTraits<int64_t>::minusinfinity;
+    scoreof<int64_t>(matrix.threshold) = -(INT64_C(1) << 62) - INT64_C(1000) * round;
+    matrix_set_intermediate_thresholds(&matrix);
+    const std::vector<Found> lookahead = record([&](ReportFunction report) {
+      return lookaheadsearch(&db.multiseq, &matrix, nullptr, report, nullptr);
+    });
+    EXPECT_EQ(lookahead, literal_lookahead<int64_t>(db, &matrix, nullptr)) << round;
+    matrix_free(&matrix);
+  }
+}
+
+// Scores in the range where floats round at every addition.
+TEST(EngineAgreementCorners, float_sums_that_round) {
+  std::mt19937_64 random(agreeseed() + 7);
+  const Alphabet alpha = alphabetof(5);
+  CaseMaker<float> make{random};
+  for (int round = 0; round < 40; round++) {
+    MemoryMultiseq db(make.database({5, false, false}));
+    ScoringMatrix matrix{};
+    const uint64_t m = 2 + make.below(12);
+    matrix_init(&matrix, SCORE_FLOAT, &alpha, m);
+    for (uint64_t i = 0; i < m * 5; i++) {
+      matrix_scores<float>(&matrix)[i] =
+          (i % 5 == 4) ? ScoreTraits<float>::minusinfinity
+                       : static_cast<float>(std::ldexp(1.0, 24 + static_cast<int>(make.below(3))) +
+                                            static_cast<double>(make.below(9)) - 4.0) *
+                             (make.chance(0.2) ? -1.0f : 1.0f);
+    }
+    scoreof<float>(matrix.threshold) = make.threshold(db, &matrix);
+    matrix_set_intermediate_thresholds(&matrix);
+    const std::vector<Found> lookahead = record([&](ReportFunction report) {
+      return lookaheadsearch(&db.multiseq, &matrix, nullptr, report, nullptr);
+    });
+    EXPECT_EQ(lookahead, literal_lookahead<float>(db, &matrix, nullptr)) << round;
+    const std::vector<Found> simple = record([&](ReportFunction report) {
+      return simplesearch(&db.multiseq, &matrix, nullptr, report, nullptr);
+    });
+    EXPECT_EQ(simple, literal_simple<float>(db, &matrix, nullptr)) << round;
+    matrix_free(&matrix);
+  }
+}
+
+}  // namespace
