@@ -12,8 +12,11 @@ all:
 deps:
 	@./.ci/install-deps
 
+# The 40 JASPAR matrices against 300 fly upstream regions, both strands, p-value 1e-6,
+# matches sorted by p-value.
 demo: all
-	./$(BUILD)/zelkosearch -help
+	./$(BUILD)/zelkosearch -db examples/dm3_upstream300.fa.gz -dna \
+	  -pr examples/jaspar_vertebrates40.lib -lahead -pval 1e-6 -lazy -uniform -2 -sort p
 
 test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -44,6 +44,7 @@ void printstatus(const char *format, ...) {
   va_list args;
   va_start(args, format);
   outputlock();
+  std::fflush(stdout);  // keep records and status lines in order on a shared terminal
   std::vfprintf(stderr, format, args);
   outputunlock();
   va_end(args);
@@ -54,6 +55,7 @@ void printwarning(const char *format, ...) {
   va_list args;
   va_start(args, format);
   outputlock();
+  std::fflush(stdout);
   std::fputs("WARNING: ", stderr);
   std::vfprintf(stderr, format, args);
   outputunlock();

@@ -65,7 +65,8 @@ inline bool lookahead_window(const unsigned char *window, const Score *scores,
 // absolute cells of each row, so the filter thresholds are lowered by twice that margin.
 
 constexpr uint64_t FILTER_PACKBITS = 10;   // table entries per group: at most 2^10
-constexpr uint64_t FILTER_BLOCK = 2048;    // windows whose packs are computed at once
+constexpr uint64_t FILTER_BLOCK = 1024;    // windows whose packs are computed at once
+constexpr uint64_t FILTER_FIRSTSTEPS = 2;  // steps taken without a branch for every window
 
 // Filter entry type for each score type: float for float matrices; int32_t or int64_t for
 // integer matrices, as their magnitude allows.
@@ -79,7 +80,10 @@ struct LookaheadFilter {
   uint64_t *offsets;   // per step: first row of the step's group
   Entry *steps;        // per step: reject when the partial sum is below this
   Entry *maxentries;   // per step: largest entry of the step's table
-  uint16_t *packs;     // packs of FILTER_BLOCK + m positions
+  uint16_t *packs;       // packs of FILTER_BLOCK + m positions
+  uint32_t *survivors;   // windows of a block (from its start) passing the first steps
+  Entry *partials;       // their partial sums
+  uint64_t firststeps;   // steps taken for every window
   double absbound;     // sum over rows of the largest absolute non-forbidden cell
   bool enabled;        // false: every window takes the exact test
 };
@@ -108,9 +112,9 @@ bool filter_forbidsafe(const ScoringMatrix *matrix, uint64_t codes) {
 template <typename Entry>
 constexpr Entry filterlimit() {
   if constexpr (std::is_same_v<Entry, int32_t>) {
-    return INT32_C(1) << 29;
+    return INT32_C(1) << 27;
   } else if constexpr (std::is_same_v<Entry, int64_t>) {
-    return INT64_C(1) << 60;
+    return INT64_C(1) << 58;
   } else {
     return 0;
   }
@@ -119,9 +123,9 @@ constexpr Entry filterlimit() {
 template <typename Entry>
 constexpr Entry filtersentinel() {
   if constexpr (std::is_same_v<Entry, int32_t>) {
-    return -(INT32_C(1) << 30);
+    return -(INT32_C(1) << 28);
   } else if constexpr (std::is_same_v<Entry, int64_t>) {
-    return -(INT64_C(1) << 61);
+    return -(INT64_C(1) << 60);
   } else {
     return -HUGE_VALF;
   }
@@ -195,7 +199,7 @@ bool filter_init(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *mat
     absbound += rowbound;
   }
   if constexpr (std::is_integral_v<Score>) {
-    if (absbound >= static_cast<double>(filterlimit<Entry>()) / 2) return false;
+    if (absbound >= static_cast<double>(filterlimit<Entry>()) / 4) return false;
   } else {
     if (absbound > 1e30) return false;
   }
@@ -214,6 +218,9 @@ bool filter_init(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *mat
   filter->steps = allocorexit<Entry>(nullptr, groups);
   filter->maxentries = allocorexit<Entry>(nullptr, groups);
   filter->packs = allocorexit<uint16_t>(nullptr, FILTER_BLOCK + m);
+  filter->survivors = allocorexit<uint32_t>(nullptr, FILTER_BLOCK);
+  filter->partials = allocorexit<Entry>(nullptr, FILTER_BLOCK);
+  filter->firststeps = std::min(groups, FILTER_FIRSTSTEPS);
 
   // Tables in row order first, with how often each group alone rejects a random window.
   const Score threshold = scoreof<Score>(matrix->threshold);
@@ -306,6 +313,44 @@ void filter_free(LookaheadFilter<Score, Entry> *filter) {
   freeandnull(filter->steps);
   freeandnull(filter->maxentries);
   freeandnull(filter->packs);
+  freeandnull(filter->survivors);
+  freeandnull(filter->partials);
+}
+
+// The first `steps` steps for the windows 0 to windows - 1 of a block: sums without a
+// branch, the windows reaching the last of these steps' thresholds (which implies the
+// earlier ones) appended to the survivors. Returns their number.
+template <uint64_t steps, typename Score, typename Entry>
+uint64_t filter_firststeps_fixed(LookaheadFilter<Score, Entry> *filter, uint64_t windows) {
+  const uint16_t *packs = filter->packs;
+  const Entry *tables = filter->tables;
+  const uint64_t tablesize = filter->tablesize;
+  uint64_t offsets[steps];
+  for (uint64_t k = 0; k < steps; k++) offsets[k] = filter->offsets[k];
+  const Entry bound = filter->steps[steps - 1];
+  uint32_t *survivors = filter->survivors;
+  Entry *partials = filter->partials;
+  uint64_t count = 0;
+  for (uint64_t w = 0; w < windows; w++) {
+    Entry partial = tables[packs[w + offsets[0]]];
+    for (uint64_t k = 1; k < steps; k++) partial += tables[k * tablesize + packs[w + offsets[k]]];
+    survivors[count] = static_cast<uint32_t>(w);
+    partials[count] = partial;
+    count += partial < bound ? 0 : 1;
+  }
+  return count;
+}
+
+template <typename Score, typename Entry>
+uint64_t filter_firststeps(LookaheadFilter<Score, Entry> *filter, uint64_t windows) {
+  switch (filter->firststeps) {
+    case 1:
+      return filter_firststeps_fixed<1>(filter, windows);
+    case 2:
+      return filter_firststeps_fixed<2>(filter, windows);
+    default:
+      return filter_firststeps_fixed<FILTER_FIRSTSTEPS>(filter, windows);
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -328,7 +373,6 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
   const uint64_t width = filter->width;
   const uint64_t groups = filter->groups;
   const uint64_t tablesize = filter->tablesize;
-  const uint32_t mask = static_cast<uint32_t>((UINT64_C(1) << (bits * width)) - 1);
   const Entry *tables = filter->tables;
   const uint64_t *offsets = filter->offsets;
   uint16_t *packs = filter->packs;
@@ -348,36 +392,40 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
   };
 
   // Windows first to last of the segment at start, all of whose symbols are below codes.
+  // Per block: the packs of all positions; then the first steps for every window without a
+  // branch, keeping the windows that pass in a list; then the remaining steps and the exact
+  // test for those alone.
   auto cleanrun = [&](uint64_t start, uint64_t first, uint64_t last) -> int {
     const unsigned char *segment = sequence + start;
     for (uint64_t blockstart = first; blockstart <= last; blockstart += FILTER_BLOCK) {
       const uint64_t blockend = std::min(last, blockstart + FILTER_BLOCK - 1);
-      // Pack p holds the width symbols from blockstart + p on.
-      const uint64_t npacks = blockend - blockstart + 1 + m - width;
+      const uint64_t windows = blockend - blockstart + 1;
+      if (!filter->enabled) {
+        for (uint64_t n = blockstart; n <= blockend; n++) {
+          if (exact(start, n) != 0) return -1;
+        }
+        continue;
+      }
+      // Pack p holds the width symbols from blockstart + p on, the first one highest.
+      const uint64_t npacks = windows + m - width;
       const unsigned char *symbols = segment + blockstart;
-      uint32_t pack = 0;
-      for (uint64_t t = 0; t + 1 < width; t++) pack = (pack << bits) | symbols[t];
       for (uint64_t p = 0; p < npacks; p++) {
-        pack = ((pack << bits) | symbols[p + width - 1]) & mask;
+        uint32_t pack = 0;
+        for (uint64_t t = 0; t < width; t++) pack = (pack << bits) | symbols[p + t];
         packs[p] = static_cast<uint16_t>(pack);
       }
-      const Entry *table0 = tables;
-      const uint64_t offset0 = offsets[0];
-      for (uint64_t n = blockstart; n <= blockend; n++) {
-        if (!filter->enabled) {
-          if (exact(start, n) != 0) return -1;
-          continue;
-        }
-        const uint16_t *windowpacks = packs + (n - blockstart);
-        Entry partial = table0[windowpacks[offset0]];
-        if (partial < filter->steps[0]) continue;
-        uint64_t k = 1;
+      const uint64_t passed = filter_firststeps(filter, windows);
+      for (uint64_t i = 0; i < passed; i++) {
+        const uint64_t w = filter->survivors[i];
+        const uint16_t *windowpacks = packs + w;
+        Entry partial = filter->partials[i];
+        uint64_t k = filter->firststeps;
         for (; k < groups; k++) {
           partial += tables[k * tablesize + windowpacks[offsets[k]]];
           if (partial < filter->steps[k]) break;
         }
         if (k < groups) continue;
-        if (exact(start, n) != 0) return -1;
+        if (exact(start, blockstart + w) != 0) return -1;
       }
     }
     return 0;
