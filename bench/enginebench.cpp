@@ -7,13 +7,17 @@
 //               [-prefix POSITIONS]
 //   enginebench -random LENGTH -randommatrices COUNT ...      (generated data, no files)
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <ctime>
+
+#include <linux/perf_event.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
 
 #include "base/error.hpp"
@@ -93,17 +97,40 @@ uint64_t engineall(Engine engine, const Multiseq *multiseq,
   return matchcount;
 }
 
-template <typename Run>
-double mediantime(uint64_t repeats, Run &&run, uint64_t *ret_count) {
-  std::vector<double> times;
-  for (uint64_t r = 0; r < repeats; r++) {
-    const auto start = std::chrono::steady_clock::now();
-    *ret_count = run();
-    const auto end = std::chrono::steady_clock::now();
-    times.push_back(std::chrono::duration<double>(end - start).count());
+// Processor time of the calling thread: steadier than wall time on a shared machine.
+double cputime() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// User-mode processor cycles of the calling thread, when the kernel lets us count them:
+// steadier still, since they do not depend on the clock frequency of the moment.
+struct CycleCounter {
+  int descriptor = -1;
+  CycleCounter() {
+    perf_event_attr attributes{};
+    attributes.type = PERF_TYPE_HARDWARE;
+    attributes.size = sizeof attributes;
+    attributes.config = PERF_COUNT_HW_CPU_CYCLES;
+    attributes.exclude_kernel = 1;
+    attributes.exclude_hv = 1;
+    descriptor = static_cast<int>(syscall(SYS_perf_event_open, &attributes, 0, -1, -1, 0));
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  ~CycleCounter() {
+    if (descriptor >= 0) close(descriptor);
+  }
+  bool available() const { return descriptor >= 0; }
+  double read() const {
+    uint64_t count = 0;
+    if (descriptor < 0 || ::read(descriptor, &count, sizeof count) != sizeof count) return 0.0;
+    return static_cast<double>(count);
+  }
+};
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
 }
 
 [[noreturn]] void usage() {
@@ -162,23 +189,49 @@ void runall(const char *label, const Multiseq *multiseq,
     if (matrix->m <= multiseq->totallength) cells += matrix->m * (multiseq->totallength - matrix->m + 1);
   }
   uint64_t naivecount = 0, simplecount = 0, lookaheadcount = 0;
-  const double naive = mediantime(repeats, [&] { return naiveall(multiseq, matrices); }, &naivecount);
-  const double simple = mediantime(repeats, [&] { return engineall(simplesearch, multiseq, matrices); }, &simplecount);
-  const double lookahead = mediantime(repeats, [&] { return engineall(lookaheadsearch, multiseq, matrices); }, &lookaheadcount);
+  // The three runs alternate, so that a disturbance of the machine hits all of them alike.
+  const CycleCounter counter;
+  std::vector<double> times[3], cycles[3];
+  auto measure = [&](int which, auto &&run) {
+    const double startcycles = counter.read();
+    const double start = cputime();
+    const uint64_t count = run();
+    times[which].push_back(cputime() - start);
+    cycles[which].push_back(counter.read() - startcycles);
+    return count;
+  };
+  for (uint64_t r = 0; r < repeats; r++) {
+    naivecount = measure(0, [&] { return naiveall(multiseq, matrices); });
+    simplecount = measure(1, [&] { return engineall(simplesearch, multiseq, matrices); });
+    lookaheadcount = measure(2, [&] { return engineall(lookaheadsearch, multiseq, matrices); });
+  }
+  const double naive = median(times[0]);
+  const double simple = median(times[1]);
+  const double lookahead = median(times[2]);
   std::printf("%s: %lu matrices, %lu matches (naive %lu, simple %lu, lookahead %lu)%s\n", label,
               static_cast<unsigned long>(matrices.size()), static_cast<unsigned long>(simplecount),
               static_cast<unsigned long>(naivecount), static_cast<unsigned long>(simplecount),
               static_cast<unsigned long>(lookaheadcount),
               naivecount == simplecount && simplecount == lookaheadcount ? "" : "  MISMATCH");
-  auto line = [&](const char *name, double seconds) {
-    std::printf("  %-10s median %9.4f s  %8.1f Mcells/s\n", name, seconds,
+  auto line = [&](const char *name, int which) {
+    const double seconds = median(times[which]);
+    std::printf("  %-10s median %9.4f s cpu  %8.1f Mcells/s", name, seconds,
                 static_cast<double>(cells) / seconds / 1e6);
+    if (counter.available()) {
+      std::printf("  %7.3f cycles/cell", median(cycles[which]) / static_cast<double>(cells));
+    }
+    std::printf("\n");
   };
-  line("naive", naive);
-  line("simple", simple);
-  line("lookahead", lookahead);
-  std::printf("  simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f\n",
+  line("naive", 0);
+  line("simple", 1);
+  line("lookahead", 2);
+  std::printf("  time ratios: simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f\n",
               simple / naive, simple / lookahead, naive / lookahead);
+  if (counter.available()) {
+    const double c0 = median(cycles[0]), c1 = median(cycles[1]), c2 = median(cycles[2]);
+    std::printf("  cycle ratios: simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f\n",
+                c1 / c0, c1 / c2, c0 / c2);
+  }
 }
 
 }  // namespace
@@ -235,7 +288,7 @@ int main(int argc, char **argv) {
     multiseq.numofsequences = keep + 1;
     if (keep < multiseq.numofseparators) multiseq.totallength = multiseq.separatorpositions[keep];
   }
-  std::printf("database: %lu positions, %lu sequences, %lu sequences\n",
+  std::printf("database: %lu positions, %lu sequences\n",
               static_cast<unsigned long>(multiseq.totallength),
               static_cast<unsigned long>(multiseq.numofsequences));
 

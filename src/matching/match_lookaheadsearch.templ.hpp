@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -66,7 +67,7 @@ inline bool lookahead_window(const unsigned char *window, const Score *scores,
 
 constexpr uint64_t FILTER_PACKBITS = 10;   // table entries per group: at most 2^10
 constexpr uint64_t FILTER_BLOCK = 1024;    // windows whose packs are computed at once
-constexpr uint64_t FILTER_FIRSTSTEPS = 2;  // steps taken without a branch for every window
+constexpr uint64_t FILTER_FIRSTSTEPS = 3;  // steps taken as passes without a branch
 
 // Filter entry type for each score type: float for float matrices; int32_t or int64_t for
 // integer matrices, as their magnitude allows.
@@ -107,8 +108,10 @@ bool filter_forbidsafe(const ScoringMatrix *matrix, uint64_t codes) {
   return true;
 }
 
-// Largest value a filter threshold may take, and smallest: thresholds are clamped into this
-// range, which keeps the sums of integer entries from overflowing.
+// Integer filter thresholds are clamped into -limit .. limit; the matrix's absolute bound
+// stays below limit / 4 and the sentinel is -4 limit. Then no sum of up to seven entries
+// overflows, a sum holding a sentinel lies below every threshold, and a sum without one
+// lies above every clamped threshold that stands for a threshold below -limit.
 template <typename Entry>
 constexpr Entry filterlimit() {
   if constexpr (std::is_same_v<Entry, int32_t>) {
@@ -317,44 +320,111 @@ void filter_free(LookaheadFilter<Score, Entry> *filter) {
   freeandnull(filter->partials);
 }
 
-// The first `steps` steps for the windows 0 to windows - 1 of a block: sums without a
-// branch, the windows reaching the last of these steps' thresholds (which implies the
-// earlier ones) appended to the survivors. Returns their number.
-template <uint64_t steps, typename Score, typename Entry>
-uint64_t filter_firststeps_fixed(LookaheadFilter<Score, Entry> *filter, uint64_t windows) {
+// Pack p of the symbols: the width symbols from p on, bits bits each, the first highest.
+// Width and bits are template arguments so that the loop over the positions vectorises in
+// 16-bit lanes; bits = 0 takes the number of bits at run time.
+template <uint64_t width, unsigned fixedbits>
+void filter_packs_fixed(const unsigned char *symbols, uint64_t npacks, uint64_t bits,
+                        uint16_t *packs) {
+  const unsigned shift = fixedbits != 0 ? fixedbits : static_cast<unsigned>(bits);
+  for (uint64_t p = 0; p < npacks; p++) {
+    uint16_t pack = 0;
+    for (uint64_t t = 0; t < width; t++) {
+      pack = static_cast<uint16_t>(pack << shift) | static_cast<uint16_t>(symbols[p + t]);
+    }
+    packs[p] = pack;
+  }
+}
+
+inline void filter_packs(const unsigned char *symbols, uint64_t npacks, uint64_t width,
+                         uint64_t bits, uint16_t *packs) {
+  if (bits == 2) {  // four-letter alphabets
+    switch (width) {
+      case 1: return filter_packs_fixed<1, 2>(symbols, npacks, bits, packs);
+      case 2: return filter_packs_fixed<2, 2>(symbols, npacks, bits, packs);
+      case 3: return filter_packs_fixed<3, 2>(symbols, npacks, bits, packs);
+      case 4: return filter_packs_fixed<4, 2>(symbols, npacks, bits, packs);
+      case 5: return filter_packs_fixed<5, 2>(symbols, npacks, bits, packs);
+      case 6: return filter_packs_fixed<6, 2>(symbols, npacks, bits, packs);
+      case 7: return filter_packs_fixed<7, 2>(symbols, npacks, bits, packs);
+      default: break;
+    }
+  }
+  switch (width) {
+    case 1: return filter_packs_fixed<1, 0>(symbols, npacks, bits, packs);
+    case 2: return filter_packs_fixed<2, 0>(symbols, npacks, bits, packs);
+    case 3: return filter_packs_fixed<3, 0>(symbols, npacks, bits, packs);
+    case 4: return filter_packs_fixed<4, 0>(symbols, npacks, bits, packs);
+    case 5: return filter_packs_fixed<5, 0>(symbols, npacks, bits, packs);
+    case 6: return filter_packs_fixed<6, 0>(symbols, npacks, bits, packs);
+    case 7: return filter_packs_fixed<7, 0>(symbols, npacks, bits, packs);
+    case 8: return filter_packs_fixed<8, 0>(symbols, npacks, bits, packs);
+    case 9: return filter_packs_fixed<9, 0>(symbols, npacks, bits, packs);
+    default: return filter_packs_fixed<10, 0>(symbols, npacks, bits, packs);
+  }
+}
+
+// The first steps for the windows 0 to windows - 1 of a block, as a cascade of passes
+// without branches: the first pass scores every window with the first step's table and
+// lists those that reach its threshold; each further pass adds the next step's entry to the
+// listed windows and keeps those that reach its threshold. Returns the number of windows
+// listed in the end, with their partial sums.
+template <typename Score, typename Entry>
+uint64_t filter_firststeps(LookaheadFilter<Score, Entry> *filter, uint64_t windows) {
   const uint16_t *packs = filter->packs;
-  const Entry *tables = filter->tables;
-  const uint64_t tablesize = filter->tablesize;
-  uint64_t offsets[steps];
-  for (uint64_t k = 0; k < steps; k++) offsets[k] = filter->offsets[k];
-  const Entry bound = filter->steps[steps - 1];
   uint32_t *survivors = filter->survivors;
   Entry *partials = filter->partials;
+  const Entry *table = filter->tables;
+  const uint16_t *steppacks = packs + filter->offsets[0];
+  Entry bound = filter->steps[0];
   uint64_t count = 0;
   for (uint64_t w = 0; w < windows; w++) {
-    Entry partial = tables[packs[w + offsets[0]]];
-    for (uint64_t k = 1; k < steps; k++) partial += tables[k * tablesize + packs[w + offsets[k]]];
+    const Entry partial = table[steppacks[w]];
     survivors[count] = static_cast<uint32_t>(w);
     partials[count] = partial;
     count += partial < bound ? 0 : 1;
   }
-  return count;
-}
-
-template <typename Score, typename Entry>
-uint64_t filter_firststeps(LookaheadFilter<Score, Entry> *filter, uint64_t windows) {
-  switch (filter->firststeps) {
-    case 1:
-      return filter_firststeps_fixed<1>(filter, windows);
-    case 2:
-      return filter_firststeps_fixed<2>(filter, windows);
-    default:
-      return filter_firststeps_fixed<FILTER_FIRSTSTEPS>(filter, windows);
+  for (uint64_t k = 1; k < filter->firststeps; k++) {
+    table = filter->tables + k * filter->tablesize;
+    steppacks = packs + filter->offsets[k];
+    bound = filter->steps[k];
+    const uint64_t listed = count;
+    count = 0;
+    for (uint64_t i = 0; i < listed; i++) {
+      const uint32_t w = survivors[i];
+      const Entry partial = partials[i] + table[steppacks[w]];
+      survivors[count] = w;
+      partials[count] = partial;
+      count += partial < bound ? 0 : 1;
+    }
   }
+  return count;
 }
 
 // ---------------------------------------------------------------------------------------
 // Scan over a Multiseq
+
+// The first position from `from` on (below len) whose symbol is at least limit, or len. Eight
+// symbols at a time: a word can only hold such a symbol when adding 128 - limit to each of
+// its bytes (limit at most 128) sets a top bit; a carry into the next byte may make a false
+// alarm, which the byte loop then passes over.
+inline uint64_t firstatleast(const unsigned char *symbols, uint64_t from, uint64_t len,
+                             uint64_t limit) {
+  uint64_t p = from;
+  if (limit <= 128) {
+    const uint64_t ones = UINT64_C(0x0101010101010101);
+    const uint64_t add = (128 - limit) * ones;
+    const uint64_t tops = ones * 0x80;
+    while (p + 8 <= len) {
+      uint64_t word;
+      std::memcpy(&word, symbols + p, sizeof word);
+      if (((word + add) | word) & tops) break;
+      p += 8;
+    }
+  }
+  while (p < len && symbols[p] < limit) p++;
+  return p;
+}
 
 // Calls hit(score, endposition) for every window of the sequences in range that passes the
 // exact test and reaches the threshold, in order of end position. hit returns 0 to go on,
@@ -409,11 +479,7 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
       // Pack p holds the width symbols from blockstart + p on, the first one highest.
       const uint64_t npacks = windows + m - width;
       const unsigned char *symbols = segment + blockstart;
-      for (uint64_t p = 0; p < npacks; p++) {
-        uint32_t pack = 0;
-        for (uint64_t t = 0; t < width; t++) pack = (pack << bits) | symbols[p + t];
-        packs[p] = static_cast<uint16_t>(pack);
-      }
+      filter_packs(symbols, npacks, width, bits, packs);
       const uint64_t passed = filter_firststeps(filter, windows);
       for (uint64_t i = 0; i < passed; i++) {
         const uint64_t w = filter->survivors[i];
@@ -439,7 +505,7 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
     uint64_t n = 0;
     while (n <= last) {
       if (special < n) special = n;
-      while (special < len && segment[special] < codes) special++;
+      special = firstatleast(segment, special, len, codes);
       if (special >= n + m) {
         const uint64_t runend = std::min(last, special - m);
         if (cleanrun(start, n, runend) != 0) return -1;

@@ -153,7 +153,12 @@ int profileroutine(SearchJob *job, Profile *profile) {
   const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
   ScoreValue savedthreshold = own->threshold;
   if (kbest) {
+    // The row bounds count the cells of symbols the matrix has no column for, whose sums
+    // overflow; the reports keep the score range read from the library.
+    const ScoreValue minscore = own->minscore, maxscore = own->maxscore;
     if (matrix_compute_row_bounds(own) != 0) return -1;
+    own->minscore = minscore;
+    own->maxscore = maxscore;
     savedthreshold = own->threshold;
   }
 
@@ -340,7 +345,11 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
   if ((config->strands & (STRAND_COMPLEMENT | STRAND_REVERSECOMPLEMENT)) != 0) {
     if (preparecomplement(&database->alpha, config->ncompl, &complement) != 0) return -1;
     std::memcpy(job.swapmap, complement.swapmap, sizeof job.swapmap);
-    if (complement.withcharacters) job.complementcharacters = complement.characters;
+    // With -ncompl, complementary matches print as they stand in the database. They cannot
+    // use the engines' table, the matrix's alphabet, which prints `~' for symbols the matrix
+    // has no column for: a complementary window may hold them, since their partners score.
+    job.complementcharacters =
+        complement.withcharacters ? complement.characters : database->alpha.characters;
   }
 
   printstatus("Starting to search.\n");

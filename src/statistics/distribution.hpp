@@ -1,5 +1,10 @@
 // Exact score distributions of a matrix under background frequencies: the complete tail
 // table, the lazy threshold computation and p-value lookups.
+//
+// Scores are scaled to non-negative integers: with c the smallest entry of the matrix (at most
+// 0, wildcard column and forbidden cells left out), shift = |rint(multiplier * c)| and a row
+// entry scores shift + rint(multiplier * entry). A window of real score s thus has the scaled
+// total offset + multiplier * s, with offset = rows * shift.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +14,7 @@
 struct Profile;
 
 struct ScoreDistribution {
-  int64_t minimum;  // smallest scaled total
+  int64_t minimum;  // smallest scaled total the table covers
   int64_t maximum;  // largest scaled total
   int64_t offset;   // rows * shift: a real score s is the scaled total offset + multiplier * s
   double *tail;     // maximum - minimum + 1 entries: P(scaled total >= minimum + i); owned
@@ -18,18 +23,33 @@ struct ScoreDistribution {
 
 enum TailMode { TAIL_PVALUE = 0, TAIL_EVALUE = 1 };
 
-// Computes the complete distribution of a float matrix: 0, or -1 with the message set.
+// Computes the complete distribution of a float matrix (the matrix's own minimum to maximum):
+// 0, or -1 with "Invalid profile type." for a matrix that is not float. A frequency above 1
+// is reported as a warning. Forbidden cells count as symbols of probability 0.
 int complete_distribution(const ScoringMatrix *floatmatrix, const double *frequencies,
                           double multiplier, ScoreDistribution *ret_distribution);
-// Smallest integer threshold (in the matrix's score unit) whose tail probability does not
-// exceed pvalue, computing only the part of the table above it: 0 or -1.
+// The smallest integer threshold (in the matrix's score unit) whose tail probability does not
+// exceed pvalue, computing only the part of the table above it: 0 or -1 as above. The
+// distribution returned holds the entries from the maximum down to the first one that exceeds
+// pvalue, or one further (its minimum is the lowest scaled total it holds, and differs from
+// the complete table's by an even number, so that lookups round alike); they equal the
+// complete table's entries bit for bit, and lookups of every score from the threshold up give
+// the complete table's answers. When even the maximum is more probable than pvalue, the table
+// starts at the maximum and the threshold lies above it. A pvalue above 1 computes the
+// complete table and answers a threshold no window falls below.
 int lazy_threshold(const ScoringMatrix *floatmatrix, const double *frequencies, double multiplier,
                    double pvalue, int64_t *ret_threshold, ScoreDistribution *ret_distribution);
-// P-value of score s (E-value: p-value times dbsize in TAIL_EVALUE mode).
+// P-value of score s: the entry of the scaled total offset + s * multiplier, clamped to the
+// table (E-value: p-value times dbsize in TAIL_EVALUE mode); 0 without a table.
 double tail_lookup(const ScoreDistribution *distribution, int64_t score, double multiplier,
                    TailMode mode, uint64_t dbsize);
+// Threshold from a stored table (read from a distribution file): the score of the lowest
+// entry that does not exceed pvalue, ceil((minimum + index - offset) / multiplier); the
+// minimum score when every entry does.
 int64_t tail_threshold(const double *tail, uint64_t size, int64_t minimum, int64_t offset,
                        double multiplier, double pvalue);
-// The Profile's distribution, computed completely and stored on first need; null on failure.
+// The Profile's distribution, computed completely with the Profile's multiplier and stored on
+// first need ("Calculating complete distribution, multiplier %.6e." as a status line); null
+// on failure.
 const ScoreDistribution *ensure_distribution(Profile *profile, const double *frequencies);
 void freedistribution(ScoreDistribution *distribution);

@@ -6,7 +6,6 @@
 // Contents: scaled rows and their order; the two probability domains; complete_distribution;
 // lazy_threshold; tail_lookup, tail_threshold; freedistribution.
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -21,8 +20,9 @@ namespace {
 // frequency 0 vanish without a test, and log-sums simply leave such terms out.
 constexpr double logzero = -std::numeric_limits<double>::infinity();
 
-// A scaled row entry beyond this magnitude would give a table that no machine can hold.
-constexpr double largestscaled = 4503599627370496.0;  // 2^52
+// A scaled row entry beyond this magnitude would give a table that no machine can hold (and
+// keeps every sum of scaled scores far inside the 64-bit range).
+constexpr double largestscaled = 1099511627776.0;  // 2^40
 
 // Cells are held as plain probabilities when no path through the matrix can be less probable
 // than this (log of 1e-280): no product then comes near the smallest double, and plain sums
@@ -205,7 +205,6 @@ inline void addscaled(double *target, const double *source, int64_t count, doubl
 
 // Plain probabilities: products and sums, group by group over the whole block.
 struct PlainDomain {
-  static constexpr double zero = 0.0;
   static constexpr double one = 1.0;
   static double probability(double cell) { return cell; }
 
@@ -230,7 +229,6 @@ struct PlainDomain {
 // Natural logarithms: products are sums; a sum of terms is its largest term plus the log of
 // the summed exponentials of the differences to it.
 struct LogDomain {
-  static constexpr double zero = logzero;
   static constexpr double one = 0.0;
   static double probability(double cell) { return std::exp(cell); }
 
@@ -265,23 +263,45 @@ struct LogDomain {
 };
 
 // ---------------------------------------------------------------------------------------
+// Working cells
+
+// The working cells of the computations in this thread, kept from one call to the next:
+// touching fresh pages costs more than the computation on them, and a threshold preparation
+// runs one matrix after another. Blocks above retainedcells are released after each use.
+constexpr size_t retainedcells = size_t{1} << 22;
+
+struct CellScratch {
+  double *cells = nullptr;
+  size_t allocated = 0;
+  ~CellScratch() { std::free(cells); }
+};
+thread_local CellScratch scratch;
+
+double *borrowcells(size_t count) {
+  if (count > scratch.allocated) {
+    std::free(scratch.cells);
+    scratch.cells = allocorexit<double>(nullptr, count);
+    scratch.allocated = count;
+  }
+  return scratch.cells;
+}
+
+void returncells() {
+  if (scratch.allocated > retainedcells) {
+    freeandnull(scratch.cells);
+    scratch.allocated = 0;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
 // Tables
 
-// Sets the bounds and allocates the tail table; zeroed tables come from calloc, so that
-// the pages a lazy computation never writes are never touched.
-void startdistribution(const ScaledMatrix *scaled, ScoreDistribution *distribution, bool zeroed) {
+void startdistribution(const ScaledMatrix *scaled, ScoreDistribution *distribution) {
   distribution->minimum = scaled->minimum;
   distribution->maximum = scaled->maximum;
   distribution->offset = scaled->offset;
   distribution->size = static_cast<uint64_t>(scaled->maximum - scaled->minimum) + 1;
-  if (!zeroed) {
-    distribution->tail = allocorexit<double>(nullptr, distribution->size);
-    return;
-  }
-  distribution->tail = static_cast<double *>(std::calloc(distribution->size, sizeof(double)));
-  if (distribution->tail == nullptr) {
-    allocationfailed(__FILE__, __LINE__, distribution->size * sizeof(double));
-  }
+  distribution->tail = allocorexit<double>(nullptr, distribution->size);
 }
 
 // Index into the tail table for score s, clamped to the table.
@@ -304,22 +324,21 @@ int checkfloat(const ScoringMatrix *matrix) {
 template <typename Domain>
 void completetable_templ(const ScaledMatrix *scaled, ScoreDistribution *distribution) {
   const int64_t span = scaled->prefixspan[scaled->m];
-  double *previous = allocorexit<double>(nullptr, static_cast<size_t>(span) + 1);
-  double *current = allocorexit<double>(nullptr, static_cast<size_t>(span) + 1);
+  double *previous = borrowcells(2 * (static_cast<size_t>(span) + 1));
+  double *current = previous + span + 1;
   previous[0] = Domain::one;  // the empty prefix has total deficit 0 with probability 1
   for (uint64_t k = 0; k < scaled->m; k++) {
     Domain::block(scaled->rows + k, previous, 0, scaled->prefixspan[k], current, 0, 0,
                   scaled->prefixspan[k + 1]);
     std::swap(previous, current);
   }
-  startdistribution(scaled, distribution, false);
+  startdistribution(scaled, distribution);
   double sum = 0.0;
   for (int64_t e = 0; e <= span; e++) {
     sum += Domain::probability(previous[e]);
     distribution->tail[span - e] = sum;
   }
-  std::free(previous);
-  std::free(current);
+  returncells();
 }
 
 void completetable(const ScaledMatrix *scaled, ScoreDistribution *distribution) {
@@ -335,32 +354,47 @@ void completetable(const ScaledMatrix *scaled, ScoreDistribution *distribution) 
 constexpr int64_t largestblock = 4096;
 constexpr int64_t smallestblock = 64;
 
+// The running tail sums of the lazy walk by deficit: entry e is the tail entry of maximum - e.
+struct TailSums {
+  double *sums;
+  int64_t allocated;
+  int64_t count;  // entries computed: deficits 0 .. count - 1
+};
+
 // The lazy walk: blocks of total deficits a .. b from 0 upward, each computed for every prefix
 // in turn. A prefix keeps a window of its cells from a minus the largest deficit of the row
 // that reads it up to b; the window slides forward when a block would run past its end. The
 // running sum over the last prefix is the tail entry of maximum - e, exactly as the complete
 // table has it. The walk stops at the first e whose entry exceeds the target and returns it,
-// or span + 1 when no entry does; entries of larger deficits stay as they were.
+// or span + 1 when no entry does. sums holds the entries of deficits 0 up to the stop, and one
+// more where that makes the number of entries left out even: lookups round halfway cases to
+// even relative to the table's minimum, so a table whose minimum differs from the complete
+// one by an even number rounds every score the same way.
 template <typename Domain>
-int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, double *tail) {
+int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, TailSums *sums) {
   const uint64_t m = scaled->m;
   const int64_t span = scaled->prefixspan[m];
   if (m == 0) {
-    tail[0] = 1.0;
+    sums->sums = allocorexit<double>(nullptr, 1);
+    sums->sums[0] = 1.0;
+    sums->count = 1;
     return 1.0 > pvalue ? 0 : 1;
   }
-  // Window k holds prefix k; window 0 the empty prefix, window m the current block only.
+  // Window k holds prefix k; window 0 the empty prefix, window m the current block only. A
+  // window holds at least as many cells beyond the reach of its reader as within it, so that
+  // sliding moves each cell at most about once.
   int64_t *lo = allocorexit<int64_t>(nullptr, m + 1);
   int64_t *capacity = allocorexit<int64_t>(nullptr, m + 1);
   double **window = allocorexit<double *>(nullptr, m + 1);
   capacity[0] = 1;
   for (uint64_t k = 1; k < m; k++) {
-    capacity[k] = (scaled->rows[k].maximum - scaled->rows[k].minimum) + largestblock;
+    const int64_t reach = scaled->rows[k].maximum - scaled->rows[k].minimum;
+    capacity[k] = reach + std::max(reach, largestblock);
   }
   capacity[m] = largestblock;
   int64_t total = 0;
   for (uint64_t k = 0; k <= m; k++) total += capacity[k];
-  double *space = allocorexit<double>(nullptr, static_cast<size_t>(total));
+  double *space = borrowcells(static_cast<size_t>(total));
   for (uint64_t k = 0, used = 0; k <= m; used += capacity[k], k++) {
     window[k] = space + used;
     lo[k] = 0;
@@ -369,7 +403,8 @@ int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, double *tail) 
 
   double sum = 0.0;
   int64_t stop = span + 1;
-  for (int64_t a = 0; a <= span && stop > span;) {
+  int64_t end = span;  // the last deficit to compute
+  for (int64_t a = 0; a <= end;) {
     const int64_t b = std::min(span, a + std::clamp(a, smallestblock, largestblock) - 1);
     for (uint64_t k = 0; k < m; k++) {
       const uint64_t t = k + 1;
@@ -385,17 +420,22 @@ int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, double *tail) 
       Domain::block(scaled->rows + k, window[k], lo[k], scaled->prefixspan[k], window[t], lo[t],
                     a, b);
     }
-    for (int64_t e = a; e <= b; e++) {
+    if (b >= sums->allocated) {
+      sums->allocated = std::min(span + 1, std::max(2 * sums->allocated, b + 1));
+      sums->sums = allocorexit<double>(sums->sums, static_cast<size_t>(sums->allocated));
+    }
+    for (int64_t e = a; e <= std::min(b, end); e++) {
       sum += Domain::probability(window[m][e - a]);
-      tail[span - e] = sum;
-      if (sum > pvalue) {
+      sums->sums[e] = sum;
+      sums->count = e + 1;
+      if (stop > span && sum > pvalue) {
         stop = e;
-        break;
+        end = std::min(span, e + ((span - e) & 1));
       }
     }
     a = b + 1;
   }
-  std::free(space);
+  returncells();
   std::free(window);
   std::free(capacity);
   std::free(lo);
@@ -430,26 +470,37 @@ int lazy_threshold(const ScoringMatrix *floatmatrix, const double *frequencies, 
     return 0;
   }
 
-  startdistribution(&scaled, ret_distribution, true);
   const int64_t span = scaled.prefixspan[scaled.m];
-  const int64_t stop = scaled.plain ? lazywalk_templ<PlainDomain>(&scaled, pvalue,
-                                                                  ret_distribution->tail)
-                                    : lazywalk_templ<LogDomain>(&scaled, pvalue,
-                                                                ret_distribution->tail);
-  const double lowest = static_cast<double>(scaled.minimum - scaled.offset);
+  TailSums sums = {nullptr, 0, 0};
+  const int64_t stop = scaled.plain ? lazywalk_templ<PlainDomain>(&scaled, pvalue, &sums)
+                                    : lazywalk_templ<LogDomain>(&scaled, pvalue, &sums);
+  // The table holds the entries the walk computed, from the maximum down. Its minimum is the
+  // lowest scaled total it covers, so that lookups of lower scores (which no match of the
+  // threshold has) get its lowest entry.
+  const int64_t reached = sums.count - 1;
+  ret_distribution->maximum = scaled.maximum;
+  ret_distribution->minimum = scaled.maximum - reached;
+  ret_distribution->offset = scaled.offset;
+  ret_distribution->size = static_cast<uint64_t>(reached) + 1;
+  std::reverse(sums.sums, sums.sums + reached + 1);
+  ret_distribution->tail = allocorexit<double>(sums.sums, ret_distribution->size);
+
   const double highest = static_cast<double>(scaled.maximum - scaled.offset);
   if (stop > span) {
     // No entry exceeds the target: every score qualifies.
-    *ret_threshold = toscore(std::rint(lowest / multiplier));
+    *ret_threshold = toscore(std::rint(static_cast<double>(scaled.minimum - scaled.offset) /
+                                       multiplier));
   } else if (stop == 0) {
     // Even the maximum is more probable than the target; the caller's reach check decides.
     *ret_threshold = toscore(std::rint(highest / multiplier)) + 1;
   } else {
-    // Entries from index first on are final and do not exceed the target; the threshold is
-    // the smallest integer score whose entry lies there. The estimate is off by at most a
-    // rounding step; the bound only keeps degenerate multipliers from walking far.
-    const uint64_t first = static_cast<uint64_t>(span - stop + 1);
-    int64_t score = toscore(std::ceil((lowest + static_cast<double>(first) - 0.5) / multiplier));
+    // The entry of deficit stop exceeds the target and all entries above it do not: the
+    // threshold is the smallest integer score whose entry lies above it. The estimate is off
+    // by at most a rounding step; the bound only keeps degenerate multipliers from walking far.
+    const int64_t lowestbelow = scaled.maximum - stop + 1;
+    const uint64_t first = static_cast<uint64_t>(lowestbelow - ret_distribution->minimum);
+    int64_t score = toscore(
+        std::ceil((static_cast<double>(lowestbelow - scaled.offset) - 0.5) / multiplier));
     for (int step = 0; step < 16 && tailindex(ret_distribution, score - 1, multiplier) >= first;
          step++) {
       score--;
