@@ -2,6 +2,8 @@
 // given alphabet and keep what the parse said on standard error.
 #pragma once
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,7 +24,7 @@ struct ParseOutcome {
 inline std::string writetempfile(const std::string &text, const std::string &name = "lib") {
   static int counter = 0;
   const std::string path = testing::TempDir() + "profiles_" + name + "_" +
-                           std::to_string(counter++) + ".lib";
+                           std::to_string(getpid()) + "_" + std::to_string(counter++) + ".lib";
   std::ofstream out(path, std::ios::binary);
   out << text;
   return path;
