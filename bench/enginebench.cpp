@@ -4,7 +4,7 @@
 // prints medians, cells per second and ratios. The three must find the same matches.
 //
 //   enginebench -db FILE.fa[.gz] -lib FILE.lib [-pvalue P]... [-fraction F] [-repeats R]
-//               [-prefix POSITIONS]
+//               [-prefix POSITIONS] [-scoretype float|integer]
 //   enginebench -random LENGTH -randommatrices COUNT ...      (generated data, no files)
 #include <algorithm>
 #include <cmath>
@@ -40,6 +40,7 @@ struct Options {
   double fraction = -1.0;  // > 0: threshold = min + fraction * (max - min)
   uint64_t repeats = 5;
   uint64_t prefix = 0;  // > 0: search only the first positions of the database
+  bool integer = false;  // search integer copies of the matrices
 };
 
 uint64_t matchcount = 0;
@@ -136,7 +137,8 @@ double median(std::vector<double> values) {
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: enginebench (-db FILE | -random LENGTH) (-lib FILE | -randommatrices COUNT)\n"
-               "                   [-pvalue P]... [-fraction F] [-repeats R] [-prefix POSITIONS]\n");
+               "                   [-pvalue P]... [-fraction F] [-repeats R] [-prefix POSITIONS]\n"
+               "                   [-scoretype float|integer]\n");
   std::exit(1);
 }
 
@@ -152,6 +154,7 @@ Options parseoptions(int argc, char **argv) {
     else if (word == "-randommatrices") options.randommatrices = std::strtoull(value, nullptr, 10);
     else if (word == "-pvalue") options.pvalues.push_back(std::strtod(value, nullptr));
     else if (word == "-fraction") options.fraction = std::strtod(value, nullptr);
+    else if (word == "-scoretype") options.integer = std::string(value) == "integer";
     else if (word == "-prefix") options.prefix = std::strtoull(value, nullptr, 10);
     else if (word == "-repeats") options.repeats = std::max<uint64_t>(1, std::strtoull(value, nullptr, 10));
     else usage();
@@ -182,8 +185,34 @@ void fractionthresholds(const std::vector<ScoringMatrix *> &matrices, double fra
   }
 }
 
+// Integer copies of float matrices whose scores are whole numbers, thresholds rounded up.
+std::vector<ScoringMatrix> integercopies(const std::vector<ScoringMatrix *> &matrices) {
+  std::vector<ScoringMatrix> copies(matrices.size());
+  for (size_t i = 0; i < matrices.size(); i++) {
+    const ScoringMatrix *source = matrices[i];
+    ScoringMatrix *copy = &copies[i];
+    matrix_init(copy, SCORE_INTEGER, source->alphabet, source->m);
+    const uint64_t cells = source->m * source->alphabet->mapsize;
+    for (uint64_t c = 0; c < cells; c++) {
+      const float s = matrix_scores<float>(source)[c];
+      matrix_scores<int64_t>(copy)[c] = ScoreTraits<float>::forbidden(s)
+                                            ? ScoreTraits<int64_t>::minusinfinity
+                                            : static_cast<int64_t>(std::llround(s));
+    }
+    copy->threshold.i = static_cast<int64_t>(std::ceil(source->threshold.f));
+    matrix_set_intermediate_thresholds(copy);
+  }
+  return copies;
+}
+
 void runall(const char *label, const Multiseq *multiseq,
-            const std::vector<ScoringMatrix *> &matrices, uint64_t repeats) {
+            const std::vector<ScoringMatrix *> &floatmatrices, uint64_t repeats, bool integer) {
+  std::vector<ScoringMatrix> copies;
+  std::vector<ScoringMatrix *> matrices = floatmatrices;
+  if (integer) {
+    copies = integercopies(floatmatrices);
+    for (size_t i = 0; i < copies.size(); i++) matrices[i] = &copies[i];
+  }
   uint64_t cells = 0;
   for (const ScoringMatrix *matrix : matrices) {
     if (matrix->m <= multiseq->totallength) cells += matrix->m * (multiseq->totallength - matrix->m + 1);
@@ -208,8 +237,8 @@ void runall(const char *label, const Multiseq *multiseq,
   const double naive = median(times[0]);
   const double simple = median(times[1]);
   const double lookahead = median(times[2]);
-  std::printf("%s: %lu matrices, %lu matches (naive %lu, simple %lu, lookahead %lu)%s\n", label,
-              static_cast<unsigned long>(matrices.size()), static_cast<unsigned long>(simplecount),
+  std::printf("%s%s: %lu matrices, %lu matches (naive %lu, simple %lu, lookahead %lu)%s\n", label,
+              integer ? " (integer scores)" : "", static_cast<unsigned long>(matrices.size()), static_cast<unsigned long>(simplecount),
               static_cast<unsigned long>(naivecount), static_cast<unsigned long>(simplecount),
               static_cast<unsigned long>(lookaheadcount),
               naivecount == simplecount && simplecount == lookaheadcount ? "" : "  MISMATCH");
@@ -232,6 +261,7 @@ void runall(const char *label, const Multiseq *multiseq,
     std::printf("  cycle ratios: simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f\n",
                 c1 / c0, c1 / c2, c0 / c2);
   }
+  for (ScoringMatrix &copy : copies) matrix_free(&copy);
 }
 
 }  // namespace
@@ -296,7 +326,7 @@ int main(int argc, char **argv) {
     fractionthresholds(matrices, options.fraction);
     char label[64];
     std::snprintf(label, sizeof label, "threshold at %.2f of the score range", options.fraction);
-    runall(label, &multiseq, matrices, options.repeats);
+    runall(label, &multiseq, matrices, options.repeats, options.integer);
   }
   std::vector<double> frequencies(alpha.mapsize, 0.0);
   for (uint64_t i = 0; i + 1 < alpha.mapsize; i++) frequencies[i] = 1.0 / static_cast<double>(alpha.mapsize - 1);
@@ -321,7 +351,7 @@ int main(int argc, char **argv) {
     }
     char label[64];
     std::snprintf(label, sizeof label, "p-value %g", pvalue);
-    runall(label, &multiseq, searched, options.repeats);
+    runall(label, &multiseq, searched, options.repeats, options.integer);
   }
 
   for (ScoringMatrix &matrix : generated) matrix_free(&matrix);

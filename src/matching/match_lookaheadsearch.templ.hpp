@@ -376,18 +376,35 @@ uint64_t filter_firststeps(LookaheadFilter<Score, Entry> *filter, uint64_t windo
   Entry *partials = filter->partials;
   const Entry *table = filter->tables;
   const uint16_t *steppacks = packs + filter->offsets[0];
-  Entry bound = filter->steps[0];
+  const Entry firstbound = filter->steps[0];
   uint64_t count = 0;
+  // The first pass lists the windows only; the second looks their first entries up again.
   for (uint64_t w = 0; w < windows; w++) {
-    const Entry partial = table[steppacks[w]];
     survivors[count] = static_cast<uint32_t>(w);
-    partials[count] = partial;
-    count += partial < bound ? 0 : 1;
+    count += table[steppacks[w]] < firstbound ? 0 : 1;
   }
-  for (uint64_t k = 1; k < filter->firststeps; k++) {
+  if (filter->firststeps == 1) {
+    for (uint64_t i = 0; i < count; i++) partials[i] = table[steppacks[survivors[i]]];
+    return count;
+  }
+  {
+    const Entry *second = filter->tables + filter->tablesize;
+    const uint16_t *secondpacks = packs + filter->offsets[1];
+    const Entry bound = filter->steps[1];
+    const uint64_t listed = count;
+    count = 0;
+    for (uint64_t i = 0; i < listed; i++) {
+      const uint32_t w = survivors[i];
+      const Entry partial = table[steppacks[w]] + second[secondpacks[w]];
+      survivors[count] = w;
+      partials[count] = partial;
+      count += partial < bound ? 0 : 1;
+    }
+  }
+  for (uint64_t k = 2; k < filter->firststeps; k++) {
     table = filter->tables + k * filter->tablesize;
     steppacks = packs + filter->offsets[k];
-    bound = filter->steps[k];
+    const Entry bound = filter->steps[k];
     const uint64_t listed = count;
     count = 0;
     for (uint64_t i = 0; i < listed; i++) {

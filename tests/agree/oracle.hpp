@@ -38,7 +38,9 @@ struct Random {
   }
   bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(engine) < p; }
   template <typename T>
-  const T &pick(const std::vector<T> &items) { return items[below(items.size())]; }
+  const T &pick(const std::vector<T> &items) {
+    return items[below(items.size())];
+  }
   char pick(const std::string &text) { return text[below(text.size())]; }
 };
 
@@ -56,10 +58,16 @@ struct Alphabet {
   int code(char c) const {
     if (dna) {
       switch (c) {
-        case 'a': case 'A': return 0;
-        case 'c': case 'C': return 1;
-        case 'g': case 'G': return 2;
-        case 't': case 'T': case 'u': case 'U': return 3;
+        case 'a':
+        case 'A': return 0;
+        case 'c':
+        case 'C': return 1;
+        case 'g':
+        case 'G': return 2;
+        case 't':
+        case 'T':
+        case 'u':
+        case 'U': return 3;
       }
     } else {
       const size_t at = characters.find(c);
@@ -87,16 +95,13 @@ struct Database {
   Alphabet alpha;
   std::vector<Sequence> sequences;
   std::vector<std::vector<int>> codes;  // per sequence: regular code, or -1 for a wildcard
-  std::vector<uint64_t> starts;         // first position of each sequence in the concatenation
   uint64_t totallength = 0;             // all positions, one separator between sequences
 };
 
 inline void codedatabase(Database &db) {
   db.codes.clear();
-  db.starts.clear();
   uint64_t position = 0;
   for (const Sequence &sequence : db.sequences) {
-    db.starts.push_back(position);
     std::vector<int> codes;
     for (char c : sequence.residues) codes.push_back(db.alpha.code(c));
     position += codes.size() + 1;
@@ -109,12 +114,14 @@ inline void codedatabase(Database &db) {
 // wildcards sprinkled in, now and then a run of wildcards or a sequence of wildcards only.
 inline Database randomdatabase(Random &random, const Alphabet &alpha, uint64_t count,
                                uint64_t maxlength) {
-  Database db{alpha, {}, {}, {}, 0};
+  Database db{alpha, {}, {}, 0};
   const std::string regular = alpha.dna ? "acgtACGTacgtACGTuU" : alpha.characters;
   for (uint64_t i = 0; i < count; i++) {
     Sequence sequence;
     sequence.header = format("seq%" PRIu64, i + 1);
-    if (random.chance(0.7)) sequence.header += format(" sample %d, region #%d", (int)random.below(90), (int)random.below(9));
+    if (random.chance(0.7))
+      sequence.header +=
+          format(" sample %d, region #%d", (int)random.below(90), (int)random.below(9));
     const uint64_t length = random.chance(0.2) ? 1 + random.below(4) : 1 + random.below(maxlength);
     const bool wildonly = random.chance(0.05);
     for (uint64_t p = 0; p < length; p++) {
@@ -210,13 +217,14 @@ inline void derivecells(Matrix &matrix, const Alphabet &alpha) {
     matrix.minimum.f += low.f;
     matrix.maximum.f += high.f;
   }
-  matrix.forbidden = std::find(matrix.allowed.begin(), matrix.allowed.end(), 0) != matrix.allowed.end();
+  matrix.forbidden =
+      std::find(matrix.allowed.begin(), matrix.allowed.end(), 0) != matrix.allowed.end();
 }
 
 struct LibraryShape {
-  uint64_t maxrows;        // DNA up to 7, protein up to 3 keeps enumeration cheap
-  bool forbiddencolumns;   // allow matrices without a column for some symbol
-  bool inexactfloats;      // float values that are not sums of small powers of two
+  uint64_t maxrows;       // DNA up to 7, protein up to 3 keeps enumeration cheap
+  bool forbiddencolumns;  // allow matrices without a column for some symbol
+  bool inexactfloats;     // float values that are not sums of small powers of two
 };
 
 struct Library {
@@ -250,7 +258,8 @@ inline std::string columnsfor(Random &random, const Alphabet &alpha, const Libra
   }
   if (shape.forbiddencolumns && random.chance(0.4)) columns.erase(random.below(columns.size()), 1);
   // Columns the database can never hold: a wildcard and, for DNA, an undefined letter.
-  if (random.chance(0.3)) columns.insert(random.below(columns.size() + 1), 1, alpha.dna ? 'N' : 'X');
+  if (random.chance(0.3))
+    columns.insert(random.below(columns.size() + 1), 1, alpha.dna ? 'N' : 'X');
   if (alpha.dna && random.chance(0.2)) columns.insert(random.below(columns.size() + 1), 1, 'X');
   return columns;
 }
@@ -271,7 +280,8 @@ inline Library randomlibrary(Random &random, const Alphabet &alpha, const Librar
     matrix.position = positions[matrix.group]++;
     matrix.id = format("M%" PRIu64 "%s", i, random.chance(0.3) ? " site" : "");
     if (random.chance(0.7)) matrix.ac = format("AC%04" PRIu64, 100 + i);
-    for (uint64_t d = random.below(3); d > 0; d--) matrix.de.push_back(format("note %d on #%" PRIu64, (int)random.below(100), i));
+    for (uint64_t d = random.below(3); d > 0; d--)
+      matrix.de.push_back(format("note %d on #%" PRIu64, (int)random.below(100), i));
     matrix.isfloat = random.chance(0.5);
     matrix.columns = columnsfor(random, alpha, shape, &matrix.predefined);
     matrix.m = 1 + random.below(shape.maxrows);
@@ -314,7 +324,8 @@ inline std::string librarytext(const Library &library, Random &random) {
       for (const std::string &tag : tags) text += tag + (random.chance(0.1) ? "\n#\n" : "\n");
       for (const auto &row : matrix.tokens) {
         text += random.chance(0.5) ? "MA " : "MA\t ";
-        for (size_t c = 0; c < row.size(); c++) text += row[c] + (c + 1 < row.size() ? (random.chance(0.2) ? "  " : " ") : "");
+        for (size_t c = 0; c < row.size(); c++)
+          text += row[c] + (c + 1 < row.size() ? (random.chance(0.2) ? "  " : " ") : "");
         text += random.chance(0.2) ? " \n" : "\n";
       }
       text += "END\n";
@@ -331,11 +342,16 @@ struct Distribution {
   int64_t minimum = 0, maximum = 0, offset = 0;
   double multiplier = 1.0;
   std::vector<double> tail;  // tail[i]: probability of a scaled total of at least minimum + i
+  // A distribution derived lazily for a p-value target must hold exact entries from the top
+  // down to this index; below it, its entries lie between the entry at this index and the
+  // exact ones (the derivation may leave them unfilled).
+  size_t lowestfilled = 0;
 };
 
 // Scaled scores: shift + rint(multiplier x entry) over the float view of the matrix, the
 // shift undoing the most negative entry.
-inline Distribution enumeratedistribution(const Matrix &matrix, const std::vector<double> &frequencies,
+inline Distribution enumeratedistribution(const Matrix &matrix,
+                                          const std::vector<double> &frequencies,
                                           double multiplier) {
   const size_t symbols = matrix.symbols;
   std::vector<float> entries(matrix.m * symbols);
@@ -357,7 +373,8 @@ inline Distribution enumeratedistribution(const Matrix &matrix, const std::vecto
     distribution.minimum += *std::min_element(first, first + static_cast<ptrdiff_t>(symbols));
     distribution.maximum += *std::max_element(first, first + static_cast<ptrdiff_t>(symbols));
   }
-  std::vector<double> exact(static_cast<size_t>(distribution.maximum - distribution.minimum + 1), 0.0);
+  std::vector<double> exact(static_cast<size_t>(distribution.maximum - distribution.minimum + 1),
+                            0.0);
   std::vector<size_t> word(matrix.m, 0);
   for (;;) {
     int64_t total = 0;
@@ -377,13 +394,21 @@ inline Distribution enumeratedistribution(const Matrix &matrix, const std::vecto
   return distribution;
 }
 
-// The tail probability of an integer score in the matrix's unit.
+// Index into the tail table of an integer score in the matrix's unit.
+inline size_t tailindex(const Distribution &distribution, int64_t score) {
+  const double index = std::rint(static_cast<double>(distribution.offset) +
+                                 static_cast<double>(score) * distribution.multiplier -
+                                 static_cast<double>(distribution.minimum));
+  return static_cast<size_t>(
+      std::clamp(index, 0.0, static_cast<double>(distribution.tail.size() - 1)));
+}
+
 inline double lookup(const Distribution &distribution, int64_t score) {
-  double index = std::rint(static_cast<double>(distribution.offset) +
-                           static_cast<double>(score) * distribution.multiplier -
-                           static_cast<double>(distribution.minimum));
-  index = std::clamp(index, 0.0, static_cast<double>(distribution.tail.size() - 1));
-  return distribution.tail[static_cast<size_t>(index)];
+  return distribution.tail[std::max(tailindex(distribution, score), distribution.lowestfilled)];
+}
+
+inline double exactlookup(const Distribution &distribution, int64_t score) {
+  return distribution.tail[tailindex(distribution, score)];
 }
 
 // True when a tail probability lies so close to the target that rounding in the program's
@@ -394,21 +419,30 @@ inline bool ambiguoustarget(const Distribution &distribution, double target) {
   return false;
 }
 
-// The threshold of a p-value target: walking down from the maximum scaled total to the first
-// whose tail reaches the target, back to the matrix's unit, one up when that score's tail
-// still exceeds the target.
+// The highest scaled total whose tail reaches a target (p-value at most 1), or the minimum:
+// where the lazy derivation stops.
+inline int64_t reachedtotal(const Distribution &distribution, double target) {
+  for (int64_t total = distribution.maximum; total > distribution.minimum; total--)
+    if (distribution.tail[static_cast<size_t>(total - distribution.minimum)] >= target)
+      return total;
+  return distribution.minimum;
+}
+
+// The threshold of a p-value target (at most 1): the smallest integer score whose tail
+// probability does not exceed the target. The search starts from the reached total taken
+// back to the matrix's unit, which is the answer itself unless the multiplier is below 1,
+// when neighbouring scores share scaled totals.
 inline int64_t pvaluethreshold(const Distribution &distribution, double target) {
-  if (target > 1.0) return distribution.minimum - distribution.offset;
-  int64_t reached = distribution.minimum;
-  for (int64_t total = distribution.maximum; total >= distribution.minimum; total--) {
-    if (distribution.tail[static_cast<size_t>(total - distribution.minimum)] >= target) {
-      reached = total;
-      break;
-    }
-  }
-  const int64_t candidate = static_cast<int64_t>(
+  const int64_t reached = reachedtotal(distribution, target);
+  int64_t threshold = static_cast<int64_t>(
       std::rint(static_cast<double>(reached - distribution.offset) / distribution.multiplier));
-  return lookup(distribution, candidate) > target ? candidate + 1 : candidate;
+  const size_t top = distribution.tail.size() - 1;
+  while (lookup(distribution, threshold) > target && tailindex(distribution, threshold) < top)
+    threshold++;
+  while (tailindex(distribution, threshold - 1) > 0 &&
+         lookup(distribution, threshold - 1) <= target)
+    threshold--;
+  return threshold;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -445,8 +479,8 @@ struct Options {
 inline std::vector<std::string> arguments(const Options &options, const Alphabet &alpha,
                                           const std::string &db, const std::string &library,
                                           const std::string &frequencyfile) {
-  std::vector<std::string> args = {"-db", db, alpha.dna ? "-dna" : "-protein", "-pr", library,
-                                   options.lookahead ? "-lahead" : "-simple"};
+  std::vector<std::string> args = {"-db", db,      alpha.dna ? "-dna" : "-protein",
+                                   "-pr", library, options.lookahead ? "-lahead" : "-simple"};
   switch (options.cutoff) {
     case Cutoff::evalue: args.insert(args.end(), {"-eval", options.valuetext}); break;
     case Cutoff::pvalue: args.insert(args.end(), {"-pval", options.valuetext}); break;
@@ -462,7 +496,8 @@ inline std::vector<std::string> arguments(const Options &options, const Alphabet
   if (options.ncompl) args.push_back("-ncompl");
   args.insert(args.end(), options.strandoptions.begin(), options.strandoptions.end());
   if (options.seqrange)
-    args.insert(args.end(), {"-seqrange", format("%" PRIu64 ":%" PRIu64, options.firstsequence, options.lastsequence)});
+    args.insert(args.end(), {"-seqrange", format("%" PRIu64 ":%" PRIu64, options.firstsequence,
+                                                 options.lastsequence)});
   if (options.dbsizegiven) args.insert(args.end(), {"-dbsize", format("%" PRIu64, options.dbsize)});
   if (!options.sortkeys.empty()) args.insert(args.end(), {"-sort", options.sortkeys});
   args.insert(args.end(), {"-format", "tabs"});
@@ -480,13 +515,33 @@ struct Record {
   const Matrix *matrix = nullptr;
   bool haspvalue = false;
   double pvalue = 0.0, evalue = 0.0, mss = 0.0;
+  // Where a lookup falls below the part of a lazily derived table that the derivation must
+  // fill, the p-value may be anything from that part's lowest entry up to the exact one.
+  double leastpvalue = 0.0, leastevalue = 0.0;
   float score = 0.0f;  // the score as the sort compares it
   uint64_t seqnum = 0, seqposition = 0;
 };
 
 enum Field {
-  F_ID, F_AC, F_DE, F_GROUP, F_POSITION, F_SEQPOSITION, F_LENGTH, F_STRAND, F_THRESHOLD,
-  F_SCORE, F_MIN, F_MAX, F_PVALUE, F_EVALUE, F_MSS, F_SEQNUM, F_SEQDESC, F_TEXT, F_COUNT
+  F_ID,
+  F_AC,
+  F_DE,
+  F_GROUP,
+  F_POSITION,
+  F_SEQPOSITION,
+  F_LENGTH,
+  F_STRAND,
+  F_THRESHOLD,
+  F_SCORE,
+  F_MIN,
+  F_MAX,
+  F_PVALUE,
+  F_EVALUE,
+  F_MSS,
+  F_SEQNUM,
+  F_SEQDESC,
+  F_TEXT,
+  F_COUNT
 };
 
 // Score of the window starting at `start` of a sequence on one strand, or false when it
@@ -503,8 +558,10 @@ inline bool windowscore(const Matrix &matrix, const std::vector<int> &codes, uin
     const uint64_t row = strand & (REVERSE | REVERSECOMPLEMENT) ? matrix.m - 1 - j : j;
     const size_t cell = matrix.at(row, code);
     if (!matrix.allowed[cell]) return false;
-    if (matrix.isfloat) sum.f += matrix.fcells[cell];
-    else sum.i += matrix.icells[cell];
+    if (matrix.isfloat)
+      sum.f += matrix.fcells[cell];
+    else
+      sum.i += matrix.icells[cell];
   }
   *ret_score = sum;
   return true;
@@ -519,7 +576,8 @@ inline bool better(const Matrix &matrix, const Score &a, const Score &b) {
 }
 
 inline std::string scoretext(const Matrix &matrix, const Score &score) {
-  return matrix.isfloat ? format("%.6e", static_cast<double>(score.f)) : format("%" PRId64, score.i);
+  return matrix.isfloat ? format("%.6e", static_cast<double>(score.f))
+                        : format("%" PRId64, score.i);
 }
 
 inline double mssof(const Matrix &matrix, const Score &score) {
@@ -557,7 +615,7 @@ inline std::vector<Window> completewindows(const Matrix &matrix, const Database 
 }
 
 struct Expectation {
-  std::vector<Record> records;  // in the order a single job reports them unsorted
+  std::vector<Record> records;     // in the order a single job reports them unsorted
   std::vector<std::string> notes;  // per matrix: how its threshold came about
 };
 
@@ -572,13 +630,15 @@ inline Expectation expectedrun(const Database &db, const Library &library, const
   const uint64_t dbsize = options.dbsizegiven ? options.dbsize : db.totallength;
   for (const Matrix &matrix : library.matrices) {
     Distribution distribution;
-    if (statistics) distribution = enumeratedistribution(matrix, options.frequencies, options.multiplier);
+    if (statistics)
+      distribution = enumeratedistribution(matrix, options.frequencies, options.multiplier);
     Score threshold;
     auto setthreshold = [&](double value) {
       threshold.f = static_cast<float>(value);
       threshold.i = static_cast<int64_t>(value);
     };
     std::string note = matrix.id + ": ";
+    bool atmostminimum = false;
     switch (options.cutoff) {
       case Cutoff::raw:
         setthreshold(options.value);
@@ -587,22 +647,34 @@ inline Expectation expectedrun(const Database &db, const Library &library, const
       case Cutoff::mss:
         if (matrix.isfloat) {
           const float range = matrix.maximum.f - matrix.minimum.f;
-          const double bound = static_cast<double>(range) * options.value + static_cast<double>(matrix.minimum.f);
-          threshold.f = std::clamp(std::ceil(static_cast<float>(bound)), matrix.minimum.f, matrix.maximum.f);
+          const double bound =
+              static_cast<double>(range) * options.value + static_cast<double>(matrix.minimum.f);
+          threshold.f =
+              std::clamp(std::ceil(static_cast<float>(bound)), matrix.minimum.f, matrix.maximum.f);
         } else {
           const int64_t range = matrix.maximum.i - matrix.minimum.i;
-          const double bound = static_cast<double>(range) * options.value + static_cast<double>(matrix.minimum.i);
-          threshold.i = std::clamp(static_cast<int64_t>(std::ceil(bound)), matrix.minimum.i, matrix.maximum.i);
+          const double bound =
+              static_cast<double>(range) * options.value + static_cast<double>(matrix.minimum.i);
+          threshold.i = std::clamp(static_cast<int64_t>(std::ceil(bound)), matrix.minimum.i,
+                                   matrix.maximum.i);
         }
         break;
-      case Cutoff::best:
-        threshold = matrix.minimum;
-        break;
+      case Cutoff::best: threshold = matrix.minimum; break;
       case Cutoff::pvalue:
       case Cutoff::evalue: {
-        const double target = options.cutoff == Cutoff::pvalue ? options.value
-                                                               : options.value / static_cast<double>(dbsize);
-        setthreshold(static_cast<double>(pvaluethreshold(distribution, target)));
+        const double target = options.cutoff == Cutoff::pvalue
+                                  ? options.value
+                                  : options.value / static_cast<double>(dbsize);
+        if (target > 1.0) {
+          // An E-value above the database size admits every window; the threshold printed
+          // only has to lie at or below the matrix minimum.
+          threshold = matrix.minimum;
+          atmostminimum = true;
+        } else {
+          setthreshold(static_cast<double>(pvaluethreshold(distribution, target)));
+          distribution.lowestfilled =
+              static_cast<size_t>(reachedtotal(distribution, target) - distribution.minimum);
+        }
         if (target <= 1.0 && distribution.tail.back() > target) {
           if (options.all) {
             threshold = matrix.maximum;
@@ -632,7 +704,8 @@ inline Expectation expectedrun(const Database &db, const Library &library, const
         });
         if (windows.size() >= options.k) {
           windows.resize(options.k);
-          if (order[o] == FORWARD && better(matrix, windows.back().score, threshold)) shown = windows.back().score;
+          if (order[o] == FORWARD && better(matrix, windows.back().score, threshold))
+            shown = windows.back().score;
         }
       } else {
         std::vector<Window> kept;
@@ -653,21 +726,26 @@ inline Expectation expectedrun(const Database &db, const Library &library, const
         record.score = matrix.isfloat ? window.score.f : static_cast<float>(window.score.i);
         record.mss = mssof(matrix, window.score);
         std::string description;
-        for (size_t d = 0; d < matrix.de.size(); d++) description += (d > 0 ? ". " : "") + matrix.de[d];
+        for (size_t d = 0; d < matrix.de.size(); d++)
+          description += (d > 0 ? ". " : "") + matrix.de[d];
         std::string text;
         const std::string &residues = db.sequences[window.seqnum].residues;
         for (uint64_t p = window.seqposition; p < window.seqposition + matrix.m; p++) {
           int code = db.alpha.code(residues[p]);
-          if (strand & (COMPLEMENT | REVERSECOMPLEMENT) && !options.ncompl) code = complementcode(code);
+          if (strand & (COMPLEMENT | REVERSECOMPLEMENT) && !options.ncompl)
+            code = complementcode(code);
           text += db.alpha.characters[static_cast<size_t>(code)];
         }
         std::string pfield, efield;
         if (statistics) {
           const int64_t lookupscore =
-              matrix.isfloat ? static_cast<int64_t>(std::rint(static_cast<double>(window.score.f))) : window.score.i;
+              matrix.isfloat ? static_cast<int64_t>(std::rint(static_cast<double>(window.score.f)))
+                             : window.score.i;
           record.haspvalue = true;
-          record.pvalue = lookup(distribution, lookupscore);
+          record.pvalue = exactlookup(distribution, lookupscore);
+          record.leastpvalue = lookup(distribution, lookupscore);
           record.evalue = record.pvalue * static_cast<double>(dbsize);
+          record.leastevalue = record.leastpvalue * static_cast<double>(dbsize);
           pfield = format("%.6e", record.pvalue);
           efield = format("%.6e", record.evalue);
         }
@@ -680,7 +758,7 @@ inline Expectation expectedrun(const Database &db, const Library &library, const
                          format("%" PRIu64, matrix.m),
                          std::string(1, strand & (REVERSE | REVERSECOMPLEMENT) ? 'r' : 'f') +
                              (strand & (COMPLEMENT | REVERSECOMPLEMENT) ? 'c' : 'n'),
-                         scoretext(matrix, shown),
+                         (atmostminimum ? "<=" : "") + scoretext(matrix, shown),
                          scoretext(matrix, window.score),
                          scoretext(matrix, matrix.minimum),
                          scoretext(matrix, matrix.maximum),

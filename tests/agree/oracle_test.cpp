@@ -39,7 +39,8 @@ uint64_t seed() {
 // Every test draws from its own stream so that each can be run alone with the same cases.
 Random randomfor(const char *test) {
   uint64_t mixed = seed();
-  for (const char *c = test; *c != '\0'; c++) mixed = mixed * 1099511628211ULL ^ static_cast<unsigned char>(*c);
+  for (const char *c = test; *c != '\0'; c++)
+    mixed = mixed * 1099511628211ULL ^ static_cast<unsigned char>(*c);
   return Random(mixed);
 }
 
@@ -87,8 +88,10 @@ Outcome runprogram(const std::string &program, const std::vector<std::string> &a
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, outpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   std::vector<char *> argv = {const_cast<char *>(program.c_str())};
   for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
   argv.push_back(nullptr);
@@ -144,41 +147,66 @@ std::string identity(const std::vector<std::string> &fields) {
 
 // p- and E-values come from log-space sums in the program and from plain products here;
 // the two may differ in the last bits, which can move the seventh printed digit by one.
-bool samestatistic(const std::string &expected, const std::string &got) {
-  if (expected == got) return true;
-  if (expected.empty() || got.empty()) return false;
-  const double a = std::strtod(expected.c_str(), nullptr), b = std::strtod(got.c_str(), nullptr);
-  return std::fabs(a - b) <= 1.5e-6 * std::max(std::fabs(a), std::fabs(b));
+bool withinstatistic(double least, double most, const std::string &got) {
+  if (got.empty()) return false;
+  const double value = std::strtod(got.c_str(), nullptr);
+  return value >= least * (1 - 1.5e-6) && value <= most * (1 + 1.5e-6);
 }
 
-const char *const fieldnames[F_COUNT] = {
-    "identifier", "accession", "description", "group", "group position", "position", "length",
-    "strand", "threshold", "score", "minimum", "maximum", "p-value", "E-value", "MSS",
-    "sequence number", "sequence description", "matching sequence"};
+const char *const fieldnames[F_COUNT] = {"identifier",
+                                         "accession",
+                                         "description",
+                                         "group",
+                                         "group position",
+                                         "position",
+                                         "length",
+                                         "strand",
+                                         "threshold",
+                                         "score",
+                                         "minimum",
+                                         "maximum",
+                                         "p-value",
+                                         "E-value",
+                                         "MSS",
+                                         "sequence number",
+                                         "sequence description",
+                                         "matching sequence"};
 
 // Differences between the expected records and the printed lines, as a readable list (empty
 // when they agree as multisets).
 std::string compareset(const std::vector<Record> &expected,
                        const std::vector<std::vector<std::string>> &lines) {
-  std::multimap<std::string, const std::vector<std::string> *> want, got;
-  for (const Record &record : expected) want.emplace(identity(record.fields), &record.fields);
+  std::multimap<std::string, const Record *> want;
+  std::multimap<std::string, const std::vector<std::string> *> got;
+  for (const Record &record : expected) want.emplace(identity(record.fields), &record);
   for (const auto &line : lines) got.emplace(identity(line), &line);
   std::string report;
   int shown = 0;
   auto note = [&](const std::string &text) {
     if (shown++ < 12) report += "  " + text + "\n";
   };
-  for (auto w = want.begin(), g = got.begin(); w != want.end() || g != got.end();) {
+  auto w = want.begin();
+  auto g = got.begin();
+  while (w != want.end() || g != got.end()) {
     if (g == got.end() || (w != want.end() && w->first < g->first)) {
-      note("missing: " + w->first + " score " + (*w->second)[F_SCORE]);
+      note("missing: " + w->first + " score " + w->second->fields[F_SCORE]);
       ++w;
     } else if (w == want.end() || g->first < w->first) {
-      note("unexpected: " + g->first + (g->second->size() == F_COUNT ? " score " + (*g->second)[F_SCORE] : ""));
+      note("unexpected: " + g->first +
+           (g->second->size() == F_COUNT ? " score " + (*g->second)[F_SCORE] : ""));
       ++g;
     } else {
+      const Record &record = *w->second;
       for (int f = 0; f < F_COUNT; f++) {
-        const std::string &a = (*w->second)[f], &b = (*g->second)[f];
-        const bool same = f == F_PVALUE || f == F_EVALUE ? samestatistic(a, b) : a == b;
+        const std::string &a = record.fields[f], &b = (*g->second)[f];
+        bool same = a == b;
+        if (f == F_PVALUE && record.haspvalue)
+          same = withinstatistic(record.leastpvalue, record.pvalue, b);
+        if (f == F_EVALUE && record.haspvalue)
+          same = withinstatistic(record.leastevalue, record.evalue, b);
+        if (f == F_THRESHOLD && a.compare(0, 2, "<=") == 0)
+          same =
+              !b.empty() && std::strtod(b.c_str(), nullptr) <= std::strtod(a.c_str() + 2, nullptr);
         if (!same) note(w->first + ": " + fieldnames[f] + " expected `" + a + "', got `" + b + "'");
       }
       ++w, ++g;
@@ -201,7 +229,8 @@ struct Scenario {
 // A frequency file with one line per symbol in random case and order, sometimes a symbol
 // split over two lines, a zero, and lines for characters that take no part (a wildcard; for
 // proteins an undefined lower-case letter).
-std::string frequencyfile(Random &random, const Alphabet &alpha, std::vector<double> *ret_frequencies) {
+std::string frequencyfile(Random &random, const Alphabet &alpha,
+                          std::vector<double> *ret_frequencies) {
   std::vector<int> weights(alpha.symbols());
   for (int &w : weights) w = 1 + static_cast<int>(random.below(20));
   if (random.chance(0.25)) weights[random.below(weights.size())] = 0;
@@ -217,7 +246,8 @@ std::string frequencyfile(Random &random, const Alphabet &alpha, std::vector<dou
       const std::string half = format("%.7f", weights[code] / static_cast<double>(total) / 2);
       lines.push_back(format("%c %s", c, half.c_str()));
       lines.push_back(format("%c\t%s  ", c, half.c_str()));
-      (*ret_frequencies)[code] = 0.0 + std::strtod(half.c_str(), nullptr) + std::strtod(half.c_str(), nullptr);
+      (*ret_frequencies)[code] =
+          0.0 + std::strtod(half.c_str(), nullptr) + std::strtod(half.c_str(), nullptr);
     } else {
       lines.push_back(format("%c %s", c, value.c_str()));
       (*ret_frequencies)[code] = 0.0 + std::strtod(value.c_str(), nullptr);
@@ -248,7 +278,8 @@ Scenario makescenario(Random &random, const std::string &name, bool dna, const L
 void setbackground(Options &options, Background background, const Scenario &scenario) {
   options.background = background;
   const size_t symbols = scenario.db.alpha.symbols();
-  if (background == Background::uniform) options.frequencies.assign(symbols, 1.0 / static_cast<double>(symbols));
+  if (background == Background::uniform)
+    options.frequencies.assign(symbols, 1.0 / static_cast<double>(symbols));
   if (background == Background::file) options.frequencies = scenario.filefrequencies;
 }
 
@@ -307,9 +338,11 @@ void checkrun(const Scenario &scenario, Options options, Tally &tally) {
   if (!options.sortkeys.empty()) sortrecords(ordered, options.sortkeys);
   // Ties on p- and E-values may fall either way between profiles, since the two sides sum
   // probabilities differently; an absent accession may sort anywhere.
-  bool checkorder = !options.sortkeys.empty() && options.sortkeys.find_first_of("pe") == std::string::npos;
+  bool checkorder =
+      !options.sortkeys.empty() && options.sortkeys.find_first_of("pe") == std::string::npos;
   if (options.sortkeys.find('a') != std::string::npos)
-    for (const Matrix &matrix : scenario.library.matrices) checkorder = checkorder && !matrix.ac.empty();
+    for (const Matrix &matrix : scenario.library.matrices)
+      checkorder = checkorder && !matrix.ac.empty();
   std::string threadedout;
   for (const std::string &program : {threaded, single}) {
     if (program == single) options.jobs = 0;
@@ -327,19 +360,23 @@ void checkrun(const Scenario &scenario, Options options, Tally &tally) {
     if (problems.empty() && checkorder) {
       for (size_t i = 0; i < lines.size(); i++) {
         if (identity(lines[i]) != identity(ordered[i].fields)) {
-          problems += "  line " + std::to_string(i + 1) + " is " + identity(lines[i]) + ", expected " +
-                      identity(ordered[i].fields) + " for keys " + options.sortkeys + "\n";
+          problems += "  line " + std::to_string(i + 1) + " is " + identity(lines[i]) +
+                      ", expected " + identity(ordered[i].fields) + " for keys " +
+                      options.sortkeys + "\n";
           break;
         }
       }
     }
-    if (program == threaded) threadedout = outcome.out;
+    if (program == threaded)
+      threadedout = outcome.out;
     else if (problems.empty() && outcome.out != threadedout)
       problems += "  single-threaded output differs from the threaded output\n";
     if (!problems.empty()) {
       std::string notes;
       for (const std::string &note : expectation.notes) notes += "    " + note + "\n";
-      ADD_FAILURE() << commandline(program, args) << "\n" << problems << "  thresholds:\n" << notes
+      ADD_FAILURE() << commandline(program, args) << "\n"
+                    << problems << "  thresholds:\n"
+                    << notes
                     << (outcome.err.find("*** Error") != std::string::npos ? outcome.err : "");
     }
     tally.runs++;
@@ -354,7 +391,8 @@ class WholeRuns : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const std::string &program : {threaded, single})
-      ASSERT_EQ(access(program.c_str(), X_OK), 0) << program << " is missing: build zelkosearch and zelkosearch-st";
+      ASSERT_EQ(access(program.c_str(), X_OK), 0)
+          << program << " is missing: build zelkosearch and zelkosearch-st";
   }
 };
 
@@ -371,10 +409,11 @@ const LibraryShape proteinshape = {3, false, false};
 TEST_F(WholeRuns, raw_and_mss_cutoffs_match_every_window_that_reaches_them) {
   Random random = randomfor("raw_and_mss");
   Tally tally;
-  for (int round = 0; round < 8; round++) {
+  for (int round = 0; round < 16; round++) {
     const bool inexact = round % 4 == 3;
     const LibraryShape shape = {7, true, inexact};
-    const Scenario scenario = makescenario(random, format("raw%d", round), true, shape, 4 + random.below(3));
+    const Scenario scenario =
+        makescenario(random, format("raw%d", round), true, shape, 4 + random.below(3));
     for (int variant = 0; variant < 2; variant++) {
       Options options;
       if (random.chance(0.5)) {
@@ -407,13 +446,15 @@ TEST_F(WholeRuns, raw_and_mss_cutoffs_match_every_window_that_reaches_them) {
 TEST_F(WholeRuns, reports_carry_exact_pvalues_and_evalues) {
   Random random = randomfor("statistics");
   Tally tally;
-  for (int round = 0; round < 8; round++) {
+  for (int round = 0; round < 16; round++) {
     const bool dna = round % 2 == 0;
-    const Scenario scenario = makescenario(random, format("stat%d", round), dna, dna ? dnashape : proteinshape, 3 + random.below(3));
+    const Scenario scenario = makescenario(random, format("stat%d", round), dna,
+                                           dna ? dnashape : proteinshape, 3 + random.below(3));
     Options options;
     options.cutoff = random.chance(0.5) ? Cutoff::raw : Cutoff::mss;
-    options.valuetext = options.cutoff == Cutoff::raw ? decimal(random.between(0, 900) / 100.0, "%.2f")
-                                                      : decimal(random.between(400, 1000) / 1000.0, "%.3f");
+    options.valuetext = options.cutoff == Cutoff::raw
+                            ? decimal(random.between(0, 900) / 100.0, "%.2f")
+                            : decimal(random.between(400, 1000) / 1000.0, "%.3f");
     options.value = std::strtod(options.valuetext.c_str(), nullptr);
     setbackground(options, random.chance(0.5) ? Background::uniform : Background::file, scenario);
     if (random.chance(0.6)) {
@@ -436,9 +477,10 @@ TEST_F(WholeRuns, reports_carry_exact_pvalues_and_evalues) {
 TEST_F(WholeRuns, pvalue_and_evalue_cutoffs_give_the_exact_thresholds) {
   Random random = randomfor("pvalue");
   Tally tally;
-  for (int round = 0; round < 12; round++) {
+  for (int round = 0; round < 30; round++) {
     const bool dna = round % 3 != 2;
-    const Scenario scenario = makescenario(random, format("pval%d", round), dna, dna ? dnashape : proteinshape, 3 + random.below(3));
+    const Scenario scenario = makescenario(random, format("pval%d", round), dna,
+                                           dna ? dnashape : proteinshape, 3 + random.below(3));
     Options options;
     options.cutoff = random.chance(0.5) ? Cutoff::pvalue : Cutoff::evalue;
     setbackground(options, random.chance(0.5) ? Background::uniform : Background::file, scenario);
@@ -454,14 +496,20 @@ TEST_F(WholeRuns, pvalue_and_evalue_cutoffs_give_the_exact_thresholds) {
     const uint64_t dbsize = options.dbsizegiven ? options.dbsize : scenario.db.totallength;
     // A target well clear of every tail probability, so that rounding cannot decide.
     double target = std::exp(std::log(1e-4) * random.between(5, 100) / 100.0);
-    if (options.cutoff == Cutoff::evalue && random.chance(0.1)) target = 1.0 + random.below(3);
+    if (options.cutoff == Cutoff::evalue && random.chance(0.15))
+      target = 1.5 + static_cast<double>(random.below(3));
     for (int tries = 0; tries < 20; tries++) {
-      options.valuetext = decimal(options.cutoff == Cutoff::pvalue ? target : target * static_cast<double>(dbsize), "%.5g");
+      options.valuetext = decimal(
+          options.cutoff == Cutoff::pvalue ? target : target * static_cast<double>(dbsize), "%.5g");
       options.value = std::strtod(options.valuetext.c_str(), nullptr);
-      const double effective = options.cutoff == Cutoff::pvalue ? options.value : options.value / static_cast<double>(dbsize);
+      const double effective = options.cutoff == Cutoff::pvalue
+                                   ? options.value
+                                   : options.value / static_cast<double>(dbsize);
       bool clear = true;
       for (const Matrix &matrix : scenario.library.matrices)
-        clear = clear && !ambiguoustarget(enumeratedistribution(matrix, options.frequencies, options.multiplier), effective);
+        clear = clear && !ambiguoustarget(
+                             enumeratedistribution(matrix, options.frequencies, options.multiplier),
+                             effective);
       if (clear) break;
       target *= 1.0137;
     }
@@ -483,12 +531,15 @@ TEST_F(WholeRuns, pvalue_and_evalue_cutoffs_give_the_exact_thresholds) {
 TEST_F(WholeRuns, k_best_keeps_the_best_windows_of_each_strand) {
   Random random = randomfor("kbest");
   Tally tally;
-  for (int round = 0; round < 8; round++) {
+  for (int round = 0; round < 16; round++) {
     const bool dna = round % 4 != 3;
     // Matrices without a column for some symbol have no defined distribution: no background.
     const bool forbidden = round % 4 == 1;
-    const LibraryShape shape = forbidden ? LibraryShape{3, true, false} : dna ? dnashape : proteinshape;
-    const Scenario scenario = makescenario(random, format("best%d", round), dna, shape, 3 + random.below(3));
+    const LibraryShape shape = forbidden ? LibraryShape{3, true, false}
+                               : dna     ? dnashape
+                                         : proteinshape;
+    const Scenario scenario =
+        makescenario(random, format("best%d", round), dna, shape, 3 + random.below(3));
     Options options;
     options.cutoff = Cutoff::best;
     options.k = 1 + random.below(round % 2 == 0 ? 4 : 40);
@@ -509,9 +560,10 @@ TEST_F(WholeRuns, sorted_output_follows_the_keys) {
   Random random = randomfor("sorted");
   Tally tally;
   const std::string letters = "iampesnortg";
-  for (int round = 0; round < 8; round++) {
+  for (int round = 0; round < 16; round++) {
     const bool dna = round % 3 != 1;
-    const Scenario scenario = makescenario(random, format("sort%d", round), dna, dna ? dnashape : proteinshape, 3 + random.below(4));
+    const Scenario scenario = makescenario(random, format("sort%d", round), dna,
+                                           dna ? dnashape : proteinshape, 3 + random.below(4));
     Options options;
     options.cutoff = random.chance(0.7) ? Cutoff::mss : Cutoff::best;
     options.valuetext = decimal(random.between(500, 900) / 1000.0, "%.3f");
@@ -538,32 +590,38 @@ TEST_F(WholeRuns, sorted_output_follows_the_keys) {
 // with keys that leave ties only within one profile, byte-identical output.
 TEST_F(WholeRuns, job_counts_do_not_change_the_matches) {
   Random random = randomfor("jobs");
-  for (int round = 0; round < 4; round++) {
-    const bool dna = round != 3;
-    const Scenario scenario = makescenario(random, format("jobs%d", round), dna, dna ? dnashape : proteinshape, 2 + random.below(3));
+  uint64_t matches = 0;
+  for (int round = 0; round < 6; round++) {
+    const bool dna = round % 3 != 2;
+    const Scenario scenario = makescenario(random, format("jobs%d", round), dna,
+                                           dna ? dnashape : proteinshape, 2 + random.below(3));
     Options options;
-    options.cutoff = round == 1 ? Cutoff::best : Cutoff::mss;
+    options.cutoff = round % 3 == 1 ? Cutoff::best : Cutoff::mss;
     options.k = 3;
-    options.valuetext = "0.6";
-    options.value = 0.6;
+    options.valuetext = "0.45";
+    options.value = 0.45;
     options.lookahead = true;
     setbackground(options, Background::uniform, scenario);
     randomstrands(random, options, dna);
     const Expectation expectation = expectedrun(scenario.db, scenario.library, options);
+    matches += expectation.records.size();
     for (const std::string keys : {"", "gno", "sig", "mrto"}) {
       options.sortkeys = keys;
       std::vector<Outcome> outcomes;
       for (uint64_t jobs : {1, 2, 5}) {
         options.jobs = jobs;
-        const auto args = arguments(options, scenario.db.alpha, scenario.dbpath, scenario.libpath, scenario.freqpath);
+        const auto args = arguments(options, scenario.db.alpha, scenario.dbpath, scenario.libpath,
+                                    scenario.freqpath);
         outcomes.push_back(runprogram(threaded, args));
         const Outcome &outcome = outcomes.back();
         const std::string problems = compareset(expectation.records, tablines(outcome.out));
         EXPECT_EQ(outcome.status, 0) << commandline(threaded, args);
-        EXPECT_EQ(foundcount(outcome.err), static_cast<int64_t>(expectation.records.size())) << commandline(threaded, args);
+        EXPECT_EQ(foundcount(outcome.err), static_cast<int64_t>(expectation.records.size()))
+            << commandline(threaded, args);
         EXPECT_TRUE(problems.empty()) << commandline(threaded, args) << "\n" << problems;
         if (jobs > 1) {
-          EXPECT_NE(outcome.err.find(format("Spawned %" PRIu64 " threads.", jobs)), std::string::npos);
+          EXPECT_NE(outcome.err.find(format("Spawned %" PRIu64 " threads.", jobs)),
+                    std::string::npos);
         }
         if (!options.sortkeys.empty() && jobs > 1) {
           EXPECT_EQ(outcome.out, outcomes.front().out)
@@ -571,8 +629,8 @@ TEST_F(WholeRuns, job_counts_do_not_change_the_matches) {
         }
       }
     }
-    EXPECT_FALSE(expectation.records.empty());
   }
+  EXPECT_GT(matches, 0u);
 }
 
 // Inputs the run must refuse rather than search: an empty sequence in the database, and a
@@ -587,7 +645,8 @@ TEST_F(WholeRuns, refused_inputs_end_with_an_error) {
   options.valuetext = "0.5";
   options.jobs = 0;
   for (const std::string &program : {threaded, single}) {
-    const Outcome empty = runprogram(program, arguments(options, scenario.db.alpha, emptydb, scenario.libpath, ""));
+    const Outcome empty =
+        runprogram(program, arguments(options, scenario.db.alpha, emptydb, scenario.libpath, ""));
     EXPECT_EQ(empty.status, 1);
     EXPECT_NE(empty.err.find("*** Error: sequence 1 is empty\n"), std::string::npos) << empty.err;
     EXPECT_EQ(empty.out, "");
@@ -595,10 +654,12 @@ TEST_F(WholeRuns, refused_inputs_end_with_an_error) {
   options.seqrange = true;
   options.firstsequence = 0;
   options.lastsequence = scenario.db.sequences.size();
-  const Outcome beyond = runprogram(threaded, arguments(options, scenario.db.alpha, scenario.dbpath, scenario.libpath, ""));
+  const Outcome beyond = runprogram(
+      threaded, arguments(options, scenario.db.alpha, scenario.dbpath, scenario.libpath, ""));
   EXPECT_EQ(beyond.status, 1);
-  EXPECT_NE(beyond.err.find(format("*** Error 1: unit %zu does not exist: maximal number of units is %zu\n",
-                                   scenario.db.sequences.size(), scenario.db.sequences.size())),
+  EXPECT_NE(beyond.err.find(
+                format("*** Error 1: unit %zu does not exist: maximal number of units is %zu\n",
+                       scenario.db.sequences.size(), scenario.db.sequences.size())),
             std::string::npos)
       << beyond.err;
 }

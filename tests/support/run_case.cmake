@@ -3,6 +3,7 @@
 # stdout, stderr and the exit status with CASE/expected.* (per-build files
 # expected.<build>.* win). The build date and time are normalised to <date> and <time>.
 # With -DUPDATE_GOLDEN=ON the expected files are rewritten instead.
+cmake_minimum_required(VERSION 3.20)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 set(arguments "")
@@ -41,9 +42,13 @@ foreach(stream stdout stderr)
   string(REPLACE "${WORK}" "@WORK@" text "${text}")
   if(EXISTS ${CASE}/sort.${stream})
     # Output of several threads arrives in completion order: compare it sorted.
+    string(REGEX REPLACE "\n$" "" text "${text}")
     string(REPLACE "\n" ";" sortlines "${text}")
     list(SORT sortlines)
     string(REPLACE ";" "\n" text "${sortlines}")
+    if(NOT text STREQUAL "")
+      string(APPEND text "\n")
+    endif()
   endif()
   file(WRITE ${WORK}/${stream} "${text}")
 endforeach()
