@@ -66,6 +66,7 @@ T *allocorexit_at(T *old, size_t count, const char *file, unsigned long line) {
     std::free(old);
     return nullptr;
   }
+  if (count > SIZE_MAX / sizeof(T)) allocationfailed(file, line, SIZE_MAX);  // size overflows
   void *block = std::realloc(old, count * sizeof(T));
   if (block == nullptr) allocationfailed(file, line, count * sizeof(T));
   return static_cast<T *>(block);

@@ -56,6 +56,7 @@ int selectinputsequence(const char *databasename, const char *smapname, bool pro
   virtualtree->filename = databasename;
   if (readsequencefile(&virtualtree->multiseq, databasename, &virtualtree->alpha,
                        (demand & OISTAB) != 0) != 0) {
+    freemultiseq(&virtualtree->multiseq);  // a failed load leaves the container partly filled
     seterrorcode(1);
     return -1;
   }

@@ -42,5 +42,8 @@ TEST(ErrorBuffer, fatal_paths_print_one_line_and_exit_1) {
               "^error_test: line [0-9]+: This case is not supposed to occur\n$");
   EXPECT_EXIT(allocorexit<char>(nullptr, SIZE_MAX / 2), testing::ExitedWithCode(1),
               "^file error_test, line [0-9]+: malloc\\([0-9]+\\) failed\n$");
+  // A count whose byte size does not fit a size_t fails instead of wrapping to a small block.
+  EXPECT_EXIT(allocorexit<int64_t>(nullptr, SIZE_MAX / 4), testing::ExitedWithCode(1),
+              "^file error_test, line [0-9]+: malloc\\(18446744073709551615\\) failed\n$");
   EXPECT_EQ(sourceunit("src/matching/profile.templ.hpp"), "profile.templ");
 }
