@@ -1,6 +1,7 @@
 // The ErrorBuffer and the failure conventions shared by every unit.
 #include "base/error.hpp"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +13,7 @@ namespace {
 
 struct ErrorBuffer {
   char text[errorcapacity];
-  int64_t code;
+  std::atomic<int64_t> code;  // worker threads that fail set it at the same time
 };
 
 ErrorBuffer errorbuffer;

@@ -261,6 +261,8 @@ int runthreads(SearchJob *job, uint64_t jobs) {
   printstatus("Spawned %lu thread%s.\n", static_cast<unsigned long>(created),
               created == 1 ? "" : "s");
   bool joinfailed = false;
+  // Counted apart and added after the last join: threads still starting read the template.
+  uint64_t found = 0;
   for (uint64_t i = 0; i < created; i++) {
     void *threadresult = nullptr;
     const int status = threadjoin(&threads[i], &threadresult);
@@ -277,8 +279,9 @@ int runthreads(SearchJob *job, uint64_t jobs) {
       continue;
     }
     const uint64_t count = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(threadresult));
-    if (count != 0) job->matchcount += count - 1;
+    if (count != 0) found += count - 1;
   }
+  job->matchcount += found;
   printstatus("All threads terminated.\n");
   if (joinfailed) return internalerror();
   return geterrorcode() != 0 ? -1 : 0;
