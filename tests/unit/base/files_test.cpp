@@ -13,7 +13,7 @@
 #include "base/genfile.hpp"
 #include "base/mapfile.hpp"
 #include "base/readgzip.hpp"
-#include "unit/base/scratchfiles.hpp"
+#include "support/scratchfiles.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "base/error.hpp"
 #include "base/filehandle.hpp"
 #include "sequences/alphabet.hpp"
-#include "unit/base/scratchfiles.hpp"
+#include "support/scratchfiles.hpp"
 
 namespace {
 

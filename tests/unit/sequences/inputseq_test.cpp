@@ -7,7 +7,7 @@
 #include "base/mapfile.hpp"
 #include "base/output.hpp"
 #include "sequences/inputseq.hpp"
-#include "unit/base/scratchfiles.hpp"
+#include "support/scratchfiles.hpp"
 
 namespace {
 

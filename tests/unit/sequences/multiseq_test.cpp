@@ -10,7 +10,7 @@
 #include "base/mapfile.hpp"
 #include "sequences/multiseq.hpp"
 #include "sequences/parsemultiform.hpp"
-#include "unit/base/scratchfiles.hpp"
+#include "support/scratchfiles.hpp"
 
 namespace {
 

@@ -51,7 +51,7 @@ class FrequencyFile : public testing::Test {
   }
 
   Alphabet dna;
-  stattest::ScratchFolder folder;
+  ScratchFolder folder;
   int files = 0;
 };
 

@@ -99,7 +99,7 @@ class Thresholds : public testing::Test {
   Alphabet dna;
   RunConfiguration config;
   double *frequencies = nullptr;
-  stattest::ScratchFolder folder;
+  ScratchFolder folder;
   std::vector<ProfileCollection *> parsed;
   int files = 0;
 };

@@ -17,6 +17,7 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
+#include "support/scratchfiles.hpp"
 #include "matching/profile.hpp"
 #include "statistics/distribution.hpp"
 
@@ -78,34 +79,6 @@ struct OwnedDistribution {
   ~OwnedDistribution() { freedistribution(&d); }
   OwnedDistribution(const OwnedDistribution &) = delete;
   OwnedDistribution &operator=(const OwnedDistribution &) = delete;
-};
-
-// A private scratch folder, removed with its files when the test ends.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    char pattern[] = "/tmp/zelkostat.XXXXXX";
-    const char *made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    folder_ = made == nullptr ? std::string("/tmp") : std::string(made);
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-  ScratchFolder(const ScratchFolder &) = delete;
-  ScratchFolder &operator=(const ScratchFolder &) = delete;
-
-  std::string path(const std::string &name) const { return folder_ + "/" + name; }
-  std::string write(const std::string &name, const std::string &content) const {
-    const std::string file = path(name);
-    std::ofstream out(file, std::ios::binary);
-    out << content;
-    return file;
-  }
-
- private:
-  std::string folder_;
 };
 
 // Runs body with standard error captured and the given switches; returns what was written.
