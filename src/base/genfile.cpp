@@ -52,7 +52,13 @@ void freelinebuffer(LineBuffer *line) {
 }
 
 int readfileline(FILE *stream, LineBuffer *line, std::source_location where) {
+  return readfileline(stream, line, UINT64_MAX, where);
+}
+
+int readfileline(FILE *stream, LineBuffer *line, uint64_t maxlength,
+                 std::source_location where) {
   line->length = 0;
+  bool toolong = false;
   bool readanything = false;
   // Streams are read by one thread at a time: no per-character locking.
   for (;;) {
@@ -60,6 +66,10 @@ int readfileline(FILE *stream, LineBuffer *line, std::source_location where) {
     if (c == EOF) break;
     readanything = true;
     if (c == '\n') break;
+    if (line->length == maxlength) {
+      toolong = true;
+      break;
+    }
     if (line->length + 1 >= line->allocated) {
       line->allocated = line->allocated * 2 + 128;
       line->text = allocorexit_at<char>(line->text, line->allocated, where.file_name(),
@@ -73,5 +83,5 @@ int readfileline(FILE *stream, LineBuffer *line, std::source_location where) {
     line->text = allocorexit_at<char>(nullptr, line->allocated, where.file_name(), where.line());
   }
   line->text[line->length] = '\0';
-  return 0;
+  return toolong ? -2 : 0;
 }

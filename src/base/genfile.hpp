@@ -24,6 +24,9 @@ void freelinebuffer(LineBuffer *line);
 
 // Reads the next line of stream into line (replacing its content), without the newline:
 // 0, or -1 at the end of the file when nothing was read. A last line without a newline is
-// delivered like any other.
+// delivered like any other. With a maximum length, a line longer than that stops the reading
+// at that point and gives -2 (line holds the first maxlength characters).
 int readfileline(FILE *stream, LineBuffer *line,
+                 std::source_location where = std::source_location::current());
+int readfileline(FILE *stream, LineBuffer *line, uint64_t maxlength,
                  std::source_location where = std::source_location::current());

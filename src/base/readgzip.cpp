@@ -1,17 +1,21 @@
-// Reading a gzip-compressed file in two passes: the first adds up the decompressed length,
-// the second decompresses into a buffer of exactly that length, so the content is never
-// copied or regrown.
+// Reading a gzip-compressed file in one pass into a buffer sized from the gzip trailer where
+// the file has one, grown as needed otherwise (pipes, fifos, multi-member files).
 #include "base/readgzip.hpp"
 
 #include <zlib.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 
 #include "base/error.hpp"
 
 namespace {
 
-constexpr unsigned measureblock = 16384;
+constexpr uint64_t firstallocation = UINT64_C(1) << 16;
 // The stream's own input buffer; larger than zlib's default to cut the number of reads.
 constexpr unsigned inputbuffer = 131072;
 // gzread counts in unsigned int and answers in int: long contents are read in pieces.
@@ -44,6 +48,23 @@ void reportreaderror(gzFile file, const char *path) {
   }
 }
 
+// The uncompressed length a regular gzip file records in its last four bytes, or 0 when the
+// file is no regular file or too short to hold a trailer.
+uint64_t recordedlength(const char *path) {
+  struct stat status;
+  if (stat(path, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 18) return 0;
+  const int fd = open(path, O_RDONLY);
+  if (fd < 0) return 0;
+  unsigned char trailer[4];
+  const bool read = pread(fd, trailer, 4, status.st_size - 4) == 4;
+  close(fd);
+  if (!read) return 0;
+  const uint64_t recorded = uint64_t(trailer[0]) | uint64_t(trailer[1]) << 8 |
+                            uint64_t(trailer[2]) << 16 | uint64_t(trailer[3]) << 24;
+  // Deflate expands by at most about 1032 to 1: a damaged trailer claims no more than that.
+  return std::min(recorded, static_cast<uint64_t>(status.st_size) * 1032);
+}
+
 bool closegzip(gzFile file, const char *path) {
   if (gzclose(file) != Z_OK) {
     reporttext("cannot close gzipped file \"%s\"", path);
@@ -57,31 +78,20 @@ bool closegzip(gzFile file, const char *path) {
 unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_location where) {
   gzFile file = opengzip(path);
   if (file == nullptr) return nullptr;
-  uint64_t length = 0;
-  unsigned char block[measureblock];
-  for (;;) {
-    const int got = gzread(file, block, measureblock);
-    if (got < 0) {
-      reportreaderror(file, path);
-      gzclose(file);
-      return nullptr;
-    }
-    if (got == 0) break;
-    length += static_cast<uint64_t>(got);
-  }
-  if (!closegzip(file, path)) return nullptr;
-
-  // Never allocate zero bytes: an empty content still gets a (terminating) byte.
-  unsigned char *buffer = allocorexit_at<unsigned char>(nullptr, length + 1, where.file_name(),
-                                                        where.line());
-  file = opengzip(path);
-  if (file == nullptr) {
-    std::free(buffer);
-    return nullptr;
-  }
+  // One pass into a growing buffer, so that a pipe or a fifo is read as well as a file. The
+  // first allocation takes the length a regular file's gzip trailer records (modulo 2^32), so
+  // that a single-member file of up to 4 GiB is read without regrowing.
+  uint64_t allocated = std::max<uint64_t>(recordedlength(path), firstallocation) + 1;
+  unsigned char *buffer =
+      allocorexit_at<unsigned char>(nullptr, allocated, where.file_name(), where.line());
   uint64_t filled = 0;
-  while (filled < length) {
-    const uint64_t want = (length - filled < readpiece) ? length - filled : readpiece;
+  for (;;) {
+    if (filled + 1 == allocated) {
+      allocated += allocated / 2;
+      buffer = allocorexit_at<unsigned char>(buffer, allocated, where.file_name(), where.line());
+    }
+    const uint64_t room = allocated - 1 - filled;
+    const uint64_t want = room < readpiece ? room : readpiece;
     const int got = gzread(file, buffer + filled, static_cast<unsigned>(want));
     if (got < 0) {
       reportreaderror(file, path);
@@ -89,12 +99,16 @@ unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_
       std::free(buffer);
       return nullptr;
     }
-    if (got == 0) break;  // the file shrank between the passes
+    if (got == 0) break;
     filled += static_cast<uint64_t>(got);
   }
   if (!closegzip(file, path)) {
     std::free(buffer);
     return nullptr;
+  }
+  // Never allocate zero bytes: an empty content still gets a (terminating) byte.
+  if (filled + 1 < allocated) {
+    buffer = allocorexit_at<unsigned char>(buffer, filled + 1, where.file_name(), where.line());
   }
   buffer[filled] = '\0';
   *ret_length = filled;

@@ -6,7 +6,7 @@
 
 // Decompresses the whole file at path into a new buffer (allocated on behalf of the caller's
 // unit and line; the caller frees it) and returns it with the decompressed length in
-// *ret_length. The file is read twice: once to measure, once to fill. An empty content
+// *ret_length, in one pass (pipes and fifos too). An empty content
 // gives a buffer of one byte and length 0. Null with the message in the ErrorBuffer (text
 // only) when the file cannot be opened, read or closed.
 unsigned char *readgzipfile(const char *path, uint64_t *ret_length,

@@ -592,12 +592,14 @@ struct BestMatch {
   uint64_t endposition;
 };
 
-// The k best hits of a search: k slots, count in use, ordered by a red-black tree over slot
-// numbers (greater score first, then smaller end position); worst is the last slot in that
-// order once the store is full.
+// The k best hits of a search: count slots in use (of allocated, which grows with what the
+// store holds, so that a k beyond the number of windows costs nothing), ordered by a red-black
+// tree over slot numbers (greater score first, then smaller end position); worst is the last
+// slot in that order once the store is full.
 template <typename Score>
 struct BestMatches {
   BestMatch<Score> *slots;
+  uint64_t allocated;
   uint64_t k;
   uint64_t count;
   RBNode *root;
@@ -617,7 +619,8 @@ int bestmatches_compare(uint64_t a, uint64_t b, void *context) {
 
 template <typename Score>
 void bestmatches_init(BestMatches<Score> *store, uint64_t k) {
-  store->slots = allocorexit<BestMatch<Score>>(nullptr, k);
+  store->slots = nullptr;
+  store->allocated = 0;
   store->k = k;
   store->count = 0;
   store->root = nullptr;
@@ -633,6 +636,12 @@ int bestmatches_offer(BestMatches<Score> *store, Score score, uint64_t endpositi
                       ScoringMatrix *matrix) {
   bool created;
   if (store->count < store->k) {
+    if (store->count == store->allocated) {
+      constexpr uint64_t firstslots = 64;
+      const uint64_t grown = std::max(firstslots, store->allocated * 2);
+      store->allocated = std::min(store->k, grown);
+      store->slots = allocorexit<BestMatch<Score>>(store->slots, store->allocated);
+    }
     const uint64_t slot = store->count++;
     store->slots[slot] = {score, endposition};
     rbinsert(slot, &created, &store->root, bestmatches_compare<Score>, store->slots);
@@ -681,6 +690,7 @@ template <typename Score>
 void bestmatches_free(BestMatches<Score> *store) {
   rbdestroy(&store->root);
   freeandnull(store->slots);
+  store->allocated = 0;
   store->count = 0;
 }
 

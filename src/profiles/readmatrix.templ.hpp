@@ -54,6 +54,23 @@ const char *readmatrixrow(TextCursor *cursor, const RowLayout *layout, uint64_t 
   return nullptr;
 }
 
+// Integer engines add a window's scores in 64 bits without checking each sum. A matrix is
+// refused when the magnitudes of its row extremes add up beyond the score infinity (2^62 - 1):
+// then no partial sum of any window, nor any threshold derived from the sums, can overflow.
+template <typename Score>
+bool sumsoverflow(uint64_t *magnitude, Score rowminimum, Score rowmaximum) {
+  if constexpr (ScoreTraits<Score>::type != SCORE_INTEGER) {
+    return false;
+  } else {
+    if (rowminimum > rowmaximum) return false;  // the row stores no value
+    const auto absolute = [](Score v) {
+      return v < 0 ? uint64_t(0) - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    };
+    *magnitude += std::max(absolute(rowminimum), absolute(rowmaximum));
+    return *magnitude >= static_cast<uint64_t>(ScoreTraits<Score>::plusinfinity);
+  }
+}
+
 // Reads the rows of a matrix and its END line. The matrix has room for min(rows, what the rest
 // of the text could hold) rows: announced is the LE value. On success stores the score bounds in
 // the matrix and the smallest value in *ret_smallest.
@@ -64,6 +81,7 @@ const char *readmatrix_templ(TextCursor *cursor, const RowLayout *layout, uint64
   Score minscore = ScoreTraits<Score>::zero;
   Score maxscore = ScoreTraits<Score>::zero;
   Score smallest = ScoreTraits<Score>::plusinfinity;
+  uint64_t magnitude = 0;
   uint64_t rows = 0;
   for (;;) {
     skipcommentlines(cursor);
@@ -78,10 +96,16 @@ const char *readmatrix_templ(TextCursor *cursor, const RowLayout *layout, uint64
         return "too many MA lines, expecting END";
       }
       skipblanks(cursor);
+      const uint64_t rowline = cursor->line;
       Score rowminimum, rowmaximum;
       Score *row = matrix_scores<Score>(matrix) + matrix->rowoffsets[rows];
       const char *reason = readmatrixrow(cursor, layout, columns, row, &rowminimum, &rowmaximum);
       if (reason != nullptr) return reason;
+      if (sumsoverflow(&magnitude, rowminimum, rowmaximum)) {
+        cursor->pos = linestart;
+        cursor->line = rowline;
+        return "matrix values too large, the sum of a window's scores would overflow";
+      }
       minscore = addbounded(minscore, rowminimum);
       maxscore = addbounded(maxscore, rowmaximum);
       smallest = std::min(smallest, rowminimum);

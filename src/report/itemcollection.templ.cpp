@@ -4,9 +4,11 @@
 // Contents: comparison; create, insert, walk, release.
 #include "report/matchcollection.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/error.hpp"
 #include "base/redblack.hpp"
@@ -105,7 +107,43 @@ int walkaction(uint64_t key, RBVisit kind, uint64_t depth, void *context) {
   return 0;
 }
 
+// Threads insert the entries of a group in any order; one job inserts them in library order
+// of the profiles and, within a profile, in report order. Each group is put into that order
+// before a walk by moving the records along the group's chain, which the tree never sees.
+bool reportedbefore(const CollectedMatch &a, const CollectedMatch &b) {
+  if (a.profile != b.profile) return a.profile < b.profile;
+  return a.reportorder < b.reportorder;
+}
+
+int settlegroup(uint64_t key, RBVisit kind, uint64_t, void *context) {
+  if (kind != RB_POSTORDER && kind != RB_LEAF) return 0;
+  CollectedMatch *entries = static_cast<MatchCollection *>(context)->entries;
+  if (entries[key].next < 0) return 0;
+  thread_local std::vector<uint64_t> chain;
+  thread_local std::vector<CollectedMatch> records;
+  chain.clear();
+  records.clear();
+  bool ordered = true;
+  for (int64_t index = static_cast<int64_t>(key); index >= 0; index = entries[index].next) {
+    if (!records.empty() && reportedbefore(entries[index], records.back())) ordered = false;
+    chain.push_back(static_cast<uint64_t>(index));
+    records.push_back(entries[index]);
+  }
+  if (ordered) return 0;
+  std::stable_sort(records.begin(), records.end(), reportedbefore);
+  for (size_t i = 0; i < chain.size(); i++) {
+    CollectedMatch *slot = &entries[chain[i]];
+    const int64_t next = slot->next;
+    const uint64_t last = slot->last;
+    *slot = records[i];
+    slot->next = next;
+    slot->last = last;
+  }
+  return 0;
+}
+
 int walk(MatchCollection *collection, MatchVisitor visit, void *context, bool wholegroups) {
+  rbwalk(collection->root, settlegroup, collection);
   WalkState state{collection, visit, context, wholegroups, 0};
   rbwalk(collection->root, walkaction, &state);
   return state.result;

@@ -40,6 +40,7 @@ struct SearchJob {
   const unsigned char *complementcharacters;  // 256 entries, or null
   uint64_t dbsize;
   uint64_t matchcount;
+  uint64_t profilematchcount;  // matches reported for the current profile so far
   MatchCollection *collection;  // null when matches are printed at once
   unsigned char swapmap[256];
   ProfileCollection *profiles;

@@ -29,6 +29,7 @@ struct CollectedMatch {
   uint64_t endposition;  // absolute
   uint64_t length;
   unsigned char strand;  // 1, 2, 4 or 8
+  uint64_t reportorder;  // matches of its profile reported before it: ties keep one order
   int64_t next;          // index of the next entry of the group, or -1
   uint64_t last;         // in a group's first entry: index of the group's last entry
 };
@@ -56,7 +57,9 @@ int matchcollection_compare(uint64_t a, uint64_t b, void *collection);
 
 using MatchVisitor = int (*)(const CollectedMatch *entry, void *context);
 
-// Visits every entry in key order, the entries of a group in insertion order. Stops at the
+// Visits every entry in key order, the entries of a group in the order one job reports them
+// (library order of the profiles, then the order within each profile's search), whatever the
+// order of insertion by several threads. Stops at the
 // first nonzero result of visit and returns it; 0 when all were visited. Takes no lock.
 int matchcollection_walk(MatchCollection *collection, MatchVisitor visit, void *context);
 

@@ -306,6 +306,7 @@ int collect_match(Match *match) {
   if (matchfacts(match, &facts) != 0) return -1;
   CollectedMatch entry{};
   entry.profile = job->profile;
+  entry.reportorder = job->profilematchcount++;
   entry.pvalue = facts.statistics.pvalue;
   entry.evalue = facts.statistics.evalue;
   entry.mss = facts.statistics.mss;

@@ -263,18 +263,18 @@ int readthreshold(CommandLine *line, const char *option, ThresholdKind kind) {
   if (text == nullptr) return -1;
   double value;
   if (readreal(text, option, &value) != 0) return -1;
-  // NaN passes every comparison below.
+  // The ranges are written so that NaN fails them too.
   switch (kind) {
     case THRESHOLD_EVALUE:
-      if (value < 0.0) return reporterror("An E-value cannot take negative values.");
+      if (!(value >= 0.0)) return reporterror("An E-value cannot take negative values.");
       break;
     case THRESHOLD_PVALUE:
-      if (value < 0.0 || value > 1.0) {
+      if (!(value >= 0.0 && value <= 1.0)) {
         return reporterror("A p-value can only take values between 0.0 and 1.0.");
       }
       break;
     case THRESHOLD_MSS:
-      if (value < 0.0 || value > 1.0) {
+      if (!(value >= 0.0 && value <= 1.0)) {
         return reporterror("A matrix similarity score can only take values between 0.0 and 1.0.");
       }
       break;
@@ -413,7 +413,7 @@ int readoption(CommandLine *line, uint64_t number) {
       if ((text = line->value()) == nullptr) return -1;
       double multiplier;
       if (readreal(text, option, &multiplier) != 0) return -1;
-      if (multiplier <= 0.0 || multiplier > maximummultiplier) {
+      if (!(multiplier > 0.0 && multiplier <= maximummultiplier)) {
         return reporterror("The multiplier must be a positive real number, not exceeding %.0f.",
                            maximummultiplier);
       }

@@ -150,6 +150,7 @@ int profileroutine(SearchJob *job, Profile *profile) {
   ScoringMatrix *own = &profile->matrix;
   if (belowthreshold(own)) return 0;
   job->profile = profile;
+  job->profilematchcount = 0;
   const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
   ScoreValue savedthreshold = own->threshold;
   if (kbest) {

@@ -15,6 +15,9 @@ constexpr const char *smapdirvariable = "SARNIXSMAPDIR";
 // While a file is read, codes must stay below the undefined code, so at most 253 lines
 // (the wildcard line included) can be told apart.
 constexpr uint64_t maxsymbollines = UNDEFINEDCODE;
+// A symbol line lists at most 253 characters and a representative; comments and the ignored
+// rest of a line get generous room, but a file without newlines is not read without end.
+constexpr uint64_t maxlinelength = 65536;
 
 void clearalphabet(Alphabet *alpha) {
   std::memset(alpha->characters, 0, sizeof alpha->characters);
@@ -115,8 +118,15 @@ int readsymbolmap(Alphabet *alpha, const char *filename, FILE *stream) {
   uint64_t linenumber = 0;
   bool symbollineseen = false;
   int result = 0;
-  while (result == 0 && readfileline(stream, &line) == 0) {
+  for (int status; result == 0 && (status = readfileline(stream, &line, maxlinelength)) != -1;) {
     linenumber++;
+    if (status == -2) {
+      reporttext("line %lu of mapfile %s is longer than %lu characters",
+                 static_cast<unsigned long>(linenumber), filename,
+                 static_cast<unsigned long>(maxlinelength));
+      result = -2;
+      break;
+    }
     if (line.length == 0) continue;
     if (!symbollineseen && line.text[0] == '#') continue;
     symbollineseen = true;

@@ -22,6 +22,7 @@ uint64_t grown(uint64_t allocated, uint64_t needed, uint64_t step) {
 }
 
 void appenddesc(Multiseq *multiseq, const unsigned char *text, uint64_t length) {
+  if (length == 0) return;  // an empty header on the last line has nothing to copy yet
   const uint64_t needed = multiseq->desctextlength + length;
   if (needed > multiseq->allocateddesctext) {
     multiseq->allocateddesctext = grown(multiseq->allocateddesctext, needed, desctextstep);

@@ -147,7 +147,11 @@ int64_t convertmultiformat(unsigned char *buffer, uint64_t length) {
       convertall(FORMAT_GENBANK, buffer + skipped, length - skipped, buffer, &genbankkeys);
   if (genbank > 0) return genbank;
   if (genbank < 0) return -1;
-  const int64_t embl = convertall(FORMAT_EMBL, buffer, length, buffer, &emblkeys);
+  // Blank lines before the first EMBL record are skipped as for the other formats, unless a
+  // partial GenBank conversion has already written Fasta text from the start of the buffer.
+  const uint64_t emblstart = buffer[0] == '>' ? 0 : skipped;
+  const int64_t embl =
+      convertall(FORMAT_EMBL, buffer + emblstart, length - emblstart, buffer, &emblkeys);
   if (embl < 0) return -2;
   return embl;
 }

@@ -53,3 +53,11 @@ int64_t tail_threshold(const double *tail, uint64_t size, int64_t minimum, int64
 // on failure.
 const ScoreDistribution *ensure_distribution(Profile *profile, const double *frequencies);
 void freedistribution(ScoreDistribution *distribution);
+
+// Bytes of working memory the complete (or lazy) distribution of a float matrix needs with the
+// given multiplier, as a double so that no size overflows.
+double distribution_bytes(const ScoringMatrix *floatmatrix, double multiplier, bool complete);
+// 0 when that memory is within the machine's physical memory; otherwise -1 with a message that
+// names the Profile, the size and the way out.
+int check_distribution_size(const Profile *profile, const ScoringMatrix *floatmatrix,
+                            double multiplier, bool complete);

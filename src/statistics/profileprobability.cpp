@@ -444,6 +444,30 @@ int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, TailSums *sums
 
 }  // namespace
 
+double distribution_bytes(const ScoringMatrix *floatmatrix, double multiplier, bool complete) {
+  const uint64_t symbols =
+      matrix_columns(floatmatrix) > 0 ? matrix_columns(floatmatrix) - 1 : 0;
+  double span = 0.0;
+  double windows = 0.0;
+  for (uint64_t i = 0; i < floatmatrix->m; i++) {
+    bool any = false;
+    double low = 0.0, high = 0.0;
+    for (uint64_t j = 0; j < symbols; j++) {
+      const float entry = matrix_cell<float>(floatmatrix, i, j);
+      if (ScoreTraits<float>::forbidden(entry)) continue;
+      const double scaled = std::rint(multiplier * static_cast<double>(entry));
+      low = any ? std::min(low, scaled) : scaled;
+      high = any ? std::max(high, scaled) : scaled;
+      any = true;
+    }
+    const double reach = high - low;
+    span += reach;
+    windows += reach + std::max(reach, static_cast<double>(largestblock));
+  }
+  const double cells = complete ? 3.0 * (span + 1.0) : windows + static_cast<double>(largestblock);
+  return cells * static_cast<double>(sizeof(double));
+}
+
 int complete_distribution(const ScoringMatrix *floatmatrix, const double *frequencies,
                           double multiplier, ScoreDistribution *ret_distribution) {
   if (checkfloat(floatmatrix) != 0) return -1;

@@ -179,6 +179,30 @@ int readexactly(gzFile file, const char *filename, void *buffer, unsigned length
   return 0;
 }
 
+int invalidrecord(const char *filename) {
+  return reporterror("Invalid data in distribution file `%s' (wrong architecture?).", filename);
+}
+
+// A record's numbers must be those of a distribution: totals and offset within the score
+// infinities, so that no total minus offset overflows, and a multiplier in (0, 1000].
+bool plausiblerecord(int64_t minimum, int64_t maximum, int64_t offset, double multiplier) {
+  constexpr int64_t limit = ScoreTraits<int64_t>::plusinfinity;
+  const auto inrange = [](int64_t v) { return v >= -limit && v <= limit; };
+  return multiplier > 0.0 && multiplier <= 1000.0 && inrange(minimum) && inrange(maximum) &&
+         inrange(offset) && minimum <= maximum;
+}
+
+// Tail entries are probabilities of ever higher totals: finite, within [0, 1] (up to the
+// rounding of a long sum) and never rising from one entry to the next.
+bool plausibletail(const double *tail, uint64_t size) {
+  constexpr double highest = 1.0 + 1e-9;
+  for (uint64_t i = 0; i < size; i++) {
+    if (!(tail[i] >= 0.0 && tail[i] <= highest)) return false;
+    if (i > 0 && tail[i] > tail[i - 1]) return false;
+  }
+  return true;
+}
+
 // Reads the next record into the Profile: its distribution and its multiplier.
 int readrecord(gzFile file, const char *filename, Profile *profile) {
   int64_t header[3];
@@ -191,9 +215,8 @@ int readrecord(gzFile file, const char *filename, Profile *profile) {
   // The size in unsigned arithmetic: the difference of any two 64-bit values fits, and only
   // the whole range wraps the size to 0.
   const uint64_t size = static_cast<uint64_t>(maximum) - static_cast<uint64_t>(minimum) + 1;
-  if (multiplier < 0.0 || multiplier > 1000.0 || maximum < minimum || size == 0) {
-    return reporterror("Invalid data in distribution file `%s' (wrong architecture?).",
-                       filename);
+  if (!plausiblerecord(minimum, maximum, offset, multiplier) || size == 0) {
+    return invalidrecord(filename);
   }
   freedistribution(&profile->distribution);
   double *tail = nullptr;
@@ -206,6 +229,10 @@ int readrecord(gzFile file, const char *filename, Profile *profile) {
       return -1;
     }
     done += piece;
+  }
+  if (!plausibletail(tail, size)) {
+    std::free(tail);
+    return invalidrecord(filename);
   }
   profile->distribution = {minimum, maximum, offset, tail, size};
   return 0;
@@ -258,6 +285,11 @@ int probabilitythreshold(const Preparation *preparation, const ThresholdOps *ops
     const ScoringMatrix *floatmatrix;
     const bool copied = matrix_float_copy(&profile->matrix, &scratch, &floatmatrix);
     freedistribution(&profile->distribution);
+    if (check_distribution_size(profile, floatmatrix, config->multiplier,
+                                preparation->target > 1.0) != 0) {
+      if (copied) matrix_free(&scratch);
+      return -1;
+    }
     const int status = lazy_threshold(floatmatrix, config->frequencies, config->multiplier,
                                       preparation->target, &threshold, &profile->distribution);
     if (copied) matrix_free(&scratch);

@@ -586,7 +586,8 @@ TEST_F(WholeRuns, sorted_output_follows_the_keys) {
 }
 
 // Several jobs: the same records and count as one job, more jobs than profiles included;
-// with keys that leave ties only within one profile, byte-identical output.
+// sorted output byte-identical to one job's, also with keys that leave many ties between
+// profiles (a single key such as score or p-value).
 TEST_F(WholeRuns, job_counts_do_not_change_the_matches) {
   Random random = randomfor("jobs");
   uint64_t matches = 0;
@@ -604,10 +605,10 @@ TEST_F(WholeRuns, job_counts_do_not_change_the_matches) {
     randomstrands(random, options, dna);
     const Expectation expectation = expectedrun(scenario.db, scenario.library, options);
     matches += expectation.records.size();
-    for (const std::string keys : {"", "gno", "sig", "mrto"}) {
+    for (const std::string keys : {"", "gno", "sig", "mrto", "s", "p", "e"}) {
       options.sortkeys = keys;
       std::vector<Outcome> outcomes;
-      for (uint64_t jobs : {1, 2, 5}) {
+      for (uint64_t jobs : {1, 2, 5, 16}) {
         options.jobs = jobs;
         const auto args = arguments(options, scenario.db.alpha, scenario.dbpath, scenario.libpath,
                                     scenario.freqpath);
@@ -630,6 +631,25 @@ TEST_F(WholeRuns, job_counts_do_not_change_the_matches) {
     }
   }
   EXPECT_GT(matches, 0u);
+}
+
+// Ties between profiles are many on real data (equal p-values of different matrices): every
+// job count must give exactly the order of one job, run after run.
+TEST_F(WholeRuns, ties_between_profiles_keep_the_order_of_one_job) {
+  const std::string examples = ZELKO_TEST_DATA "/../../examples/";
+  for (const char *keys : {"p", "se"}) {
+    std::vector<std::string> args = {"-db", examples + "dm3_upstream300.fa.gz", "-dna",
+                                      "-pr", examples + "jaspar_vertebrates40.lib",
+                                      "-lahead", "-pval", "1e-4", "-lazy", "-uniform", "-2",
+                                      "-sort", keys, "-format", "tabs", "-q", "-j", "1"};
+    const Outcome one = runprogram(threaded, args);
+    ASSERT_EQ(one.status, 0);
+    ASSERT_GT(tablines(one.out).size(), 1000u);
+    for (const char *jobs : {"16", "16", "3"}) {
+      args.back() = jobs;
+      EXPECT_EQ(runprogram(threaded, args).out, one.out) << "-sort " << keys << " -j " << jobs;
+    }
+  }
 }
 
 // Inputs the run must refuse rather than search: an empty sequence in the database, and a

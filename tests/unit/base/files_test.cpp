@@ -1,11 +1,14 @@
 // Tracked file handles, memory maps, gzip reading, file names and line reading.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/error.hpp"
@@ -226,6 +229,42 @@ TEST(ReadGzip, decompresses_in_one_buffer) {
   std::free(buffer);
 }
 
+// A fifo is read in one pass (opening it twice would wait for a second writer for ever), and
+// several members, whose trailer records only the last one's length, are read whole.
+TEST(ReadGzip, fifos_and_multiple_members_are_read_whole) {
+  ScratchFolder scratch;
+  std::string content;
+  for (int i = 0; i < 20000; i++) content += ">s" + std::to_string(i) + "\nacgtacgtac\n";
+  std::string compressed;
+  {
+    const std::string path = gzipped(scratch, "member.gz", content);
+    FILE *stream = std::fopen(path.c_str(), "rb");
+    for (int c; (c = std::fgetc(stream)) != EOF;) compressed.push_back(static_cast<char>(c));
+    std::fclose(stream);
+  }
+  const std::string twice = scratch.write("twice.gz", compressed + compressed);
+  const std::string fifo = scratch.path("fifo.gz");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    for (size_t done = 0; done < compressed.size();) {
+      const ssize_t wrote = write(fd, compressed.data() + done, compressed.size() - done);
+      if (wrote <= 0) break;
+      done += static_cast<size_t>(wrote);
+    }
+    close(fd);
+  });
+  for (const auto &[path, expected] : {std::pair{fifo, content}, {twice, content + content}}) {
+    uint64_t length = 0;
+    unsigned char *buffer = readgzipfile(path.c_str(), &length);
+    ASSERT_NE(buffer, nullptr) << path;
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), length), expected) << path;
+    std::free(buffer);
+  }
+  writer.join();
+}
+
 TEST(ReadGzip, failures_report_the_file) {
   ScratchFolder scratch;
   uint64_t length = 0;
@@ -302,6 +341,12 @@ TEST(GenFile, readfileline_delivers_every_line_including_an_unterminated_last_on
   ASSERT_EQ(readfileline(stream, &line), 0);
   EXPECT_STREQ(line.text, "");
   EXPECT_EQ(readfileline(stream, &line), -1);
+  EXPECT_EQ(closefilehandle(stream), 0);
+  // A bounded read stops at the bound instead of reading a line without end.
+  const std::string endless = scratch.write("endless.txt", std::string(5000, 'x') + "\nnext\n");
+  stream = openfilehandle(endless.c_str(), "rb");
+  EXPECT_EQ(readfileline(stream, &line, 4096), -2);
+  EXPECT_EQ(line.length, 4096u);
   EXPECT_EQ(closefilehandle(stream), 0);
   freelinebuffer(&line);
 }

@@ -264,6 +264,32 @@ TEST_F(Thresholds, steps_refuse_cutoff_kinds_that_are_not_theirs) {
   clearerrorcode();
 }
 
+// A distribution larger than the machine's memory is refused before anything is allocated,
+// lazily (p-value cutoff) and completely (first report of a p-value) alike. Sizes count the
+// scores as the float copy that the computation scales has them.
+TEST_F(Thresholds, distributions_beyond_the_memory_are_refused_by_name) {
+  ProfileCollection *collection = parse(
+      "BEGIN GROUP\nBEGIN INT\nID wide\nAL ACGT\nLE 2\nMA 0 0 0 10000000000000\n"
+      "MA 0 0 0 1\nEND\nEND\n");
+  const std::string expected =
+      "The score distribution of PSSM `wide' (declared on line 2) needs ";
+  config.thresholdkind = THRESHOLD_PVALUE;
+  config.thresholdvalue = 1e-4;
+  EXPECT_EQ(run(prepare_with_frequencies, collection), -1);
+  EXPECT_EQ(stattest::errortext().rfind(expected + "159999997313032 bytes, more than the ", 0),
+            0u)
+      << stattest::errortext();
+  EXPECT_NE(stattest::errortext().find("use a smaller multiplier (-mult)."), std::string::npos);
+  clearerrorcode();
+  Profile *profile = collection->profiles;
+  profile->multiplier = 1.0;
+  stattest::clearerror();
+  EXPECT_EQ(ensure_distribution(profile, frequencies), nullptr);
+  EXPECT_EQ(stattest::errortext().rfind(expected + "239999995871280 bytes", 0), 0u)
+      << stattest::errortext();
+  clearerrorcode();
+}
+
 TEST_F(Thresholds, distribution_file_gives_thresholds_and_tables) {
   ProfileCollection *collection = parse(onematrix);
   Profile *profile = collection->profiles;
@@ -344,10 +370,30 @@ TEST_F(Thresholds, distribution_file_validity_checks) {
   // The whole 64-bit range would wrap the size to 0.
   file = writerecords({{INT64_MIN, INT64_MAX, 0, 1.0, {}}, ramp, ramp});
   expectfailure(file, "Invalid data in distribution file `" + file + invalid);
-  // A NaN multiplier passes the check; so do the limits 0 and 1000.
-  file = writerecords({{1, 4, 0, std::numeric_limits<double>::quiet_NaN(), ramp.tail},
-                       {1, 4, 0, 0.0, ramp.tail},
-                       {1, 4, 0, 1000.0, ramp.tail}});
+  // Records whose numbers cannot be a distribution, each as the second of three records.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double infinity = std::numeric_limits<double>::infinity();
+  const int64_t huge = INT64_C(4611686018427387904);  // one past the score infinity
+  const std::vector<stattest::Record> implausible = {
+      {1, 4, 0, nan, ramp.tail},
+      {1, 4, 0, 0.0, ramp.tail},
+      {-huge, -huge + 3, 0, 1.0, ramp.tail},
+      {1, 4, huge, 1.0, ramp.tail},
+      {INT64_MIN + 1, INT64_MIN + 4, INT64_MAX, 1.0, ramp.tail},
+      {1, 4, 0, 1.0, {1.0, nan, 0.25, 0.125}},
+      {1, 4, 0, 1.0, {1.0, 0.5, infinity, 0.125}},
+      {1, 4, 0, 1.0, {1.5, 0.5, 0.25, 0.125}},
+      {1, 4, 0, 1.0, {1.0, 0.5, 0.25, -0.125}},
+      {1, 4, 0, 1.0, {1.0, 0.25, 0.5, 0.125}},
+  };
+  for (const stattest::Record &record : implausible) {
+    file = writerecords({ramp, record, ramp});
+    expectfailure(file, "Invalid data in distribution file `" + file + invalid);
+  }
+  // The limit 1000 and equal neighbouring entries are fine.
+  file = writerecords({{1, 4, 0, 1000.0, ramp.tail},
+                       {1, 4, 0, 1.0, {1.0, 0.5, 0.5, 0.125}},
+                       ramp});
   config.distributionname = file.c_str();
   EXPECT_EQ(run(prepare_from_file, collection, nullptr, nullptr, false), 0);
 
