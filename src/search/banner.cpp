@@ -14,3 +14,11 @@ const char *searchbanner() {
 }
 
 void printsearchbanner() { std::printf("* %s\n", searchbanner()); }
+
+const char *searchprogramname() {
+  if constexpr (threadedbuild) {
+    return "Zelkosearch 1.3-mt 64bit";
+  } else {
+    return "Zelkosearch 1.3 64bit";
+  }
+}

@@ -16,9 +16,11 @@
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
 #include "profiles/libparse.hpp"
+#include "report/cismlreport.hpp"
 #include "report/match.hpp"
 #include "report/matchcollection.hpp"
 #include "report/reports.hpp"
+#include "search/banner.hpp"
 #include "sequences/inputseq.hpp"
 #include "search/threadedbuild.hpp"
 #include "statistics/freqfileparser.hpp"
@@ -319,6 +321,8 @@ ReportFunction formatreport(OutputFormat format) {
       return report_human;
     case FORMAT_TABS:
       return report_tabs;
+    case FORMAT_CISML:
+      return report_cisml;
     default:
       return nullptr;
   }
@@ -357,8 +361,8 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
   }
 
   printstatus("Starting to search.\n");
-  if (config->format == FORMAT_CISML)
-    return reporterror("the CisML output format is not built yet");
+  // The document's head goes out before the searches, its body and closing line after them.
+  if (config->format == FORMAT_CISML) cisml_write_head(config, searchprogramname());
   switch (config->algorithm) {
     case ALGORITHM_SIMPLE:
     case ALGORITHM_LOOKAHEAD:
@@ -387,16 +391,26 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
     result = runonejob(&job);
   }
 
-  if (result == 0 && matches != nullptr && job.matchcount != 0) {
+  // What every collected entry shares when it is reported again.
+  Match walkmatch{};
+  walkmatch.sourcekind = isindex ? SOURCE_VIRTUALTREE : SOURCE_MULTISEQ;
+  walkmatch.characters = database->alpha.characters;
+  walkmatch.source = isindex ? static_cast<const void *>(database)
+                             : static_cast<const void *>(&database->multiseq);
+  walkmatch.job = &job;
+  if (result == 0 && config->format == FORMAT_CISML) {
+    // The document counts the matches it lists; a failed walk leaves it without its closing
+    // line, so that it cannot pass for a complete one.
+    uint64_t written = 0;
+    result = cisml_write_body(matches, &walkmatch, &written);
+    job.matchcount = written;
+    if (result == 0) cisml_write_tail();
+  } else if (result == 0 && matches != nullptr && job.matchcount != 0) {
     job.matchcount = 0;
     WalkContext walk{};
     walk.job = &job;
     walk.report = report;
-    walk.match.sourcekind = isindex ? SOURCE_VIRTUALTREE : SOURCE_MULTISEQ;
-    walk.match.characters = database->alpha.characters;
-    walk.match.source = isindex ? static_cast<const void *>(database)
-                                : static_cast<const void *>(&database->multiseq);
-    walk.match.job = &job;
+    walk.match = walkmatch;
     if (matchcollection_walk(matches, reportcollected, &walk) != 0) result = -1;
   }
   if (result == 0)

@@ -2,7 +2,9 @@
 # @WORK@ replaced), runs EXE in the test data folder with no standard input, and compares
 # stdout, stderr and the exit status with CASE/expected.* (per-build files
 # expected.<build>.* win). The build date and time are normalised to <date> and <time>.
-# With -DUPDATE_GOLDEN=ON the expected files are rewritten instead.
+# With -DUPDATE_GOLDEN=ON the expected files are rewritten instead. A case with a file
+# "validate" writes an XML document on stdout, which must also pass XMLLINT against the schema
+# that file names (a path below DATA).
 cmake_minimum_required(VERSION 3.20)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -34,6 +36,20 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E env ${envargs} ${EXE} ${arguments}
   RESULT_VARIABLE status)
 file(WRITE ${WORK}/status "${status}\n")
 
+set(failed FALSE)
+if(EXISTS ${CASE}/validate)
+  file(STRINGS ${CASE}/validate schema LIMIT_COUNT 1)
+  if(NOT XMLLINT)
+    message(FATAL_ERROR "case ${CASE} needs xmllint (libxml2-utils; make deps)")
+  endif()
+  execute_process(COMMAND ${XMLLINT} --noout --schema ${DATA}/${schema} ${WORK}/stdout
+    RESULT_VARIABLE invalid ERROR_VARIABLE xmlerrors)
+  if(invalid)
+    message(SEND_ERROR "stdout is no valid document:\n${xmlerrors}")
+    set(failed TRUE)
+  endif()
+endif()
+
 foreach(stream stdout stderr)
   file(READ ${WORK}/${stream} text)
   string(REGEX REPLACE "[A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9][0-9][0-9]" "<date>" text "${text}")
@@ -53,7 +69,6 @@ foreach(stream stdout stderr)
   file(WRITE ${WORK}/${stream} "${text}")
 endforeach()
 
-set(failed FALSE)
 foreach(stream stdout stderr status)
   set(expected ${CASE}/expected.${stream})
   if(EXISTS ${CASE}/expected.${BUILD}.${stream})
