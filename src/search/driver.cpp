@@ -15,12 +15,14 @@
 #include "base/threads.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
+#include "matching/reducedalphabet.hpp"
 #include "profiles/libparse.hpp"
 #include "report/cismlreport.hpp"
 #include "report/match.hpp"
 #include "report/matchcollection.hpp"
 #include "report/reports.hpp"
 #include "search/banner.hpp"
+#include "sequences/alphabet.hpp"
 #include "sequences/inputseq.hpp"
 #include "search/threadedbuild.hpp"
 #include "statistics/freqfileparser.hpp"
@@ -128,6 +130,22 @@ void printsearching(const SearchJob *job, const Profile *profile, const ScoringM
                 static_cast<double>(matrix->threshold.f));
 }
 
+// The k best protein matches of a reduced matrix: the protein matrix of the current profile,
+// reversed (with its intermediate thresholds) for the reverse strand.
+int reducedkbest(SearchJob *job, ScoringMatrix *matrix, const SequenceRange *range) {
+  const ScoringMatrix *protein = &job->profile->matrix;
+  ScoringMatrix reversed{};
+  const bool reverse = strandisreverse(job->strand);
+  if (reverse) {
+    if (matrix_reversed_copy(protein, &reversed, true) != 0) return -1;
+    protein = &reversed;
+  }
+  const int result = reducedsearch_kbest(databaseof(job), matrix, protein, range,
+                                         job->config->kbest, job->firstreport, job);
+  if (reverse) matrix_free(&reversed);
+  return result;
+}
+
 int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
   const RunConfiguration *config = job->config;
   const SequenceRange range = {config->seqrangelower, config->seqrangeupper};
@@ -138,6 +156,8 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
     case ALGORITHM_SIMPLE:
       return simplesearch(multiseq, matrix, rangeref, report, job);
     case ALGORITHM_LOOKAHEAD:
+      if (config->thresholdkind == THRESHOLD_KBEST && job->reduceddata != nullptr)
+        return reducedkbest(job, matrix, rangeref);
       if (config->thresholdkind == THRESHOLD_KBEST)
         return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
       return lookaheadsearch(multiseq, matrix, rangeref, report, job);
@@ -149,7 +169,12 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
 // Searches the requested strands of one profile, deriving the strand matrices once and
 // reusing them: complementary -> reverse complementary -> reverse.
 int profileroutine(SearchJob *job, Profile *profile) {
-  ScoringMatrix *own = &profile->matrix;
+  // Under the reduced alphabet the engines search the reduced matrix at the profile's index,
+  // while the job's profile stays the protein profile that the reports show.
+  const ReducedAlphabetData *reduced = static_cast<const ReducedAlphabetData *>(job->reduceddata);
+  ScoringMatrix *own = reduced == nullptr
+                           ? &profile->matrix
+                           : &reduced->reduced->profiles[profile - job->profiles->profiles].matrix;
   if (belowthreshold(own)) return 0;
   job->profile = profile;
   job->profilematchcount = 0;
@@ -328,17 +353,21 @@ ReportFunction formatreport(OutputFormat format) {
   }
 }
 
-int preparethresholds(ProfileCollection *collection, RunConfiguration *config) {
+int preparethresholds(ProfileCollection *collection, RunConfiguration *config,
+                      ProfileCollection *mirror) {
   if (config->distributionname != nullptr)
-    return prepare_from_file(collection, config, nullptr);
+    return prepare_from_file(collection, config, mirror);
   if (config->thresholdkind != THRESHOLD_KBEST && config->lazy)
-    return prepare_with_frequencies(collection, config, nullptr);
-  return prepare_plain(collection, config, nullptr);
+    return prepare_with_frequencies(collection, config, mirror);
+  return prepare_plain(collection, config, mirror);
 }
 
+// collection carries the thresholds and the reports' profiles (the protein collection under
+// the reduced alphabet, whose data is reduced; otherwise reduced is null).
 int search(RunConfiguration *config, Virtualtree *database, bool isindex,
-           ProfileCollection *collection) {
-  if (preparethresholds(collection, config) != 0) return -1;
+           ProfileCollection *collection, ReducedAlphabetData *reduced) {
+  if (preparethresholds(collection, config, reduced != nullptr ? reduced->reduced : nullptr) != 0)
+    return -1;
 
   SearchJob job{};
   job.config = config;
@@ -383,6 +412,13 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
   } else {
     job.firstreport = report;
   }
+  if (reduced != nullptr) {
+    // Candidates of the reduced matrices are confirmed before they reach the report.
+    job.reduceddata = reduced;
+    job.nextreport = job.firstreport;
+    job.firstreport = config->thresholdkind == THRESHOLD_KBEST ? reducedalphabet_check_kbest
+                                                               : reducedalphabet_check;
+  }
 
   int result = 0;
   if constexpr (threadedbuild) {
@@ -394,9 +430,11 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
   // What every collected entry shares when it is reported again.
   Match walkmatch{};
   walkmatch.sourcekind = isindex ? SOURCE_VIRTUALTREE : SOURCE_MULTISEQ;
-  walkmatch.characters = database->alpha.characters;
-  walkmatch.source = isindex ? static_cast<const void *>(database)
-                             : static_cast<const void *>(&database->multiseq);
+  // Under the reduced alphabet the plain view, whose characters the reports print.
+  const Virtualtree *view = reduced != nullptr ? &reduced->plainview : database;
+  walkmatch.characters = view->alpha.characters;
+  walkmatch.source = isindex ? static_cast<const void *>(view)
+                             : static_cast<const void *>(&view->multiseq);
   walkmatch.job = &job;
   if (result == 0 && config->format == FORMAT_CISML) {
     // The document counts the matches it lists; a failed walk leaves it without its closing
@@ -457,13 +495,22 @@ int runsearch(RunConfiguration *config) {
   }
 
   int status = 0;
+  // Under the reduced alphabet the library is parsed with the protein alphabet and searched
+  // through a second, reduced collection; the frequencies belong to the parsing alphabet.
+  ReducedAlphabetData *reduced = nullptr;
+  Alphabet proteinalpha;
+  const Alphabet *parsingalpha = &database.alpha;
   if (config->reducedalphabet) {
-    reporterror("the reduced-alphabet search is not built yet");
-    printerror();
-    status = 1;
+    reduced = new ReducedAlphabetData{};
+    if (reducedalphabet_prepare(reduced, &database) != 0) {
+      printerror();
+      status = 1;
+    }
+    proteinalphabet(&proteinalpha);
+    parsingalpha = &proteinalpha;
   }
   if (status == 0 && config->frequenciesgiven) {
-    config->frequencies = loadfrequencies(config->frequencyname, &database.alpha);
+    config->frequencies = loadfrequencies(config->frequencyname, parsingalpha);
     if (config->frequencies == nullptr) {
       seterrorcode(1);
       printerror();
@@ -473,19 +520,36 @@ int runsearch(RunConfiguration *config) {
   if (status == 0) {
     if (!config->dbsizegiven) config->dbsize = database.multiseq.totallength;
     ProfileCollection collection{};
-    if (parselibrary(config->libraryname, &database.alpha, &collection) != 0) {
+    ProfileCollection reducedcollection{};
+    if (parselibrary(config->libraryname, parsingalpha, &collection) != 0) {
+      printpendingerror();
+      status = 1;
+    } else if (reduced != nullptr &&
+               reduce_collection(&reducedcollection, &collection, &database.alpha) != 0) {
+      // The reduced collection shares the texts of the protein one: whatever it took over is
+      // released with it.
+      collection_free(&reducedcollection, true, true);
+      collection_free(&collection, true, false);
+      seterrorcode(1);
       printpendingerror();
       status = 1;
     } else {
-      search(config, &database, isindex, &collection);
+      if (reduced != nullptr) reduced->reduced = &reducedcollection;
+      search(config, &database, isindex, &collection, reduced);
       printstatus("Cleaning up...\n");
-      collection_free(&collection, false, false);
+      if (reduced != nullptr) {
+        collection_free(&reducedcollection, true, true);
+        collection_free(&collection, true, false);
+      } else {
+        collection_free(&collection, false, false);
+      }
       if (geterrorcode() != 0) {
         printpendingerror();
         status = 1;
       }
     }
   }
+  delete reduced;
   clearerrorcode();
   freeandnull(config->frequencies);
   if (releaseinputsequence(&database, isindex) != 0 && geterrorcode() != 0) {
