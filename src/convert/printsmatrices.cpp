@@ -2,7 +2,8 @@
 //
 // The input is a run of fingerprints. A fingerprint begins with header lines ("gc; " code,
 // "gx; " accession, "gn; " motif count, "gi; " title), which end at the first line whose
-// second character is 'm' (the "gm; " line); its motifs follow, each ended by a "KK;" line
+// second character is 'm' (the "gm; " line; lines of other kinds, motif lines included, are
+// passed over without a message up to it); its motifs follow, each ended by a "KK;" line
 // and one more line, the next one starting at an "mx;" line. Within a motif, a line of a
 // letter and a blank is a row of the letter: the first row of each letter holds residue
 // counts and is passed over, every later one holds the scores of the letter at the motif's
@@ -44,11 +45,6 @@ void takeheaderline(const LineReader &reader, Fingerprint *fingerprint, std::FIL
     if (!readint(firstword(text.substr(4)), &motifs) || motifs < 1) motifs = 1;
     fingerprint->motifs = motifs;
     fingerprint->hascount = true;
-  } else if (startswith(text, "KK;")) {
-    // The header runs up to the "gm; " line; a motif that ends before it is passed over.
-    std::fprintf(messages, "WARNING: line %lu: motif end in a fingerprint header (no `gm; ' "
-                           "line before it); motif left out\n",
-                 reader.number);
   }
 }
 

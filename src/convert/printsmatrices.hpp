@@ -31,8 +31,8 @@ struct PrintsLibrary {
 // matrices" after every 100th fingerprint, the title message "ERROR: EOL not found" and a
 // "WARNING: line %lu: ..." for every motif left out (no fingerprint code, no motif code, no
 // or an unreadable length, a score row that comes before the length or holds too few
-// numbers, a motif end before the header's "gm; " line) and for a missing motif count on
-// messages. Returns 0, or -1 when reading the input failed.
+// numbers) and for a missing motif count on messages. Returns 0, or -1 when reading the
+// input failed.
 int readprints(std::FILE *input, std::FILE *messages, PrintsLibrary *library);
 
 // Writes the library text of all matrices to output: 0, or -1 when writing failed.
