@@ -1,7 +1,8 @@
 # Runs one golden end-to-end case: reads CASE/args (one argument per line, @DATA@ and
 # @WORK@ replaced), runs EXE in the test data folder with no standard input, and compares
 # stdout, stderr and the exit status with CASE/expected.* (per-build files
-# expected.<build>.* win). The build date and time are normalised to <date> and <time>.
+# expected.<build>.* win). The build date and time are normalised to <date> and <time>, the
+# program's own path (in usage messages) to @EXE@.
 # With -DUPDATE_GOLDEN=ON the expected files are rewritten instead. A case with a file
 # "validate" writes an XML document on stdout, which must also pass XMLLINT against the schema
 # that file names (a path below DATA).
@@ -56,6 +57,7 @@ foreach(stream stdout stderr)
   string(REGEX REPLACE "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]" "<time>" text "${text}")
   string(REPLACE "${DATA}" "@DATA@" text "${text}")
   string(REPLACE "${WORK}" "@WORK@" text "${text}")
+  string(REPLACE "${EXE}" "@EXE@" text "${text}")
   if(EXISTS ${CASE}/sort.${stream})
     # Output of several threads arrives in completion order: compare it sorted.
     string(REGEX REPLACE "\n$" "" text "${text}")

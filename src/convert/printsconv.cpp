@@ -1,0 +1,44 @@
+// printsconv: converts a file of PRINTS fingerprint score matrices into a profile library on
+// standard output.
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "convert/printsmatrices.hpp"
+
+int main(int argc, char **argv) {
+  std::set_new_handler([] {
+    std::fputs("out of memory\n", stderr);
+    std::exit(EXIT_FAILURE);
+  });
+  const char *program = argc > 0 ? argv[0] : "printsconv";
+  if (argc != 2) {
+    std::fprintf(stderr,
+                 "\n%s converts PRINTS pssms to ZELKO generic file format.\n"
+                 "Converted pssms are printed to STDOUT\n",
+                 program);
+    std::fprintf(stderr, "Usage: %s <PRINTS-PVAL FILE>\n", program);
+    return 255;
+  }
+  const char *filename = argv[1];
+  std::fprintf(stderr, "Parsing matrix file:%s\n", filename);
+  std::FILE *input = std::fopen(filename, "r");
+  if (input == nullptr) {
+    std::fprintf(stderr, "Cannot open file: %s\n", filename);
+    return 1;
+  }
+  PrintsLibrary library;
+  const int status = readprints(input, stderr, &library);
+  std::fclose(input);
+  // A read error (a folder, a failing device) must not pass for a short file.
+  if (status != 0) {
+    std::fprintf(stderr, "Cannot read file: %s\n", filename);
+    return 1;
+  }
+  std::fprintf(stderr, "Number of matrices in libary file: %zu\n", library.matrices.size());
+  if (writeprints(stdout, library) != 0) {
+    std::fputs("Cannot write to standard output\n", stderr);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,12 @@
+# libFuzzer targets for the matrix converters: each reads arbitrary bytes as its input format
+# and writes the library. Built with -DZELKO_FUZZ=ON and a clang compiler; run them with
+# tests/fuzz/run_converters.sh.
+foreach(format prints transfac)
+  set(target fuzz_${format}conv)
+  add_executable(${target} ${CMAKE_SOURCE_DIR}/tests/fuzz/${target}.cpp
+                           ${CMAKE_SOURCE_DIR}/src/convert/${format}matrices.cpp)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  target_compile_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined
+                                           -fno-sanitize-recover=undefined -g)
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
+endforeach()
