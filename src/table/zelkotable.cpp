@@ -188,6 +188,7 @@ struct TableRun {
   std::string text;          // matched text of the current row, reused
   std::string numbername;    // name of a sequence whose description gives none
   bool regionwarned = false;
+  bool headerwritten = false;
 };
 
 // Converts one record; -1 with the message in the ErrorBuffer.
@@ -249,6 +250,11 @@ int convertinput(TableRun *run, const char *name) {
                        errno != 0 ? std::strerror(errno) : "out of memory");
   }
   gzbuffer(reader.file, 1u << 18);
+  // The header follows the first input that opens, so that a wrong name leaves no output.
+  if (!run->headerwritten) {
+    writetableheader(run->line->settings, &run->out);
+    run->headerwritten = true;
+  }
   reader.block.resize(readblock);
   TabsRecord record;
   std::string_view line;
@@ -295,7 +301,6 @@ int main(int argc, char **argv) {
   run.line = &line;
   run.out.stream = stdout;
   run.out.text.reserve(size_t{1} << 21);
-  writetableheader(line.settings, &run.out);
   int status = 0;
   for (const char *name : line.files) {
     if (convertinput(&run, name) != 0) {
