@@ -4,9 +4,11 @@ include(GNUInstallDirs)
 
 set(ZELKO_PROGRAMS zelkosearch zelkosearch-st zelkodist zelkodist-st zelkoindex motifconv
     zelkotable printsconv transfacconv)
+set(installedprograms "")
 foreach(program ${ZELKO_PROGRAMS})
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    list(APPEND installedprograms ${program})
   endif()
 endforeach()
 
@@ -41,6 +43,8 @@ foreach(page ${ZELKO_PAGES})
   list(APPEND pagefiles ${output})
 endforeach()
 add_custom_target(manpages ALL DEPENDS ${pagefiles})
+# What `make install` needs, without the tests and benchmarks.
+add_custom_target(installables DEPENDS ${installedprograms} manpages)
 install(FILES ${pagefiles} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The single-threaded builds share the page of their threaded twin.
