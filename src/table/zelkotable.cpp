@@ -130,6 +130,14 @@ struct LineReader {
   bool atend = false;
 };
 
+// zlib's message without the file name it puts in front ("name: message"); the caller names
+// the input itself.
+const char *readerror(gzFile file, int *code) {
+  const char *message = gzerror(file, code);
+  const char *separator = std::strstr(message, ": ");
+  return separator != nullptr ? separator + 2 : message;
+}
+
 // The next line without its newline: 1, 0 at the end of the input, -1 after a read error or
 // an overlong line (message in the ErrorBuffer).
 int nextline(LineReader *reader, std::string_view *line) {
@@ -166,12 +174,12 @@ int nextline(LineReader *reader, std::string_view *line) {
     const int got = gzread(reader->file, reader->block.data() + reader->end, request);
     if (got < 0) {
       int code;
-      reporterror("%s", gzerror(reader->file, &code));
+      reporterror("%s", readerror(reader->file, &code));
       return -1;
     }
     if (got == 0) {
       int code;
-      const char *message = gzerror(reader->file, &code);
+      const char *message = readerror(reader->file, &code);
       if (code != Z_OK) {
         reporterror("%s", message);
         return -1;
