@@ -40,11 +40,14 @@ void appendescaped(OutputBuffer *out, std::string_view text, bool (*plain)(unsig
   }
 }
 
-// Nucleotide matches hold only a, c, g, t, u and the wildcard n in either case.
-bool nucleotidetext(std::string_view text) {
-  for (const char c : text) {
+// A match is taken for a nucleotide match when it lies on a complementary strand, which only
+// nucleotides have, or when its text holds nothing but a, c, g, t, u and n in lower case, as
+// zelkosearch prints a DNA database. Protein databases print in upper case, so a peptide
+// made of the letters A, C, G and T is not taken for DNA.
+bool nucleotidematch(const TabsRecord &record) {
+  if (iscomplementary(record)) return true;
+  for (const char c : record.matchedtext) {
     switch (c) {
-      case 'A': case 'C': case 'G': case 'T': case 'U': case 'N':
       case 'a': case 'c': case 'g': case 't': case 'u': case 'n':
         break;
       default:
@@ -117,7 +120,7 @@ void writebedrow(bool extra, const TabsRecord &record, const MatchPlace &place,
 void writegff3row(MoleculeKind molecule, const TabsRecord &record, const MatchPlace &place,
                   std::string_view text, OutputBuffer *out) {
   const bool protein = molecule == MOLECULE_PROTEIN ||
-                       (molecule == MOLECULE_AUTO && !nucleotidetext(record.matchedtext));
+                       (molecule == MOLECULE_AUTO && !nucleotidematch(record));
   appendescaped(out, place.sequence, plainseqidchar);
   appendtext(out, "\tzelkosearch\t");
   appendtext(out, protein ? "binding_site" : "TF_binding_site");

@@ -29,13 +29,15 @@ constexpr std::array<OptionDeclaration, 12> tableoptions = {{
              "score = min(1000, round(-10 log10 p-value))."},
     {"-extra", "With -bed: add the p-value, the score and the matched sequence."},
     {"-gff3",
-     "Write GFF3, type TF_binding_site, or binding_site for a match with\n"
-     "letters other than a, c, g, t, u and n (protein)."},
+     "Write GFF3, type TF_binding_site, or binding_site for protein: a\n"
+     "match on fn or rn whose text is not all lower-case a, c, g, t, u, n."},
     {"-genomic",
      "Report positions on the chromosome named by a name:start-end word\n"
      "in the sequence description (1-based, as UCSC writes them)."},
     {"-ncompl", "The input was written with zelkosearch -ncompl."},
-    {"-dna", "Nucleotide matches: GFF3 type TF_binding_site for every match."},
+    {"-dna",
+     "Nucleotide matches: GFF3 type TF_binding_site for every match (for\n"
+     "a DNA symbol map that prints upper case)."},
     {"-protein", "Protein matches: GFF3 type binding_site for every match."},
     {"-q", "Suppress warnings."},
     {"--", "End of options: every further word is a file name."},
