@@ -20,7 +20,7 @@ deps:
 # matches sorted by p-value.
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target zelkosearch
-	./$(BUILD)/zelkosearch -db examples/dm3_upstream300.fa.gz -dna \
+	$(BUILD)/zelkosearch -db examples/dm3_upstream300.fa.gz -dna \
 	  -pr examples/jaspar_vertebrates40.lib -lahead -pval 1e-6 -lazy -uniform -2 -sort p
 
 test: all
