@@ -527,8 +527,20 @@ int64_t tail_threshold(const double *tail, uint64_t size, int64_t minimum, int64
   for (uint64_t i = size; i > 0; i--) {
     if (tail[i - 1] >= pvalue) {
       const uint64_t index = tail[i - 1] > pvalue ? i : i - 1;
-      return toscore(std::ceil(
+      int64_t score = toscore(std::ceil(
           static_cast<double>(minimum + static_cast<int64_t>(index) - offset) / multiplier));
+      // Lookups round the scaled total to the nearest entry (halfway cases to even), so with
+      // a multiplier below 1 the score below may reach the same entry and thus the same
+      // p-value: the threshold is the smallest such score, as the lazy derivation finds it.
+      if (index > 0 && index < size) {
+        const ScoreDistribution table = {minimum, minimum + static_cast<int64_t>(size) - 1,
+                                         offset, const_cast<double *>(tail), size};
+        for (int step = 0; step < 16 && tailindex(&table, score - 1, multiplier) >= index;
+             step++) {
+          score--;
+        }
+      }
+      return score;
     }
   }
   return toscore(std::ceil(static_cast<double>(minimum - offset) / multiplier));
