@@ -1,0 +1,147 @@
+// The distribution file writer: the record layout the reader expects, and failures that
+// leave the output name as it was (a full disk stood in for by a file-size limit).
+#include "statistics/distwriter.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <csignal>
+#include <memory>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/scratchfiles.hpp"
+
+namespace {
+
+std::string readfile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string decompressed(const std::string &path) {
+  gzFile file = gzopen(path.c_str(), "r");
+  EXPECT_NE(file, nullptr) << path;
+  std::string bytes;
+  char buffer[4096];
+  for (int got; file != nullptr && (got = gzread(file, buffer, sizeof buffer)) > 0;)
+    bytes.append(buffer, static_cast<size_t>(got));
+  if (file != nullptr) gzclose(file);
+  return bytes;
+}
+
+std::vector<std::string> foldercontent(const std::string &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Writes every table as one record; 0 or -1 with the writer abandoned.
+int writeall(const std::string &path, std::vector<std::vector<double>> &tables) {
+  DistributionWriter writer;
+  if (distwriter_open(&writer, path.c_str()) != 0) return -1;
+  for (std::vector<double> &table : tables) {
+    const ScoreDistribution distribution = {7, 7 + static_cast<int64_t>(table.size()) - 1, 3,
+                                            table.data(), table.size()};
+    if (distwriter_append(&writer, &distribution, 0.5) != 0) {
+      distwriter_abandon(&writer);
+      return -1;
+    }
+  }
+  return distwriter_finish(&writer);
+}
+
+// Lowers the file-size limit for the lifetime of the object; a write beyond it fails with
+// EFBIG (the signal it would raise is ignored), as on a full disk.
+struct FileSizeLimit {
+  rlimit saved{};
+  void (*savedhandler)(int);
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    savedhandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved;
+    lowered.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedhandler);
+  }
+};
+
+}  // namespace
+
+TEST(DistributionWriter, records_follow_each_other_in_the_readers_layout) {
+  ScratchFolder folder;
+  const std::string path = folder.write("out.pdis", "an older file");
+  std::vector<std::vector<double>> tables = {{1.0, 0.5, 0.25}, {1.0}};
+  ASSERT_EQ(writeall(path, tables), 0) << errortext();
+
+  std::string expected;
+  for (const std::vector<double> &table : tables) {
+    const int64_t header[3] = {7, 7 + static_cast<int64_t>(table.size()) - 1, 3};
+    const double multiplier = 0.5;
+    expected.append(reinterpret_cast<const char *>(header), sizeof header);
+    expected.append(reinterpret_cast<const char *>(&multiplier), sizeof multiplier);
+    expected.append(reinterpret_cast<const char *>(table.data()), table.size() * sizeof(double));
+  }
+  EXPECT_EQ(decompressed(path), expected);
+  EXPECT_EQ(readfile(path).substr(0, 2), "\x1f\x8b");  // a gzip stream, not a plain copy
+  EXPECT_EQ(foldercontent(folder.path()), std::vector<std::string>{"out.pdis"});
+}
+
+TEST(DistributionWriter, failures_leave_the_output_name_as_it_was) {
+  // Random bits do not compress, so the data reaches the disk while records are written.
+  std::mt19937_64 bits(12);
+  std::vector<double> noise(1 << 20);
+  for (double &value : noise) {
+    const uint64_t word = bits();
+    std::memcpy(&value, &word, sizeof value);
+  }
+  struct Case {
+    const char *name;
+    bool existing;       // an older file of the output name exists
+    rlim_t limit;        // file-size limit, 0 for none
+    const char *output;  // in the scratch folder; null for /dev/full
+    const char *message;
+  };
+  const std::vector<Case> cases = {
+      {"write rejected, older file kept", true, 1 << 16, "out.pdis",
+       "Failed to write 8388608 bytes to `"},
+      {"write rejected, no older file", false, 1 << 16, "out.pdis",
+       "Failed to write 8388608 bytes to `"},
+      {"closing fails on a full device", false, 0, nullptr, "Failed to write 40 bytes to `"},
+      {"missing folder", false, 0, "nosuch/out.pdis",
+       "Couldn't open probability distribution file `"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder folder;
+    if (c.existing) folder.write("out.pdis", "an older file");
+    const std::vector<std::string> before = foldercontent(folder.path());
+    const std::string path = c.output != nullptr ? folder.path(c.output) : "/dev/full";
+    std::vector<std::vector<double>> tables = {{1.0}};
+    if (c.limit != 0) tables = {{1.0, 0.5}, noise, {1.0}};
+    {
+      std::unique_ptr<FileSizeLimit> limit;
+      if (c.limit != 0) limit = std::make_unique<FileSizeLimit>(c.limit);
+      EXPECT_EQ(writeall(path, tables), -1);
+    }
+    EXPECT_EQ(errortext(), std::string(c.message) + path + "'.");
+    EXPECT_EQ(foldercontent(folder.path()), before);
+    if (c.existing) {
+      EXPECT_TRUE(readfile(folder.path("out.pdis")) == "an older file") << "older file changed";
+    }
+  }
+}
