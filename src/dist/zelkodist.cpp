@@ -4,6 +4,7 @@
 //
 // Contents: option table and exclusions; reading the command line; help, version and banner;
 // computing one Profile; sequential and threaded runs; main.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -383,13 +384,23 @@ int runthreaded(DistRun *run) {
   printstatus("All threads terminated, writing distribution to `%s'.\n", config->outputname);
   DistributionWriter writer;
   if (distwriter_open(&writer, config->outputname) != 0) return -1;
+  // The threads are done; as many compress the file's parts at once.
   ProfileCollection *collection = run->collection;
-  for (uint64_t i = 0; i < collection->numofprofiles; i++) {
-    const Profile *profile = &collection->profiles[i];
-    if (distwriter_append(&writer, &profile->distribution, profile->multiplier) != 0) {
-      distwriter_abandon(&writer);
-      return -1;
-    }
+  const uint64_t count = collection->numofprofiles;
+  const ScoreDistribution **distributions =
+      allocorexit<const ScoreDistribution *>(nullptr, std::max<uint64_t>(count, 1));
+  double *multipliers = allocorexit<double>(nullptr, std::max<uint64_t>(count, 1));
+  for (uint64_t i = 0; i < count; i++) {
+    distributions[i] = &collection->profiles[i].distribution;
+    multipliers[i] = collection->profiles[i].multiplier;
+  }
+  const int status =
+      distwriter_write_all(&writer, distributions, multipliers, count, config->jobs);
+  std::free(distributions);
+  std::free(multipliers);
+  if (status != 0) {
+    distwriter_abandon(&writer);
+    return -1;
   }
   return distwriter_finish(&writer);
 }

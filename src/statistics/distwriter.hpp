@@ -18,7 +18,9 @@ struct DistributionWriter {
   const char *filename;  // the output name as given, for messages (borrowed)
   char *finalname;       // owned: the file that receives the result
   char *temporaryname;   // owned: the file being written; null when writing finalname directly
-  gzFile file;
+  int descriptor;        // the open file until a stream takes it over, else -1
+  gzFile file;           // the stream of records appended one at a time, once started
+  bool complete;         // all records were written at once
   uint64_t written;      // uncompressed bytes handed to the stream
 };
 
@@ -32,6 +34,12 @@ int distwriter_open(DistributionWriter *writer, const char *filename);
 // (0, 1000]) is an internal error.
 int distwriter_append(DistributionWriter *writer, const ScoreDistribution *distribution,
                       double multiplier);
+// Writes the records of count distributions (with their multipliers) in one go, jobs threads
+// compressing parts of the stream at once; the file decompresses to the same bytes as one
+// written record by record. Only on a writer no record was appended to. 0, or -1 with "Failed
+// to write %lu bytes to `%s'." (the bytes of the stream up to the rejected part).
+int distwriter_write_all(DistributionWriter *writer, const ScoreDistribution *const *distributions,
+                         const double *multipliers, uint64_t count, uint64_t jobs);
 // Closes the stream and puts the file in place: 0, or -1 with "Failed to write %lu bytes to
 // `%s'." (all bytes of the file) when the stream cannot be completed or renamed; the writer
 // is then abandoned.
