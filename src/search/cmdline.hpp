@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "base/optionvalues.hpp"
 #include "search/runconfig.hpp"
 
 enum CommandLineOutcome : int {
@@ -24,12 +25,3 @@ CommandLineOutcome parsecommandline(RunConfiguration *config, int argc, char **a
 void printsearchhelp(const char *program);
 // The banner line and the matching library's line of -version on standard output.
 void printsearchversion();
-
-// Number of jobs for -j without a value from the processor counts reported by the system:
-// the online count, else the configured count, at most 128; when neither is positive, 1 and,
-// unless status messages are suppressed, "WARNING: could not determine number of CPUs, using
-// single." on standard error.
-uint64_t jobsfromprocessors(long online, long configured, bool statusoff);
-
-// The largest number of jobs.
-constexpr uint64_t maximumjobs = 128;

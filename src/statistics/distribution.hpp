@@ -43,9 +43,10 @@ int lazy_threshold(const ScoringMatrix *floatmatrix, const double *frequencies, 
 // table (E-value: p-value times dbsize in TAIL_EVALUE mode); 0 without a table.
 double tail_lookup(const ScoreDistribution *distribution, int64_t score, double multiplier,
                    TailMode mode, uint64_t dbsize);
-// Threshold from a stored table (read from a distribution file): the score of the lowest
-// entry that does not exceed pvalue, ceil((minimum + index - offset) / multiplier); the
-// minimum score when every entry does.
+// Threshold from a stored table (read from a distribution file): the smallest integer score
+// whose lookup finds the lowest entry that does not exceed pvalue (about ceil((minimum +
+// index - offset) / multiplier)), so that it equals the lazy threshold; the minimum score when
+// every entry does.
 int64_t tail_threshold(const double *tail, uint64_t size, int64_t minimum, int64_t offset,
                        double multiplier, double pvalue);
 // The Profile's distribution, computed completely with the Profile's multiplier and stored on

@@ -320,6 +320,9 @@ int checkfloat(const ScoringMatrix *matrix) {
   return 0;
 }
 
+// Cells of one prefix computed per block call of the complete computation.
+constexpr int64_t completepiece = 2048;
+
 // Every prefix in one pass over its whole span; two windows of the full span take turns.
 template <typename Domain>
 void completetable_templ(const ScaledMatrix *scaled, ScoreDistribution *distribution) {
@@ -328,8 +331,13 @@ void completetable_templ(const ScaledMatrix *scaled, ScoreDistribution *distribu
   double *current = previous + span + 1;
   previous[0] = Domain::one;  // the empty prefix has total deficit 0 with probability 1
   for (uint64_t k = 0; k < scaled->m; k++) {
-    Domain::block(scaled->rows + k, previous, 0, scaled->prefixspan[k], current, 0, 0,
-                  scaled->prefixspan[k + 1]);
+    // In pieces that stay in the first-level cache while every group adds to them; each
+    // cell still receives its terms in the same order, so the result does not change.
+    const int64_t last = scaled->prefixspan[k + 1];
+    for (int64_t a = 0; a <= last; a += completepiece) {
+      Domain::block(scaled->rows + k, previous, 0, scaled->prefixspan[k], current, 0, a,
+                    std::min(last, a + completepiece - 1));
+    }
     std::swap(previous, current);
   }
   startdistribution(scaled, distribution);
@@ -551,8 +559,20 @@ int64_t tail_threshold(const double *tail, uint64_t size, int64_t minimum, int64
   for (uint64_t i = size; i > 0; i--) {
     if (tail[i - 1] >= pvalue) {
       const uint64_t index = tail[i - 1] > pvalue ? i : i - 1;
-      return toscore(std::ceil(
+      int64_t score = toscore(std::ceil(
           static_cast<double>(minimum + static_cast<int64_t>(index) - offset) / multiplier));
+      // Lookups round the scaled total to the nearest entry (halfway cases to even), so with
+      // a multiplier below 1 the score below may reach the same entry and thus the same
+      // p-value: the threshold is the smallest such score, as the lazy derivation finds it.
+      if (index > 0 && index < size) {
+        const ScoreDistribution table = {minimum, minimum + static_cast<int64_t>(size) - 1,
+                                         offset, const_cast<double *>(tail), size};
+        for (int step = 0; step < 16 && tailindex(&table, score - 1, multiplier) >= index;
+             step++) {
+          score--;
+        }
+      }
+      return score;
     }
   }
   return toscore(std::ceil(static_cast<double>(minimum - offset) / multiplier));

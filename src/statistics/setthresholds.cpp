@@ -303,7 +303,14 @@ int probabilitythreshold(const Preparation *preparation, const ThresholdOps *ops
   } else {
     return internalerror();
   }
-  ops->integer(profile, threshold);
+  // When not even the lowest entry exceeds the target, every window qualifies. The threshold
+  // is then the matrix's minimum score: one derived from the scaled table could round above
+  // the lowest windows, and would differ between a stored and a lazily computed table.
+  if (profile->distribution.tail[0] > preparation->target) {
+    ops->integer(profile, threshold);
+  } else {
+    ops->kbest(profile);
+  }
   reachcheck(preparation, ops, profile);
   return 0;
 }

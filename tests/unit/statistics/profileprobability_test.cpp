@@ -144,6 +144,10 @@ TEST_F(Distribution, worked_example_table_lookups_and_lazy_thresholds) {
   EXPECT_EQ(tail_threshold(complete.d.tail, 4, 1, 0, 1.0, 1.5), 1);  // no entry reaches it
   // Another multiplier and offset: ceil((minimum + index - offset) / multiplier).
   EXPECT_EQ(tail_threshold(complete.d.tail, 4, 1, -20, 10.0, 0.5), 3);
+  // Below multiplier 1 two scores can share an entry: score 5 looks up rint(2.5 - 1) = 2,
+  // the entry 0.5 that ceil((1 + 2) / 0.5) = 6 reaches, so 5 is the threshold.
+  EXPECT_EQ(tail_threshold(complete.d.tail, 4, 1, 0, 0.5, 0.5), 5);
+  EXPECT_EQ(tail_lookup(&complete.d, 5, 0.5, TAIL_PVALUE, 0), 0.5);
 }
 
 TEST_F(Distribution, complete_table_equals_enumeration_of_all_words) {

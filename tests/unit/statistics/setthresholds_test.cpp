@@ -318,6 +318,15 @@ TEST_F(Thresholds, distribution_file_gives_thresholds_and_tables) {
   EXPECT_EQ(integerthreshold(*profile), 3);
   EXPECT_EQ(profile->multiplier, 10.0);
 
+  // When no entry exceeds the target every window qualifies: the threshold is the matrix's
+  // minimum (1), not ceil((5 - 0) / 1) from a table that need not reach down to it.
+  const std::string low = writerecords({{5, 8, 0, 1.0, {0.5, 0.4, 0.3, 0.2}}});
+  config.distributionname = low.c_str();
+  config.thresholdvalue = 0.6;
+  ASSERT_EQ(run(prepare_from_file, collection), 0);
+  EXPECT_EQ(integerthreshold(*profile), 1);
+  config.distributionname = scaled.c_str();
+
   // The reach check works on the stored table as well.
   config.thresholdkind = THRESHOLD_EVALUE;
   config.thresholdvalue = 100;
