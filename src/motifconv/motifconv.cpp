@@ -151,7 +151,7 @@ CommandLineOutcome readcommandline(int argc, char **argv, MotifSettings *setting
 
 void printhelp(const char *program) {
   std::printf("* %s\n", motifconvbanner());
-  std::printf("Usage: %s [options] FILE...\n", program);
+  std::printf("Usage: motifconv [options] FILE...\n");
   std::printf(
       "Converts count and frequency matrices (JASPAR, TRANSFAC-style count tables,\n"
       "MEME motif files; plain or gzip-compressed) into a profile library of\n"

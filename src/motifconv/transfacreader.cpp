@@ -99,7 +99,7 @@ void trimemptyends(TransfacEntry *entry, MotifSink *sink) {
   motif->counts.erase(motif->counts.begin(),
                       motif->counts.begin() + static_cast<ptrdiff_t>(first * width));
   const std::string &label = motif->accession.empty() ? motif->name : motif->accession;
-  printwarning("file `%s', line %lu: motif `%s': %lu empty positions dropped at the start, %lu "
+  printwarning("file `%s', line %lu: motif `%s': empty positions dropped: %lu at the start, %lu "
                "at the end.\n",
                sink->filename, static_cast<unsigned long>(motif->line), label.c_str(),
                static_cast<unsigned long>(first), static_cast<unsigned long>(length - last));
