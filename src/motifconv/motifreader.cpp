@@ -127,7 +127,12 @@ std::string countproblem(const Motif &motif) {
       }
       total += count;
     }
-    if (!(total > 0.0) || !std::isfinite(total)) {
+    if (!std::isfinite(total)) {
+      std::snprintf(text, sizeof text, "counts at position %lu too large",
+                    static_cast<unsigned long>(position + 1));
+      return text;
+    }
+    if (!(total > 0.0)) {
       std::snprintf(text, sizeof text, "position %lu has no counts",
                     static_cast<unsigned long>(position + 1));
       return text;
@@ -178,10 +183,12 @@ bool looksliketablerow(std::string_view line) {
   return line[0] == '[' || isnumberstart(line[0]);
 }
 
-// A TRANSFAC line: a tag of two characters ("AC", "P0", "//", ...) then a blank or the end.
+// A TRANSFAC line: a tag of two capitals, digits or slashes ("AC", "P0", "//", ...) followed by
+// anything but a letter or digit (old releases put a non-ASCII blank after "VV").
 bool looksliketransfac(std::string_view line) {
-  if (line.size() < 2 || isblankbyte(line[0]) || isblankbyte(line[1])) return false;
-  return line.size() == 2 || isblankbyte(line[2]);
+  const auto tagcharacter = [](char c) { return (c >= 'A' && c <= 'Z') || isdigitbyte(c) || c == '/'; };
+  if (line.size() < 2 || !tagcharacter(line[0]) || !tagcharacter(line[1])) return false;
+  return line.size() == 2 || !(isletterbyte(line[2]) || isdigitbyte(line[2]));
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST(MotifReaders, every_layout_gives_its_counts) {
                                         "XX\nCC x\n//\n",
        {"Arnt/MA0004.1/ACGT:4 16 0 0,19 0 1 0"}},
       {"TRANSFAC with consensus column, NA only, no final //",
-       "\nVV  header\n//\nAC  M00001\nNA  MyoD\nP0      A      C      G      T\n"
+       "\nVV\xa0 header\n//\nAC  M00001\nNA  MyoD\nP0      A      C      G      T\n"
        "01      1      2      2      0      S\n02      0      0      0      5      T\n",
        {"MyoD/M00001/ACGT:1 2 2 0,0 0 0 5"}},
       {"MEME, nsites given and absent, glued keys",
@@ -151,6 +151,7 @@ TEST(MotifReaders, unreadable_motifs_are_skipped_with_a_warning) {
       {memehead + "MOTIF b\nletter-probability matrix: nsites= 0\n1 0 0 0\n", "line 7: motif `b' skipped: nsites is not positive"},
       {memehead + "MOTIF b\nletter-probability matrix: alength= 5\n1 0 0 0\n", "line 7: motif `b' skipped: alength differs from the alphabet's size"},
       {memehead + "MOTIF b\nletter-probability matrix: w= x\n1 0 0 0\n", "line 7: motif `b' skipped: a value of the matrix header is no number"},
+      {memehead + "MOTIF b\nletter-probability matrix: nsites= 1e300\n1e300 0 0 0\n", "line 6: motif `b' skipped: counts at position 1 too large"},
   };
   for (const auto &c : cases) {
     const Reading reading = readtext(c.text);
@@ -285,6 +286,8 @@ TEST(MotifWeights, written_values_round_half_away_from_zero_and_stay_in_range) {
        "MA 0.000000 0.000003\nMA 1.250000 -3.000000\nMA 0.000000 0.000000\n"},
       {{1e19, 0, 0, 0, 0, 0}, 1.0, nullptr},
       {{-4.7e18, 0, 0, 0, 0, 0}, 1.0, nullptr},
+      {{2.4e18, 0, 0, -2.4e18, 0, 0}, 1.0, nullptr},  // rows that add up beyond the range
+      {{2.3e18, 0, 0, -2.3e18, 0, 0}, 1.0, "MA 2300000000000000000 0\nMA 0 -2300000000000000000\nMA 0 0\n"},
   };
   for (const auto &c : cases) {
     std::string library;
