@@ -13,6 +13,7 @@
 #include "base/error.hpp"
 #include "base/output.hpp"
 #include "base/threads.hpp"
+#include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
 #include "profiles/libparse.hpp"
@@ -139,6 +140,12 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
       if (config->thresholdkind == THRESHOLD_KBEST)
         return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
       return lookaheadsearch(multiseq, matrix, rangeref, report, job);
+    case ALGORITHM_ESA: {
+      const Virtualtree *index = static_cast<const Virtualtree *>(job->database);
+      if (config->thresholdkind == THRESHOLD_KBEST)
+        return arraysearch_kbest(index, matrix, config->kbest, report, job);
+      return arraysearch(index, matrix, report, job) != 0 ? -1 : 0;
+    }
     default:
       return internalerror();
   }
@@ -148,9 +155,10 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
 // reusing them: complementary -> reverse complementary -> reverse.
 int profileroutine(SearchJob *job, Profile *profile) {
   ScoringMatrix *own = &profile->matrix;
-  if (belowthreshold(own)) return 0;
-  job->profile = profile;
   const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
+  // The k-best index search looks at every profile; the others skip one that cannot match.
+  if (!(kbest && job->config->algorithm == ALGORITHM_ESA) && belowthreshold(own)) return 0;
+  job->profile = profile;
   ScoreValue savedthreshold = own->threshold;
   if (kbest) {
     // The row bounds count the cells of symbols the matrix has no column for, whose sums
@@ -364,7 +372,7 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
       break;
     case ALGORITHM_ESA:
       if (!isindex) return reporterror("The input sequence is not an enhanced suffix array.");
-      return reporterror("the enhanced suffix array search is not built yet");
+      break;
     default:
       return internalerror();
   }
