@@ -507,7 +507,9 @@ int buildindex(const char *databasename, const Alphabet *alpha, const char *inde
     }
   }
   if (std::strlen(indexname) + 32 >= MAXINDEXNAME) {
-    reporttext("indexname \"%s\" too long", indexname);
+    // A name this long cannot appear whole in a message of at most 1023 characters:
+    // its first 1000 characters stand for it.
+    reporttext("indexname \"%.1000s\" too long", indexname);
     return -1;
   }
   ProjectValues values{};

@@ -314,7 +314,9 @@ int openvirtualtree(Virtualtree *virtualtree, const char *indexname, uint32_t de
   *virtualtree = Virtualtree{};
   initmultiseq(&virtualtree->multiseq);
   if (std::strlen(indexname) >= MAXINDEXNAME) {
-    reporttext("indexname \"%s\" too long", indexname);
+    // A name this long cannot appear whole in a message of at most 1023 characters:
+    // its first 1000 characters stand for it.
+    reporttext("indexname \"%.1000s\" too long", indexname);
     return -1;
   }
   IndexParameters parameters{};
