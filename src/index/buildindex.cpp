@@ -8,10 +8,11 @@
 //
 // Memory: the sorted text (n bytes) and the suffix array (4 bytes per entry while the text
 // has fewer than 2^31 symbols, otherwise 8) while sorting; the suffix array is written out
-// and read back in passes, so that the lcp step holds the text, one array of the same entry
-// size (the predecessor of each suffix, overwritten by its lcp value) and the lcp bytes; the
-// skip table is computed into that array from right to left by jumping along the entries
-// already computed (linear time, no stack).
+// and read back in passes, so that the lcp step holds the text and one array of the same
+// entry size (the predecessor of each suffix, overwritten by its lcp value); then a second
+// such array takes the lcp values in rank order while the lcp bytes and the large values
+// are written out, and the skip table is computed into the first from right to left by
+// jumping along the entries already computed (linear time, no stack).
 //
 // Contents: temporary files; table writers; suffix array, lcp and skip steps; project file;
 // buildindex.
@@ -320,28 +321,40 @@ int buildarrays(IndexFiles *files, unsigned char *text, BuildCounts *counts) {
   }
   std::free(text);
 
-  unsigned char *lcpbytes = allocorexit<unsigned char>(nullptr, entries);
-  std::vector<LargeLcpValue> large;
-  counts->maxbranchdepth = 0;
-  if (readsuffixes(sufpath, entries, [&](uint64_t rank, uint64_t position) {
-        const uint64_t value = rank == 0 ? 0 : static_cast<uint64_t>(values[position]);
-        if (value > counts->maxbranchdepth) counts->maxbranchdepth = value;
-        if (value >= 255) {
-          lcpbytes[rank] = 255;
-          large.push_back({rank, value});
-        } else {
-          lcpbytes[rank] = static_cast<unsigned char>(value);
-        }
-      }) != 0) {
+  // The lcp value of each rank: kept whole for the skip table, and written out as bytes with
+  // the large values beside them as they come.
+  Index *lcpbyrank = allocorexit<Index>(nullptr, entries);
+  TableWriter lcpwriter, llvwriter;
+  if (lcpwriter.open(files, "lcp") != 0 || llvwriter.open(files, "llv") != 0) {
+    if (lcpwriter.stream != nullptr) lcpwriter.close();
     std::free(values);
-    std::free(lcpbytes);
+    std::free(lcpbyrank);
     return -1;
   }
-  counts->largelcpvalues = large.size();
-  if (writer.writetable(files, "lcp", lcpbytes, entries) != 0 ||
-      writer.writetable(files, "llv", large.data(), large.size() * sizeof(LargeLcpValue)) != 0) {
+  counts->maxbranchdepth = 0;
+  counts->largelcpvalues = 0;
+  std::vector<unsigned char> bytes;
+  bytes.reserve(1 << 16);
+  const int readresult = readsuffixes(sufpath, entries, [&](uint64_t rank, uint64_t position) {
+    const uint64_t value = rank == 0 ? 0 : static_cast<uint64_t>(values[position]);
+    lcpbyrank[rank] = static_cast<Index>(value);
+    if (value > counts->maxbranchdepth) counts->maxbranchdepth = value;
+    if (value >= 255) {
+      const LargeLcpValue large = {rank, value};
+      llvwriter.write(&large, sizeof large);
+      counts->largelcpvalues++;
+    }
+    bytes.push_back(static_cast<unsigned char>(value >= 255 ? 255 : value));
+    if (bytes.size() == bytes.capacity() || rank + 1 == entries) {
+      lcpwriter.write(bytes.data(), bytes.size());
+      bytes.clear();
+    }
+  });
+  const int lcpclosed = lcpwriter.close();
+  const int llvclosed = llvwriter.close();
+  if (readresult != 0 || lcpclosed != 0 || llvclosed != 0) {
     std::free(values);
-    std::free(lcpbytes);
+    std::free(lcpbyrank);
     return -1;
   }
 
@@ -349,26 +362,15 @@ int buildarrays(IndexFiles *files, unsigned char *text, BuildCounts *counts) {
   // that of r (n when none is); the ranks in between have values at least as large, so each
   // step may jump over the block that an entry already computed names.
   printstatus("Computing skip table.\n");
-  uint64_t largeindex = large.size();
-  auto lcpof = [&](uint64_t rank) -> uint64_t {
-    if (lcpbytes[rank] < 255) return lcpbytes[rank];
-    // Ranks are asked in mostly descending order; search below the last one found.
-    if (largeindex >= large.size() || large[largeindex].position != rank) {
-      auto found = std::lower_bound(large.begin(), large.end(), rank,
-                                    [](const LargeLcpValue &v, uint64_t r) { return v.position < r; });
-      largeindex = static_cast<uint64_t>(found - large.begin());
-    }
-    return large[largeindex].value;
-  };
   Index *skip = values;
   skip[n] = static_cast<Index>(n);
   for (uint64_t r = n; r-- > 0;) {
-    const uint64_t own = lcpof(r);
+    const Index own = lcpbyrank[r];
     uint64_t next = r + 1;
-    while (next < n && lcpof(next) >= own) next = static_cast<uint64_t>(skip[next]) + 1;
+    while (next < n && lcpbyrank[next] >= own) next = static_cast<uint64_t>(skip[next]) + 1;
     skip[r] = static_cast<Index>(next - 1);
   }
-  std::free(lcpbytes);
+  std::free(lcpbyrank);
   if (writer.open(files, "skp") != 0) {
     std::free(skip);
     return -1;
