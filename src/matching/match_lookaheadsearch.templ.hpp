@@ -624,9 +624,10 @@ void bestmatches_init(BestMatches<Score> *store, uint64_t k) {
   store->worst = 0;
 }
 
-// Adds a hit without touching the matrix. Once the store is full, a hit is kept only when
-// its score is greater than the worst kept score, and then replaces the worst. Returns
-// whether the hit was kept.
+// Adds a hit without touching the matrix. Once the store is full, a hit is kept only when it
+// ranks before the worst kept one (a greater score, or an equal score and a smaller end
+// position, which a search in order of end position never offers), and then replaces it.
+// Returns whether the hit was kept.
 template <typename Score>
 bool bestmatches_insert(BestMatches<Score> *store, Score score, uint64_t endposition) {
   bool created;
@@ -635,7 +636,10 @@ bool bestmatches_insert(BestMatches<Score> *store, Score score, uint64_t endposi
     store->slots[slot] = {score, endposition};
     rbinsert(slot, &created, &store->root, bestmatches_compare<Score>, store->slots);
   } else {
-    if (!(score > store->slots[store->worst].score)) return false;
+    const BestMatch<Score> &worst = store->slots[store->worst];
+    if (!(score > worst.score) && !(score == worst.score && endposition < worst.endposition)) {
+      return false;
+    }
     rbdelete(store->worst, &store->root, bestmatches_compare<Score>, store->slots);
     store->slots[store->worst] = {score, endposition};
     rbinsert(store->worst, &created, &store->root, bestmatches_compare<Score>, store->slots);

@@ -5,6 +5,7 @@
 // Contents: project file; sequence tables; suffix array tables; release; large lcp values.
 #include "sequences/readvirt.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -383,9 +384,19 @@ uint64_t largelcp(const Virtualtree *virtualtree, uint64_t rank, LargeLcpCursor 
     cursor->index = at + 1;
     return table[at + 1].value;
   }
-  // Queries mostly ascend: search above the cursor first.
+  // Queries mostly ascend in small steps: gallop upwards from the cursor, then bisect.
   uint64_t low = 0, high = count;
-  if (at < count && table[at].position < rank) low = at + 1; else if (at < count) high = at;
+  if (at < count && table[at].position < rank) {
+    low = at + 1;
+    uint64_t step = 1;
+    while (low + step < count && table[low + step].position < rank) {
+      low += step + 1;
+      step *= 2;
+    }
+    high = std::min(count, low + step + 1);
+  } else if (at < count) {
+    high = at;
+  }
   while (low < high) {
     const uint64_t middle = low + (high - low) / 2;
     if (table[middle].position < rank) low = middle + 1; else high = middle;
