@@ -43,11 +43,16 @@ struct ArrayTables {
         suftab(tree->suftab),
         skptab(tree->skptab),
         lcptab(tree->lcptab),
-        n(tree->multiseq.totallength) {}
+        n(tree->multiseq.totallength),
+        cap(UINT64_MAX) {}
+
+  uint64_t cap;  // every lcp value the walk compares lies below this or is only compared
+                 // with depths below it: a byte of 255 needs no lookup when cap <= 255
 
   uint64_t lcp(uint64_t rank, LargeLcpCursor *cursor) const {
     const unsigned char byte = lcptab[rank];
-    return byte < 255 ? byte : largelcp(virtualtree, rank, cursor);
+    if (byte < 255 || cap <= 255) return byte;
+    return largelcp(virtualtree, rank, cursor);
   }
   // The rank after the block that the skip table names for rank. A table that does not lead
   // forward (a damaged index) still makes progress instead of looping.
@@ -76,6 +81,7 @@ struct ArrayTables {
 // is called once a lane is finished and answers false to stop everything.
 
 constexpr uint64_t ARRAY_LANES = 16;
+constexpr uint64_t ARRAY_SCAN = 48;  // lcp bytes read one by one before the skip table is used
 
 enum ArrayStage : uint8_t {
   STAGE_SUFFIX,   // the suffix table entry of rank is on its way
@@ -122,11 +128,14 @@ uint64_t array_lanes(const ArrayTables *tables, uint64_t m, Score *partials,
 }
 
 template <typename Score, typename OnMatch, typename OnDone>
-void array_traverse(const ArrayTables *tables, const ScoringMatrix *matrix, Score *partials,
+void array_traverse(ArrayTables *tables, const ScoringMatrix *matrix, Score *partials,
                     OnMatch &&onmatch, OnDone &&ondone) {
   const uint64_t n = tables->n;
   const uint64_t m = matrix->m;
   if (m == 0 || m > n) return;
+  // Depths stay below m, and so does every lcp value the walk keeps (a valid depth); larger
+  // values only decide comparisons with depths.
+  tables->cap = m;
   const uint64_t last = n - m;  // largest start of a window that ends inside the text
   const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
   const Score *scores = matrix_scores<Score>(matrix);
@@ -159,13 +168,21 @@ void array_traverse(const ArrayTables *tables, const ScoringMatrix *matrix, Scor
     lane.r = rank;
     lane.a = f;
     prefetchline(suftab + rank);
+    prefetchline(tables->lcptab + rank);
     lane.stage = STAGE_SUFFIX;
   };
   // Passes over the blocks after a failure at lane.depth, starting with rank lane.r + 1.
+  // Most blocks are short: the lcp bytes that follow, side by side in memory, are read one by
+  // one first; only a longer block is passed over through the skip table.
   auto passover = [&](uint64_t i) {
     ArrayLane<Score> &lane = lanes[i];
     lane.next = lane.r + 1;
     lane.f = tables->lcp(lane.next, &lane.cursor);
+    for (uint64_t scanned = 0; scanned < ARRAY_SCAN && lane.next < lane.end && lane.f > lane.depth;
+         scanned++) {
+      lane.next++;
+      lane.f = tables->lcp(lane.next, &lane.cursor);
+    }
     if (lane.next < lane.end && lane.f > lane.depth) {
       prefetchline(tables->skptab + lane.next);
       lane.stage = STAGE_SKIP;
@@ -288,7 +305,7 @@ uint64_t array_group(const ArrayTables *tables, uint64_t rank, uint64_t m, Large
 template <typename Score>
 int arraysearch_templ(const Virtualtree *virtualtree, const ScoringMatrix *matrix,
                       ReportFunction report, SearchJob *userdata) {
-  const ArrayTables tables(virtualtree);
+  ArrayTables tables(virtualtree);
   const uint64_t m = matrix->m;
   Score *partials = allocorexit<Score>(nullptr, ARRAY_LANES * (m == 0 ? 1 : m));
   Match match;
@@ -341,7 +358,7 @@ template <typename Score>
 int arraysearch_kbest_templ(const Virtualtree *virtualtree, ScoringMatrix *matrix, uint64_t k,
                             ReportFunction report, SearchJob *userdata) {
   if (k == 0) return reporterror("Searching for zero best matches doesn't make any sense.");
-  const ArrayTables tables(virtualtree);
+  ArrayTables tables(virtualtree);
   const uint64_t m = matrix->m;
   const uint64_t n = tables.n;
   Score *partials = allocorexit<Score>(nullptr, ARRAY_LANES * (m == 0 ? 1 : m));
