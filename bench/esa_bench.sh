@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times zelkoindex on a database (wall time and peak memory, bytes per residue), then
 # zelkosearch -esa against -lahead side by side in one run on that index, one job,
-# -lazy -uniform -all -format null, and prints the median wall time of each, their ratio,
-# and whether both engines found the same hits (sorted tabular output compared once).
+# -lazy -uniform -all -format null, and prints the median wall and processor (user + system)
+# time of each, their ratios, and whether both engines found the same hits (sorted tabular
+# output compared once). On a shared machine the processor times are the steadier measure.
 #
 # usage: bench/esa_bench.sh [-build DIR] [-db FILE] [-repeats R] [-libs "LIB ..."]
 #                           [-pvals "1e-4 1e-5 1e-6"] [-work DIR]
@@ -39,7 +40,9 @@ if [ -z "$work" ]; then
   trap 'rm -rf "$work"' EXIT
 fi
 index=$work/index
+echo "database: $db, $repeats repeats, $(date -u +%F), $(uname -m), $(nproc) processors"
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # Index construction: GNU time's wall clock and maximum resident set size.
@@ -49,15 +52,14 @@ residues=$(awk -F= '/^totallength=/ { print $2 }' "$index.prj")
 printf 'zelkoindex: %s residues, %.1f s, peak %.0f MB, %.2f bytes per residue\n' "$residues" \
   "$seconds" "$(echo "$kilobytes / 1024" | bc -l)" "$(echo "$kilobytes * 1024 / $residues" | bc -l)"
 
+# "wall cpu" seconds of one run; the output goes nowhere.
 timerun() {
-  local start end
-  start=$(date +%s.%N)
-  "$search" "$@" > /dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+  /usr/bin/time -f "%e %U %S" -o "$work/runtime" "$search" "$@" > /dev/null 2>&1
+  awk '{ print $1, $2 + $3 }' "$work/runtime"
 }
 
-printf '%-34s %-6s %10s %10s %8s %s\n' library p-value lahead esa esa/la hits
+printf '%-30s %-6s %9s %9s %7s %9s %9s %7s %s\n' library p-value la_wall esa_wall ratio \
+  la_cpu esa_cpu ratio hits
 for lib in $libs; do
   for p in $pvals; do
     common=(-db "$index" -pr "$lib" -pval "$p" -lazy -uniform -all -j 1)
@@ -66,12 +68,14 @@ for lib in $libs; do
       la+=("$(timerun "${common[@]}" -lahead -format null)")
       esa+=("$(timerun "${common[@]}" -esa -format null)")
     done
-    lam=$(printf '%s\n' "${la[@]}" | median)
-    esam=$(printf '%s\n' "${esa[@]}" | median)
+    lam=$(printf '%s\n' "${la[@]}" | cut -d' ' -f1 | median)
+    esam=$(printf '%s\n' "${esa[@]}" | cut -d' ' -f1 | median)
+    lac=$(printf '%s\n' "${la[@]}" | cut -d' ' -f2 | median)
+    esac=$(printf '%s\n' "${esa[@]}" | cut -d' ' -f2 | median)
     lasum=$("$search" "${common[@]}" -lahead -format tabs -q | sort | md5sum | cut -c1-32)
     esasum=$("$search" "${common[@]}" -esa -format tabs -q | sort | md5sum | cut -c1-32)
     same=identical; [ "$lasum" = "$esasum" ] || same=DIFFERENT
-    printf '%-34s %-6s %9.2fs %9.2fs %8.2f %s\n' "$(basename "$lib")" "$p" "$lam" "$esam" \
-      "$(echo "$esam / $lam" | bc -l)" "$same"
+    printf '%-30s %-6s %8.2fs %8.2fs %7s %8.2fs %8.2fs %7s %s\n' "$(basename "$lib")" "$p" \
+      "$lam" "$esam" "$(ratio "$esam" "$lam")" "$lac" "$esac" "$(ratio "$esac" "$lac")" "$same"
   done
 done

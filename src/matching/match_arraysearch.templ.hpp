@@ -27,7 +27,7 @@
 // Table access
 
 // Hint that the cache line holding address will be read soon.
-inline void prefetchline(const void *address) { __builtin_prefetch(address, 0, 1); }
+inline void prefetchline(const void *address) { __builtin_prefetch(address, 0, 3); }
 
 struct ArrayTables {
   const Virtualtree *virtualtree;
