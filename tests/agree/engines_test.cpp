@@ -320,6 +320,16 @@ void runcase(std::mt19937_64 &random, uint64_t number) {
       return arraysearch(&index.tree, &matrix, report, nullptr);
     });
     EXPECT_EQ(esa, inrankorder(everywhere, index, m));
+    if (!esa.empty()) {
+      // A report that answers non-zero ends the search at once, whatever is still held back.
+      const uint64_t stopat = make.below(esa.size());
+      int status = 0;
+      const std::vector<Found> stopped = record([&](ReportFunction report) {
+        return arraysearch(&index.tree, &matrix, report, nullptr);
+      }, &status, stopat);
+      EXPECT_EQ(status, 1);
+      EXPECT_EQ(stopped, std::vector<Found>(esa.begin(), esa.begin() + stopat + 1));
+    }
 
     // k-best as the driver runs it: row bounds first, threshold restored afterwards.
     const uint64_t k = 1 + make.below(make.chance(0.5) ? 5 : 200);
