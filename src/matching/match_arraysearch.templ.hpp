@@ -143,6 +143,16 @@ void array_traverse(ArrayTables *tables, const ScoringMatrix *matrix, Score *par
   const Score *intermediate = matrix_intermediate<Score>(matrix);
   const uint64_t *suftab = tables->suftab;
   const unsigned char *text = tables->text;
+  // largerbest[e (limit + 1) + c]: the best score of row e over the codes c to limit - 1.
+  Score *largerbest = partials + ARRAY_LANES * m;
+  for (uint64_t e = 0; e < m; e++) {
+    Score best = ScoreTraits<Score>::minusinfinity;
+    largerbest[e * (limit + 1) + limit] = best;
+    for (uint64_t c = limit; c-- > 0;) {
+      best = std::max(best, scores[rowoffsets[e] + c]);
+      largerbest[e * (limit + 1) + c] = best;
+    }
+  }
 
   ArrayLane<Score> lanes[ARRAY_LANES];
   const uint64_t lanecount = array_lanes<Score>(tables, m, partials, lanes);
@@ -237,12 +247,23 @@ void array_traverse(ArrayTables *tables, const ScoringMatrix *matrix, Score *par
             moveto(i, next, f);
             break;
           }
-          if (c < WILDCARDCODE) {
+          // The suffixes that share the first e symbols follow in order of their symbol at
+          // depth e. When no larger symbol can pass depth e either (a larger code is not
+          // scored at all, or the best score of the larger codes falls short too), all of
+          // them fail there: pass over them at once instead of trying each.
+          bool siblingsfail = c >= limit;
+          if (!siblingsfail) {
+            const Score base = e == 0 ? ScoreTraits<Score>::zero : values[e - 1];
+            const Score bound =
+                e + 1 == m ? scoreof<Score>(matrix->threshold) : intermediate[e];
+            siblingsfail = !(bound <= addscore<Score>(base, largerbest[e * (limit + 1) + c + 1]));
+          }
+          if (!siblingsfail) {
             lane.depth = e;  // pass over the suffixes sharing e + 1 symbols
           } else if (e > 0) {
             lane.depth = e - 1;  // ... sharing the first e symbols
           } else {
-            // Every later suffix begins with a wildcard or a separator.
+            // Every later suffix of the lane fails at its first symbol.
             finish(i);
             break;
           }
@@ -272,6 +293,13 @@ void array_traverse(ArrayTables *tables, const ScoringMatrix *matrix, Score *par
 
 // ---------------------------------------------------------------------------------------
 // Engines
+
+// Scores the traversal needs: the partial scores of every lane, then the best scores of the
+// larger codes of every row.
+inline uint64_t array_scratch(const ScoringMatrix *matrix) {
+  const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
+  return matrix->m * (ARRAY_LANES + limit + 1) + 1;
+}
 
 inline void initarraymatch(Match *match, const Virtualtree *virtualtree,
                            const ScoringMatrix *matrix, SearchJob *userdata) {
@@ -307,7 +335,7 @@ int arraysearch_templ(const Virtualtree *virtualtree, const ScoringMatrix *matri
                       ReportFunction report, SearchJob *userdata) {
   ArrayTables tables(virtualtree);
   const uint64_t m = matrix->m;
-  Score *partials = allocorexit<Score>(nullptr, ARRAY_LANES * (m == 0 ? 1 : m));
+  Score *partials = allocorexit<Score>(nullptr, array_scratch(matrix));
   Match match;
   initarraymatch(&match, virtualtree, matrix, userdata);
   // Matches reach report in rank order: those of the first unfinished lane at once, those
@@ -361,7 +389,7 @@ int arraysearch_kbest_templ(const Virtualtree *virtualtree, ScoringMatrix *matri
   ArrayTables tables(virtualtree);
   const uint64_t m = matrix->m;
   const uint64_t n = tables.n;
-  Score *partials = allocorexit<Score>(nullptr, ARRAY_LANES * (m == 0 ? 1 : m));
+  Score *partials = allocorexit<Score>(nullptr, array_scratch(matrix));
   BestMatches<Score> store;
   bestmatches_init(&store, k);
   // The store keeps ranks, ordered as the traversal would meet them whatever the lane; they
