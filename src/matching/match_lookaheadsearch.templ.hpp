@@ -627,13 +627,12 @@ void bestmatches_init(BestMatches<Score> *store, uint64_t k) {
   store->worst = 0;
 }
 
-// Offers a hit. Once the store is full, a hit is kept only when its score is greater than
-// the worst kept score; then the worst is dropped, and when the new worst score exceeds the
-// matrix's threshold, the threshold is raised to it and the intermediate thresholds are
-// recomputed. Returns 1 when the threshold was raised, otherwise 0.
+// Adds a hit without touching the matrix. Once the store is full, a hit is kept only when it
+// ranks before the worst kept one (a greater score, or an equal score and a smaller end
+// position, which a search in order of end position never offers), and then replaces it.
+// Returns whether the hit was kept.
 template <typename Score>
-int bestmatches_offer(BestMatches<Score> *store, Score score, uint64_t endposition,
-                      ScoringMatrix *matrix) {
+bool bestmatches_insert(BestMatches<Score> *store, Score score, uint64_t endposition) {
   bool created;
   if (store->count < store->k) {
     if (store->count == store->allocated) {
@@ -645,14 +644,24 @@ int bestmatches_offer(BestMatches<Score> *store, Score score, uint64_t endpositi
     const uint64_t slot = store->count++;
     store->slots[slot] = {score, endposition};
     rbinsert(slot, &created, &store->root, bestmatches_compare<Score>, store->slots);
-    if (store->count < store->k) return 0;
   } else {
-    if (!(score > store->slots[store->worst].score)) return 0;
+    const BestMatch<Score> &worst = store->slots[store->worst];
+    if (!(score > worst.score) && !(score == worst.score && endposition < worst.endposition)) {
+      return false;
+    }
     rbdelete(store->worst, &store->root, bestmatches_compare<Score>, store->slots);
     store->slots[store->worst] = {score, endposition};
     rbinsert(store->worst, &created, &store->root, bestmatches_compare<Score>, store->slots);
   }
-  store->worst = rbmaximum(store->root);
+  if (store->count == store->k) store->worst = rbmaximum(store->root);
+  return true;
+}
+
+// Once the store is full and the worst kept score exceeds the matrix's threshold, raises the
+// threshold to it and recomputes the intermediate thresholds. Returns 1 when it raised them.
+template <typename Score>
+int bestmatches_raise(const BestMatches<Score> *store, ScoringMatrix *matrix) {
+  if (store->count < store->k) return 0;
   const Score worstscore = store->slots[store->worst].score;
   if (worstscore > scoreof<Score>(matrix->threshold)) {
     scoreof<Score>(matrix->threshold) = worstscore;
@@ -660,6 +669,15 @@ int bestmatches_offer(BestMatches<Score> *store, Score score, uint64_t endpositi
     return 1;
   }
   return 0;
+}
+
+// Offers a hit: inserts it and, when it was kept, raises the threshold as far as the store
+// allows. Returns 1 when the threshold was raised, otherwise 0.
+template <typename Score>
+int bestmatches_offer(BestMatches<Score> *store, Score score, uint64_t endposition,
+                      ScoringMatrix *matrix) {
+  if (!bestmatches_insert(store, score, endposition)) return 0;
+  return bestmatches_raise(store, matrix);
 }
 
 // Hands every kept hit to report, best first, in match (whose fixed fields are set).

@@ -13,6 +13,7 @@
 #include "base/error.hpp"
 #include "base/output.hpp"
 #include "base/threads.hpp"
+#include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
 #include "matching/reducedalphabet.hpp"
@@ -161,6 +162,12 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
       if (config->thresholdkind == THRESHOLD_KBEST)
         return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
       return lookaheadsearch(multiseq, matrix, rangeref, report, job);
+    case ALGORITHM_ESA: {
+      const Virtualtree *index = static_cast<const Virtualtree *>(job->database);
+      if (config->thresholdkind == THRESHOLD_KBEST)
+        return arraysearch_kbest(index, matrix, config->kbest, report, job);
+      return arraysearch(index, matrix, report, job) != 0 ? -1 : 0;
+    }
     default:
       return internalerror();
   }
@@ -175,10 +182,11 @@ int profileroutine(SearchJob *job, Profile *profile) {
   ScoringMatrix *own = reduced == nullptr
                            ? &profile->matrix
                            : &reduced->reduced->profiles[profile - job->profiles->profiles].matrix;
-  if (belowthreshold(own)) return 0;
+  const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
+  // The k-best index search looks at every profile; the others skip one that cannot match.
+  if (!(kbest && job->config->algorithm == ALGORITHM_ESA) && belowthreshold(own)) return 0;
   job->profile = profile;
   job->profilematchcount = 0;
-  const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
   ScoreValue savedthreshold = own->threshold;
   if (kbest) {
     // The row bounds count the cells of symbols the matrix has no column for, whose sums
@@ -398,7 +406,7 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
       break;
     case ALGORITHM_ESA:
       if (!isindex) return reporterror("The input sequence is not an enhanced suffix array.");
-      return reporterror("the enhanced suffix array search is not built yet");
+      break;
     default:
       return internalerror();
   }

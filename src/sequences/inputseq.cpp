@@ -3,10 +3,12 @@
 #include "sequences/inputseq.hpp"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "base/error.hpp"
 #include "base/genfile.hpp"
 #include "base/output.hpp"
+#include "sequences/readvirt.hpp"
 
 namespace {
 
@@ -44,7 +46,17 @@ int selectinputsequence(const char *databasename, const char *smapname, bool pro
       return reporterror(
           "No symbol map must be specified if the input sequence is an enhanced suffix array.");
     }
-    return reporterror("reading enhanced suffix array indexes is not built yet");
+    if (openvirtualtree(virtualtree, databasename, demand) != 0) {
+      // Release what was mapped before the failure, keeping the failure's message.
+      char message[errorcapacity];
+      std::memcpy(message, errormessagespace(), errorcapacity);
+      closevirtualtree(virtualtree);
+      std::memcpy(errormessagespace(), message, errorcapacity);
+      seterrorcode(1);
+      return -1;
+    }
+    *ret_isindex = true;
+    return 0;
   }
   if (setupalphabet(&virtualtree->alpha, smapname, protein, dna) != 0) return -1;
   if (databasename == nullptr) return 0;
@@ -65,9 +77,9 @@ int selectinputsequence(const char *databasename, const char *smapname, bool pro
 }
 
 int releaseinputsequence(Virtualtree *virtualtree, bool isindex) {
-  // Only sequence files are opened so far; an index, once it can be opened, is released by
-  // closing it, and a successful release clears the error code.
-  const int result = freemultiseq(&virtualtree->multiseq);
+  // A successful release of an index clears the error code.
+  const int result =
+      isindex ? closevirtualtree(virtualtree) : freemultiseq(&virtualtree->multiseq);
   virtualtree->filebuffer = nullptr;
   if (result != 0) {
     seterrorcode(1);

@@ -2,13 +2,16 @@
 // filled from rows, and a ReportFunction that records every Match it is given.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "matching/profile.hpp"
 #include "report/match.hpp"
 #include "sequences/multiseq.hpp"
+#include "sequences/virtualtree.hpp"
 
 namespace enginetest {
 
@@ -88,6 +91,63 @@ void fillmatrix(ScoringMatrix *matrix, const Alphabet *alpha,
   }
   matrix_set_intermediate_thresholds(matrix);
 }
+
+// The index tables of a coded text, built by their definitions: suffixes in order of the
+// codes, the end of the text above every code (so the empty suffix comes last); lcp of each
+// suffix with the one before; skip[r] + 1 the first rank after r with a smaller lcp value (n
+// when none), skip[n] = n.
+struct NaiveIndex {
+  std::vector<uint64_t> suf, skp, lcpvalues;
+  std::vector<unsigned char> lcp;
+  std::vector<LargeLcpValue> llv;
+
+  explicit NaiveIndex(const std::vector<unsigned char> &codes) {
+    const uint64_t n = codes.size();
+    auto at = [&](uint64_t p) -> unsigned { return p < n ? codes[p] : 256u; };
+    suf.resize(n + 1);
+    std::iota(suf.begin(), suf.end(), 0);
+    std::sort(suf.begin(), suf.end(), [&](uint64_t a, uint64_t b) {
+      while (at(a) == at(b) && at(a) != 256u) a++, b++;
+      return at(a) < at(b);
+    });
+    lcpvalues.assign(n + 1, 0);
+    for (uint64_t r = 1; r <= n; r++) {
+      uint64_t l = 0;
+      while (at(suf[r - 1] + l) == at(suf[r] + l) && at(suf[r] + l) != 256u) l++;
+      lcpvalues[r] = l;
+    }
+    for (uint64_t r = 0; r <= n; r++) {
+      lcp.push_back(static_cast<unsigned char>(std::min<uint64_t>(lcpvalues[r], 255)));
+      if (lcpvalues[r] >= 255) llv.push_back({r, lcpvalues[r]});
+    }
+    skp.assign(n + 1, n);
+    for (uint64_t r = 0; r < n; r++) {
+      uint64_t next = r + 1;
+      while (next < n && lcpvalues[next] >= lcpvalues[r]) next++;
+      skp[r] = next - 1;
+    }
+  }
+};
+
+// A Virtualtree over a MemoryMultiseq with the naive tables.
+struct MemoryIndex {
+  NaiveIndex tables;
+  Virtualtree tree{};
+  explicit MemoryIndex(const MemoryMultiseq &db) : tables(db.codes) {
+    tree.multiseq = db.multiseq;
+    tree.suftab = tables.suf.data();
+    tree.skptab = tables.skp.data();
+    tree.lcptab = tables.lcp.data();
+    tree.llvtab = tables.llv.empty() ? nullptr : tables.llv.data();
+    tree.largelcpvalues = tables.llv.size();
+  }
+  // Rank of the suffix at each position.
+  std::vector<uint64_t> ranks() const {
+    std::vector<uint64_t> rank(tables.suf.size());
+    for (uint64_t r = 0; r < tables.suf.size(); r++) rank[tables.suf[r]] = r;
+    return rank;
+  }
+};
 
 struct Found {
   uint64_t endposition;
