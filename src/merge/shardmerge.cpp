@@ -99,7 +99,34 @@ void mergerun_init(MergeRun *run, const RunConfiguration *config, ProfileCollect
   }
 }
 
-int settlerecord(MergeRun *run, ShardRecord *record, const char *shard, uint64_t line) {
+namespace {
+
+// Writes the numbers the offsets changed into the record's text, the rightmost first, and
+// moves the threshold's place with what changed before it.
+void renumber(ShardRecord *record, const RecordFields &fields, uint64_t groupnumber,
+              uint64_t seqnum) {
+  struct Change {
+    size_t start;
+    size_t length;
+    std::string digits;
+  } changes[2] = {
+      {static_cast<size_t>(fields.groupdigits.data() - record->text.data()),
+       fields.groupdigits.size(), std::to_string(groupnumber)},
+      {static_cast<size_t>(fields.seqnumdigits.data() - record->text.data()),
+       fields.seqnumdigits.size(), std::to_string(seqnum)}};
+  if (changes[0].start < changes[1].start) std::swap(changes[0], changes[1]);
+  for (const Change &change : changes) {
+    record->text.replace(change.start, change.length, change.digits);
+    if (change.start < record->thresholdstart)
+      record->thresholdstart += change.digits.size() - change.length;
+  }
+}
+
+}  // namespace
+
+int settlerecord(MergeRun *run, ShardRecord *record, const ShardReader &reader) {
+  const char *shard = reader.name;
+  const uint64_t line = reader.recordline;
   std::string_view text = record->text;
   RecordFields fields{};
   int parsed;
@@ -111,6 +138,8 @@ int settlerecord(MergeRun *run, ShardRecord *record, const char *shard, uint64_t
   }
   if (parsed != 0) return recorderror(shard, line, "not a record of the report format");
 
+  const uint64_t shardgroupnumber = fields.groupnumber;
+  fields.groupnumber += reader.groupoffset;
   if (fields.groupnumber >= run->profileofgroup.size() ||
       fields.groupposition >= run->profileofgroup[fields.groupnumber].size() ||
       run->profileofgroup[fields.groupnumber][fields.groupposition] == UINT64_MAX)
@@ -123,7 +152,7 @@ int settlerecord(MergeRun *run, ShardRecord *record, const char *shard, uint64_t
       return recorderror(shard, line, "the identifier differs from the library's");
   }
   record->strand = fields.strand;
-  record->seqnum = fields.seqnum;
+  record->seqnum = fields.seqnum + reader.seqoffset;
   record->seqposition = fields.seqposition;
   record->thresholdstart = static_cast<size_t>(fields.threshold.data() - record->text.data());
   record->thresholdlength = fields.threshold.size();
@@ -152,6 +181,8 @@ int settlerecord(MergeRun *run, ShardRecord *record, const char *shard, uint64_t
     record->evalue = printedwithdistribution ? readdouble(fields.evalue) : 0.0;
     record->mss = readdouble(fields.mss);
   }
+  if (fields.groupnumber != shardgroupnumber || record->seqnum != fields.seqnum)
+    renumber(record, fields, fields.groupnumber, record->seqnum);
   return 0;
 }
 
@@ -274,11 +305,15 @@ bool greaterthreshold(const Profile *profile, std::string_view a, std::string_vi
   return readdouble(a) > readdouble(b);
 }
 
-int openreaders(const MergeRun *run, const std::vector<const char *> &shards,
+int openreaders(const MergeRun *run, const std::vector<ShardFile> &shards,
                 std::vector<ShardReader> *readers) {
   readers->resize(shards.size());
   for (size_t i = 0; i < shards.size(); i++) {
-    if (shardreader_open(&(*readers)[i], shards[i], run->config->format) != 0) {
+    ShardReader *reader = &(*readers)[i];
+    if (shardreader_open(reader, shards[i].name, run->config->format) == 0) {
+      reader->groupoffset = shards[i].groupoffset;
+      reader->seqoffset = shards[i].seqoffset;
+    } else {
       for (size_t j = 0; j < i; j++) shardreader_close(&(*readers)[j]);
       return -1;
     }
@@ -294,7 +329,7 @@ void closereaders(std::vector<ShardReader> *readers) {
 // prints with each record the profile's own threshold, which its forward search raises to the
 // score of its k-th best match once it holds k of them (the threshold of the reduced-alphabet
 // search is not the one printed). A shard saw fewer matches, so its threshold may be lower.
-int selectbest(MergeRun *run, const std::vector<const char *> &shards, BestSelection *best) {
+int selectbest(MergeRun *run, const std::vector<ShardFile> &shards, BestSelection *best) {
   const uint64_t k = run->config->kbest;
   const size_t profiles = run->profiles->numofprofiles;
   best->candidates.assign(profiles * 4, {});
@@ -305,7 +340,7 @@ int selectbest(MergeRun *run, const std::vector<const char *> &shards, BestSelec
   int result = 0;
   for (ShardReader &reader : readers) {
     while ((result = shardreader_next(&reader, &record.text)) == 1) {
-      if ((result = settlerecord(run, &record, reader.name, reader.recordline)) != 0) break;
+      if ((result = settlerecord(run, &record, reader)) != 0) break;
       best->candidates[slotof(record)].push_back(
           {record.score, record.seqnum, record.seqposition});
       const std::string_view threshold(record.text.data() + record.thresholdstart,
@@ -352,7 +387,7 @@ bool kept(const MergeRun *run, const BestSelection *best, const ShardRecord &rec
 
 // ---- The merge -----------------------------------------------------------------------------
 
-int mergeshards(MergeRun *run, const std::vector<const char *> &shards, FILE *out) {
+int mergeshards(MergeRun *run, const std::vector<ShardFile> &shards, FILE *out) {
   const RunConfiguration *config = run->config;
   if (config->format == FORMAT_CISML)
     return reporterror("CisML documents cannot be merged; use the tabs or human format");
@@ -380,7 +415,7 @@ int mergeshards(MergeRun *run, const std::vector<const char *> &shards, FILE *ou
     std::swap(previous[i], current[i]);
     const int read = shardreader_next(reader, &current[i].text);
     if (read != 1) return read;
-    if (settlerecord(run, &current[i], reader->name, reader->recordline) != 0) return -1;
+    if (settlerecord(run, &current[i], *reader) != 0) return -1;
     // Sorted reports come in the merge's order; a shard that does not was made with other
     // sort keys or another library.
     if (config->sortkeys != nullptr && hasprevious[i] &&

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "merge/shardrecords.hpp"
 #include "profiles/profilecollection.hpp"
 #include "report/match.hpp"
 #include "search/runconfig.hpp"
@@ -44,13 +45,22 @@ struct ShardRecord {
 void mergerun_init(MergeRun *run, const RunConfiguration *config, ProfileCollection *profiles,
                    const double *frequencies, uint64_t dbsize);
 
-// Splits record->text and settles its profile and statistics: 0, or -1 with a message naming
-// shard and line when the text is no record of the run.
-int settlerecord(MergeRun *run, ShardRecord *record, const char *shard, uint64_t line);
+// Splits record->text, read last by reader, and settles its profile and statistics, adding
+// the reader's offsets to the group and sequence numbers (in the text too): 0, or -1 with a
+// message naming the shard and the line when the text is no record of the run.
+int settlerecord(MergeRun *run, ShardRecord *record, const ShardReader &reader);
 
 // Order of two settled records in the merged report: <0, 0 or >0.
 int comparerecords(const MergeRun *run, const ShardRecord &a, const ShardRecord &b);
 
+// A shard's report and what its numbers lack: the groups of the library slices before the
+// one it searched, the sequences of the databases before the one it searched.
+struct ShardFile {
+  const char *name;
+  uint64_t groupoffset;
+  uint64_t seqoffset;
+};
+
 // Writes the merged report of the shard files to out: 0, or -1 with the message in the
 // ErrorBuffer.
-int mergeshards(MergeRun *run, const std::vector<const char *> &shards, FILE *out);
+int mergeshards(MergeRun *run, const std::vector<ShardFile> &shards, FILE *out);

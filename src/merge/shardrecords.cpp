@@ -109,6 +109,8 @@ int parsetabsrecord(std::string_view line, RecordFields *fields) {
         !readunsigned(parts[group + 12], &found.seqnum))
       continue;
     found.identifier = parts[0];
+    found.groupdigits = parts[group];
+    found.seqnumdigits = parts[group + 12];
     found.threshold = parts[group + 5];
     found.score = parts[group + 6];
     found.pvalue = parts[group + 9];
@@ -140,6 +142,7 @@ int parsehumanrecord(std::string_view record, RecordFields *fields) {
   std::string_view number, strandwords;
   if (!between(header, &at, ", group ", ", position ", &number) ||
       !readunsigned(number, &found.groupnumber) ||
+      (found.groupdigits = number, false) ||
       !between(header, &at, "", " (", &number) || !readunsigned(number, &found.groupposition))
     return -1;
   strandwords = header.substr(at, header.size() - 1 - at);
@@ -149,9 +152,8 @@ int parsehumanrecord(std::string_view record, RecordFields *fields) {
   if (line.substr(0, 16) == "  description: `") line = nextline(record, &from);
   if (line.substr(0, 11) != "  sequence ") return -1;
   const size_t colon = line.find(':', 11);
-  if (!readunsigned(line.substr(11, colon == std::string_view::npos ? line.npos : colon - 11),
-                    &found.seqnum))
-    return -1;
+  found.seqnumdigits = line.substr(11, colon == std::string_view::npos ? line.npos : colon - 11);
+  if (!readunsigned(found.seqnumdigits, &found.seqnum)) return -1;
 
   line = nextline(record, &from);
   at = 0;

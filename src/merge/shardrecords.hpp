@@ -19,6 +19,8 @@ struct RecordFields {
   uint64_t seqposition;
   uint64_t length;
   std::string_view identifier;  // tabs only; empty for human records
+  std::string_view groupdigits;   // where groupnumber and seqnum stand in the text
+  std::string_view seqnumdigits;
   std::string_view threshold;
   std::string_view score;
   std::string_view pvalue;  // both empty when the run had no distribution
@@ -43,6 +45,10 @@ struct ShardReader {
   uint64_t lookaheadline;
   char *buffer;          // getline's buffer
   size_t capacity;
+  // Added to the group and sequence numbers of every record: the shard searched a slice of
+  // the library or one of several databases.
+  uint64_t groupoffset;
+  uint64_t seqoffset;
 };
 
 // 0, or -1 with the message in the ErrorBuffer.

@@ -1,14 +1,20 @@
 // zelkomerge: merges the reports of zelkosearch runs over parts of one database into the
 // report of one run over all of it.
 //
-//   zelkomerge [-o FILE] SHARD... -- ZELKOSEARCH-OPTIONS
+//   zelkomerge [-o FILE] [-groupoffset G] [-seqoffset S] SHARD... -- ZELKOSEARCH-OPTIONS
 //
 // Every shard is the standard output of `zelkosearch ZELKOSEARCH-OPTIONS -seqrange m:n` for
 // ranges that together cover the database once. The options name the database, the library
 // and the statistics of the runs; the merge reads them to order the records exactly as one
-// run would and, with -best k, to keep the k best of every profile and strand.
+// run would and, with -best k, to keep the k best of every profile and strand. A shard may
+// also have searched a slice of the library (its groups are counted from G in the whole
+// library) or one of several databases searched with -eval and -dbsize of them all (its
+// sequences are counted from S); the offsets apply to the shards named after them.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "base/error.hpp"
@@ -24,10 +30,21 @@
 namespace {
 
 const char *const usage =
-    "Usage: zelkomerge [-o FILE] SHARD... -- ZELKOSEARCH-OPTIONS\n"
+    "Usage: zelkomerge [-o FILE] [-groupoffset G] [-seqoffset S] SHARD... -- "
+    "ZELKOSEARCH-OPTIONS\n"
     "Merges the reports (-format tabs or human) of zelkosearch runs over sequence ranges of one\n"
     "database into the report of one run over the whole database. The options after -- are\n"
-    "those of the runs (a -seqrange among them is ignored).\n";
+    "those of the runs (a -seqrange among them is ignored). -groupoffset and -seqoffset add to\n"
+    "the group and sequence numbers of the shards named after them: for runs over a slice of\n"
+    "the library, or over one of several databases.\n";
+
+bool readoffset(const char *text, uint64_t *ret_value) {
+  char *end = nullptr;
+  if (*text < '0' || *text > '9') return false;
+  errno = 0;
+  *ret_value = std::strtoull(text, &end, 10);
+  return errno == 0 && *end == '\0';
+}
 
 int fail(const char *message) {
   std::fprintf(stderr, "*** Error: %s\n", message);
@@ -42,7 +59,7 @@ int preparethresholds(ProfileCollection *collection, const RunConfiguration *con
 }
 
 // The library with the thresholds and distributions the runs had, then the merge.
-int merge(RunConfiguration *config, const std::vector<const char *> &shards, FILE *out) {
+int merge(RunConfiguration *config, const std::vector<ShardFile> &shards, FILE *out) {
   Virtualtree database{};
   bool isindex = false;
   if (selectinputsequence(config->databasename, config->smapname, config->protein, config->dna,
@@ -84,7 +101,8 @@ int merge(RunConfiguration *config, const std::vector<const char *> &shards, FIL
 int main(int argc, char **argv) {
   installnewhandler();
   const char *outputname = nullptr;
-  std::vector<const char *> shards;
+  std::vector<ShardFile> shards;
+  uint64_t groupoffset = 0, seqoffset = 0;
   int separator = 0;
   for (int i = 1; i < argc; i++) {
     if (std::strcmp(argv[i], "--") == 0) {
@@ -95,10 +113,15 @@ int main(int argc, char **argv) {
       std::fputs(usage, stdout);
       return 0;
     }
-    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
+    const bool valued = i + 1 < argc;
+    if (std::strcmp(argv[i], "-o") == 0 && valued) {
       outputname = argv[++i];
+    } else if (std::strcmp(argv[i], "-groupoffset") == 0 && valued) {
+      if (!readoffset(argv[++i], &groupoffset)) return fail("-groupoffset expects a number");
+    } else if (std::strcmp(argv[i], "-seqoffset") == 0 && valued) {
+      if (!readoffset(argv[++i], &seqoffset)) return fail("-seqoffset expects a number");
     } else {
-      shards.push_back(argv[i]);
+      shards.push_back({argv[i], groupoffset, seqoffset});
     }
   }
   if (separator == 0 || shards.empty()) {
