@@ -147,8 +147,13 @@ int settlerecord(MergeRun *run, ShardRecord *record, const ShardReader &reader) 
   record->profile = run->profileofgroup[fields.groupnumber][fields.groupposition];
   Profile *profile = &run->profiles->profiles[record->profile];
   if (run->config->format == FORMAT_TABS) {
-    const char *identifier = profile->identifier != nullptr ? profile->identifier : "";
-    if (fields.identifier != identifier)
+    // Identifiers and accessions may hold tabs themselves, so the line's start is compared.
+    const std::string_view identifier = profile->identifier != nullptr ? profile->identifier : "";
+    const std::string_view accession = profile->accession != nullptr ? profile->accession : "";
+    if (text.size() <= identifier.size() + accession.size() + 1 ||
+        text.substr(0, identifier.size()) != identifier || text[identifier.size()] != '\t' ||
+        text.substr(identifier.size() + 1, accession.size()) != accession ||
+        text[identifier.size() + 1 + accession.size()] != '\t')
       return recorderror(shard, line, "the identifier differs from the library's");
   }
   record->strand = fields.strand;

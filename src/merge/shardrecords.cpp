@@ -108,7 +108,6 @@ int parsetabsrecord(std::string_view line, RecordFields *fields) {
         !readstrandletters(parts[group + 4], &found.strand) ||
         !readunsigned(parts[group + 12], &found.seqnum))
       continue;
-    found.identifier = parts[0];
     found.groupdigits = parts[group];
     found.seqnumdigits = parts[group + 12];
     found.threshold = parts[group + 5];

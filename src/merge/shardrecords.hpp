@@ -18,7 +18,6 @@ struct RecordFields {
   uint64_t seqnum;
   uint64_t seqposition;
   uint64_t length;
-  std::string_view identifier;  // tabs only; empty for human records
   std::string_view groupdigits;   // where groupnumber and seqnum stand in the text
   std::string_view seqnumdigits;
   std::string_view threshold;
