@@ -3,7 +3,7 @@
 include(GNUInstallDirs)
 
 set(ZELKO_PROGRAMS zelkosearch zelkosearch-st zelkodist zelkodist-st zelkoindex motifconv
-    zelkotable zelkomerge printsconv transfacconv)
+    zelkotable printsconv transfacconv)
 set(installedprograms "")
 foreach(program ${ZELKO_PROGRAMS})
   if(TARGET ${program})
