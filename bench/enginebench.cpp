@@ -4,7 +4,8 @@
 // prints medians, cells per second and ratios. The three must find the same matches.
 //
 //   enginebench -db FILE.fa[.gz] -lib FILE.lib [-pvalue P]... [-fraction F] [-repeats R]
-//               [-prefix POSITIONS] [-scoretype float|integer]
+//               [-prefix POSITIONS] [-scoretype float|integer] [-firstpass LEVEL]
+//               [-lookaheadonly 1]   (-lookaheadonly 1: the naive loop and -simple once only)
 //   enginebench -random LENGTH -randommatrices COUNT ...      (generated data, no files)
 #include <algorithm>
 #include <cmath>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "matching/lookahead_firstpass.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
 #include "profiles/libparse.hpp"
@@ -41,6 +43,8 @@ struct Options {
   uint64_t repeats = 5;
   uint64_t prefix = 0;  // > 0: search only the first positions of the database
   bool integer = false;  // search integer copies of the matrices
+  int firstpass = -1;    // >= 0: cap the lookahead's first pass (0 scalar, 1 AVX2, 2 AVX-512)
+  bool lookaheadonly = false;  // time the lookahead search alone
 };
 
 uint64_t matchcount = 0;
@@ -138,7 +142,8 @@ double median(std::vector<double> values) {
   std::fprintf(stderr,
                "usage: enginebench (-db FILE | -random LENGTH) (-lib FILE | -randommatrices COUNT)\n"
                "                   [-pvalue P]... [-fraction F] [-repeats R] [-prefix POSITIONS]\n"
-               "                   [-scoretype float|integer]\n");
+               "                   [-scoretype float|integer] [-firstpass LEVEL]\n"
+               "                   [-lookaheadonly 1]\n");
   std::exit(1);
 }
 
@@ -155,6 +160,8 @@ Options parseoptions(int argc, char **argv) {
     else if (word == "-pvalue") options.pvalues.push_back(std::strtod(value, nullptr));
     else if (word == "-fraction") options.fraction = std::strtod(value, nullptr);
     else if (word == "-scoretype") options.integer = std::string(value) == "integer";
+    else if (word == "-firstpass") options.firstpass = std::atoi(value);
+    else if (word == "-lookaheadonly") options.lookaheadonly = std::atoi(value) != 0;
     else if (word == "-prefix") options.prefix = std::strtoull(value, nullptr, 10);
     else if (word == "-repeats") options.repeats = std::max<uint64_t>(1, std::strtoull(value, nullptr, 10));
     else usage();
@@ -205,6 +212,8 @@ std::vector<ScoringMatrix> integercopies(const std::vector<ScoringMatrix *> &mat
   return copies;
 }
 
+bool lookaheadonly = false;
+
 void runall(const char *label, const Multiseq *multiseq,
             const std::vector<ScoringMatrix *> &floatmatrices, uint64_t repeats, bool integer) {
   std::vector<ScoringMatrix> copies;
@@ -230,8 +239,10 @@ void runall(const char *label, const Multiseq *multiseq,
     return count;
   };
   for (uint64_t r = 0; r < repeats; r++) {
-    naivecount = measure(0, [&] { return naiveall(multiseq, matrices); });
-    simplecount = measure(1, [&] { return engineall(simplesearch, multiseq, matrices); });
+    if (!lookaheadonly || r == 0) {
+      naivecount = measure(0, [&] { return naiveall(multiseq, matrices); });
+      simplecount = measure(1, [&] { return engineall(simplesearch, multiseq, matrices); });
+    }
     lookaheadcount = measure(2, [&] { return engineall(lookaheadsearch, multiseq, matrices); });
   }
   const double naive = median(times[0]);
@@ -269,6 +280,10 @@ void runall(const char *label, const Multiseq *multiseq,
 int main(int argc, char **argv) {
   installnewhandler();
   const Options options = parseoptions(argc, argv);
+  lookaheadonly = options.lookaheadonly;
+  if (options.firstpass >= 0) firstpass_cap(options.firstpass);
+  std::printf("lookahead byte pass: level %d (processor supports %d)\n", firstpass_level(),
+              firstpass_supported());
   Alphabet alpha;
   dnaalphabet(&alpha);
 

@@ -9,7 +9,9 @@
 // symbols of the group, the most rejecting group first, and a window is dropped only when
 // the table sums prove that its complete score stays below the threshold. Every window that
 // survives the filter goes through the exact test, so the hits, their scores and their
-// order are those of the row-by-row rule.
+// order are those of the row-by-row rule. Where the processor has vector units and the
+// alphabet is small, a byte pass takes the place of the tables: a coarse upper bound of
+// every window's whole score, 32 or 64 windows at a time (lookahead_firstpass.hpp).
 //
 // Contents: exact window test; table filter; scan over a Multiseq; best-match store;
 // lookaheadsearch_templ, lookaheadsearch_kbest_templ.
@@ -24,6 +26,7 @@
 
 #include "base/error.hpp"
 #include "base/redblack.hpp"
+#include "matching/lookahead_firstpass.hpp"
 #include "matching/match_simplesearch.templ.hpp"
 #include "matching/profile.templ.hpp"
 
@@ -87,6 +90,12 @@ struct LookaheadFilter {
   uint64_t firststeps;   // steps taken for every window
   double absbound;     // sum over rows of the largest absolute non-forbidden cell
   bool enabled;        // false: every window takes the exact test
+  // The byte pass (see filter_bytetables): used with the current threshold when bytepass is
+  // set and byteusable.
+  BytePass bytepass;
+  uint8_t *bytetables;  // m rows of 16 bytes
+  uint8_t bytebound;
+  bool byteusable;
 };
 
 // Reports whether the current intermediate thresholds make every window with a forbidden
@@ -134,6 +143,65 @@ constexpr Entry filtersentinel() {
   }
 }
 
+// The byte tables for the current threshold T.
+//
+// Row j's cell for code c becomes q = the nearest whole number to (s - lo_j) / scale, where
+// lo_j is the row's smallest non-forbidden cell and scale = D / 250 with D = T - margin -
+// sum of lo_j (margin as for the float tables, plus a trace for double rounding); e_j is the
+// largest (s - lo_j) / scale - q of the row, at most 1/2. A window that passes the exact test
+// has a score of at least T - margin, so its cells' q sum to at least 250 - sum of e_j: the
+// bound is that, rounded up. The sum saturates at 255, above the bound, so saturation never
+// drops a window; a cell whose q would exceed 255 is stored as 255 and lifts every window
+// holding it over the bound. Forbidden cells count 0: their windows fail the exact test
+// anyway while the filter is enabled.
+template <typename Score, typename Entry>
+void filter_bytetables(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *matrix,
+                       double margin) {
+  filter->byteusable = false;
+  if (filter->bytepass == nullptr || !filter->enabled) return;
+  const uint64_t m = filter->m, codes = filter->codes;
+  const double threshold = static_cast<double>(scoreof<Score>(matrix->threshold));
+  std::vector<double> low(m, 0.0);
+  double lowsum = 0.0;
+  for (uint64_t j = 0; j < m; j++) {
+    bool any = false;
+    for (uint64_t c = 0; c < codes; c++) {
+      const Score s = matrix_cell<Score>(matrix, j, c);
+      if (ScoreTraits<Score>::forbidden(s)) continue;
+      if (!any || static_cast<double>(s) < low[j]) low[j] = static_cast<double>(s);
+      any = true;
+    }
+    lowsum += low[j];
+  }
+  const double span = threshold - margin - 1e-9 * (filter->absbound + std::fabs(threshold)) - lowsum;
+  if (!(span > 0.0)) return;  // every window may reach the threshold
+  const double scale = span / 250.0;
+  double residuals = 0.0;
+  for (uint64_t j = 0; j < m; j++) {
+    double residual = 0.0;
+    uint8_t *row = filter->bytetables + BYTEPASS_CODES * j;
+    for (uint64_t c = 0; c < BYTEPASS_CODES; c++) {
+      row[c] = 0;
+      if (c >= codes) continue;
+      const Score s = matrix_cell<Score>(matrix, j, c);
+      if (ScoreTraits<Score>::forbidden(s)) continue;
+      const double x = (static_cast<double>(s) - low[j]) / scale;
+      const double q = std::nearbyint(x);
+      if (q >= 255.0) {
+        row[c] = 255;
+        continue;
+      }
+      row[c] = static_cast<uint8_t>(q);
+      residual = std::max(residual, x - q);
+    }
+    residuals += residual;
+  }
+  const double bound = std::ceil(250.0 - residuals - 1e-6);
+  if (!(bound >= 1.0)) return;
+  filter->bytebound = static_cast<uint8_t>(bound);
+  filter->byteusable = true;
+}
+
 // Recomputes the step thresholds from the matrix's threshold and decides whether the filter
 // may be used with the current intermediate thresholds.
 template <typename Score, typename Entry>
@@ -148,9 +216,11 @@ void filter_retune(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *m
       filter->steps[k] = t - rest;
       rest += filter->maxentries[k];
     }
+    filter_bytetables(filter, matrix, 0.0);
   } else {
     if (!(std::fabs(threshold) <= 1e30f)) {
       filter->enabled = false;
+      filter->byteusable = false;
       return;
     }
     const double margin = 2.0 * static_cast<double>(filter->m + 2 * filter->groups + 4) *
@@ -163,6 +233,7 @@ void filter_retune(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *m
       filter->steps[k] = step;
       rest += static_cast<double>(filter->maxentries[k]);
     }
+    filter_bytetables(filter, matrix, margin);
   }
 }
 
@@ -224,6 +295,10 @@ bool filter_init(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *mat
   filter->survivors = allocorexit<uint32_t>(nullptr, FILTER_BLOCK);
   filter->partials = allocorexit<Entry>(nullptr, FILTER_BLOCK);
   filter->firststeps = std::min(groups, FILTER_FIRSTSTEPS);
+  // The byte pass reads symbols as indexes of 16-byte tables; its sums saturate at 255.
+  filter->bytepass = codes <= BYTEPASS_CODES && m < 200 ? bytepass_for(firstpass_level()) : nullptr;
+  filter->bytetables =
+      filter->bytepass != nullptr ? allocorexit<uint8_t>(nullptr, BYTEPASS_CODES * m) : nullptr;
 
   // Tables in row order first, with how often each group alone rejects a random window.
   const Score threshold = scoreof<Score>(matrix->threshold);
@@ -318,6 +393,7 @@ void filter_free(LookaheadFilter<Score, Entry> *filter) {
   freeandnull(filter->packs);
   freeandnull(filter->survivors);
   freeandnull(filter->partials);
+  freeandnull(filter->bytetables);
 }
 
 // Pack p of the symbols: the width symbols from p on, bits bits each, the first highest.
@@ -493,9 +569,17 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
         }
         continue;
       }
+      const unsigned char *symbols = segment + blockstart;
+      if (filter->byteusable) {
+        const uint64_t passed = filter->bytepass(symbols, windows, filter->bytetables, m,
+                                                 filter->bytebound, filter->survivors);
+        for (uint64_t i = 0; i < passed; i++) {
+          if (exact(start, blockstart + filter->survivors[i]) != 0) return -1;
+        }
+        continue;
+      }
       // Pack p holds the width symbols from blockstart + p on, the first one highest.
       const uint64_t npacks = windows + m - width;
-      const unsigned char *symbols = segment + blockstart;
       filter_packs(symbols, npacks, width, bits, packs);
       const uint64_t passed = filter_firststeps(filter, windows);
       for (uint64_t i = 0; i < passed; i++) {

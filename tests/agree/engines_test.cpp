@@ -3,7 +3,8 @@
 // lookahead search against the simple search wherever sums are exact, and the k-best search
 // against the k best of the simple search, on all four strands and on sequence ranges; the
 // index search against the lookahead hits in suffix array order, and its k-best form
-// against the k best of them by score and suffix rank.
+// against the k best of them by score and suffix rank; the
+// lookahead search once with each level of its byte pass that the processor has.
 //
 // The seed is printed; ZELKO_AGREE_SEED=<number> repeats a run, ZELKO_AGREE_CASES=<number>
 // changes the number of random cases.
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "matching/match_arraysearch.hpp"
+#include "matching/lookahead_firstpass.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
 #include "support/enginefixtures.hpp"
@@ -368,6 +370,18 @@ void runcase(std::mt19937_64 &random, uint64_t number) {
   matrix_free(&forward);
 }
 
+// Runs check once per byte pass level of this processor, the scalar filter first, and leaves
+// the best level in use.
+template <typename Check>
+void eachlevel(Check &&check) {
+  for (int level = FIRSTPASS_SCALAR; level <= firstpass_supported(); level++) {
+    ASSERT_EQ(firstpass_cap(level), level);
+    SCOPED_TRACE("byte pass level " + std::to_string(level));
+    check();
+  }
+  firstpass_cap(FIRSTPASS_AVX512);
+}
+
 uint64_t agreeseed() {
   static const uint64_t seed = [] {
     const uint64_t s = envnumber("ZELKO_AGREE_SEED", 20240611);
@@ -384,64 +398,70 @@ using ScoreTypes = testing::Types<int64_t, float>;
 TYPED_TEST_SUITE(EngineAgreement, ScoreTypes);
 
 TYPED_TEST(EngineAgreement, random_matrices_and_databases_on_all_strands) {
-  std::mt19937_64 random(agreeseed() + sizeof(TypeParam));
-  const uint64_t cases = envnumber("ZELKO_AGREE_CASES", 150);
-  for (uint64_t number = 0; number < cases; number++) {
-    runcase<TypeParam>(random, number);
-    if (this->HasFailure()) break;
-  }
+  eachlevel([&] {
+    std::mt19937_64 random(agreeseed() + sizeof(TypeParam));
+    const uint64_t cases = envnumber("ZELKO_AGREE_CASES", 150);
+    for (uint64_t number = 0; number < cases; number++) {
+      runcase<TypeParam>(random, number);
+      if (this->HasFailure()) break;
+    }
+  });
 }
 
 // Thresholds so low that a forbidden cell no longer drives a prefix below its intermediate
 // threshold: the lookahead rule then follows the sums, and the engine must too.
 TEST(EngineAgreementCorners, forbidden_cells_under_extreme_thresholds) {
-  std::mt19937_64 random(agreeseed());
-  const Alphabet alpha = alphabetof(5);
-  CaseMaker<int64_t> make{random};
-  for (int round = 0; round < 20; round++) {
-    MemoryMultiseq db(make.database({5, false, true}));
-    ScoringMatrix matrix{};
-    make.matrix(&matrix, &alpha, 1 + make.below(8), {5, false, true});
-    matrix_scores<int64_t>(&matrix)[1] = ScoreTraits<int64_t>::minusinfinity;
-    scoreof<int64_t>(matrix.threshold) = -(INT64_C(1) << 62) - INT64_C(1000) * round;
-    matrix_set_intermediate_thresholds(&matrix);
-    const std::vector<Found> lookahead = record([&](ReportFunction report) {
-      return lookaheadsearch(&db.multiseq, &matrix, nullptr, report, nullptr);
-    });
-    EXPECT_EQ(lookahead, literal_lookahead<int64_t>(db, &matrix, nullptr)) << round;
-    matrix_free(&matrix);
-  }
+  eachlevel([] {
+    std::mt19937_64 random(agreeseed());
+    const Alphabet alpha = alphabetof(5);
+    CaseMaker<int64_t> make{random};
+    for (int round = 0; round < 20; round++) {
+      MemoryMultiseq db(make.database({5, false, true}));
+      ScoringMatrix matrix{};
+      make.matrix(&matrix, &alpha, 1 + make.below(8), {5, false, true});
+      matrix_scores<int64_t>(&matrix)[1] = ScoreTraits<int64_t>::minusinfinity;
+      scoreof<int64_t>(matrix.threshold) = -(INT64_C(1) << 62) - INT64_C(1000) * round;
+      matrix_set_intermediate_thresholds(&matrix);
+      const std::vector<Found> lookahead = record([&](ReportFunction report) {
+        return lookaheadsearch(&db.multiseq, &matrix, nullptr, report, nullptr);
+      });
+      EXPECT_EQ(lookahead, literal_lookahead<int64_t>(db, &matrix, nullptr)) << round;
+      matrix_free(&matrix);
+    }
+  });
 }
 
 // Scores in the range where floats round at every addition.
 TEST(EngineAgreementCorners, float_sums_that_round) {
-  std::mt19937_64 random(agreeseed() + 7);
-  const Alphabet alpha = alphabetof(5);
-  CaseMaker<float> make{random};
-  for (int round = 0; round < 40; round++) {
-    MemoryMultiseq db(make.database({5, false, false}));
-    ScoringMatrix matrix{};
-    const uint64_t m = 2 + make.below(12);
-    matrix_init(&matrix, SCORE_FLOAT, &alpha, m);
-    for (uint64_t i = 0; i < m * 5; i++) {
-      matrix_scores<float>(&matrix)[i] =
-          (i % 5 == 4) ? ScoreTraits<float>::minusinfinity
-                       : static_cast<float>(std::ldexp(1.0, 24 + static_cast<int>(make.below(3))) +
-                                            static_cast<double>(make.below(9)) - 4.0) *
-                             (make.chance(0.2) ? -1.0f : 1.0f);
+  eachlevel([] {
+    std::mt19937_64 random(agreeseed() + 7);
+    const Alphabet alpha = alphabetof(5);
+    CaseMaker<float> make{random};
+    for (int round = 0; round < 40; round++) {
+      MemoryMultiseq db(make.database({5, false, false}));
+      ScoringMatrix matrix{};
+      const uint64_t m = 2 + make.below(12);
+      matrix_init(&matrix, SCORE_FLOAT, &alpha, m);
+      for (uint64_t i = 0; i < m * 5; i++) {
+        matrix_scores<float>(&matrix)[i] =
+            (i % 5 == 4) ? ScoreTraits<float>::minusinfinity
+                         : static_cast<float>(std::ldexp(1.0, 24 + static_cast<int>(make.below(3))) +
+                                              static_cast<double>(make.below(9)) - 4.0) *
+                               (make.chance(0.2) ? -1.0f : 1.0f);
+      }
+      scoreof<float>(matrix.threshold) = make.threshold(db, &matrix);
+      matrix_set_intermediate_thresholds(&matrix);
+      const std::vector<Found> lookahead = record([&](ReportFunction report) {
+        return lookaheadsearch(&db.multiseq, &matrix, nullptr, report, nullptr);
+      });
+      EXPECT_EQ(lookahead, literal_lookahead<float>(db, &matrix, nullptr)) << round;
+      const std::vector<Found> simple = record([&](ReportFunction report) {
+        return simplesearch(&db.multiseq, &matrix, nullptr, report, nullptr);
+      });
+      EXPECT_EQ(simple, literal_simple<float>(db, &matrix, nullptr)) << round;
+      matrix_free(&matrix);
     }
-    scoreof<float>(matrix.threshold) = make.threshold(db, &matrix);
-    matrix_set_intermediate_thresholds(&matrix);
-    const std::vector<Found> lookahead = record([&](ReportFunction report) {
-      return lookaheadsearch(&db.multiseq, &matrix, nullptr, report, nullptr);
-    });
-    EXPECT_EQ(lookahead, literal_lookahead<float>(db, &matrix, nullptr)) << round;
-    const std::vector<Found> simple = record([&](ReportFunction report) {
-      return simplesearch(&db.multiseq, &matrix, nullptr, report, nullptr);
-    });
-    EXPECT_EQ(simple, literal_simple<float>(db, &matrix, nullptr)) << round;
-    matrix_free(&matrix);
-  }
+  });
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+// The byte pass of the lookahead filter: every window of a block scored at once against a
+// coarse copy of the matrix, one byte per cell, so that a vector unit scores many windows
+// with one table shuffle per row. A scalar version and versions for wider vector units,
+// chosen at run time from what the processor offers, all give the same result.
+#pragma once
+
+#include <cstdint>
+
+// Instruction sets of the byte pass, each including the ones before it.
+enum FirstPassLevel : int {
+  FIRSTPASS_SCALAR = 0,  // no byte pass: the table filter alone
+  FIRSTPASS_AVX2 = 1,    // 32 windows at a time
+  FIRSTPASS_AVX512 = 2,  // 64 windows at a time (AVX-512BW)
+};
+
+// Codes that a byte table covers: one shuffle looks up 16 bytes.
+constexpr uint64_t BYTEPASS_CODES = 16;
+
+// The best level this processor (and its operating system) supports.
+int firstpass_supported();
+
+// The level that searches use: the supported one unless capped by firstpass_cap.
+int firstpass_level();
+
+// Caps the level used by the searches that start afterwards (tests and benchmarks compare
+// the levels with it); a cap above the supported level gives the supported level. Returns
+// the level now in use. Not to be called while searches run.
+int firstpass_cap(int level);
+
+// Lists in survivors, in order, the windows 0 to windows - 1 whose byte score reaches bound.
+// The byte score of window w is the sum, saturating at 255, over the rows j < m of
+// tables[16 j + symbols[w + j]]; every symbol read lies below 16. survivors has room for
+// windows entries. Returns the number listed.
+using BytePass = uint64_t (*)(const unsigned char *symbols, uint64_t windows,
+                              const uint8_t *tables, uint64_t m, uint8_t bound,
+                              uint32_t *survivors);
+
+// The byte pass of a level, null for FIRSTPASS_SCALAR.
+BytePass bytepass_for(int level);
+
+// The byte score of the window at symbols.
+inline unsigned bytescore(const unsigned char *symbols, const uint8_t *tables, uint64_t m) {
+  unsigned sum = 0;
+  for (uint64_t j = 0; j < m; j++) {
+    sum += tables[16 * j + symbols[j]];
+    if (sum > 255) sum = 255;
+  }
+  return sum;
+}
