@@ -170,3 +170,21 @@ bool ismappedfile(const void *address) {
 }
 
 uint64_t mappedbytes() { return registry.totalmapped; }
+
+void advisehugepages(void *block, uint64_t length) {
+  constexpr uint64_t hugepage = UINT64_C(1) << 21;
+  if (length < 4 * hugepage) return;
+  const uintptr_t first = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t start = (first + hugepage - 1) & ~uintptr_t(hugepage - 1);
+  const uintptr_t end = (first + length) & ~uintptr_t(hugepage - 1);
+  if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+}
+
+void prefaultwritable(void *map, uint64_t length) {
+#ifdef MADV_POPULATE_WRITE
+  madvise(map, length, MADV_POPULATE_WRITE);
+#else
+  (void)map;
+  (void)length;
+#endif
+}

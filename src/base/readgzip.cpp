@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "base/error.hpp"
+#include "base/mapfile.hpp"
 
 namespace {
 
@@ -84,21 +86,32 @@ unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_
   uint64_t allocated = std::max<uint64_t>(recordedlength(path), firstallocation) + 1;
   unsigned char *buffer =
       allocorexit_at<unsigned char>(nullptr, allocated, where.file_name(), where.line());
+  advisehugepages(buffer, allocated);
   uint64_t filled = 0;
+  const auto failed = [&]() -> unsigned char * {
+    reportreaderror(file, path);
+    gzclose(file);
+    std::free(buffer);
+    return nullptr;
+  };
   for (;;) {
     if (filled + 1 == allocated) {
-      allocated += allocated / 2;
+      // Full: most often exactly at the end the trailer promised. A small probe read tells
+      // before the buffer is grown (and copied) for nothing.
+      unsigned char probe[4096];
+      const int probed = gzread(file, probe, sizeof probe);
+      if (probed < 0) return failed();
+      if (probed == 0) break;
+      allocated += std::max<uint64_t>(allocated / 2, sizeof probe);
       buffer = allocorexit_at<unsigned char>(buffer, allocated, where.file_name(), where.line());
+      std::memcpy(buffer + filled, probe, static_cast<size_t>(probed));
+      filled += static_cast<uint64_t>(probed);
+      continue;
     }
     const uint64_t room = allocated - 1 - filled;
     const uint64_t want = room < readpiece ? room : readpiece;
     const int got = gzread(file, buffer + filled, static_cast<unsigned>(want));
-    if (got < 0) {
-      reportreaderror(file, path);
-      gzclose(file);
-      std::free(buffer);
-      return nullptr;
-    }
+    if (got < 0) return failed();
     if (got == 0) break;
     filled += static_cast<uint64_t>(got);
   }

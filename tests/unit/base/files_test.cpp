@@ -48,6 +48,16 @@ std::string gzipped(const ScratchFolder &scratch, const char *name, const std::s
   return path;
 }
 
+std::string filebytes(const std::string &path) {
+  std::string bytes;
+  FILE *stream = std::fopen(path.c_str(), "rb");
+  EXPECT_NE(stream, nullptr) << path;
+  if (stream == nullptr) return bytes;
+  for (int c; (c = std::fgetc(stream)) != EOF;) bytes.push_back(static_cast<char>(c));
+  std::fclose(stream);
+  return bytes;
+}
+
 }  // namespace
 
 TEST(FileHandles, registry_counts_handles_and_releases_table_after_last_close) {
@@ -235,14 +245,11 @@ TEST(ReadGzip, fifos_and_multiple_members_are_read_whole) {
   ScratchFolder scratch;
   std::string content;
   for (int i = 0; i < 20000; i++) content += ">s" + std::to_string(i) + "\nacgtacgtac\n";
-  std::string compressed;
-  {
-    const std::string path = gzipped(scratch, "member.gz", content);
-    FILE *stream = std::fopen(path.c_str(), "rb");
-    for (int c; (c = std::fgetc(stream)) != EOF;) compressed.push_back(static_cast<char>(c));
-    std::fclose(stream);
-  }
+  const std::string compressed = filebytes(gzipped(scratch, "member.gz", content));
   const std::string twice = scratch.write("twice.gz", compressed + compressed);
+  // A second member shorter than the read that probes past the length the trailer records.
+  const std::string withtail = scratch.write(
+      "withtail.gz", compressed + filebytes(gzipped(scratch, "tail.gz", ">t\nacgt\n")));
   const std::string fifo = scratch.path("fifo.gz");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::thread writer([&] {
@@ -255,7 +262,9 @@ TEST(ReadGzip, fifos_and_multiple_members_are_read_whole) {
     }
     close(fd);
   });
-  for (const auto &[path, expected] : {std::pair{fifo, content}, {twice, content + content}}) {
+  for (const auto &[path, expected] : {std::pair{fifo, content},
+                                       {twice, content + content},
+                                       {withtail, content + ">t\nacgt\n"}}) {
     uint64_t length = 0;
     unsigned char *buffer = readgzipfile(path.c_str(), &length);
     ASSERT_NE(buffer, nullptr) << path;
