@@ -5,8 +5,13 @@
 # naive scoring loop over the same coded sequence as the floor of scalar scoring. The lookahead
 # search uses the best byte pass level of the processor (the engine benchmark can cap it).
 #
+# With -threads it times instead -lahead with -j 1 and -j 2, alternating, and prints their
+# medians and the ratio -j 2 / -j 1 (reading the database and the thresholds are one thread's
+# work; the searches of the matrices are shared out).
+#
 # usage: bench/search_bench.sh [-build DIR] [-db FILE] [-seqs N|all] [-repeats R]
 #                              [-libs "LIB ..."] [-pvals "1e-4 1e-5 1e-6"] [-strands "fn 2"]
+#                              [-threads]
 # Defaults: the shared fly upstream regions (first 1000 sequences, 2 Mbp; -seqs all for the
 # whole 52.9 Mbp), the 169-matrix and the 879-matrix libraries, p = 1e-4, 1e-5 and 1e-6,
 # forward strand and -2, 3 repeats.
@@ -21,6 +26,7 @@ repeats=3
 libs="$shared/libraries/transfac_public169.lib $shared/libraries/jaspar2024_vertebrates879.lib"
 pvals="1e-4 1e-5 1e-6"
 strands="fn 2"
+threads=0
 while [ $# -gt 0 ]; do
   case "$1" in
     -build) build=$2; shift 2 ;;
@@ -30,6 +36,7 @@ while [ $# -gt 0 ]; do
     -libs) libs=$2; shift 2 ;;
     -pvals) pvals=$2; shift 2 ;;
     -strands) strands=$2; shift 2 ;;
+    -threads) threads=1; shift ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -63,6 +70,26 @@ timerun() {
 }
 
 echo "database: $database ($positions positions), $repeats repeats, $(date -u +%F), $(uname -m), $(g++ --version | head -1)"
+
+if [ "$threads" = 1 ]; then
+  printf '%-28s %-6s %-7s %10s %10s %9s\n' library p strand j1_s j2_s j2/j1
+  for lib in $libs; do
+    for p in $pvals; do
+      for strand in $strands; do
+        one=(); two=()
+        for ((r = 0; r < repeats; r++)); do
+          common=(-db "$database" -dna -pr "$lib" -pval "$p" -lazy -uniform -all -format null -q "-$strand" -lahead)
+          one+=("$(timerun "${common[@]}" -j 1)")
+          two+=("$(timerun "${common[@]}" -j 2)")
+        done
+        o=$(printf '%s\n' "${one[@]}" | median)
+        t=$(printf '%s\n' "${two[@]}" | median)
+        printf '%-28s %-6s %-7s %10.3f %10.3f %9.3f\n' "$(basename "$lib")" "$p" "-$strand" "$o" "$t" "$(echo "$t / $o" | bc -l)"
+      done
+    done
+  done
+  exit 0
+fi
 printf '%-28s %-6s %-7s %10s %10s %9s %12s\n' library p strand simple_s lahead_s ratio ns/pos/matrix
 for lib in $libs; do
   matrices=$(grep -c '^BEGIN \(INT\|FLOAT\)' "$lib")

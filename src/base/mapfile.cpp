@@ -180,11 +180,16 @@ void advisehugepages(void *block, uint64_t length) {
   if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
 }
 
-void prefaultwritable(void *map, uint64_t length) {
+void prefaultwritable(void *block, uint64_t length) {
 #ifdef MADV_POPULATE_WRITE
-  madvise(map, length, MADV_POPULATE_WRITE);
+  if (length < (UINT64_C(1) << 16)) return;
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t first = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t start = (first + page - 1) & ~(page - 1);
+  const uintptr_t end = (first + length) & ~(page - 1);
+  if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
 #else
-  (void)map;
+  (void)block;
   (void)length;
 #endif
 }

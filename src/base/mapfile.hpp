@@ -26,6 +26,7 @@ uint64_t mappedbytes();
 // memory otherwise takes a page fault every 4 KiB, a fair share of reading a genome. Only
 // advice; blocks under 8 MiB are left alone.
 void advisehugepages(void *block, uint64_t length);
-// Takes the private copies of all pages of a writable map at once, where the kernel can;
-// only a hint, like advisehugepages.
-void prefaultwritable(void *map, uint64_t length);
+// Makes the pages of a writable map or allocated block present at once, where the kernel
+// can, instead of one fault per page as they are first written (for a private map: its
+// private copies). Only a hint, like advisehugepages; blocks under 64 KiB are left alone.
+void prefaultwritable(void *block, uint64_t length);

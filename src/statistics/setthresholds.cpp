@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "base/error.hpp"
+#include "base/mapfile.hpp"
 #include "base/output.hpp"
 #include "statistics/distribution.hpp"
 
@@ -225,6 +226,7 @@ int readrecord(gzFile file, const char *filename, Profile *profile) {
   for (uint64_t done = 0; done < size;) {
     const uint64_t piece = std::min(size - done, tablepiece);
     tail = allocorexit<double>(tail, done + piece);
+    prefaultwritable(tail + done, piece * sizeof(double));
     if (readexactly(file, filename, tail + done, static_cast<unsigned>(piece * sizeof(double))) !=
         0) {
       std::free(tail);
