@@ -9,8 +9,12 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
+#include <optional>
+#include <vector>
 
 #include "base/error.hpp"
+#include "base/mapfile.hpp"
 #include "base/output.hpp"
 #include "statistics/distribution.hpp"
 
@@ -302,6 +306,9 @@ void startdistribution(const ScaledMatrix *scaled, ScoreDistribution *distributi
   distribution->offset = scaled->offset;
   distribution->size = static_cast<uint64_t>(scaled->maximum - scaled->minimum) + 1;
   distribution->tail = allocorexit<double>(nullptr, distribution->size);
+  // Large tables are written whole at once: fresh pages are cheaper taken together.
+  advisehugepages(distribution->tail, distribution->size * sizeof(double));
+  prefaultwritable(distribution->tail, distribution->size * sizeof(double));
 }
 
 // Index into the tail table for score s, clamped to the table.
@@ -323,9 +330,58 @@ int checkfloat(const ScoringMatrix *matrix) {
 // Cells of one prefix computed per block call of the complete computation.
 constexpr int64_t completepiece = 2048;
 
-// Every prefix in one pass over its whole span; two windows of the full span take turns.
+// The largest step on which every total of nonzero probability lies: the greatest common
+// divisor of all group deficits and row ranges (1 when there is none). Scaled integer scores
+// (a multiplier of 10 or 100 over whole-number matrices) make it the multiplier or more.
+int64_t commonstep(const ScaledMatrix *scaled) {
+  int64_t step = 0;
+  for (uint64_t k = 0; k < scaled->m; k++) {
+    const ScaledRow &row = scaled->rows[k];
+    step = std::gcd(step, row.maximum - row.minimum);
+    for (uint64_t g = 0; g < row.numofgroups; g++) step = std::gcd(step, row.groups[g].deficit);
+  }
+  return step > 0 ? step : 1;
+}
+
+// The matrix with all deficits and ranges divided by step (which divides them all).
+struct SteppedMatrix {
+  ScaledMatrix scaled;
+  std::vector<ScaledRow> rows;
+  std::vector<ScaledGroup> groups;
+  std::vector<int64_t> prefixspan;
+
+  SteppedMatrix(const ScaledMatrix *source, int64_t step) : scaled(*source) {
+    const uint64_t m = source->m;
+    uint64_t total = 0;
+    for (uint64_t k = 0; k < m; k++) total += source->rows[k].numofgroups;
+    rows.assign(source->rows, source->rows + m);
+    groups.reserve(total);
+    for (ScaledRow &row : rows) {
+      const ScaledGroup *first = row.groups;
+      row.groups = groups.data() + groups.size();
+      for (uint64_t g = 0; g < row.numofgroups; g++) {
+        groups.push_back({first[g].deficit / step, first[g].prob, first[g].logprob});
+      }
+      row.minimum = row.maximum - (row.maximum - row.minimum) / step;
+    }
+    prefixspan.resize(m + 1);
+    for (uint64_t k = 0; k <= m; k++) prefixspan[k] = source->prefixspan[k] / step;
+    scaled.rows = rows.data();
+    scaled.prefixspan = prefixspan.data();
+  }
+};
+
+// Every prefix in one pass over its whole span; two windows of the full span take turns. The
+// cells between multiples of the common step hold probability 0 in every prefix, so only the
+// multiples are computed; each of them receives the same nonzero terms in the same order as
+// in the full grid, and the running sum passes the zero cells unchanged, so the table is the
+// same to the last bit.
 template <typename Domain>
-void completetable_templ(const ScaledMatrix *scaled, ScoreDistribution *distribution) {
+void completetable_templ(const ScaledMatrix *full, ScoreDistribution *distribution) {
+  const int64_t step = commonstep(full);
+  std::optional<SteppedMatrix> stepped;
+  if (step > 1) stepped.emplace(full, step);
+  const ScaledMatrix *scaled = stepped ? &stepped->scaled : full;
   const int64_t span = scaled->prefixspan[scaled->m];
   double *previous = borrowcells(2 * (static_cast<size_t>(span) + 1));
   double *current = previous + span + 1;
@@ -340,11 +396,14 @@ void completetable_templ(const ScaledMatrix *scaled, ScoreDistribution *distribu
     }
     std::swap(previous, current);
   }
-  startdistribution(scaled, distribution);
+  startdistribution(full, distribution);
+  const int64_t fullspan = full->prefixspan[full->m];
   double sum = 0.0;
   for (int64_t e = 0; e <= span; e++) {
     sum += Domain::probability(previous[e]);
-    distribution->tail[span - e] = sum;
+    const int64_t first = e * step;
+    const int64_t last = std::min(first + step - 1, fullspan);
+    for (int64_t f = first; f <= last; f++) distribution->tail[fullspan - f] = sum;
   }
   returncells();
 }

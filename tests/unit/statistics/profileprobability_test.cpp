@@ -164,6 +164,23 @@ TEST_F(Distribution, complete_table_equals_enumeration_of_all_words) {
     const Enumerated expected = enumerate(floatview.view, frequencies.data(), 1.0);
     EXPECT_NEAR(tail_lookup(&complete.d, 3, 1.0, TAIL_PVALUE, 0), expected.tail(9 + 3), 1e-15);
   }
+  // Whole-number scores times a multiplier lie on a step of the multiplier or more (here 10
+  // and 100; 2 for halves at multiplier 4): the table between the steps holds the tail of the
+  // step above, as in the full grid.
+  for (const double multiplier : {10.0, 100.0}) {
+    RowMatrix<int64_t> matrix(&dna, {{-2, 0, 2, 4}, {-6, -2, 2, 0}, {4, -2, 0, 0}});
+    FloatView floatview(&matrix.matrix);
+    OwnedDistribution complete;
+    ASSERT_EQ(complete_distribution(floatview.view, frequencies.data(), multiplier, &complete.d),
+              0);
+    expectmatchesenumeration(&complete.d, enumerate(floatview.view, frequencies.data(), multiplier));
+  }
+  {
+    RowMatrix<float> matrix(&dna, {{0.5f, -1.5f, 1.0f, 2.0f}, {-0.5f, 0.0f, 1.5f, 3.0f}});
+    OwnedDistribution complete;
+    ASSERT_EQ(complete_distribution(&matrix.matrix, frequencies.data(), 4.0, &complete.d), 0);
+    expectmatchesenumeration(&complete.d, enumerate(&matrix.matrix, frequencies.data(), 4.0));
+  }
   // Float entries with a multiplier; halfway cases round to even (2.5 -> 2, 3.5 -> 4).
   for (const double multiplier : {1.0, 10.0, 0.5, 2.5}) {
     RowMatrix<float> matrix(&dna, {{0.25f, -1.35f, 0.74f, 2.0f}, {0.35f, 0.05f, -0.5f, 1.25f}});
