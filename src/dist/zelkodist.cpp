@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "base/error.hpp"
 #include "base/optionvalues.hpp"
@@ -270,7 +271,8 @@ struct DistRun {
   const DistConfiguration *config;
   ProfileCollection *collection;
   const double *frequencies;
-  uint64_t processed;  // progress counter, under the output lock
+  uint64_t processed;         // progress counter, under the output lock
+  CompressedRecord *records;  // threaded mode: the record of each Profile, by index
 };
 
 void printprogress(DistRun *run) {
@@ -319,19 +321,26 @@ int runsequential(DistRun *run) {
 }
 
 // Takes Profiles from the collection's work counter until none is left, keeping each
-// distribution in its Profile. Returns non-null after success.
+// distribution's record, compressed, until the file is written: the tables themselves are
+// released at once, so that the memory held stays near the size of the file. Returns
+// non-null after success.
 void *threadbody(void *argument) {
   DistRun *run = static_cast<DistRun *>(argument);
   ProfileCollection *collection = run->collection;
   for (;;) {
     const int64_t index = collection_next_profile(collection);
     if (index < 0) return argument;
-    Profile *profile = &collection->profiles[index];
-    if (computeprofile(run, profile, &profile->distribution) != 0) {
+    ScoreDistribution distribution{};
+    int status = computeprofile(run, &collection->profiles[index], &distribution);
+    if (status == 0) {
+      status = distwriter_compress_record(&distribution, run->config->multiplier,
+                                          &run->records[index]);
+    }
+    freedistribution(&distribution);
+    if (status != 0) {
       seterrorcode(1);
       return nullptr;
     }
-    profile->multiplier = run->config->multiplier;
   }
 }
 
@@ -379,30 +388,23 @@ int startandjoin(DistRun *run) {
 // ended, and written in library order.
 int runthreaded(DistRun *run) {
   const DistConfiguration *config = run->config;
+  const uint64_t count = run->collection->numofprofiles;
+  std::vector<CompressedRecord> records(count, CompressedRecord{});
+  run->records = records.data();
   printstatus("Precalculating probablity distribution.\n");
-  if (startandjoin(run) != 0) return -1;
-  printstatus("All threads terminated, writing distribution to `%s'.\n", config->outputname);
-  DistributionWriter writer;
-  if (distwriter_open(&writer, config->outputname) != 0) return -1;
-  // The threads are done; as many compress the file's parts at once.
-  ProfileCollection *collection = run->collection;
-  const uint64_t count = collection->numofprofiles;
-  const ScoreDistribution **distributions =
-      allocorexit<const ScoreDistribution *>(nullptr, std::max<uint64_t>(count, 1));
-  double *multipliers = allocorexit<double>(nullptr, std::max<uint64_t>(count, 1));
-  for (uint64_t i = 0; i < count; i++) {
-    distributions[i] = &collection->profiles[i].distribution;
-    multipliers[i] = collection->profiles[i].multiplier;
+  int status = startandjoin(run);
+  if (status == 0) {
+    printstatus("All threads terminated, writing distribution to `%s'.\n", config->outputname);
+    DistributionWriter writer;
+    status = distwriter_open(&writer, config->outputname);
+    if (status == 0) {
+      status = distwriter_write_records(&writer, records.data(), count);
+      status = status == 0 ? distwriter_finish(&writer) : (distwriter_abandon(&writer), -1);
+    }
   }
-  const int status =
-      distwriter_write_all(&writer, distributions, multipliers, count, config->jobs);
-  std::free(distributions);
-  std::free(multipliers);
-  if (status != 0) {
-    distwriter_abandon(&writer);
-    return -1;
-  }
-  return distwriter_finish(&writer);
+  for (CompressedRecord &record : records) distwriter_free_record(&record);
+  run->records = nullptr;
+  return status;
 }
 
 void printerror() { std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown()); }
@@ -434,7 +436,7 @@ int rundist(const DistConfiguration *config) {
                  errormessageorunknown());
     status = 1;
   } else if (status == 0) {
-    DistRun run = {config, &collection, frequencies, 0};
+    DistRun run = {config, &collection, frequencies, 0, nullptr};
     if (threadedbuild && config->jobs > 1) {
       runthreaded(&run);
     } else {

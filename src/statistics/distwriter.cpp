@@ -13,7 +13,6 @@
 #include <cstring>
 
 #include "base/error.hpp"
-#include "base/threads.hpp"
 
 namespace {
 
@@ -190,103 +189,14 @@ void distwriter_abandon(DistributionWriter *writer) {
 }
 
 // ---------------------------------------------------------------------------------------
-// All records at once, compressed in blocks by several threads
+// Records compressed apart (by the threads that computed them) and written in one go
 //
-// The stream is cut into blocks that are deflated independently at level 9, each primed with
-// the 32 KiB of data before it, so the compression is nearly that of one stream. Every block
-// but the last ends on a byte boundary with an empty stored block, so the blocks simply follow
-// each other in one gzip member; the checksums of the blocks combine into the stream's.
+// Each record is deflated at level 9 on its own and ends on a byte boundary with an empty
+// stored block, so the records simply follow each other in one gzip member after the gzip
+// header; one final empty block ends the stream, and the checksums of the records combine
+// into the stream's.
 
 namespace {
-
-constexpr uint64_t blocksize = UINT64_C(1) << 21;
-constexpr uint64_t window = UINT64_C(1) << 15;
-
-// A piece of the uncompressed stream: a record header or a table.
-struct Segment {
-  const unsigned char *data;
-  uint64_t length;
-  uint64_t start;  // offset in the stream
-};
-
-struct CompressedBlock {
-  unsigned char *data;  // owned
-  uint64_t length;
-  uint32_t crc;
-};
-
-struct BlockWork {
-  const Segment *segments;
-  uint64_t numofsegments;
-  uint64_t total;  // length of the stream
-  CompressedBlock *blocks;
-  uint64_t numofblocks;
-  Mutex lock;
-  uint64_t nextblock;
-  bool failed;
-};
-
-// Copies stream bytes [from, from + length) into buffer.
-void gather(const BlockWork *work, uint64_t from, uint64_t length, unsigned char *buffer) {
-  const Segment *segment = std::upper_bound(work->segments, work->segments + work->numofsegments,
-                                            from, [](uint64_t offset, const Segment &s) {
-                                              return offset < s.start;
-                                            }) - 1;
-  for (uint64_t done = 0; done < length; segment++) {
-    const uint64_t skip = from + done - segment->start;
-    const uint64_t piece = std::min(segment->length - skip, length - done);
-    std::memcpy(buffer + done, segment->data + skip, piece);
-    done += piece;
-  }
-}
-
-bool compressblock(const BlockWork *work, uint64_t index, unsigned char *input) {
-  const uint64_t start = index * blocksize;
-  const uint64_t length = std::min(blocksize, work->total - start);
-  const bool last = index + 1 == work->numofblocks;
-  CompressedBlock *block = &work->blocks[index];
-  z_stream stream{};
-  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  bool ok = true;
-  if (start > 0) {
-    const uint64_t primed = std::min(start, window);
-    gather(work, start - primed, primed, input);
-    ok = deflateSetDictionary(&stream, input, static_cast<uInt>(primed)) == Z_OK;
-  }
-  gather(work, start, length, input);
-  block->crc = static_cast<uint32_t>(crc32(0L, input, static_cast<uInt>(length)));
-  // Room for the worst case plus the end marks of a flushed block.
-  const uint64_t room = deflateBound(&stream, static_cast<uLong>(length)) + 16;
-  block->data = allocorexit<unsigned char>(nullptr, room);
-  stream.next_in = input;
-  stream.avail_in = static_cast<uInt>(length);
-  stream.next_out = block->data;
-  stream.avail_out = static_cast<uInt>(room);
-  const int status = ok ? deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH) : Z_STREAM_ERROR;
-  ok = ok && (last ? status == Z_STREAM_END : status == Z_OK) && stream.avail_in == 0;
-  block->length = room - stream.avail_out;
-  deflateEnd(&stream);
-  return ok;
-}
-
-void *compressblocks(void *argument) {
-  BlockWork *work = static_cast<BlockWork *>(argument);
-  unsigned char *input = allocorexit<unsigned char>(nullptr, blocksize);
-  for (;;) {
-    uint64_t index;
-    {
-      MutexGuard guard(&work->lock);
-      if (work->nextblock >= work->numofblocks || work->failed) break;
-      index = work->nextblock++;
-    }
-    if (!compressblock(work, index, input)) {
-      MutexGuard guard(&work->lock);
-      work->failed = true;
-    }
-  }
-  std::free(input);
-  return nullptr;
-}
 
 void putle32(unsigned char *at, uint32_t value) {
   for (int i = 0; i < 4; i++) at[i] = static_cast<unsigned char>(value >> (8 * i));
@@ -304,89 +214,127 @@ bool writeall(int descriptor, const unsigned char *data, uint64_t length) {
   return true;
 }
 
+// Compressed output of one record, grown as deflate fills it.
+struct Output {
+  unsigned char *data = nullptr;
+  uint64_t length = 0;
+  uint64_t allocated = 0;
+};
+
+// Feeds length bytes to the stream (flush at the end of the input), collecting the output.
+bool deflateinto(z_stream *stream, const unsigned char *input, uint64_t length, int flush,
+                 Output *output) {
+  constexpr uint64_t piece = UINT64_C(1) << 30;  // avail_in is an unsigned int
+  uint64_t done = 0;
+  for (;;) {
+    const uint64_t take = std::min(length - done, piece);
+    const bool lastpiece = done + take == length;
+    stream->next_in = const_cast<unsigned char *>(input + done);
+    stream->avail_in = static_cast<uInt>(take);
+    const int mode = lastpiece ? flush : Z_NO_FLUSH;
+    do {
+      if (output->allocated - output->length < 65536) {
+        output->allocated = std::max<uint64_t>(2 * output->allocated, UINT64_C(1) << 20);
+        output->data = allocorexit<unsigned char>(output->data, output->allocated);
+      }
+      const uint64_t room = std::min<uint64_t>(output->allocated - output->length, piece);
+      stream->next_out = output->data + output->length;
+      stream->avail_out = static_cast<uInt>(room);
+      if (deflate(stream, mode) == Z_STREAM_ERROR) return false;
+      output->length += room - stream->avail_out;
+    } while (stream->avail_out == 0 || stream->avail_in > 0);
+    done += take;
+    if (lastpiece) return true;
+  }
+}
+
 }  // namespace
 
-int distwriter_write_all(DistributionWriter *writer, const ScoreDistribution *const *distributions,
-                         const double *multipliers, uint64_t count, uint64_t jobs) {
+int distwriter_compress_record(const ScoreDistribution *distribution, double multiplier,
+                               CompressedRecord *ret_record) {
+  *ret_record = CompressedRecord{};
+  if (!describestable(distribution, multiplier)) return internalerror();
+  const int64_t numbers[3] = {distribution->minimum, distribution->maximum, distribution->offset};
+  unsigned char header[32];
+  std::memcpy(header, numbers, sizeof numbers);
+  std::memcpy(header + sizeof numbers, &multiplier, sizeof multiplier);
+  const auto *table = reinterpret_cast<const unsigned char *>(distribution->tail);
+  const uint64_t bytes = distribution->size * sizeof(double);
+
+  z_stream stream{};
+  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    return internalerror();
+  }
+  Output output;
+  const bool ok = deflateinto(&stream, header, sizeof header, Z_NO_FLUSH, &output) &&
+                  deflateinto(&stream, table, bytes, Z_SYNC_FLUSH, &output);
+  deflateEnd(&stream);
+  if (!ok) {
+    std::free(output.data);
+    return internalerror();
+  }
+  uLong crc = crc32(0L, header, sizeof header);
+  for (uint64_t done = 0; done < bytes;) {
+    const uint64_t piece = std::min(bytes - done, largestwrite);
+    crc = crc32(crc, table + done, static_cast<uInt>(piece));
+    done += piece;
+  }
+  ret_record->data = allocorexit<unsigned char>(output.data, std::max<uint64_t>(output.length, 1));
+  ret_record->compressedlength = output.length;
+  ret_record->length = sizeof header + bytes;
+  ret_record->crc = static_cast<uint32_t>(crc);
+  return 0;
+}
+
+void distwriter_free_record(CompressedRecord *record) {
+  freeandnull(record->data);
+  *record = CompressedRecord{};
+}
+
+int distwriter_write_records(DistributionWriter *writer, CompressedRecord *records,
+                             uint64_t count) {
   if (writer->file != nullptr || writer->descriptor < 0 || writer->complete) {
     return internalerror();
   }
-  // The record headers, and the stream as a list of segments.
-  struct Header {
-    int64_t numbers[3];
-    double multiplier;
-  };
-  static_assert(sizeof(Header) == 32);
-  Header *headers = allocorexit<Header>(nullptr, count);
-  Segment *segments = allocorexit<Segment>(nullptr, 2 * count);
-  uint64_t total = 0, numofsegments = 0;
-  for (uint64_t i = 0; i < count; i++) {
-    const ScoreDistribution *distribution = distributions[i];
-    if (!describestable(distribution, multipliers[i])) {
-      std::free(headers);
-      std::free(segments);
-      return internalerror();
-    }
-    headers[i] = {{distribution->minimum, distribution->maximum, distribution->offset},
-                  multipliers[i]};
-    segments[numofsegments++] = {reinterpret_cast<const unsigned char *>(&headers[i]),
-                                 sizeof(Header), total};
-    total += sizeof(Header);
-    const uint64_t bytes = distribution->size * sizeof(double);
-    segments[numofsegments++] = {reinterpret_cast<const unsigned char *>(distribution->tail),
-                                 bytes, total};
-    total += bytes;
-  }
-
-  BlockWork work{};
-  work.segments = segments;
-  work.numofsegments = numofsegments;
-  work.total = total;
-  work.numofblocks = total == 0 ? 0 : (total + blocksize - 1) / blocksize;
-  work.blocks = allocorexit<CompressedBlock>(nullptr, std::max<uint64_t>(work.numofblocks, 1));
-  for (uint64_t b = 0; b < work.numofblocks; b++) work.blocks[b] = {nullptr, 0, 0};
-  if (mutexinit(&work.lock) != 0) fatalcase();
-  // The calling thread compresses too; helpers that cannot be started leave it more to do.
-  Thread helpers[128];
-  uint64_t started = 0;
-  for (; started + 1 < jobs && started < 128 && started + 1 < work.numofblocks; started++) {
-    if (threadcreate(&helpers[started], compressblocks, &work) != 0) break;
-  }
-  compressblocks(&work);
-  for (uint64_t t = 0; t < started; t++) threadjoin(&helpers[t], nullptr);
-  mutexdestroy(&work.lock);
-
   // A header that says level 9 (extra flags 2) and Unix, as a level-9 gzip stream has it.
-  unsigned char header[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 2, 3};
-  unsigned char trailer[8];
-  bool ok = !work.failed && writeall(writer->descriptor, header, sizeof header);
+  const unsigned char header[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 2, 3};
+  // The final block: fixed codes, nothing but the end-of-block code.
+  const unsigned char lastblock[2] = {3, 0};
+  // A failure names the bytes of the record being written, or all bytes of the file when the
+  // gzip header or the end of the stream is refused (as closing a record-by-record stream
+  // whose data is still buffered does).
+  bool ok = writeall(writer->descriptor, header, sizeof header);
+  bool recordfailed = false;
+  uint64_t failedbytes = 0;
+  uint64_t total = 0;
   uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
-  for (uint64_t b = 0; b < work.numofblocks; b++) {
-    const uint64_t length = std::min(blocksize, total - b * blocksize);
-    crc = static_cast<uint32_t>(crc32_combine(crc, work.blocks[b].crc, static_cast<z_off_t>(length)));
+  for (uint64_t i = 0; i < count; i++) {
+    CompressedRecord *record = &records[i];
+    crc = static_cast<uint32_t>(
+        crc32_combine(crc, record->crc, static_cast<z_off_t>(record->length)));
+    total += record->length;
     if (ok) {
-      ok = writeall(writer->descriptor, work.blocks[b].data, work.blocks[b].length);
-      if (ok) writer->written += length;
+      ok = writeall(writer->descriptor, record->data, record->compressedlength);
+      if (ok) writer->written += record->length;
+      if (!ok) {
+        recordfailed = true;
+        failedbytes = record->length;
+      }
     }
-    std::free(work.blocks[b].data);
+    distwriter_free_record(record);
   }
-  if (work.numofblocks == 0 && ok) {
-    // No data: one final empty block.
-    const unsigned char empty[2] = {3, 0};
-    ok = writeall(writer->descriptor, empty, sizeof empty);
-  }
+  unsigned char trailer[8];
   putle32(trailer, crc);
   putle32(trailer + 4, static_cast<uint32_t>(total));
-  if (ok) ok = writeall(writer->descriptor, trailer, sizeof trailer);
-  std::free(work.blocks);
-  std::free(segments);
-  std::free(headers);
+  if (ok) {
+    ok = writeall(writer->descriptor, lastblock, sizeof lastblock) &&
+         writeall(writer->descriptor, trailer, sizeof trailer);
+  }
+  if (!recordfailed) failedbytes = total;
   writer->complete = true;
-  if (work.failed) return internalerror();
   if (!ok) {
     return reporterror("Failed to write %lu bytes to `%s'.",
-                       static_cast<unsigned long>(std::min(total, writer->written + blocksize)),
-                       writer->filename);
+                       static_cast<unsigned long>(failedbytes), writer->filename);
   }
   return 0;
 }

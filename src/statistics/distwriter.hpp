@@ -34,12 +34,25 @@ int distwriter_open(DistributionWriter *writer, const char *filename);
 // (0, 1000]) is an internal error.
 int distwriter_append(DistributionWriter *writer, const ScoreDistribution *distribution,
                       double multiplier);
-// Writes the records of count distributions (with their multipliers) in one go, jobs threads
-// compressing parts of the stream at once; the file decompresses to the same bytes as one
-// written record by record. Only on a writer no record was appended to. 0, or -1 with "Failed
-// to write %lu bytes to `%s'." (the bytes of the stream up to the rejected part).
-int distwriter_write_all(DistributionWriter *writer, const ScoreDistribution *const *distributions,
-                         const double *multipliers, uint64_t count, uint64_t jobs);
+// One record deflated on its own (level 9, ending on a byte boundary), ready to be written
+// by distwriter_write_records; several threads may compress records at once.
+struct CompressedRecord {
+  unsigned char *data;        // owned
+  uint64_t compressedlength;  // bytes of data
+  uint64_t length;            // the record's uncompressed bytes
+  uint32_t crc;               // CRC-32 of those bytes
+};
+// Compresses the record of a distribution made with multiplier: 0, or -1 (an internal error)
+// for numbers that do not describe a table, as distwriter_append.
+int distwriter_compress_record(const ScoreDistribution *distribution, double multiplier,
+                               CompressedRecord *ret_record);
+void distwriter_free_record(CompressedRecord *record);
+// Writes count compressed records in order as the whole file, which decompresses to the same
+// bytes as one written record by record, and frees them. Only on a writer no record was
+// appended to. 0, or -1 with "Failed to write %lu bytes to `%s'." (the uncompressed bytes of
+// all records).
+int distwriter_write_records(DistributionWriter *writer, CompressedRecord *records,
+                             uint64_t count);
 // Closes the stream and puts the file in place: 0, or -1 with "Failed to write %lu bytes to
 // `%s'." (all bytes of the file) when the stream cannot be completed or renamed; the writer
 // is then abandoned.

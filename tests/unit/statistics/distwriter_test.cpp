@@ -47,9 +47,10 @@ std::vector<std::string> foldercontent(const std::string &folder) {
   return names;
 }
 
-// Writes every table as one record, one by one or (jobs > 0) all at once with that many
-// threads; 0 or -1 with the writer abandoned.
-int writeall(const std::string &path, std::vector<std::vector<double>> &tables, uint64_t jobs = 0) {
+// Writes every table as one record, one by one or (compressed) each record compressed apart
+// and all written at once; 0 or -1 with the writer abandoned.
+int writeall(const std::string &path, std::vector<std::vector<double>> &tables,
+             bool compressed = false) {
   DistributionWriter writer;
   if (distwriter_open(&writer, path.c_str()) != 0) return -1;
   std::vector<ScoreDistribution> distributions;
@@ -58,11 +59,13 @@ int writeall(const std::string &path, std::vector<std::vector<double>> &tables, 
         {7, 7 + static_cast<int64_t>(table.size()) - 1, 3, table.data(), table.size()});
   }
   int status = 0;
-  if (jobs > 0) {
-    std::vector<const ScoreDistribution *> pointers;
-    for (const ScoreDistribution &distribution : distributions) pointers.push_back(&distribution);
-    const std::vector<double> multipliers(tables.size(), 0.5);
-    status = distwriter_write_all(&writer, pointers.data(), multipliers.data(), tables.size(), jobs);
+  if (compressed) {
+    std::vector<CompressedRecord> records(distributions.size());
+    for (size_t i = 0; i < distributions.size() && status == 0; i++) {
+      status = distwriter_compress_record(&distributions[i], 0.5, &records[i]);
+    }
+    if (status == 0) status = distwriter_write_records(&writer, records.data(), records.size());
+    for (CompressedRecord &record : records) distwriter_free_record(&record);
   } else {
     for (size_t i = 0; i < distributions.size() && status == 0; i++) {
       status = distwriter_append(&writer, &distributions[i], 0.5);
@@ -96,7 +99,7 @@ struct FileSizeLimit {
 }  // namespace
 
 TEST(DistributionWriter, records_follow_each_other_in_the_readers_layout) {
-  // A table of several compression blocks (2 MiB each) and one smaller than a header.
+  // A table of several megabytes and one smaller than a header.
   std::vector<double> ramp(700000);
   for (size_t i = 0; i < ramp.size(); i++) ramp[i] = 1.0 / static_cast<double>(i + 1);
   std::vector<std::vector<double>> tables = {{1.0, 0.5, 0.25}, ramp, {1.0}};
@@ -108,11 +111,11 @@ TEST(DistributionWriter, records_follow_each_other_in_the_readers_layout) {
     expected.append(reinterpret_cast<const char *>(&multiplier), sizeof multiplier);
     expected.append(reinterpret_cast<const char *>(table.data()), table.size() * sizeof(double));
   }
-  for (const uint64_t jobs : {0, 1, 3}) {  // record by record; all at once in 1 and 3 threads
-    SCOPED_TRACE(jobs);
+  for (const bool compressed : {false, true}) {  // record by record; compressed apart
+    SCOPED_TRACE(compressed);
     ScratchFolder folder;
     const std::string path = folder.write("out.pdis", "an older file");
-    ASSERT_EQ(writeall(path, tables, jobs), 0) << errortext();
+    ASSERT_EQ(writeall(path, tables, compressed), 0) << errortext();
     EXPECT_TRUE(decompressed(path) == expected);
     const std::string bytes = readfile(path);
     EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b");  // a gzip stream, not a plain copy
@@ -135,7 +138,7 @@ TEST(DistributionWriter, failures_leave_the_output_name_as_it_was) {
     rlim_t limit;        // file-size limit, 0 for none
     const char *output;  // in the scratch folder; null for /dev/full
     const char *message;
-    uint64_t jobs = 0;  // all records at once with that many threads
+    bool compressed = false;  // records compressed apart and written at once
   };
   const std::vector<Case> cases = {
       {"write rejected, older file kept", true, 1 << 16, "out.pdis",
@@ -143,9 +146,9 @@ TEST(DistributionWriter, failures_leave_the_output_name_as_it_was) {
       {"write rejected, no older file", false, 1 << 16, "out.pdis",
        "Failed to write 8388608 bytes to `"},
       {"closing fails on a full device", false, 0, nullptr, "Failed to write 40 bytes to `"},
-      {"all at once to a full device", false, 0, nullptr, "Failed to write 40 bytes to `", 2},
+      {"all at once to a full device", false, 0, nullptr, "Failed to write 40 bytes to `", true},
       {"all at once, write rejected", true, 1 << 16, "out.pdis",
-       "Failed to write 2097152 bytes to `", 2},
+       "Failed to write 8388640 bytes to `", true},
       {"missing folder", false, 0, "nosuch/out.pdis",
        "Couldn't open probability distribution file `"},
   };
@@ -160,7 +163,7 @@ TEST(DistributionWriter, failures_leave_the_output_name_as_it_was) {
     {
       std::unique_ptr<FileSizeLimit> limit;
       if (c.limit != 0) limit = std::make_unique<FileSizeLimit>(c.limit);
-      EXPECT_EQ(writeall(path, tables, c.jobs), -1);
+      EXPECT_EQ(writeall(path, tables, c.compressed), -1);
     }
     EXPECT_EQ(errortext(), std::string(c.message) + path + "'.");
     EXPECT_EQ(foldercontent(folder.path()), before);
