@@ -5,6 +5,8 @@
 
 #include <pthread.h>
 
+#include <cstdint>
+
 struct Mutex {
   pthread_mutex_t handle;
 };
@@ -36,3 +38,9 @@ struct Thread {
 int threadcreate(Thread *thread, ThreadBody body, void *argument);
 // Joins a thread: 0, or the error number (EDEADLK, ...); the body's result in *ret_result.
 int threadjoin(Thread *thread, void **ret_result);
+
+// Starts up to jobs threads running body(argument) in threads[0 ..]: the number started,
+// fewer than jobs when the system refused one for lack of memory or permission (warned about
+// as each program prints it). -1 with the message set when none could start, or after any
+// other failure, in which case the threads already started have been joined.
+int64_t startthreads(Thread *threads, uint64_t jobs, ThreadBody body, void *argument);

@@ -273,27 +273,9 @@ int runonejob(SearchJob *job) {
 int runthreads(SearchJob *job, uint64_t jobs) {
   collection_reset_work(job->profiles);
   Thread threads[MAXTHREADS];
-  uint64_t created = 0;
-  for (; created < jobs; created++) {
-    const int status = threadcreate(&threads[created], threadbody, job);
-    if (status == 0) continue;
-    if (status == EPERM) {
-      printwarning(
-          "couldn't set scheduling parameters or scheduling policy (permission denied).\n");
-      break;
-    }
-    if (status == EAGAIN || status == ENOMEM) {
-      printwarning("not enough memory to create the %lu. thread.\n",
-                   static_cast<unsigned long>(created + 1));
-      break;
-    }
-    // Wait for the threads already running before failing.
-    for (uint64_t i = 0; i < created; i++) threadjoin(&threads[i], nullptr);
-    if (status == -1) return reporterror("Multithreading does not work, pthread_create() unusable.");
-    return internalerror();
-  }
-  if (created == 0)
-    return reporterror("Unable to use threads. Specify -j 1 or use non-threaded version.");
+  const int64_t started = startthreads(threads, jobs, threadbody, job);
+  if (started < 0) return -1;
+  const uint64_t created = static_cast<uint64_t>(started);
   printstatus("Spawned %lu thread%s.\n", static_cast<unsigned long>(created),
               created == 1 ? "" : "s");
   bool joinfailed = false;
