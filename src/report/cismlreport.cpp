@@ -250,16 +250,6 @@ int cisml_write_head(const RunConfiguration *config, const char *programname) {
 
 namespace {
 
-const Multiseq *multiseqofwalk(const Match *match) {
-  switch (match->sourcekind) {
-    case SOURCE_MULTISEQ:
-      return static_cast<const Multiseq *>(match->source);
-    case SOURCE_VIRTUALTREE:
-      return &static_cast<const Virtualtree *>(match->source)->multiseq;
-  }
-  return nullptr;
-}
-
 struct BodyWalk {
   const MatchCollection *collection;
   Match match;  // the shared fields, completed per entry
@@ -386,7 +376,7 @@ int writegroup(const CollectedMatch *first, void *context) {
 int cisml_write_body(MatchCollection *collection, const Match *walkmatch, uint64_t *ret_written) {
   BodyWalk walk{};
   walk.match = *walkmatch;
-  walk.multiseq = multiseqofwalk(walkmatch);
+  walk.multiseq = multiseqofmatch(walkmatch);
   walk.collection = collection;
   appendxmlstring(walk.escapeddatabase, walkmatch->job->config->databasename);
   walk.text.reserve(FLUSHSIZE + 4096);

@@ -16,8 +16,6 @@
 #include "sequences/virtualtree.hpp"
 #include "statistics/distribution.hpp"
 
-namespace {
-
 const Multiseq *multiseqofmatch(const Match *match) {
   switch (match->sourcekind) {
     case SOURCE_MULTISEQ:
@@ -27,6 +25,8 @@ const Multiseq *multiseqofmatch(const Match *match) {
   }
   return nullptr;
 }
+
+namespace {
 
 [[gnu::format(printf, 2, 3)]] void appendformat(std::string &text, const char *format, ...) {
   char small[256];

@@ -54,6 +54,9 @@ void appendmatchingsequence(std::string &text, const unsigned char *sequence,
                             uint64_t startposition, uint64_t endposition,
                             const unsigned char *characters);
 
+// The Multiseq a match was found in: its source, or the Multiseq of its Virtualtree.
+const Multiseq *multiseqofmatch(const Match *match);
+
 // ReportFunctions: each adds 1 to the job's match counter. report_null prints nothing;
 // report_human and report_tabs print one record on standard output in one write under the
 // output lock. 0, or -1 with the message in the ErrorBuffer.
