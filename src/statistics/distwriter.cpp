@@ -1,5 +1,5 @@
-// Writer of the distribution file: records through a level-9 gzip stream into a temporary
-// file that replaces the output file only when complete.
+// Writer of the distribution file: records deflated at level 9 into one gzip member, then the
+// chunk index, into a temporary file that replaces the output file only when complete.
 #include "statistics/distwriter.hpp"
 
 #include <fcntl.h>
@@ -12,12 +12,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "base/error.hpp"
 
 namespace {
 
-// gzwrite takes an unsigned length; tables are handed over in pieces well below it.
+// Single writes and deflate's input and output stay below this.
 constexpr uint64_t largestwrite = UINT64_C(1) << 30;
+// Compressed bytes are written out in blocks of this size as they come, like a gzip stream
+// with the usual buffer, so that a write failure shows while the record that filled the
+// block is put, and a small file is written as it is closed.
+constexpr uint64_t outputblock = 8192;
 
 // The temporary file of the writer in progress, removed should the process exit on a fatal
 // error (an allocation failure) before the writer is finished or abandoned.
@@ -104,100 +110,6 @@ bool describestable(const ScoreDistribution *distribution, double multiplier) {
          multiplier > 0.0 && multiplier <= 1000.0;
 }
 
-// The compressed stream of records appended one at a time, started on the first one.
-int startstream(DistributionWriter *writer) {
-  if (writer->file != nullptr) return 0;
-  writer->file = gzdopen(writer->descriptor, "w9");
-  if (writer->file == nullptr) return openfailure(writer->filename, false);
-  writer->descriptor = -1;  // the stream owns it now
-  return 0;
-}
-
-int writepiece(DistributionWriter *writer, const void *data, uint64_t length) {
-  if (gzwrite(writer->file, data, static_cast<unsigned>(length)) != static_cast<int>(length)) {
-    return reporterror("Failed to write %lu bytes to `%s'.", static_cast<unsigned long>(length),
-                       writer->filename);
-  }
-  writer->written += length;
-  return 0;
-}
-
-}  // namespace
-
-int distwriter_append(DistributionWriter *writer, const ScoreDistribution *distribution,
-                      double multiplier) {
-  if (!describestable(distribution, multiplier)) return internalerror();
-  if (startstream(writer) != 0) return -1;
-  const int64_t header[3] = {distribution->minimum, distribution->maximum, distribution->offset};
-  if (writepiece(writer, header, sizeof header) != 0) return -1;
-  if (writepiece(writer, &multiplier, sizeof multiplier) != 0) return -1;
-  const char *table = reinterpret_cast<const char *>(distribution->tail);
-  const uint64_t bytes = distribution->size * sizeof(double);
-  for (uint64_t done = 0; done < bytes;) {
-    const uint64_t piece = std::min(bytes - done, largestwrite);
-    if (writepiece(writer, table + done, piece) != 0) return -1;
-    done += piece;
-  }
-  return 0;
-}
-
-int distwriter_finish(DistributionWriter *writer) {
-  // A file without records is still one (empty) gzip stream.
-  if (writer->file == nullptr && writer->descriptor >= 0 && !writer->complete &&
-      startstream(writer) != 0) {
-    distwriter_abandon(writer);
-    return -1;
-  }
-  gzFile file = writer->file;
-  writer->file = nullptr;
-  bool failed = file != nullptr && gzclose(file) != Z_OK;
-  if (writer->descriptor >= 0) {
-    failed = close(writer->descriptor) != 0 || failed;
-    writer->descriptor = -1;
-  }
-  if (!failed && writer->temporaryname != nullptr &&
-      rename(writer->temporaryname, writer->finalname) != 0) {
-    failed = true;
-  }
-  if (failed) {
-    reporterror("Failed to write %lu bytes to `%s'.", static_cast<unsigned long>(writer->written),
-                writer->filename);
-    distwriter_abandon(writer);
-    return -1;
-  }
-  pendingtemporary = nullptr;
-  freeandnull(writer->temporaryname);
-  freeandnull(writer->finalname);
-  return 0;
-}
-
-void distwriter_abandon(DistributionWriter *writer) {
-  if (writer->file != nullptr) {
-    gzclose(writer->file);
-    writer->file = nullptr;
-  }
-  if (writer->descriptor >= 0) {
-    close(writer->descriptor);
-    writer->descriptor = -1;
-  }
-  if (writer->temporaryname != nullptr) {
-    unlink(writer->temporaryname);
-    pendingtemporary = nullptr;
-    freeandnull(writer->temporaryname);
-  }
-  freeandnull(writer->finalname);
-}
-
-// ---------------------------------------------------------------------------------------
-// Records compressed apart (by the threads that computed them) and written in one go
-//
-// Each record is deflated at level 9 on its own and ends on a byte boundary with an empty
-// stored block, so the records simply follow each other in one gzip member after the gzip
-// header; one final empty block ends the stream, and the checksums of the records combine
-// into the stream's.
-
-namespace {
-
 void putle32(unsigned char *at, uint32_t value) {
   for (int i = 0; i < 4; i++) at[i] = static_cast<unsigned char>(value >> (8 * i));
 }
@@ -224,10 +136,9 @@ struct Output {
 // Feeds length bytes to the stream (flush at the end of the input), collecting the output.
 bool deflateinto(z_stream *stream, const unsigned char *input, uint64_t length, int flush,
                  Output *output) {
-  constexpr uint64_t piece = UINT64_C(1) << 30;  // avail_in is an unsigned int
   uint64_t done = 0;
   for (;;) {
-    const uint64_t take = std::min(length - done, piece);
+    const uint64_t take = std::min(length - done, largestwrite);
     const bool lastpiece = done + take == length;
     stream->next_in = const_cast<unsigned char *>(input + done);
     stream->avail_in = static_cast<uInt>(take);
@@ -237,7 +148,7 @@ bool deflateinto(z_stream *stream, const unsigned char *input, uint64_t length, 
         output->allocated = std::max<uint64_t>(2 * output->allocated, UINT64_C(1) << 20);
         output->data = allocorexit<unsigned char>(output->data, output->allocated);
       }
-      const uint64_t room = std::min<uint64_t>(output->allocated - output->length, piece);
+      const uint64_t room = std::min<uint64_t>(output->allocated - output->length, largestwrite);
       stream->next_out = output->data + output->length;
       stream->avail_out = static_cast<uInt>(room);
       if (deflate(stream, mode) == Z_STREAM_ERROR) return false;
@@ -248,7 +159,67 @@ bool deflateinto(z_stream *stream, const unsigned char *input, uint64_t length, 
   }
 }
 
+uint32_t crcof(const unsigned char *data, uint64_t length) {
+  uLong crc = crc32(0L, Z_NULL, 0);
+  for (uint64_t done = 0; done < length;) {
+    const uint64_t piece = std::min(length - done, largestwrite);
+    crc = crc32(crc, data + done, static_cast<uInt>(piece));
+    done += piece;
+  }
+  return static_cast<uint32_t>(crc);
+}
+
+// The bytes a failed write names: the record's tail table, as handed to the stream.
+uint64_t tablebytes(const CompressedRecord *record) {
+  return std::min(record->length - 32, largestwrite);
+}
+
+// Puts the gzip header, once.
+void startmember(DistributionWriter *writer) {
+  // A header that says level 9 (extra flags 2) and Unix, as a level-9 gzip stream has it.
+  static constexpr unsigned char gzipheader[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 2, 3};
+  if (writer->started) return;
+  writer->pending.insert(writer->pending.end(), gzipheader, gzipheader + sizeof gzipheader);
+  writer->fileoffset = sizeof gzipheader;
+  writer->crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+  writer->started = true;
+}
+
+// Puts one record's compressed data and chunks at the end of the file and writes out what
+// fills whole blocks.
+int putrecord(DistributionWriter *writer, const CompressedRecord *record) {
+  std::vector<unsigned char> &pending = writer->pending;
+  startmember(writer);
+  for (uint64_t i = 0; i < record->chunkcount; i++) {
+    DistIndexChunk chunk = record->chunks[i];
+    chunk.start += writer->fileoffset;
+    writer->chunks.push_back(chunk);
+  }
+  pending.insert(pending.end(), record->data, record->data + record->compressedlength);
+  writer->fileoffset += record->compressedlength;
+  writer->crc = static_cast<uint32_t>(
+      crc32_combine(writer->crc, record->crc, static_cast<z_off_t>(record->length)));
+  writer->written += record->length;
+  const uint64_t whole = pending.size() / outputblock * outputblock;
+  if (whole == 0) return 0;
+  if (!writeall(writer->descriptor, pending.data(), whole)) {
+    return reporterror("Failed to write %lu bytes to `%s'.",
+                       static_cast<unsigned long>(tablebytes(record)), writer->filename);
+  }
+  pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(whole));
+  return 0;
+}
+
 }  // namespace
+
+int distwriter_append(DistributionWriter *writer, const ScoreDistribution *distribution,
+                      double multiplier) {
+  CompressedRecord record;
+  if (distwriter_compress_record(distribution, multiplier, &record) != 0) return -1;
+  const int status = putrecord(writer, &record);
+  distwriter_free_record(&record);
+  return status;
+}
 
 int distwriter_compress_record(const ScoreDistribution *distribution, double multiplier,
                                CompressedRecord *ret_record) {
@@ -261,80 +232,111 @@ int distwriter_compress_record(const ScoreDistribution *distribution, double mul
   const auto *table = reinterpret_cast<const unsigned char *>(distribution->tail);
   const uint64_t bytes = distribution->size * sizeof(double);
 
+  // Chunks: the header, then the table in pieces of distindexchunkbytes counted from its top
+  // (the lowest piece takes the remainder). Each ends with a full flush, so that it can be
+  // inflated on its own.
+  const uint64_t lowest = bytes % distindexchunkbytes;
+  const uint64_t count = 1 + bytes / distindexchunkbytes + (lowest != 0 ? 1 : 0);
+  DistIndexChunk *chunks = allocorexit<DistIndexChunk>(nullptr, count);
   z_stream stream{};
   if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    std::free(chunks);
     return internalerror();
   }
   Output output;
-  const bool ok = deflateinto(&stream, header, sizeof header, Z_NO_FLUSH, &output) &&
-                  deflateinto(&stream, table, bytes, Z_SYNC_FLUSH, &output);
+  bool ok = true;
+  uint64_t done = 0;
+  for (uint64_t c = 0; c < count && ok; c++) {
+    const unsigned char *piece = c == 0 ? header : table + done;
+    const uint64_t length = c == 0 ? sizeof header
+                            : c == 1 && lowest != 0 ? lowest
+                                                    : distindexchunkbytes;
+    chunks[c] = {output.length, static_cast<uint32_t>(length), crcof(piece, length)};
+    ok = deflateinto(&stream, piece, length, Z_FULL_FLUSH, &output);
+    if (c > 0) done += length;
+  }
   deflateEnd(&stream);
   if (!ok) {
     std::free(output.data);
+    std::free(chunks);
     return internalerror();
   }
-  uLong crc = crc32(0L, header, sizeof header);
-  for (uint64_t done = 0; done < bytes;) {
-    const uint64_t piece = std::min(bytes - done, largestwrite);
-    crc = crc32(crc, table + done, static_cast<uInt>(piece));
-    done += piece;
+  uint32_t crc = chunks[0].crc;
+  for (uint64_t c = 1; c < count; c++) {
+    crc = static_cast<uint32_t>(crc32_combine(crc, chunks[c].crc, chunks[c].length));
   }
   ret_record->data = allocorexit<unsigned char>(output.data, std::max<uint64_t>(output.length, 1));
   ret_record->compressedlength = output.length;
   ret_record->length = sizeof header + bytes;
-  ret_record->crc = static_cast<uint32_t>(crc);
+  ret_record->crc = crc;
+  ret_record->chunks = chunks;
+  ret_record->chunkcount = count;
   return 0;
 }
 
 void distwriter_free_record(CompressedRecord *record) {
   freeandnull(record->data);
+  freeandnull(record->chunks);
   *record = CompressedRecord{};
 }
 
 int distwriter_write_records(DistributionWriter *writer, CompressedRecord *records,
                              uint64_t count) {
-  if (writer->file != nullptr || writer->descriptor < 0 || writer->complete) {
-    return internalerror();
-  }
-  // A header that says level 9 (extra flags 2) and Unix, as a level-9 gzip stream has it.
-  const unsigned char header[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 2, 3};
-  // The final block: fixed codes, nothing but the end-of-block code.
-  const unsigned char lastblock[2] = {3, 0};
-  // A failure names the bytes of the record being written, or all bytes of the file when the
-  // gzip header or the end of the stream is refused (as closing a record-by-record stream
-  // whose data is still buffered does).
-  bool ok = writeall(writer->descriptor, header, sizeof header);
-  bool recordfailed = false;
-  uint64_t failedbytes = 0;
-  uint64_t total = 0;
-  uint32_t crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+  int status = 0;
   for (uint64_t i = 0; i < count; i++) {
-    CompressedRecord *record = &records[i];
-    crc = static_cast<uint32_t>(
-        crc32_combine(crc, record->crc, static_cast<z_off_t>(record->length)));
-    total += record->length;
-    if (ok) {
-      ok = writeall(writer->descriptor, record->data, record->compressedlength);
-      if (ok) writer->written += record->length;
-      if (!ok) {
-        recordfailed = true;
-        failedbytes = record->length;
-      }
-    }
-    distwriter_free_record(record);
+    if (status == 0) status = putrecord(writer, &records[i]);
+    distwriter_free_record(&records[i]);
   }
-  unsigned char trailer[8];
-  putle32(trailer, crc);
-  putle32(trailer + 4, static_cast<uint32_t>(total));
-  if (ok) {
-    ok = writeall(writer->descriptor, lastblock, sizeof lastblock) &&
-         writeall(writer->descriptor, trailer, sizeof trailer);
+  return status;
+}
+
+int distwriter_finish(DistributionWriter *writer) {
+  // A file without records is still one (empty) gzip stream, with an empty index.
+  startmember(writer);
+  bool failed = writer->descriptor < 0;
+  if (!failed) {
+    // The final block (fixed codes, nothing but the end-of-block code), the trailer, the index.
+    std::vector<unsigned char> &pending = writer->pending;
+    const unsigned char lastblock[2] = {3, 0};
+    unsigned char trailer[8];
+    putle32(trailer, writer->crc);
+    putle32(trailer + 4, static_cast<uint32_t>(writer->written));
+    pending.insert(pending.end(), lastblock, lastblock + sizeof lastblock);
+    pending.insert(pending.end(), trailer, trailer + sizeof trailer);
+    const uint64_t firstmember = writer->fileoffset + sizeof lastblock + sizeof trailer;
+    distindex_append_members(writer->chunks.data(), writer->chunks.size(), firstmember, &pending);
+    failed = !writeall(writer->descriptor, pending.data(), pending.size());
+    failed = close(writer->descriptor) != 0 || failed;
+    writer->descriptor = -1;
   }
-  if (!recordfailed) failedbytes = total;
-  writer->complete = true;
-  if (!ok) {
-    return reporterror("Failed to write %lu bytes to `%s'.",
-                       static_cast<unsigned long>(failedbytes), writer->filename);
+  if (!failed && writer->temporaryname != nullptr &&
+      rename(writer->temporaryname, writer->finalname) != 0) {
+    failed = true;
   }
+  if (failed) {
+    reporterror("Failed to write %lu bytes to `%s'.", static_cast<unsigned long>(writer->written),
+                writer->filename);
+    distwriter_abandon(writer);
+    return -1;
+  }
+  pendingtemporary = nullptr;
+  freeandnull(writer->temporaryname);
+  freeandnull(writer->finalname);
+  writer->pending = {};
+  writer->chunks = {};
   return 0;
 }
+
+void distwriter_abandon(DistributionWriter *writer) {
+  if (writer->descriptor >= 0) {
+    close(writer->descriptor);
+    writer->descriptor = -1;
+  }
+  if (writer->temporaryname != nullptr) {
+    unlink(writer->temporaryname);
+    pendingtemporary = nullptr;
+    freeandnull(writer->temporaryname);
+  }
+  freeandnull(writer->finalname);
+}
+

@@ -15,6 +15,7 @@
 #include "base/error.hpp"
 #include "base/mapfile.hpp"
 #include "base/output.hpp"
+#include "statistics/distindex.hpp"
 #include "statistics/distribution.hpp"
 
 namespace {
@@ -184,28 +185,6 @@ int invalidrecord(const char *filename) {
   return reporterror("Invalid data in distribution file `%s' (wrong architecture?).", filename);
 }
 
-// A record's numbers must be those of a distribution: totals and offset within the score
-// infinities, so that no total minus offset overflows, and a multiplier in (0, 1000].
-bool plausiblerecord(int64_t minimum, int64_t maximum, int64_t offset, double multiplier) {
-  constexpr int64_t limit = ScoreTraits<int64_t>::plusinfinity;
-  const auto inrange = [](int64_t v) { return v >= -limit && v <= limit; };
-  return multiplier > 0.0 && multiplier <= 1000.0 && inrange(minimum) && inrange(maximum) &&
-         inrange(offset) && minimum <= maximum;
-}
-
-// Tail entries are probabilities of ever higher totals: finite, within [0, 1] and never rising
-// from one entry to the next. Frequencies written with a few decimals add up to a little more
-// than 1, and the table's top entry is that sum to the power of the matrix length: such
-// slack (up to 1e-3) is no sign of a damaged file.
-bool plausibletail(const double *tail, uint64_t size) {
-  constexpr double highest = 1.0 + 1e-3;
-  for (uint64_t i = 0; i < size; i++) {
-    if (!(tail[i] >= 0.0 && tail[i] <= highest)) return false;
-    if (i > 0 && tail[i] > tail[i - 1]) return false;
-  }
-  return true;
-}
-
 // Reads the next record into the Profile: its distribution and its multiplier.
 int readrecord(gzFile file, const char *filename, Profile *profile) {
   int64_t header[3];
@@ -218,7 +197,7 @@ int readrecord(gzFile file, const char *filename, Profile *profile) {
   // The size in unsigned arithmetic: the difference of any two 64-bit values fits, and only
   // the whole range wraps the size to 0.
   const uint64_t size = static_cast<uint64_t>(maximum) - static_cast<uint64_t>(minimum) + 1;
-  if (!plausiblerecord(minimum, maximum, offset, multiplier) || size == 0) {
+  if (!distrecord_plausible(minimum, maximum, offset, multiplier) || size == 0) {
     return invalidrecord(filename);
   }
   freedistribution(&profile->distribution);
@@ -234,7 +213,7 @@ int readrecord(gzFile file, const char *filename, Profile *profile) {
     }
     done += piece;
   }
-  if (!plausibletail(tail, size)) {
+  if (!disttail_plausible(tail, size)) {
     std::free(tail);
     return invalidrecord(filename);
   }
@@ -253,6 +232,7 @@ struct Preparation {
   PreparationStep step;
   double target;  // the p-value of an E-value or p-value cutoff
   gzFile file;
+  bool tablesread;  // the Profiles hold their tables already (through the file's index)
 };
 
 // The smallest p-value the Profile's distribution can give must not exceed the target;
@@ -300,7 +280,10 @@ int probabilitythreshold(const Preparation *preparation, const ThresholdOps *ops
     if (status != 0) return -1;
     profile->multiplier = config->multiplier;
   } else if (preparation->step == STEP_FILE) {
-    if (readrecord(preparation->file, config->distributionname, profile) != 0) return -1;
+    if (!preparation->tablesread &&
+        readrecord(preparation->file, config->distributionname, profile) != 0) {
+      return -1;
+    }
     const ScoreDistribution *distribution = &profile->distribution;
     threshold = tail_threshold(distribution->tail, distribution->size, distribution->minimum,
                                distribution->offset, profile->multiplier, preparation->target);
@@ -373,11 +356,15 @@ int prepareprofile(const Preparation *preparation, uint64_t index, Profile *prof
 
 const char *plural(uint64_t count) { return count == 1 ? "" : "s"; }
 
+// The p-value an E-value or p-value cutoff stands for.
+double targetpvalue(const RunConfiguration *config) {
+  return config->thresholdkind == THRESHOLD_EVALUE
+             ? config->thresholdvalue / static_cast<double>(config->dbsize)
+             : config->thresholdvalue;
+}
+
 int walkprofiles(ProfileCollection *collection, Preparation *preparation) {
-  const RunConfiguration *config = preparation->config;
-  preparation->target = config->thresholdkind == THRESHOLD_EVALUE
-                            ? config->thresholdvalue / static_cast<double>(config->dbsize)
-                            : config->thresholdvalue;
+  preparation->target = targetpvalue(preparation->config);
   for (uint64_t i = 0; i < collection->numofprofiles; i++) {
     if (prepareprofile(preparation, i, &collection->profiles[i]) != 0) return -1;
   }
@@ -397,7 +384,7 @@ void preparingstatus(const ProfileCollection *collection, const char *suffix) {
 int prepare_with_frequencies(ProfileCollection *collection, const RunConfiguration *config,
                              ProfileCollection *mirror) {
   preparingstatus(collection, "");
-  Preparation preparation = {config, mirror, STEP_FREQUENCIES, 0.0, nullptr};
+  Preparation preparation = {config, mirror, STEP_FREQUENCIES, 0.0, nullptr, false};
   return walkprofiles(collection, &preparation);
 }
 
@@ -405,6 +392,15 @@ int prepare_from_file(ProfileCollection *collection, const RunConfiguration *con
                       ProfileCollection *mirror) {
   preparingstatus(collection, " from precalculated distribution");
   const char *filename = config->distributionname;
+  // A p-value or E-value threshold, and the p-values of the matches that reach it, need only
+  // the tops of the tables: with the file's index, only those are inflated. Files without
+  // one, and any doubt about it, take the full read below, which also names what is wrong.
+  const bool probability = config->thresholdkind == THRESHOLD_EVALUE ||
+                           config->thresholdkind == THRESHOLD_PVALUE;
+  if (probability && distindex_read_tops(filename, collection, targetpvalue(config))) {
+    Preparation preparation = {config, mirror, STEP_FILE, 0.0, nullptr, true};
+    return walkprofiles(collection, &preparation);
+  }
   errno = 0;
   gzFile file = gzopen(filename, "r");
   if (file == nullptr) {
@@ -412,7 +408,7 @@ int prepare_from_file(ProfileCollection *collection, const RunConfiguration *con
     return reporterror("Couldn't open probability distribution file `%s' (out of memory).",
                        filename);
   }
-  Preparation preparation = {config, mirror, STEP_FILE, 0.0, file};
+  Preparation preparation = {config, mirror, STEP_FILE, 0.0, file, false};
   const int status = walkprofiles(collection, &preparation);
   gzclose(file);
   return status;
@@ -421,6 +417,6 @@ int prepare_from_file(ProfileCollection *collection, const RunConfiguration *con
 int prepare_plain(ProfileCollection *collection, const RunConfiguration *config,
                   ProfileCollection *mirror) {
   preparingstatus(collection, "");
-  Preparation preparation = {config, mirror, STEP_PLAIN, 0.0, nullptr};
+  Preparation preparation = {config, mirror, STEP_PLAIN, 0.0, nullptr, false};
   return walkprofiles(collection, &preparation);
 }

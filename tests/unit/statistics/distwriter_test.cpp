@@ -148,7 +148,7 @@ TEST(DistributionWriter, failures_leave_the_output_name_as_it_was) {
       {"closing fails on a full device", false, 0, nullptr, "Failed to write 40 bytes to `"},
       {"all at once to a full device", false, 0, nullptr, "Failed to write 40 bytes to `", true},
       {"all at once, write rejected", true, 1 << 16, "out.pdis",
-       "Failed to write 8388640 bytes to `", true},
+       "Failed to write 8388608 bytes to `", true},
       {"missing folder", false, 0, "nosuch/out.pdis",
        "Couldn't open probability distribution file `"},
   };
