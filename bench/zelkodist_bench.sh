@@ -3,8 +3,9 @@
 # each, their ratio) on real libraries and multipliers, beside the cost of a plain dense
 # dynamic programme over doubles for the same tables (bench/densedp_bench), and checks that
 # files written with -j 1 and -j 2 decompress to the same bytes and that zelkosearch -pdis
-# prints what zelkosearch -lazy prints. Last, the time a -pdis search spends before its
-# first window (reading the file and deriving thresholds), on a one-line database.
+# prints what zelkosearch -lazy prints. Last, the time a -pdis search spends on thresholds
+# (a one-line search against the same search with a raw threshold), with the file's chunk
+# index and with the same records recompressed without it.
 #
 # usage: bench/zelkodist_bench.sh [-build DIR] [-repeats R] [-runs "LIB:MULT ..."] [-db FILE]
 # Defaults: the 169 TRANSFAC matrices with multipliers 1, 10 and 100 and the 879 JASPAR
@@ -79,16 +80,25 @@ for run in $runs; do
     "$(echo "$(echo "$one" | median) / $(echo "$two" | median)" | bc -l)" \
     "$(echo "$costs" | awk '{print $2}')" "$(echo "$costs" | awk '{print $3}')" "$checks"
   if [ "$mult" = 1 ]; then
+    # The cost of thresholds from the file: whole searches of one short line, against the same
+    # search with a raw threshold (no distribution at all), with the same records recompressed
+    # without the chunk index (read whole), and with -lazy.
     printf '>one\nacgtacgtacgtacgtacgtacgtacgtacgtacgt\n' > "$work/one.fa"
-    pdis="" lazy=""
-    for ((r = 0; r < 5; r++)); do
-      pdis="$pdis $(wall "$search" -q -db "$work/one.fa" -dna -pr "$lib" -lahead -pval 1e-5 \
-        -pdis "$work/j2.pdis")"
-      lazy="$lazy $(wall "$search" -q -db "$work/one.fa" -dna -pr "$lib" -lahead -pval 1e-5 \
-        -lazy -uniform)"
+    zcat "$work/j2.pdis" | gzip -9 > "$work/noindex.pdis"
+    for pvalue in 1e-5 1e-3; do
+      pdis="" whole="" lazy="" raw=""
+      for ((r = 0; r < 5; r++)); do
+        common=(-q -db "$work/one.fa" -dna -pr "$lib" -lahead)
+        pdis="$pdis $(wall "$search" "${common[@]}" -pval "$pvalue" -pdis "$work/j2.pdis")"
+        whole="$whole $(wall "$search" "${common[@]}" -pval "$pvalue" -pdis "$work/noindex.pdis")"
+        lazy="$lazy $(wall "$search" "${common[@]}" -pval "$pvalue" -lazy -uniform)"
+        raw="$raw $(wall "$search" "${common[@]}" -rawth 1000)"
+      done
+      p=$(echo "$pdis" | median) w=$(echo "$whole" | median) z=$(echo "$raw" | median)
+      printf '  %s -pval %s, one-line search (median of 5): -pdis %.3f s, -pdis without index %.3f s, -lazy %.3f s, -rawth %.3f s; thresholds from the file %.3f s (%.3f s without index)\n' \
+        "$(basename "$lib")" "$pvalue" "$p" "$w" "$(echo "$lazy" | median)" "$z" \
+        "$(echo "$p - $z" | bc -l)" "$(echo "$w - $z" | bc -l)"
     done
-    printf '  %s: whole -pdis search on one line %.3f s, -lazy %.3f s (median of 5)\n' \
-      "$(basename "$lib")" "$(echo "$pdis" | median)" "$(echo "$lazy" | median)"
   fi
   rm -f "$work/j2.pdis"
 done

@@ -182,7 +182,7 @@ void advisehugepages(void *block, uint64_t length) {
 
 void prefaultwritable(void *block, uint64_t length) {
 #ifdef MADV_POPULATE_WRITE
-  if (length < (UINT64_C(1) << 16)) return;
+  if (length < (UINT64_C(1) << 14)) return;
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   const uintptr_t first = reinterpret_cast<uintptr_t>(block);
   const uintptr_t start = (first + page - 1) & ~(page - 1);

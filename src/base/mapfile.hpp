@@ -28,5 +28,5 @@ uint64_t mappedbytes();
 void advisehugepages(void *block, uint64_t length);
 // Makes the pages of a writable map or allocated block present at once, where the kernel
 // can, instead of one fault per page as they are first written (for a private map: its
-// private copies). Only a hint, like advisehugepages; blocks under 64 KiB are left alone.
+// private copies). Only a hint, like advisehugepages; blocks under 16 KiB are left alone.
 void prefaultwritable(void *block, uint64_t length);

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "base/error.hpp"
+#include "base/mapfile.hpp"
 
 namespace {
 
@@ -302,6 +303,7 @@ bool readtop(ChunkInflater *inflater, const MappedFile &file, const ChunkIndex &
   const uint64_t keep = size - need;
   if (!disttail_plausible(table + need, keep)) return false;
   double *tail = allocorexit<double>(nullptr, keep);
+  prefaultwritable(tail, keep * sizeof(double));
   std::memcpy(tail, table + need, keep * sizeof(double));
   freedistribution(&profile->distribution);
   profile->distribution = {minimum + static_cast<int64_t>(need), maximum, offset, tail, keep};

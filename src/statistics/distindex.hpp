@@ -19,8 +19,10 @@
 
 #include "profiles/profilecollection.hpp"
 
-// Uncompressed bytes between two flush points of a tail table (8192 entries).
-constexpr uint64_t distindexchunkbytes = UINT64_C(1) << 16;
+// Uncompressed bytes between two flush points of a tail table (2048 entries). Smaller
+// chunks inflate less beyond the threshold and keep level-9 match searches short, at the
+// cost of a block header and an index entry each.
+constexpr uint64_t distindexchunkbytes = UINT64_C(1) << 14;
 
 struct DistIndexChunk {
   uint64_t start;   // offset of the chunk's deflate data: in the file, or in its record's data

@@ -18,11 +18,11 @@
 
 namespace {
 
-// Tables on either side of the chunk size (8192 entries), with odd and even sizes, falling
+// Tables on either side of the chunk size (2048 entries), with odd and even sizes, falling
 // from 1 in uneven steps and ending in a run of zeros.
 std::vector<std::vector<double>> sampletables() {
   std::vector<std::vector<double>> tables;
-  for (const size_t size : {1, 3, 8192, 8193, 20001, 40000}) {
+  for (const size_t size : {1, 3, 2048, 2049, 20001, 40000}) {
     std::vector<double> table(size);
     for (size_t i = 0; i < size; i++) {
       const double x = static_cast<double>(i) / static_cast<double>(size);
@@ -36,6 +36,7 @@ std::vector<std::vector<double>> sampletables() {
 
 int64_t minimumof(size_t i) { return static_cast<int64_t>(3 * i + 1); }  // odd and even
 int64_t offsetof_(size_t i) { return static_cast<int64_t>(i) - 2; }
+double multiplierof(size_t i) { return 0.5 + static_cast<double>(i % 1000); }
 
 std::string writefile(const ScratchFolder &folder, const std::vector<std::vector<double>> &tables) {
   const std::string path = folder.path("dist.pdis");
@@ -46,7 +47,7 @@ std::string writefile(const ScratchFolder &folder, const std::vector<std::vector
     const ScoreDistribution distribution = {
         minimumof(i), minimumof(i) + static_cast<int64_t>(table.size()) - 1, offsetof_(i),
         table.data(), table.size()};
-    EXPECT_EQ(distwriter_append(&writer, &distribution, 0.5 + static_cast<double>(i)), 0);
+    EXPECT_EQ(distwriter_append(&writer, &distribution, multiplierof(i)), 0);
   }
   EXPECT_EQ(distwriter_finish(&writer), 0);
   return path;
@@ -90,7 +91,7 @@ TEST(DistributionIndex, tops_hold_what_thresholds_and_lookups_need) {
       const std::vector<double> &full = tables[i];
       const ScoreDistribution &held = bare.profiles[i].distribution;
       const double multiplier = bare.profiles[i].multiplier;
-      EXPECT_EQ(multiplier, 0.5 + static_cast<double>(i));
+      EXPECT_EQ(multiplier, multiplierof(i));
       EXPECT_EQ(held.maximum, minimumof(i) + static_cast<int64_t>(full.size()) - 1);
       EXPECT_EQ(held.offset, offsetof_(i));
       const int64_t skipped = held.minimum - minimumof(i);
@@ -116,6 +117,16 @@ TEST(DistributionIndex, tops_hold_what_thresholds_and_lookups_need) {
   // Records beyond the Profiles are ignored.
   BareCollection fewer(2);
   EXPECT_TRUE(distindex_read_tops(path.c_str(), &fewer.collection, 1e-3));
+
+  // So many records that their index takes several members.
+  const std::vector<std::vector<double>> many(3000, {1.0, 0.25, 0.125});
+  const std::string manypath = writefile(folder, many);
+  BareCollection all(many.size());
+  ASSERT_TRUE(distindex_read_tops(manypath.c_str(), &all.collection, 0.2));
+  const ScoreDistribution &last = all.profiles.back().distribution;
+  ASSERT_EQ(last.size, 3u);
+  EXPECT_EQ(last.tail[2], 0.125);
+  EXPECT_EQ(all.profiles.back().multiplier, multiplierof(2999));
 }
 
 TEST(DistributionIndex, files_that_do_not_add_up_are_left_to_the_full_read) {
