@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "base/error.hpp"
 #include "base/mapfile.hpp"
@@ -41,6 +40,8 @@ constexpr uint64_t memberoverhead = sizeof memberhead + 2 + 4 + sizeof emptyend;
 // The gzip header of the member that holds the records, as the writer makes it.
 constexpr unsigned char datahead[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 2, 3};
 constexpr uint64_t recordheadbytes = 32;
+// No chunk is longer: the writer's are far shorter, and a chunk is inflated whole.
+constexpr uint64_t largestchunk = UINT64_C(1) << 20;
 
 void putle(std::vector<unsigned char> *out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; i++) out->push_back(static_cast<unsigned char>(value >> (8 * i)));
@@ -200,6 +201,7 @@ bool findindex(const MappedFile &file, ChunkIndex *ret_index) {
     const bool inorder = &chunk == &chunks.front() ? chunk.start == expectedstart
                                                    : chunk.start >= expectedstart;
     if (!inorder || chunk.start >= dataend || chunk.length == 0) return false;
+    if (chunk.length > largestchunk) return false;
     expectedstart = chunk.start + 1;
     crc = crc32_combine(crc, chunk.crc, static_cast<z_off_t>(chunk.length));
     total += chunk.length;
@@ -246,10 +248,29 @@ bool inflatechunk(ChunkInflater *inflater, const MappedFile &file, const ChunkIn
 // ---------------------------------------------------------------------------------------
 // Reading the tops of the tables
 
+// Entries inflated from the top of a table down, chunk after chunk; grown only by what was
+// read, so a record that claims a huge table costs no more than the data that backs it.
+struct TopEntries {
+  double *entries = nullptr;  // the chunks' entries, the top chunk first, each in its order
+  uint64_t length = 0;
+  uint64_t allocated = 0;
+  TopEntries() = default;
+  TopEntries(const TopEntries &) = delete;
+  TopEntries &operator=(const TopEntries &) = delete;
+  ~TopEntries() { std::free(entries); }
+  double *append(uint64_t count) {
+    if (length + count > allocated) {
+      allocated = std::max(2 * allocated, length + count);
+      entries = allocorexit<double>(entries, allocated);
+    }
+    length += count;
+    return entries + length - count;
+  }
+};
+
 // The record that starts at chunk *cursor: its top into the Profile; *cursor moves past it.
 bool readtop(ChunkInflater *inflater, const MappedFile &file, const ChunkIndex &index,
-             uint64_t *cursor, double target, std::unique_ptr<double[]> *scratch,
-             uint64_t *scratchsize, Profile *profile) {
+             uint64_t *cursor, double target, TopEntries *top, Profile *profile) {
   const std::vector<DistIndexChunk> &chunks = index.chunks;
   uint64_t c = *cursor;
   if (c >= chunks.size() || chunks[c].length != recordheadbytes) return false;
@@ -273,38 +294,49 @@ bool readtop(ChunkInflater *inflater, const MappedFile &file, const ChunkIndex &
   }
   if (bytes != size * sizeof(double)) return false;
   const uint64_t end = c;
-  if (size > *scratchsize) {
-    *scratch = std::make_unique_for_overwrite<double[]>(size);
-    *scratchsize = size;
-  }
-  double *table = scratch->get();
 
   // From the top down, chunk by chunk, until the entry above the target (and, for parity,
   // the one below an odd index) is held.
+  top->length = 0;
   uint64_t held = size;  // entries from held up are read
   uint64_t need = 0;     // the lowest entry needed
   bool found = false;
   for (uint64_t k = end; k > first && !(found && held <= need);) {
     k--;
     const uint64_t entries = chunks[k].length / sizeof(double);
-    held -= entries;
-    if (!inflatechunk(inflater, file, index, k, reinterpret_cast<unsigned char *>(table + held))) {
+    double *chunk = top->append(entries);
+    if (!inflatechunk(inflater, file, index, k, reinterpret_cast<unsigned char *>(chunk))) {
       return false;
     }
-    for (uint64_t i = held + entries; !found && i > held; i--) {
-      if (table[i - 1] > target) {
+    held -= entries;
+    for (uint64_t i = entries; !found && i > 0; i--) {
+      if (chunk[i - 1] > target) {
         found = true;
-        need = (i - 1) & ~UINT64_C(1);
+        need = (held + i - 1) & ~UINT64_C(1);
       }
     }
   }
   if (!found) need = 0;
   if (held > need) return false;  // cannot happen: the loop reads down to need
+
+  // The chunks back in table order, from need up.
   const uint64_t keep = size - need;
-  if (!disttail_plausible(table + need, keep)) return false;
   double *tail = allocorexit<double>(nullptr, keep);
   prefaultwritable(tail, keep * sizeof(double));
-  std::memcpy(tail, table + need, keep * sizeof(double));
+  uint64_t tableindex = size;  // start of the chunk being placed
+  for (uint64_t k = end, at = 0; k > first && tableindex > need;) {
+    k--;
+    const uint64_t entries = chunks[k].length / sizeof(double);
+    tableindex -= entries;
+    const uint64_t from = std::max(tableindex, need);
+    std::memcpy(tail + (from - need), top->entries + at + (from - tableindex),
+                (tableindex + entries - from) * sizeof(double));
+    at += entries;
+  }
+  if (!disttail_plausible(tail, keep)) {
+    std::free(tail);
+    return false;
+  }
   freedistribution(&profile->distribution);
   profile->distribution = {minimum + static_cast<int64_t>(need), maximum, offset, tail, keep};
   profile->multiplier = multiplier;
@@ -320,12 +352,10 @@ bool distindex_read_tops(const char *filename, ProfileCollection *collection, do
   ChunkIndex index;
   if (!findindex(file, &index)) return false;
   ChunkInflater inflater;
-  std::unique_ptr<double[]> scratch;
-  uint64_t scratchsize = 0;
+  TopEntries top;
   uint64_t cursor = 0;
   for (uint64_t i = 0; i < collection->numofprofiles; i++) {
-    if (!readtop(&inflater, file, index, &cursor, target, &scratch, &scratchsize,
-                 &collection->profiles[i])) {
+    if (!readtop(&inflater, file, index, &cursor, target, &top, &collection->profiles[i])) {
       for (uint64_t j = 0; j <= i; j++) freedistribution(&collection->profiles[j].distribution);
       return false;
     }
