@@ -115,6 +115,7 @@ struct MappedFile {
   MappedFile(const MappedFile &) = delete;
   MappedFile &operator=(const MappedFile &) = delete;
   explicit MappedFile(const char *filename) {
+    // Checked before opening: opening a FIFO would wait for a writer.
     struct stat status;
     if (stat(filename, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) return;
     const int descriptor = open(filename, O_RDONLY);
