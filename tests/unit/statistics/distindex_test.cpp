@@ -35,7 +35,7 @@ std::vector<std::vector<double>> sampletables() {
 }
 
 int64_t minimumof(size_t i) { return static_cast<int64_t>(3 * i + 1); }  // odd and even
-int64_t offsetof_(size_t i) { return static_cast<int64_t>(i) - 2; }
+int64_t tableoffset(size_t i) { return static_cast<int64_t>(i) - 2; }
 double multiplierof(size_t i) { return 0.5 + static_cast<double>(i % 1000); }
 
 std::string writefile(const ScratchFolder &folder, const std::vector<std::vector<double>> &tables) {
@@ -45,7 +45,7 @@ std::string writefile(const ScratchFolder &folder, const std::vector<std::vector
   for (size_t i = 0; i < tables.size(); i++) {
     std::vector<double> table = tables[i];
     const ScoreDistribution distribution = {
-        minimumof(i), minimumof(i) + static_cast<int64_t>(table.size()) - 1, offsetof_(i),
+        minimumof(i), minimumof(i) + static_cast<int64_t>(table.size()) - 1, tableoffset(i),
         table.data(), table.size()};
     EXPECT_EQ(distwriter_append(&writer, &distribution, multiplierof(i)), 0);
   }
@@ -93,7 +93,7 @@ TEST(DistributionIndex, tops_hold_what_thresholds_and_lookups_need) {
       const double multiplier = bare.profiles[i].multiplier;
       EXPECT_EQ(multiplier, multiplierof(i));
       EXPECT_EQ(held.maximum, minimumof(i) + static_cast<int64_t>(full.size()) - 1);
-      EXPECT_EQ(held.offset, offsetof_(i));
+      EXPECT_EQ(held.offset, tableoffset(i));
       const int64_t skipped = held.minimum - minimumof(i);
       ASSERT_GE(skipped, 0);
       EXPECT_EQ(skipped % 2, 0) << "lookups must round as in the full table";
@@ -106,7 +106,7 @@ TEST(DistributionIndex, tops_hold_what_thresholds_and_lookups_need) {
         EXPECT_GT(held.tail[0], target);
       }
       EXPECT_EQ(tail_threshold(held.tail, held.size, held.minimum, held.offset, multiplier, target),
-                tail_threshold(full.data(), full.size(), minimumof(i), offsetof_(i), multiplier,
+                tail_threshold(full.data(), full.size(), minimumof(i), tableoffset(i), multiplier,
                                target));
     }
   }
