@@ -195,18 +195,29 @@ int putrecord(DistributionWriter *writer, const CompressedRecord *record) {
     chunk.start += writer->fileoffset;
     writer->chunks.push_back(chunk);
   }
-  pending.insert(pending.end(), record->data, record->data + record->compressedlength);
   writer->fileoffset += record->compressedlength;
   writer->crc = static_cast<uint32_t>(
       crc32_combine(writer->crc, record->crc, static_cast<z_off_t>(record->length)));
   writer->written += record->length;
-  const uint64_t whole = pending.size() / outputblock * outputblock;
-  if (whole == 0) return 0;
-  if (!writeall(writer->descriptor, pending.data(), whole)) {
+  // The pending bytes completed to a block, then the record's whole blocks straight from its
+  // data; what is left waits for the next record or the end.
+  const unsigned char *data = record->data;
+  uint64_t left = record->compressedlength;
+  if (pending.size() + left < outputblock) {
+    pending.insert(pending.end(), data, data + left);
+    return 0;
+  }
+  const uint64_t fill = (outputblock - pending.size() % outputblock) % outputblock;
+  pending.insert(pending.end(), data, data + fill);
+  data += fill;
+  left -= fill;
+  const uint64_t whole = left / outputblock * outputblock;
+  if (!writeall(writer->descriptor, pending.data(), pending.size()) ||
+      !writeall(writer->descriptor, data, whole)) {
     return reporterror("Failed to write %lu bytes to `%s'.",
                        static_cast<unsigned long>(tablebytes(record)), writer->filename);
   }
-  pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(whole));
+  pending.assign(data + whole, data + left);
   return 0;
 }
 
