@@ -60,7 +60,7 @@ std::vector<SequenceRange> sequencechunks(const ScanSequences &sequences, uint64
 // below 16 M letters, so that cancelling and the progress line do not wait long.
 std::vector<WorkUnit> workunits(const ScanSequences &sequences, uint64_t motifs, uint64_t threads,
                                 uint64_t strands, bool index) {
-  constexpr uint64_t smallest = uint64_t{1} << 20;
+  constexpr uint64_t smallest = uint64_t{1} << 16;
   constexpr uint64_t largest = uint64_t{16} << 20;
   std::vector<SequenceRange> chunks;
   if (!index) {
