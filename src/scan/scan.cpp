@@ -2,7 +2,9 @@
 // the message of a failure), the thread count and the version.
 #include <sched.h>
 
+#include <cctype>
 #include <cstdio>
+#include <string_view>
 #include <mutex>
 
 #include "base/error.hpp"
@@ -59,9 +61,26 @@ void ScanCall::deliverwarnings() {
   }
 }
 
+// The core's base services put their source unit and line in front of some messages
+// ("mapfile, line 90: cannot read file ..."); the user gets the message without them.
+std::string withoutsourceplace(const char *message) {
+  std::string_view text(message);
+  size_t i = 0;
+  while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) ||
+                             text[i] == '_' || text[i] == '-' || text[i] == '.')) {
+    i++;
+  }
+  if (i == 0 || !text.substr(i).starts_with(", line ")) return std::string(text);
+  size_t j = i + 7;
+  const size_t digits = j;
+  while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) j++;
+  if (j == digits || !text.substr(j).starts_with(": ")) return std::string(text);
+  return std::string(text.substr(j + 2));
+}
+
 int ScanCall::finish(int result) {
   if (result != 0) {
-    lastmessage = errormessageorunknown();
+    lastmessage = withoutsourceplace(errormessageorunknown());
     result = -1;
   }
   clearerrorcode();

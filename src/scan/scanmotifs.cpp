@@ -2,12 +2,14 @@
 // their preparation for the sequences: background, log-odds weights times 1000 written as a
 // library with motifconv's writer and parsed by the library parser, FLOAT libraries scaled to
 // integers.
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
 #include "base/error.hpp"
+#include "base/output.hpp"
 #include "base/readgzip.hpp"
 #include "motifconv/logodds.hpp"
 #include "profiles/libparse.hpp"
@@ -108,7 +110,9 @@ void librarymotifs(const ScanSource &source, const ProfileCollection &collection
 int readsource(const std::string &path, ScanFormat format, ScanSource *source,
                ScanMotifs *motifs, bool *nucleotides) {
   source->path = path;
-  if (access(path.c_str(), R_OK) != 0) return reporterror("Failed to open file `%s'.", path.c_str());
+  if (access(path.c_str(), R_OK) != 0) {
+    return reporterror("cannot open `%s': %s", path.c_str(), std::strerror(errno));
+  }
   uint64_t length;
   unsigned char *content = readgzipfile(path.c_str(), &length);
   if (content == nullptr) return reporterror("%s", errormessageorunknown());
@@ -124,8 +128,13 @@ int readsource(const std::string &path, ScanFormat format, ScanSource *source,
     *nucleotides = *nucleotides && dna;
     Alphabet alpha;
     setalphabet(&alpha, dna ? SCAN_ALPHABET_DNA : SCAN_ALPHABET_PROTEIN);
+    // Its column warnings come once, when it is parsed for the sequences.
     ProfileCollection collection{};
-    if (parsesource(path, source->text, &alpha, &collection) != 0) return -1;
+    const bool warnings = warningsenabled();
+    outputinit(false, false);
+    const int parsed = parsesource(path, source->text, &alpha, &collection);
+    outputinit(false, warnings);
+    if (parsed != 0) return -1;
     librarymotifs(*source, collection, &motifs->motifs);
     collection_free(&collection, false, false);
     return 0;

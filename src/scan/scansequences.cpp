@@ -2,6 +2,9 @@
 // database, or sequences given in memory and parsed as Fasta text; their names, lengths and
 // letter frequencies.
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +104,11 @@ int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet) {
   int result = 0;
   if (!sequences->path.empty()) {
     database->name = sequences->path;
+    if (access(database->name.c_str(), R_OK) != 0 && !isindexname(database->name)) {
+      const int error = errno;
+      delete database;
+      return reporterror("cannot open `%s': %s", sequences->path.c_str(), std::strerror(error));
+    }
     database->isindex = isindexname(database->name);
     // An index brings its alphabet and the tables of the index engine.
     const bool protein = !database->isindex && alphabet == SCAN_ALPHABET_PROTEIN;
