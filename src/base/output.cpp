@@ -2,6 +2,7 @@
 #include "base/output.hpp"
 
 #include <cstdarg>
+#include <string>
 
 #include "base/threads.hpp"
 
@@ -10,6 +11,8 @@ Mutex outputmutex;
 bool outputready = false;
 bool statusswitch = true;
 bool warningswitch = true;
+WarningSink warningsink = nullptr;
+void *warningcontext = nullptr;
 }  // namespace
 
 int outputinit(bool statusmessages, bool warnings) {
@@ -55,11 +58,31 @@ void printwarning(const char *format, ...) {
   va_list args;
   va_start(args, format);
   outputlock();
-  std::fflush(stdout);
-  std::fputs("WARNING: ", stderr);
-  std::vfprintf(stderr, format, args);
+  if (warningsink != nullptr) {
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text = "WARNING: ";
+    const size_t prefix = text.size();
+    text.resize(prefix + static_cast<size_t>(length > 0 ? length : 0) + 1);
+    std::vsnprintf(text.data() + prefix, text.size() - prefix, format, args);
+    text.pop_back();
+    warningsink(text.c_str(), warningcontext);
+  } else {
+    std::fflush(stdout);
+    std::fputs("WARNING: ", stderr);
+    std::vfprintf(stderr, format, args);
+  }
   outputunlock();
   va_end(args);
+}
+
+void setwarningsink(WarningSink sink, void *context) {
+  outputlock();
+  warningsink = sink;
+  warningcontext = context;
+  outputunlock();
 }
 
 void writelocked(FILE *stream, const char *text, size_t length) {

@@ -11,6 +11,7 @@ struct ProfileCollection;
 struct MatchCollection;
 struct Multiseq;
 struct SearchJob;
+struct SequenceRange;
 
 constexpr uint32_t SOURCE_MULTISEQ = 1;
 constexpr uint32_t SOURCE_VIRTUALTREE = 2;
@@ -47,4 +48,6 @@ struct SearchJob {
   ProfileSearch profileroutine;
   const void *database;  // the opened Virtualtree
   bool isindex;
+  const SequenceRange *range;  // sequences the simple and lookahead engines search; null: all
+  void *userdata;              // for a ReportFunction of the caller's own (the scan library)
 };

@@ -2,8 +2,8 @@
 // thresholds and the complementary strands, searches every profile on every requested strand
 // in one job or several threads, reports and cleans up.
 //
-// Contents: complement preparation; profile routines; jobs and threads; sorted report walk;
-// runsearch.
+// Contents: jobs and threads; sorted report walk; runsearch. The search of one profile is in
+// profilesearch.cpp.
 #include "search/driver.hpp"
 
 #include <cerrno>
@@ -23,6 +23,7 @@
 #include "report/matchcollection.hpp"
 #include "report/reports.hpp"
 #include "search/banner.hpp"
+#include "search/profilesearch.hpp"
 #include "sequences/alphabet.hpp"
 #include "sequences/inputseq.hpp"
 #include "search/threadedbuild.hpp"
@@ -32,221 +33,6 @@
 namespace {
 
 constexpr uint64_t MAXTHREADS = 128;
-
-// ---- Complement preparation ------------------------------------------------------------
-
-struct ComplementTables {
-  unsigned char swapmap[256];
-  unsigned char characters[256];
-  bool withcharacters;
-};
-
-uint64_t symbolof(const Alphabet *alpha, unsigned char c) { return alpha->symbolmap[c]; }
-
-// The symbol of a letter pair (lower, upper): 0, or -1 when both are defined differently.
-int pairsymbol(const Alphabet *alpha, char lower, char upper, uint64_t *ret_symbol) {
-  const uint64_t undefined = alpha->undefinedcode;
-  const uint64_t a = symbolof(alpha, static_cast<unsigned char>(lower));
-  const uint64_t b = symbolof(alpha, static_cast<unsigned char>(upper));
-  if (a == b) {
-    if (a == undefined && warningsenabled())
-      printwarning("characters `%c' and `%c' are both undefined in the input alphabet.\n", lower,
-                   upper);
-    *ret_symbol = a;
-  } else if (a == undefined) {
-    *ret_symbol = b;
-  } else if (b == undefined) {
-    *ret_symbol = a;
-  } else {
-    return reporterror(
-        "Characters `%c' and `%c' map to different symbols (%lu and %lu), cannot search on "
-        "complementary strand.",
-        lower, upper, static_cast<unsigned long>(a), static_cast<unsigned long>(b));
-  }
-  return 0;
-}
-
-int preparecomplement(const Alphabet *alpha, bool ncompl, ComplementTables *tables) {
-  uint64_t c = 0, g = 0, a = 0, t = 0, u = 0;
-  if (pairsymbol(alpha, 'c', 'C', &c) != 0 || pairsymbol(alpha, 'g', 'G', &g) != 0 ||
-      pairsymbol(alpha, 'a', 'A', &a) != 0 || pairsymbol(alpha, 't', 'T', &t) != 0 ||
-      pairsymbol(alpha, 'u', 'U', &u) != 0)
-    return -1;
-  const uint64_t undefined = alpha->undefinedcode;
-  if (t != u) {
-    if (t == undefined) {
-      t = u;
-    } else if (u != undefined) {
-      return reporterror(
-          "The input alphabet distinguishes between `t' (or `T', symbol %lu) and `u' (or `U', "
-          "symbol %lu), cannot search on complementary strand.",
-          static_cast<unsigned long>(t), static_cast<unsigned long>(u));
-    }
-  }
-  for (int i = 0; i < 256; i++) tables->swapmap[i] = static_cast<unsigned char>(i);
-  tables->withcharacters = !ncompl;
-  if (tables->withcharacters) std::memcpy(tables->characters, alpha->characters, 256);
-  if (c == undefined || g == undefined)
-    return reporterror(
-        "Characters `c' and `g' are not both defined in the input alphabet, cannot search on "
-        "complementary strand.");
-  tables->swapmap[c] = static_cast<unsigned char>(g);
-  if (tables->withcharacters) std::swap(tables->characters[c], tables->characters[g]);
-  if (a == undefined || t == undefined)
-    return reporterror(
-        "Characters `a' and `t' (or `u') are not both defined in the input alphabet, cannot "
-        "search on complementary strand.");
-  tables->swapmap[a] = static_cast<unsigned char>(t);
-  if (tables->withcharacters) std::swap(tables->characters[a], tables->characters[t]);
-  return 0;
-}
-
-// ---- Profile routines ------------------------------------------------------------------
-
-const Multiseq *databaseof(const SearchJob *job) {
-  return &static_cast<const Virtualtree *>(job->database)->multiseq;
-}
-
-bool belowthreshold(const ScoringMatrix *matrix) {
-  if (matrix->scoretype == SCORE_INTEGER) return matrix->maxscore.i < matrix->threshold.i;
-  return matrix->maxscore.f < matrix->threshold.f;
-}
-
-void printsearching(const SearchJob *job, const Profile *profile, const ScoringMatrix *matrix) {
-  if (!statusenabled()) return;
-  const unsigned char strand = job->strand;
-  const char *direction = strandisreverse(strand) ? "reverse" : "forward";
-  const char *non = strandiscomplement(strand) ? "" : "non-";
-  const char *identifier = profile->identifier != nullptr ? profile->identifier : "(NULL)";
-  const char *accession = profile->accession != nullptr ? profile->accession : "(NULL)";
-  if (matrix->scoretype == SCORE_INTEGER)
-    printstatus("Searching `%s', `%s', [%lu:%lu], %s %scomplementary, threshold %ld\n",
-                identifier, accession, static_cast<unsigned long>(profile->groupnumber),
-                static_cast<unsigned long>(profile->groupposition), direction, non,
-                static_cast<long>(matrix->threshold.i));
-  else
-    printstatus("Searching `%s', `%s', [%lu:%lu], %s %scomplementary, threshold %e\n",
-                identifier, accession, static_cast<unsigned long>(profile->groupnumber),
-                static_cast<unsigned long>(profile->groupposition), direction, non,
-                static_cast<double>(matrix->threshold.f));
-}
-
-// The k best protein matches of a reduced matrix: the protein matrix of the current profile,
-// reversed (with its intermediate thresholds) for the reverse strand.
-int reducedkbest(SearchJob *job, ScoringMatrix *matrix, const SequenceRange *range) {
-  const ScoringMatrix *protein = &job->profile->matrix;
-  ScoringMatrix reversed{};
-  const bool reverse = strandisreverse(job->strand);
-  if (reverse) {
-    if (matrix_reversed_copy(protein, &reversed, true) != 0) return -1;
-    protein = &reversed;
-  }
-  const int result = reducedsearch_kbest(databaseof(job), matrix, protein, range,
-                                         job->config->kbest, job->firstreport, job);
-  if (reverse) matrix_free(&reversed);
-  return result;
-}
-
-int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
-  const RunConfiguration *config = job->config;
-  const SequenceRange range = {config->seqrangelower, config->seqrangeupper};
-  const SequenceRange *rangeref = config->seqrangegiven ? &range : nullptr;
-  const Multiseq *multiseq = databaseof(job);
-  const ReportFunction report = job->firstreport;
-  switch (config->algorithm) {
-    case ALGORITHM_SIMPLE:
-      return simplesearch(multiseq, matrix, rangeref, report, job);
-    case ALGORITHM_LOOKAHEAD:
-      if (config->thresholdkind == THRESHOLD_KBEST && job->reduceddata != nullptr)
-        return reducedkbest(job, matrix, rangeref);
-      if (config->thresholdkind == THRESHOLD_KBEST)
-        return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
-      return lookaheadsearch(multiseq, matrix, rangeref, report, job);
-    case ALGORITHM_ESA: {
-      const Virtualtree *index = static_cast<const Virtualtree *>(job->database);
-      if (config->thresholdkind == THRESHOLD_KBEST)
-        return arraysearch_kbest(index, matrix, config->kbest, report, job);
-      return arraysearch(index, matrix, report, job) != 0 ? -1 : 0;
-    }
-    default:
-      return internalerror();
-  }
-}
-
-// Searches the requested strands of one profile, deriving the strand matrices once and
-// reusing them: complementary -> reverse complementary -> reverse.
-int profileroutine(SearchJob *job, Profile *profile) {
-  // Under the reduced alphabet the engines search the reduced matrix at the profile's index,
-  // while the job's profile stays the protein profile that the reports show.
-  const ReducedAlphabetData *reduced = static_cast<const ReducedAlphabetData *>(job->reduceddata);
-  ScoringMatrix *own = reduced == nullptr
-                           ? &profile->matrix
-                           : &reduced->reduced->profiles[profile - job->profiles->profiles].matrix;
-  const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
-  // The k-best index search looks at every profile; the others skip one that cannot match.
-  if (!(kbest && job->config->algorithm == ALGORITHM_ESA) && belowthreshold(own)) return 0;
-  job->profile = profile;
-  job->profilematchcount = 0;
-  ScoreValue savedthreshold = own->threshold;
-  if (kbest) {
-    // The row bounds count the cells of symbols the matrix has no column for, whose sums
-    // overflow; the reports keep the score range read from the library.
-    const ScoreValue minscore = own->minscore, maxscore = own->maxscore;
-    if (matrix_compute_row_bounds(own) != 0) return -1;
-    own->minscore = minscore;
-    own->maxscore = maxscore;
-    savedthreshold = own->threshold;
-  }
-
-  enum { NOCOPY, COMPLEMENT, REVERSECOMPLEMENT, REVERSE } copystate = NOCOPY;
-  ScoringMatrix copy{};
-  int result = 0;
-  static constexpr unsigned char order[4] = {STRAND_FORWARD, STRAND_COMPLEMENT,
-                                             STRAND_REVERSECOMPLEMENT, STRAND_REVERSE};
-  for (unsigned char strand : order) {
-    if ((job->config->strands & strand) == 0) continue;
-    ScoringMatrix *matrix = own;
-    switch (strand) {
-      case STRAND_FORWARD:
-        break;
-      case STRAND_COMPLEMENT:
-        result = matrix_swapped_copy(own, &copy, job->swapmap);
-        copystate = COMPLEMENT;
-        matrix = &copy;
-        break;
-      case STRAND_REVERSECOMPLEMENT:
-        if (copystate == NOCOPY) result = matrix_swapped_copy(own, &copy, job->swapmap);
-        if (result == 0) result = matrix_reverse(&copy, true);
-        copystate = REVERSECOMPLEMENT;
-        matrix = &copy;
-        break;
-      case STRAND_REVERSE:
-        if (copystate == COMPLEMENT) {
-          result = matrix_reverse(&copy, true);
-          if (result == 0) result = matrix_swap_columns(&copy, job->swapmap);
-        } else if (copystate == REVERSECOMPLEMENT) {
-          result = matrix_swap_columns(&copy, job->swapmap);
-        } else {
-          result = matrix_reversed_copy(own, &copy, true);
-        }
-        copystate = REVERSE;
-        matrix = &copy;
-        break;
-    }
-    if (result != 0) break;
-    if (kbest) {
-      matrix->threshold = savedthreshold;
-      matrix_set_intermediate_thresholds(matrix);
-    }
-    job->strand = strand;
-    printsearching(job, profile, matrix);
-    result = searchstrand(job, matrix);
-    if (result != 0) break;
-  }
-  if (copystate != NOCOPY) matrix_free(&copy);
-  if (kbest) matrix_free_row_bounds(own);
-  return result != 0 ? -1 : 0;
-}
 
 // ---- Jobs --------------------------------------------------------------------------------
 
@@ -367,6 +153,8 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
   job.database = database;
   job.isindex = isindex;
   job.profileroutine = profileroutine;
+  const SequenceRange range = {config->seqrangelower, config->seqrangeupper};
+  job.range = config->seqrangegiven ? &range : nullptr;
   ComplementTables complement{};
   for (int i = 0; i < 256; i++) job.swapmap[i] = static_cast<unsigned char>(i);
   if ((config->strands & (STRAND_COMPLEMENT | STRAND_REVERSECOMPLEMENT)) != 0) {

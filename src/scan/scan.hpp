@@ -1,0 +1,319 @@
+// The scan library: motif files (or a profile library) and sequences in, every window whose
+// score reaches a p-value cutoff out, with exact p-values, E-values and per-motif q-values,
+// collected into column vectors and written as TSV, BED or GFF3. `zelko scan`, the Python
+// module and the HTML report all call it; it runs the same readers, parser, threshold
+// derivation, engines and table writers as motifconv, zelkosearch and zelkotable.
+//
+// How a scan goes (scan_run does steps 3 to 6 itself when they have not been done):
+//   1. scan_readmotifs: the count matrices and profile libraries, as read.
+//   2. scan_addsequence (in-memory input) or ScanSequences::path (a file or an index).
+//   3. scan_loadsequences: the sequences coded with the DNA or protein alphabet (or the
+//      index's own alphabet).
+//   4. scan_preparemotifs: the background (counted from the sequences, uniform, or a
+//      frequency file), log-odds weights with the pseudocount, times 1000 and rounded to
+//      integers, laid out for the sequence alphabet. A FLOAT library is scaled the same way.
+//      Every threshold and p-value is then exact to a thousandth of a weight unit.
+//   5. scan_run: thresholds from the p-value cutoff through the exact lazy distribution,
+//      the search of both strands (DNA) with the lookahead engine (the index engine for an
+//      index) in per-call threads, q-values, filtering, sorting and the per-motif summaries.
+//   6. scan_writetsv / scan_writebed / scan_writegff3.
+//
+// Conventions: plain records and free functions. Functions return 0, or -1 after a failure
+// whose message is in the process-wide ErrorBuffer and, safe to read from the calling thread
+// after the call, in scan_errormessage(). Nothing is printed except through the callbacks
+// and streams a caller passes (warnings without a callback go to standard error; a profile
+// library with a format error also shows its line on standard error). The library never
+// exits, except where the core does (an allocation failure).
+//
+// Threads: scan_run starts its own worker threads for the one call and joins them before it
+// returns; the caller's thread only waits, calls the progress callback and watches the
+// cancellation flag. The entry points share process-wide state (the ErrorBuffer and the
+// warning switch), so calls from several threads at once are serialised by one library lock:
+// a caller may release its interpreter lock around any call. No callback is ever called from
+// a worker thread or from inside a search loop.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---- Motifs ------------------------------------------------------------------------------
+
+// Input formats of motif files. AUTO detects each file: a profile library (first line that
+// is no comment is `BEGIN GROUP'), MEME, JASPAR or TRANSFAC-style counts.
+enum ScanFormat { SCAN_FORMAT_AUTO, SCAN_FORMAT_JASPAR, SCAN_FORMAT_TRANSFAC, SCAN_FORMAT_MEME,
+                  SCAN_FORMAT_LIBRARY };
+
+// Which alphabet the sequences are coded with. AUTO: DNA when the letters of every motif are
+// nucleotides (A, C, G, T/U in either case), protein otherwise. An index brings its own.
+enum ScanAlphabet { SCAN_ALPHABET_AUTO, SCAN_ALPHABET_DNA, SCAN_ALPHABET_PROTEIN };
+
+// Integer weights are the log-odds weights (natural logarithm) times this factor, rounded
+// half away from zero: the same as motifconv -scale 1000.
+constexpr double SCAN_SCALE = 1000.0;
+
+struct ScanLibrary;  // opaque: the profiles laid out for the sequence alphabet
+
+// One motif. Fields up to counts are filled by scan_readmotifs; weights and the score range
+// by scan_preparemotifs.
+struct ScanMotif {
+  std::string id;           // identifier (ID of the library; the name in JASPAR/MEME/TRANSFAC)
+  std::string accession;    // empty when the source has none
+  std::string description;  // DE text: the source file's base name and the accession
+  std::string letters;      // column letters of counts and weights, in the source's order
+  uint64_t length = 0;      // positions (matrix rows)
+  std::vector<double> counts;  // length x letters, row by row; empty for library matrices
+  std::string sourcefile;   // the file as named by the caller
+  uint64_t sourceline = 0;  // line of the file where the motif starts
+  // After scan_preparemotifs:
+  std::vector<int64_t> weights;  // length x letters, row by row, x1000
+  int64_t minscore = 0;          // smallest and largest window score
+  int64_t maxscore = 0;
+};
+
+struct ScanMotifs {
+  std::vector<ScanMotif> motifs;  // in file order, files in the order given
+  ScanAlphabet alphabet = SCAN_ALPHABET_DNA;  // what the motifs' letters need
+  uint64_t skipped = 0;  // motifs of count files that could not be read (warned about)
+  // After scan_preparemotifs: the background the weights and statistics rest on, one
+  // frequency per regular letter of the sequence alphabet (lower case for DNA).
+  std::string backgroundletters;
+  std::vector<double> backgroundfrequencies;
+  std::string backgroundsource;  // "sequences", "uniform", "given" or the frequency file's name
+  double pseudocount = 1.0;
+  ScanLibrary *library = nullptr;  // owned; scan_freemotifs releases it
+};
+
+// Reads every motif of the files (plain or gzip) into *out (appended). Count matrices that
+// cannot be read are skipped with a warning (counted in out->skipped); a file that cannot be
+// opened or whose layout is not the format's fails, naming the file (and line). A profile
+// library that does not parse fails with its line. No motif at all fails too.
+int scan_readmotifs(const std::vector<std::string> &paths, ScanFormat format,
+                    ScanMotifs *out);
+void scan_freemotifs(ScanMotifs *motifs);
+
+// ---- Sequences ---------------------------------------------------------------------------
+
+struct ScanDatabase;  // opaque: the coded sequences (and an index's tables)
+
+struct ScanSequences {
+  std::string path;  // a Fasta, GenBank or EMBL file (plain or gzip) or an index; empty for
+                     // sequences given with scan_addsequence
+  std::string pending;  // in-memory input as Fasta text, built by scan_addsequence
+  // Filled by scan_loadsequences:
+  bool loaded = false;
+  bool isindex = false;
+  ScanAlphabet alphabet = SCAN_ALPHABET_DNA;
+  uint64_t count = 0;         // sequences
+  uint64_t residues = 0;      // letters over all sequences, separators not counted
+  uint64_t totallength = 0;   // coded positions, separators included (the E-value's size)
+  uint64_t filebytes = 0;     // size of the input file on disk, 0 in memory
+  std::vector<std::string> names;  // first word of each header, or the sequence number
+  std::vector<uint64_t> lengths;   // letters of each sequence
+  ScanDatabase *database = nullptr;  // owned; scan_freesequences releases it
+};
+
+// Appends one in-memory sequence: name is its header line (first word = name), residues its
+// letters (blanks are dropped; a newline, carriage return or `>' is refused).
+int scan_addsequence(ScanSequences *sequences, std::string_view name,
+                     std::string_view residues);
+// Loads the path or the in-memory sequences coded with the alphabet (AUTO is taken as DNA
+// here; scan_run decides it from the motifs). An index ignores the alphabet. A letter
+// outside the alphabet fails with its file and line.
+int scan_loadsequences(ScanSequences *sequences, ScanAlphabet alphabet);
+void scan_freesequences(ScanSequences *sequences);
+
+// ---- Background and motif preparation -----------------------------------------------------
+
+enum ScanBackgroundKind {
+  SCAN_BACKGROUND_SEQUENCES,  // order-0 letter frequencies of the loaded sequences
+  SCAN_BACKGROUND_UNIFORM,
+  SCAN_BACKGROUND_FILE,       // a frequency file (lines "a 0.3", as zelkosearch -freq reads)
+  SCAN_BACKGROUND_GIVEN       // letters and frequencies given by the caller, read as the
+                              // lines of a frequency file would be
+};
+struct ScanBackground {
+  ScanBackgroundKind kind = SCAN_BACKGROUND_SEQUENCES;
+  std::string filename;  // SCAN_BACKGROUND_FILE only
+  std::string letters;   // SCAN_BACKGROUND_GIVEN: one letter per frequency
+  std::vector<double> frequencies;
+};
+
+// The order-0 frequencies of the regular letters of the loaded sequences: count / total over
+// letters of the alphabet (wildcards and other special codes are not counted). One entry per
+// symbol code of the alphabet, the wildcard's (last) entry 0.
+int scan_countbackground(const ScanSequences &sequences, std::vector<double> *frequencies);
+
+// Turns the motifs into integer weights for the loaded sequences' alphabet: count matrices
+// through log-odds weights with the background and the pseudocount, times 1000; library
+// matrices as they are (INT) or times 1000 (FLOAT). Builds the profiles the search uses and
+// fills every motif's weights and score range and the background fields.
+int scan_preparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
+                       const ScanBackground &background, double pseudocount);
+
+// ---- Statistics of single motifs (prepared motifs; the code the search uses) --------------
+
+// The smallest integer score whose exact p-value does not exceed pvalue.
+int scan_threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue,
+                   int64_t *ret_threshold);
+// The exact p-value of an integer score (probability that a random window scores at least
+// score under the background).
+int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue);
+// The score of every window of sequence (letters; coded with the sequences' alphabet) on the
+// forward strand and, for DNA, the reverse complementary strand (reverse is then filled, its
+// entry i being the window at the same position i read on the other strand). A window that
+// holds a letter the motif forbids, or a wildcard, scores SCAN_NOSCORE.
+constexpr int64_t SCAN_NOSCORE = INT64_MIN;
+int scan_scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequence,
+                      std::vector<int64_t> *forward, std::vector<int64_t> *reverse);
+
+// ---- The scan ----------------------------------------------------------------------------
+
+enum ScanStrands { SCAN_STRANDS_BOTH, SCAN_STRANDS_FORWARD };
+enum ScanSort {
+  SCAN_SORT_POSITION,  // motif (file order), sequence, start, strand (+ before -)
+  SCAN_SORT_PVALUE     // p-value ascending, then as SCAN_SORT_POSITION
+};
+
+// What the caller sees while scan_run works, on its own thread, at most every interval.
+struct ScanProgress {
+  uint64_t worktotal = 0;  // letters x motifs x strands to scan
+  uint64_t workdone = 0;
+  uint64_t hits = 0;       // matches found so far (before the q-value filter)
+  double elapsed = 0.0;    // seconds since the search began
+};
+// Returns 0 to go on, non-zero to stop the scan as the cancellation flag does.
+using ScanProgressFunction = int (*)(const ScanProgress &progress, void *context);
+// Receives each warning ("WARNING: " and its text, with its newline).
+using ScanWarningFunction = void (*)(const char *text, void *context);
+
+// Per-motif histograms computed with the summaries, for the HTML report.
+struct ScanHistogramRequest {
+  bool enabled = false;
+  uint64_t binwidth = 50;  // letters per position bin
+  bool centred = false;    // positions relative to the sequence's centre, not its start
+  uint64_t scorebins = 20; // bins from the threshold to the maximum score
+};
+
+struct ScanOptions {
+  double pvalue = 1e-4;       // p-value cutoff: only windows at or below it are computed
+  bool useqvalue = false;     // keep only the matches with q-value <= qvalue
+  double qvalue = 0.05;
+  ScanStrands strands = SCAN_STRANDS_BOTH;  // protein sequences: forward only
+  ScanBackground background;
+  double pseudocount = 1.0;
+  ScanAlphabet alphabet = SCAN_ALPHABET_AUTO;
+  uint64_t threads = 0;       // worker threads; 0: the available cores
+  ScanSort sort = SCAN_SORT_POSITION;
+  bool matchedtext = true;    // fill ScanHits::text
+  std::atomic<bool> *cancel = nullptr;  // set (by any thread) to stop: scan_run fails with
+                                        // "scan cancelled" after the work units in hand
+  ScanProgressFunction progress = nullptr;
+  void *progresscontext = nullptr;
+  double progressinterval = 0.25;  // seconds
+  ScanWarningFunction warning = nullptr;  // null: warnings go to standard error
+  void *warningcontext = nullptr;
+  bool warnings = true;       // false: no warnings at all
+  ScanHistogramRequest histogram;
+};
+
+// The matches as column vectors, one entry per match, in the order asked for. The columns
+// are those of the TSV zelko scan writes (zelkotable's TSV, then q_value); the motif and
+// sequence columns hold indices into ScanMotifs::motifs and ScanSequences::names.
+struct ScanHits {
+  std::vector<uint32_t> motif;
+  std::vector<uint64_t> sequence;
+  std::vector<uint64_t> start;   // 1-based, first letter of the window
+  std::vector<uint64_t> stop;    // 1-based, last letter (closed)
+  std::vector<char> strand;      // '+' or '-' (reverse complementary)
+  std::vector<int64_t> score;    // x1000 units
+  std::vector<double> pvalue;
+  std::vector<double> evalue;    // p-value x totallength of the sequences
+  std::vector<double> mss;       // matrix similarity score, 0 .. 1
+  std::vector<double> qvalue;
+  // Matched text in the motif's reading direction, upper case (the reverse complement on the
+  // - strand): match i is text[textoffset[i] .. textoffset[i + 1]). Empty without matchedtext.
+  std::string text;
+  std::vector<uint64_t> textoffset;
+};
+inline uint64_t scan_hitcount(const ScanHits &hits) { return hits.motif.size(); }
+
+struct ScanMotifSummary {
+  int64_t threshold = 0;    // x1000 units; above maxscore when the cutoff cannot be met
+  bool reachable = false;   // the motif can score its threshold at all
+  uint64_t windows = 0;     // N of the q-values: windows of every sequence the motif fits in,
+                            // times the strands searched
+  uint64_t hits = 0;        // matches reported (after the q-value filter)
+  uint64_t sequenceswithhit = 0;
+  // With a histogram request: hit centres binned per strand. Bin b holds the positions
+  // binorigin + b * binwidth .. + binwidth - 1 (0-based from the sequence start, or from the
+  // centre, length / 2, when centred).
+  int64_t binorigin = 0;
+  std::vector<uint64_t> forwardbins;
+  std::vector<uint64_t> reversebins;
+  // Scores from scorelow in scorebins.size() bins of scorebinwidth (the last one closed).
+  int64_t scorelow = 0;
+  double scorebinwidth = 0.0;
+  std::vector<uint64_t> scorebins;
+};
+
+// What the run was, for a report's summary.
+struct ScanRunInfo {
+  std::vector<std::string> motiffiles;
+  std::string sequencefile;  // empty in memory
+  uint64_t motifs = 0;
+  uint64_t sequences = 0;
+  uint64_t residues = 0;
+  uint64_t filebytes = 0;
+  ScanOptions options;       // as used (threads resolved; callbacks and flag cleared)
+  std::string backgroundsource;
+  std::string backgroundletters;
+  std::vector<double> backgroundfrequencies;
+  uint64_t threadsused = 0;
+  double elapsed = 0.0;      // seconds for the whole call
+  bool isindex = false;
+};
+
+struct ScanResult {
+  ScanHits hits;
+  std::vector<ScanMotifSummary> motifs;  // one per motif of ScanMotifs
+  ScanRunInfo run;
+};
+
+// The whole scan: loads the sequences (alphabet from the options, or from the motifs) and
+// prepares the motifs when not done, derives every threshold from options.pvalue, searches,
+// computes q-values (Benjamini-Hochberg per motif over its N windows: q_i = min over k >= i
+// of p_(k) N / k, over the matches sorted by p-value, capped at 1; the matches above the
+// p-value cutoff are not seen, so the q-values are those of the matches computed), keeps
+// the matches with q <= options.qvalue when asked, sorts and fills the summaries. Results do
+// not depend on the number of threads.
+int scan_run(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
+             ScanResult *out);
+
+// ---- Tables ------------------------------------------------------------------------------
+
+// Write the matches as zelkotable writes a report of them: TSV with a header row (its
+// columns, then q_value), BED6, or GFF3 (with a qvalue attribute). 0, or -1 when the stream
+// cannot be written.
+int scan_writetsv(const ScanResult &result, const ScanMotifs &motifs,
+                  const ScanSequences &sequences, FILE *stream);
+int scan_writebed(const ScanResult &result, const ScanMotifs &motifs,
+                  const ScanSequences &sequences, FILE *stream);
+int scan_writegff3(const ScanResult &result, const ScanMotifs &motifs,
+                   const ScanSequences &sequences, FILE *stream);
+
+// ---- Miscellaneous -----------------------------------------------------------------------
+
+// The message of the last failure of a scan function called from this thread.
+const char *scan_errormessage();
+// Where the warnings of the calls without ScanOptions go (scan_readmotifs, ...), and of
+// scan_run when its options name no handler: handler (called on the calling thread at the
+// end of the call), or standard error with a null handler.
+void scan_setwarninghandler(ScanWarningFunction handler, void *context);
+// Cores available to this process (at least 1, at most 128).
+uint64_t scan_availablethreads();
+// "Zelko 1.3" and the build date.
+const char *scan_version();
