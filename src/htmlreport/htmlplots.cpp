@@ -77,66 +77,91 @@ std::string formatcount(double value) {
   return text;
 }
 
-void appendtext(std::string *out, double x, double y, const char *anchor, std::string_view text,
-                std::string_view extra = {}) {
+// A label; cls holds the anchor ("m" middle, "e" end, none for start) and the style.
+void appendtext(std::string *out, double x, double y, const char *cls, std::string_view text) {
   *out += "<text x=\"";
   appendcoord(out, x);
   *out += "\" y=\"";
   appendcoord(out, y);
-  *out += "\" text-anchor=\"";
-  *out += anchor;
-  out->push_back('"');
-  *out += extra;
-  out->push_back('>');
+  if (cls[0] != '\0') {
+    *out += "\" class=\"";
+    *out += cls;
+  }
+  *out += "\">";
   appendescaped(out, text);
   *out += "</text>";
 }
 
-void appendline(std::string *out, double x1, double y1, double x2, double y2,
-                const char *cls) {
+// A straight segment appended to path data.
+void appendsegment(std::string *path, double x1, double y1, double x2, double y2) {
+  path->push_back('M');
+  appendcoord(path, x1);
+  path->push_back(' ');
+  appendcoord(path, y1);
+  path->push_back('L');
+  appendcoord(path, x2);
+  path->push_back(' ');
+  appendcoord(path, y2);
+}
+
+void appendpath(std::string *out, const char *cls, const std::string &data) {
   *out += "<path class=\"";
   *out += cls;
-  *out += "\" d=\"M";
-  appendcoord(out, x1);
-  out->push_back(' ');
-  appendcoord(out, y1);
-  out->push_back('L');
-  appendcoord(out, x2);
-  out->push_back(' ');
-  appendcoord(out, y2);
+  *out += "\" d=\"";
+  *out += data;
   *out += "\"/>";
 }
 
+// A transform's number: up to four decimals, no trailing zeros.
+void appendfactor(std::string *out, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4f", value);
+  std::string_view number = text;
+  while (number.back() == '0') number.remove_suffix(1);
+  if (number.back() == '.') number.remove_suffix(1);
+  *out += number == "-0" ? "0" : number;
+}
+
 // A filled step outline of counts over [left, left + width], bars rising from base by
-// scale pixels per count (a negative scale draws downwards).
+// scale pixels per count (a negative scale draws downwards). The outline is written in
+// whole units, one per bin across and one per half pixel up, and a transform puts it in
+// place: a few characters a bin, equal neighbours sharing one run.
 void appendbars(std::string *out, const std::vector<uint64_t> &counts, double left,
                 double width, double base, double scale, const char *cls) {
   if (counts.empty()) return;
-  const double barwidth = width / static_cast<double>(counts.size());
+  constexpr double levelheight = 0.5;
+  const double levelspercount = std::fabs(scale) / levelheight;
   *out += "<path class=\"";
   *out += cls;
-  *out += "\" d=\"M";
-  appendcoord(out, left);
+  *out += "\" transform=\"matrix(";
+  appendfactor(out, width / static_cast<double>(counts.size()));
+  *out += " 0 0 ";
+  appendfactor(out, scale < 0.0 ? levelheight : -levelheight);
   out->push_back(' ');
-  appendcoord(out, base);
-  double lasty = roundtenth(base);
-  for (size_t b = 0; b < counts.size(); b++) {
-    const double y = roundtenth(base - scale * static_cast<double>(counts[b]));
-    if (y != lasty) {
+  appendfactor(out, left);
+  out->push_back(' ');
+  appendfactor(out, base);
+  *out += ")\" d=\"M0 0";
+  long last = 0;
+  size_t run = 0;
+  const auto endrun = [&]() {
+    if (run == 0) return;
+    out->push_back('h');
+    *out += std::to_string(run);
+    run = 0;
+  };
+  for (const uint64_t count : counts) {
+    const long level = std::lround(static_cast<double>(count) * levelspercount);
+    if (level != last) {
+      endrun();
       out->push_back('V');
-      appendcoord(out, y);
-      lasty = y;
+      *out += std::to_string(level);
+      last = level;
     }
-    // Equal neighbours share one horizontal run.
-    if (b + 1 < counts.size() && counts[b + 1] == counts[b]) continue;
-    out->push_back('H');
-    appendcoord(out, left + barwidth * static_cast<double>(b + 1));
+    run++;
   }
-  if (lasty != roundtenth(base)) {
-    out->push_back('V');
-    appendcoord(out, base);
-  }
-  *out += "Z\"/>";
+  endrun();
+  *out += "V0Z\"/>";
 }
 
 void appendsvgopen(std::string *out, const char *cls, std::string_view id, double width,
@@ -182,7 +207,6 @@ bool nucleotideletters(std::string_view letters) {
 }
 
 void appendglyphdefinitions(std::string *out) {
-  *out += "<svg class=\"glyphs\" width=\"0\" height=\"0\" aria-hidden=\"true\"><defs>";
   for (const Glyph &glyph : glyphs) {
     *out += "<symbol id=\"z";
     out->push_back(glyph.letter);
@@ -192,7 +216,6 @@ void appendglyphdefinitions(std::string *out) {
     *out += glyph.path;
     *out += "\"/></symbol>";
   }
-  *out += "</defs></svg>\n";
 }
 
 void appendlogo(std::string *out, const std::vector<double> &probabilities,
@@ -226,12 +249,11 @@ void appendlogo(std::string *out, const std::vector<double> &probabilities,
       const double bottom = roundtenth(height - cumulative);
       cumulative += pixels;
       const double top = roundtenth(height - cumulative);
-      if (bottom - top < 0.05) continue;
+      // Letters below a pixel would not show; the stack keeps their share.
+      if (bottom - top < 1.0) continue;
       const char l = upper(letters[letter]);
       if (nucleotides) {
         *out += "<use href=\"#z";
-        out->push_back(l);
-        *out += "\" data-l=\"";
         out->push_back(l);
         *out += "\" x=\"";
         appendcoord(out, left);
@@ -248,9 +270,7 @@ void appendlogo(std::string *out, const std::vector<double> &probabilities,
         std::snprintf(transform, sizeof transform, "matrix(%.4f 0 0 %.4f %.1f %.1f)",
                       glyphwidth / 65.0, (bottom - top) / 72.0, left + glyphwidth / 2.0,
                       bottom);
-        *out += "<text class=\"aa\" text-anchor=\"middle\" font-size=\"100\" data-l=\"";
-        appendescaped(out, std::string_view(&l, 1));
-        *out += "\" fill=\"";
+        *out += "<text class=\"aa\" text-anchor=\"middle\" font-size=\"100\" fill=\"";
         *out += aminoacidcolour(l);
         *out += "\" transform=\"";
         *out += transform;
@@ -263,69 +283,121 @@ void appendlogo(std::string *out, const std::vector<double> &probabilities,
   *out += "</svg>";
 }
 
+namespace {
+
+// Layout of the position histogram, in pixels.
+struct PositionGeometry {
+  static constexpr double width = 560.0, height = 170.0;
+  static constexpr double left = 48.0, right = 12.0, top = 20.0, bottom = 30.0;
+  static constexpr double plotwidth = width - left - right;
+  static constexpr double plotheight = height - top - bottom;
+};
+
+size_t bincount(const PositionHistogram &histogram) {
+  const size_t forward = histogram.forward ? histogram.forward->size() : 0;
+  const size_t reverse = histogram.reverse ? histogram.reverse->size() : 0;
+  return std::max(forward, reverse);
+}
+
+// Legend, axes, position ticks and their labels: what depends on the bins but not on the
+// counts.
+void appendpositionaxes(std::string *out, const PositionHistogram &histogram) {
+  using G = PositionGeometry;
+  const bool twostrands = histogram.reverse != nullptr;
+  const double axis = G::top + (twostrands ? G::plotheight / 2.0 : G::plotheight);
+  appendtext(out, G::left, 12.0, "fw", "+ strand");
+  if (twostrands) appendtext(out, G::left + 70.0, 12.0, "rv", "\u2212 strand");
+  std::string axes;
+  appendsegment(&axes, G::left, G::top, G::left, G::top + G::plotheight);
+  appendsegment(&axes, G::left, axis, G::left + G::plotwidth, axis);
+  const double first = static_cast<double>(histogram.origin);
+  const double span = static_cast<double>(bincount(histogram) * histogram.binwidth);
+  if (span > 0.0) {
+    const double step = nicestep(span, 7.0);
+    const double bottom = G::top + G::plotheight;
+    for (double tick = std::ceil(first / step) * step; tick <= first + span + 1e-9;
+         tick += step) {
+      const double x = G::left + (tick - first) / span * G::plotwidth;
+      appendsegment(&axes, x, bottom, x, bottom + 3.0);
+      appendtext(out, x, bottom + 14.0, "m", formatcount(tick));
+    }
+    if (histogram.centred && first < 0.0 && first + span > 0.0) {
+      std::string middle;
+      const double x = G::left + (0.0 - first) / span * G::plotwidth;
+      appendsegment(&middle, x, G::top, x, G::top + G::plotheight);
+      appendpath(out, "mid", middle);
+    }
+  }
+  appendpath(out, "ax", axes);
+  appendtext(out, G::left + G::plotwidth / 2.0, G::height - 2.0, "m lab",
+             histogram.centred ? "hit centre relative to the sequence centre (letters)"
+                               : "hit centre from the sequence start (letters)");
+}
+
+}  // namespace
+
+void appendpositionframe(std::string *out, const PositionHistogram &layout,
+                         std::string_view frameid) {
+  using G = PositionGeometry;
+  *out += "<symbol id=\"";
+  appendescaped(out, frameid);
+  *out += "\" viewBox=\"0 0 ";
+  appendcoord(out, G::width);
+  out->push_back(' ');
+  appendcoord(out, G::height);
+  *out += "\">";
+  appendpositionaxes(out, layout);
+  *out += "</symbol>";
+}
+
 void appendpositionhistogram(std::string *out, const PositionHistogram &histogram,
-                             std::string_view id) {
-  constexpr double width = 560.0, height = 170.0;
-  constexpr double left = 48.0, right = 12.0, top = 20.0, bottom = 30.0;
-  const double plotwidth = width - left - right;
-  const double plotheight = height - top - bottom;
+                             std::string_view id, std::string_view frameid) {
+  using G = PositionGeometry;
   static const std::vector<uint64_t> none;
   const std::vector<uint64_t> &forward = histogram.forward ? *histogram.forward : none;
   const std::vector<uint64_t> &reverse = histogram.reverse ? *histogram.reverse : none;
   const bool twostrands = histogram.reverse != nullptr;
-  const size_t bins = std::max(forward.size(), reverse.size());
+  const size_t bins = bincount(histogram);
   uint64_t largest = 0;
   for (const uint64_t c : forward) largest = std::max(largest, c);
   for (const uint64_t c : reverse) largest = std::max(largest, c);
   const double ymax = niceceiling(static_cast<double>(largest));
-  const double half = twostrands ? plotheight / 2.0 : plotheight;
-  const double axis = top + half;
+  const double half = twostrands ? G::plotheight / 2.0 : G::plotheight;
+  const double axis = G::top + half;
   const double scale = half / ymax;
 
-  appendsvgopen(out, "hist", id, width, height);
-  // Legend.
-  appendtext(out, left, 12.0, "start", "+ strand", " class=\"fw\"");
-  if (twostrands) appendtext(out, left + 70.0, 12.0, "start", "\u2212 strand", " class=\"rv\"");
-  // Bars.
+  appendsvgopen(out, "hist", id, G::width, G::height);
+  if (frameid.empty()) {
+    appendpositionaxes(out, histogram);
+  } else {
+    *out += "<use href=\"#";
+    appendescaped(out, frameid);
+    *out += "\" width=\"";
+    appendcoord(out, G::width);
+    *out += "\" height=\"";
+    appendcoord(out, G::height);
+    *out += "\"/>";
+  }
   if (bins > 0) {
-    appendbars(out, forward, left, plotwidth * static_cast<double>(forward.size()) / bins,
+    appendbars(out, forward, G::left,
+               G::plotwidth * static_cast<double>(forward.size()) / static_cast<double>(bins),
                axis, scale, "fw");
     if (twostrands)
-      appendbars(out, reverse, left, plotwidth * static_cast<double>(reverse.size()) / bins,
+      appendbars(out, reverse, G::left,
+                 G::plotwidth * static_cast<double>(reverse.size()) / static_cast<double>(bins),
                  axis, -scale, "rv");
   }
-  // Axes: counts on the left, positions below.
-  appendline(out, left, top, left, top + plotheight, "ax");
-  appendline(out, left, axis, left + plotwidth, axis, "ax");
-  appendtext(out, left - 4.0, top + 4.0, "end", formatcount(ymax));
-  appendtext(out, left - 4.0, axis + 4.0, "end", "0");
-  if (twostrands) appendtext(out, left - 4.0, top + plotheight + 4.0, "end", formatcount(ymax));
-  const double first = static_cast<double>(histogram.origin);
-  const double span = static_cast<double>(bins * histogram.binwidth);
-  if (span > 0.0) {
-    const double step = nicestep(span, 7.0);
-    const double labely = top + plotheight + 14.0;
-    for (double tick = std::ceil(first / step) * step; tick <= first + span + 1e-9;
-         tick += step) {
-      const double x = left + (tick - first) / span * plotwidth;
-      appendline(out, x, top + plotheight, x, top + plotheight + 3.0, "ax");
-      appendtext(out, x, labely, "middle", formatcount(tick));
-    }
-    if (histogram.centred && first < 0.0 && first + span > 0.0) {
-      const double x = left + (0.0 - first) / span * plotwidth;
-      appendline(out, x, top, x, top + plotheight, "mid");
-    }
-  }
-  appendtext(out, left + plotwidth / 2.0, height - 2.0, "middle",
-             histogram.centred ? "hit centre relative to the sequence centre (letters)"
-                               : "hit centre from the sequence start (letters)",
-             " class=\"lab\"");
+  // The count scale, which is the motif's own.
+  appendtext(out, G::left - 4.0, G::top + 4.0, "e", formatcount(ymax));
+  appendtext(out, G::left - 4.0, axis + 4.0, "e", "0");
+  if (twostrands)
+    appendtext(out, G::left - 4.0, G::top + G::plotheight + 4.0, "e", formatcount(ymax));
   *out += "</svg>";
 }
 
 void appendsparkline(std::string *out, const PositionHistogram &histogram) {
   constexpr double width = 120.0, height = 22.0;
-  constexpr size_t maxbins = 60;
+  constexpr size_t maxbins = 40;
   static const std::vector<uint64_t> none;
   const std::vector<uint64_t> &forward = histogram.forward ? *histogram.forward : none;
   const std::vector<uint64_t> &reverse = histogram.reverse ? *histogram.reverse : none;
@@ -344,14 +416,16 @@ void appendsparkline(std::string *out, const PositionHistogram &histogram) {
     appendbars(out, sum, 0.0, std::min(width, spanned), height,
                (height - 1.0) / static_cast<double>(largest), "sp");
   }
-  appendline(out, 0.0, height - 0.5, width, height - 0.5, "ax");
+  std::string base;
+  appendsegment(&base, 0.0, height - 0.5, width, height - 0.5);
+  appendpath(out, "ax", base);
   *out += "</svg>";
 }
 
 void appendscorehistogram(std::string *out, const ScoreHistogram &histogram,
                           std::string_view id) {
-  constexpr double width = 300.0, height = 170.0;
-  constexpr double left = 48.0, right = 14.0, top = 20.0, bottom = 30.0;
+  constexpr double width = 300.0, height = 150.0;
+  constexpr double left = 48.0, right = 14.0, top = 10.0, bottom = 20.0;
   const double plotwidth = width - left - right;
   const double plotheight = height - top - bottom;
   static const std::vector<uint64_t> none;
@@ -361,24 +435,23 @@ void appendscorehistogram(std::string *out, const ScoreHistogram &histogram,
   const double ymax = niceceiling(static_cast<double>(largest));
   const double axis = top + plotheight;
   appendsvgopen(out, "scores", id, width, height);
-  appendtext(out, left, 12.0, "start", "hits per score bin", " class=\"lab\"");
   appendbars(out, bins, left, plotwidth, axis, plotheight / ymax, "sc");
-  appendline(out, left, top, left, axis, "ax");
-  appendline(out, left, axis, left + plotwidth, axis, "ax");
-  appendtext(out, left - 4.0, top + 4.0, "end", formatcount(ymax));
-  appendtext(out, left - 4.0, axis + 4.0, "end", "0");
+  std::string axes;
+  appendsegment(&axes, left, top, left, axis);
+  appendsegment(&axes, left, axis, left + plotwidth, axis);
+  appendtext(out, left - 4.0, top + 4.0, "e", formatcount(ymax));
+  appendtext(out, left - 4.0, axis + 4.0, "e", "0");
   const double span = histogram.binwidth * static_cast<double>(bins.size());
   if (!bins.empty() && span > 0.0) {
     const double step = nicestep(span, 4.0);
     for (double tick = std::ceil(histogram.low / step - 1e-9) * step;
          tick <= histogram.low + span + 1e-9; tick += step) {
       const double x = left + (tick - histogram.low) / span * plotwidth;
-      appendline(out, x, axis, x, axis + 3.0, "ax");
-      appendtext(out, x, axis + 14.0, "middle", formatnumber(tick, 4));
+      appendsegment(&axes, x, axis, x, axis + 3.0);
+      appendtext(out, x, axis + 14.0, "m", formatnumber(tick, 4));
     }
   }
-  appendtext(out, left + plotwidth / 2.0, height - 2.0, "middle",
-             "score (threshold at the left edge)", " class=\"lab\"");
+  appendpath(out, "ax", axes);
   *out += "</svg>";
 }
 

@@ -3,8 +3,8 @@
 // logos refer to. Every function appends to a string; nothing here knows about scans.
 //
 // Contents: columninformation; nucleotideletters; appendglyphdefinitions; LogoGeometry,
-// appendlogo; PositionHistogram, appendpositionhistogram, appendsparkline; ScoreHistogram,
-// appendscorehistogram; appendescaped.
+// appendlogo; PositionHistogram, appendpositionhistogram, appendpositionframe,
+// appendsparkline; ScoreHistogram, appendscorehistogram; appendescaped, formatnumber.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +20,9 @@ double columninformation(const double *probabilities, uint64_t letters);
 // with the glyphs of appendglyphdefinitions and can be turned into their reverse complement.
 bool nucleotideletters(std::string_view letters);
 
-// The <svg> holding the letter glyphs (A, C, G, T, U as filled paths in a unit box, in the
-// colours the field uses) that every nucleotide logo of the page refers to by id "zA" etc.
+// The <symbol>s of the letter glyphs (A, C, G, T, U as filled paths in a unit box, in the
+// colours the field uses) that every nucleotide logo of the page refers to by id "zA" etc.,
+// for the page's <defs>.
 void appendglyphdefinitions(std::string *out);
 
 // Logo size: columnwidth pixels per position; the full height is the largest information
@@ -34,8 +35,9 @@ struct LogoGeometry {
 // A logo: per position the letters stacked by their share p * information content, the
 // tallest on top. The SVG's viewBox is exactly length * columnwidth by height, so a letter's
 // drawn height divided by height times log2(letters) is its height in bits. Nucleotide
-// logos use <use> elements of the glyphs with a data-l attribute naming the letter; other
-// alphabets are drawn as scaled text. Letters lower than a hundredth of a pixel are left out.
+// logos use <use> elements of the glyphs (href "#zA" for A); other
+// alphabets are drawn as scaled text. Letters lower than a pixel are left out (their share
+// stays in the stack, whose top is the column's information content).
 // id may be empty; extraclass is added to the class "logo".
 void appendlogo(std::string *out, const std::vector<double> &probabilities,
                 std::string_view letters, uint64_t length, const LogoGeometry &geometry,
@@ -51,8 +53,12 @@ struct PositionHistogram {
   bool centred = false;  // positions relative to the sequence centre
 };
 // The histogram with axes: forward strand above the axis, reverse strand mirrored below it.
+// With a frame id, the legend, axes and position labels are those of the <symbol> of that id
+// (appendpositionframe, for the page's <defs>), which histograms of the same bins share.
 void appendpositionhistogram(std::string *out, const PositionHistogram &histogram,
-                             std::string_view id);
+                             std::string_view id, std::string_view frameid);
+void appendpositionframe(std::string *out, const PositionHistogram &layout,
+                         std::string_view frameid);
 // A small line of both strands together, for a table cell.
 void appendsparkline(std::string *out, const PositionHistogram &histogram);
 

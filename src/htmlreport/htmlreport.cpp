@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include <unistd.h>
 
@@ -34,7 +35,7 @@ dl.run dd{margin:0;overflow-wrap:anywhere}
 .tools button:hover{background:#eef2f7}
 .hint{color:var(--muted);font-size:13px}
 table.motifs{border-collapse:collapse;width:100%;background:#fff;border:1px solid var(--line)}
-.motifs>thead th{position:sticky;top:0;z-index:1;background:#eaeef3;text-align:left;padding:6px 8px;border-bottom:2px solid #c9d1db;white-space:nowrap;font-weight:600}
+.motifs>thead th{position:sticky;top:0;z-index:1;background:#eaeef3;text-align:left;padding:6px 8px;border-bottom:2px solid #c9d1db;font-weight:600;vertical-align:bottom}
 .motifs>thead th[data-s]{cursor:pointer}
 .motifs>thead th[data-s]:hover{background:#dde4ec}
 .motifs>thead th.asc::after{content:" \25B2";font-size:10px}
@@ -52,6 +53,8 @@ td.acc{color:var(--muted)}
 svg{overflow:visible}
 svg text{font:11px system-ui,-apple-system,"Segoe UI",Arial,sans-serif;fill:#4a5361}
 svg text.lab{fill:var(--muted)}
+svg text.m{text-anchor:middle}
+svg text.e{text-anchor:end}
 svg text.fw{fill:var(--fw);font-weight:600}
 svg text.rv{fill:var(--rv);font-weight:600}
 svg text.aa{font-family:Arial,"Helvetica Neue",Helvetica,"DejaVu Sans",sans-serif;font-weight:700}
@@ -67,11 +70,12 @@ path.mid{stroke:#9aa3ad;stroke-dasharray:3 3;fill:none}
 tr.d>td{padding:0 8px 12px;background:#fafbfc;border-top:1px solid var(--line)}
 .detail{display:flex;flex-wrap:wrap;gap:14px 28px;padding-top:10px}
 .detail p{margin:4px 0 0;color:var(--muted);font-size:12px}
+.plots{display:flex;flex-direction:column;gap:12px}
 table.best{border-collapse:collapse;font-size:12px;background:#fff}
 table.best th,table.best td{padding:2px 7px;border-bottom:1px solid var(--line);text-align:right;white-space:nowrap}
 table.best th{background:#eef1f5;font-weight:600}
-table.best td.s,table.best th.s{text-align:left}
-table.best td.q{font-family:ui-monospace,"DejaVu Sans Mono",Menlo,Consolas,monospace;text-align:left;letter-spacing:.5px}
+table.best td:first-child,table.best th:first-child,table.best th:last-child{text-align:left}
+table.best td:last-child{font-family:ui-monospace,"DejaVu Sans Mono",Menlo,Consolas,monospace;text-align:left;letter-spacing:.5px}
 footer{color:var(--muted);font-size:12px;padding:0 24px 24px}
 footer dl{display:grid;grid-template-columns:max-content 1fr;gap:2px 14px;margin:6px 0 0}
 footer dt{font-weight:600}
@@ -80,12 +84,14 @@ footer dd{margin:0}
 
 // Sorting by a heading (numbers first from the largest, text from A), a click on a row to
 // open its details, a click on a nucleotide logo to show its reverse complement (columns
-// mirrored, letters complemented), a filter, and #mN in the address opening motif N.
+// mirrored, letters complemented), a filter. Words of the address after # and between &
+// do the same on loading: mN opens motif N and scrolls to it, open=mN opens it only,
+// sort=C sorts by column C (from 0), rc shows every reverse complement.
 constexpr std::string_view script = R"(
 (()=>{
 const T=document.getElementById('motifs'),F=document.getElementById('filter'),R=document.getElementById('rcall'),C={A:'T',C:'G',G:'C',T:'A',U:'A'};
 let all=false;
-function flip(s){const w=s.viewBox.baseVal.width;for(const u of s.querySelectorAll('use')){const l=C[u.dataset.l];u.dataset.l=l;u.setAttribute('href','#z'+l);u.setAttribute('x',(w-u.x.baseVal.value-u.width.baseVal.value).toFixed(1))}s.classList.toggle('rc')}
+function flip(s){const w=s.viewBox.baseVal.width;for(const u of s.querySelectorAll('use')){u.setAttribute('href','#z'+C[u.getAttribute('href').slice(2)]);u.setAttribute('x',(w-u.x.baseVal.value-u.width.baseVal.value).toFixed(1))}s.classList.toggle('rc')}
 T.tHead.addEventListener('click',e=>{const h=e.target.closest('th');if(!h||!h.dataset.s)return;const i=h.cellIndex,n=h.dataset.s==='n',asc=n?h.classList.contains('desc'):!h.classList.contains('asc');
 for(const c of T.tHead.rows[0].cells)c.classList.remove('asc','desc');h.classList.add(asc?'asc':'desc');
 const key=b=>{const c=b.rows[0].cells[i],v=c.dataset.v??c.textContent;if(!n)return v.toLowerCase();const x=parseFloat(v);return isNaN(x)?-Infinity:x};
@@ -93,8 +99,9 @@ const key=b=>{const c=b.rows[0].cells[i],v=c.dataset.v??c.textContent;if(!n)retu
 T.addEventListener('click',e=>{const s=e.target.closest('svg.logo');if(s){if(s.querySelector('use'))flip(s);return}const r=e.target.closest('tr.m');if(!r)return;const d=r.nextElementSibling;d.hidden=!d.hidden;r.classList.toggle('open',!d.hidden)});
 R.addEventListener('click',()=>{all=!all;for(const s of T.querySelectorAll('svg.logo'))if(s.querySelector('use')&&s.classList.contains('rc')!==all)flip(s);R.textContent=all?'Show forward logos':'Show reverse complements'});
 F.addEventListener('input',()=>{const q=F.value.trim().toLowerCase();for(const b of T.tBodies){const r=b.rows[0];b.hidden=q!==''&&!(r.cells[1].textContent+' '+r.cells[2].textContent).toLowerCase().includes(q)}});
-const o=location.hash&&document.getElementById(location.hash.slice(1));
-if(o&&o.classList.contains('motif')){o.rows[1].hidden=false;o.rows[0].classList.add('open');o.scrollIntoView({block:'nearest'})}
+for(const w of location.hash.slice(1).split('&')){const [k,v]=w.split('='),o=document.getElementById(v??k);
+if(k==='rc')R.click();else if(k==='sort'&&T.tHead.rows[0].cells[v])T.tHead.rows[0].cells[v].click();
+else if(o&&o.classList.contains('motif')){o.rows[1].hidden=false;o.rows[0].classList.add('open');if(v===undefined)o.scrollIntoView()}}
 document.documentElement.dataset.ready='1';
 })();
 )";
@@ -127,9 +134,16 @@ void appendnumbercell(std::string *out, const std::string &shown, const std::str
   *out += "</td>";
 }
 
+// A value for the table: three significant digits, whole numbers from 1000 on with
+// thousands separators.
+std::string formatvalue(double value) {
+  if (value >= 999.5) return formatthousands(static_cast<uint64_t>(std::llround(value)));
+  return formatnumber(value, 3);
+}
+
 std::string rawnumber(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.9g", value);
+  std::snprintf(text, sizeof text, "%.6g", value);
   return text;
 }
 
@@ -154,39 +168,53 @@ void appendbesthits(std::string *out, const HtmlMotif &motif) {
     *out += "<p>No hit.</p></div>";
     return;
   }
-  *out += "<table class=\"best\"><tr><th class=\"s\">Sequence<th>Start<th>End<th>Strand"
-          "<th>Score<th>p-value<th>q-value<th class=\"s\">Matched</tr>";
+  // Rows of bare cells (end tags are optional in HTML), as the page holds thousands.
+  *out += "<table class=\"best\"><tr><th>Sequence<th>Start<th>End<th>Strand<th>Score"
+          "<th>p-value<th>q-value<th>Matched";
   for (const HtmlHit &hit : motif.best) {
-    *out += "<tr><td class=\"s\">";
+    *out += "\n<tr><td>";
     appendescaped(out, hit.sequence);
     *out += "<td>";
     *out += std::to_string(hit.start);
     *out += "<td>";
     *out += std::to_string(hit.stop);
-    *out += "<td>";
-    *out += hit.strand == '-' ? "\u2212" : "+";
+    *out += hit.strand == '-' ? "<td>\u2212" : "<td>+";
     *out += "<td>";
     *out += formatnumber(hit.score, 6);
     *out += "<td>";
-    *out += formatpvalue(hit.pvalue);
+    *out += hit.pvalue < 0.0 ? "\u2013" : formatnumber(hit.pvalue, 2);
     *out += "<td>";
-    *out += formatpvalue(hit.qvalue);
-    *out += "<td class=\"q\">";
+    *out += hit.qvalue < 0.0 ? "\u2013" : formatnumber(hit.qvalue, 2);
+    *out += "<td>";
     appendescaped(out, hit.text);
-    *out += "</tr>";
   }
   *out += "</table></div>";
 }
 
-void appendmotif(std::string *out, const HtmlReport &report, const HtmlMotif &motif,
-                 uint64_t number) {
-  const std::string anchor = "m" + std::to_string(number);
+PositionHistogram positionsof(const HtmlReport &report, const HtmlMotif &motif) {
   PositionHistogram positions;
   positions.origin = motif.binorigin;
   positions.binwidth = report.binwidth;
   positions.forward = &motif.forwardbins;
   positions.reverse = report.bothstrands ? &motif.reversebins : nullptr;
   positions.centred = report.centred;
+  return positions;
+}
+
+// The frames of the position histograms: one per layout of bins, shared by the motifs.
+struct Frames {
+  std::map<std::pair<int64_t, size_t>, std::string> ids;
+};
+std::string frameof(const Frames &frames, const HtmlMotif &motif) {
+  const size_t bins = std::max(motif.forwardbins.size(), motif.reversebins.size());
+  const auto found = frames.ids.find({motif.binorigin, bins});
+  return found == frames.ids.end() ? std::string() : found->second;
+}
+
+void appendmotif(std::string *out, const HtmlReport &report, const Frames &frames,
+                 const HtmlMotif &motif, uint64_t number) {
+  const std::string anchor = "m" + std::to_string(number);
+  const PositionHistogram positions = positionsof(report, motif);
 
   *out += "<tbody class=\"motif\" id=\"";
   *out += anchor;
@@ -206,15 +234,15 @@ void appendmotif(std::string *out, const HtmlReport &report, const HtmlMotif &mo
   if (report.residues > 0) {
     const double perkb = static_cast<double>(motif.hits) * 1000.0 /
                          static_cast<double>(report.residues);
-    appendnumbercell(out, formatnumber(perkb, 3), rawnumber(perkb));
+    appendnumbercell(out, formatvalue(perkb), rawnumber(perkb));
   } else {
     appendnumbercell(out, "<span class=\"dim\">\u2013</span>", "");
   }
   if (motif.expected >= 0.0) {
-    appendnumbercell(out, formatnumber(motif.expected, 3), rawnumber(motif.expected));
+    appendnumbercell(out, formatvalue(motif.expected), rawnumber(motif.expected));
     if (motif.expected > 0.0) {
       const double ratio = static_cast<double>(motif.hits) / motif.expected;
-      appendnumbercell(out, formatnumber(ratio, 3), rawnumber(ratio));
+      appendnumbercell(out, formatvalue(ratio), rawnumber(ratio));
     } else {
       appendnumbercell(out, "<span class=\"dim\">\u2013</span>", "");
     }
@@ -236,16 +264,17 @@ void appendmotif(std::string *out, const HtmlReport &report, const HtmlMotif &mo
   appendsparkline(out, positions);
   *out += "</td></tr>\n<tr class=\"d\" hidden><td colspan=\"10\"><div class=\"detail\">";
 
-  // Positions.
-  *out += "<div class=\"panel\"><h3>Hit positions, ";
+  // Positions and scores in one column, the best hits beside.
+  *out += "<div class=\"plots\"><div class=\"panel\"><h3>Hit positions, ";
   *out += std::to_string(report.binwidth);
   *out += report.binwidth == 1 ? " letter per bin" : " letters per bin";
   *out += "</h3>";
-  appendpositionhistogram(out, positions, "hist-" + std::to_string(number));
+  appendpositionhistogram(out, positions, "hist-" + std::to_string(number),
+                          frameof(frames, motif));
   *out += "</div>";
 
   // Scores and threshold.
-  *out += "<div class=\"panel\"><h3>Score distribution</h3>";
+  *out += "<div class=\"panel\"><h3>Scores of the hits, from the threshold</h3>";
   ScoreHistogram scores;
   scores.low = motif.scorelow;
   scores.binwidth = motif.scorebinwidth;
@@ -271,7 +300,7 @@ void appendmotif(std::string *out, const HtmlReport &report, const HtmlMotif &mo
     }
     *out += ".";
   }
-  *out += "</p></div>";
+  *out += "</p></div></div>";
 
   appendbesthits(out, motif);
   *out += "</div></td></tr></tbody>\n";
@@ -304,7 +333,18 @@ std::string htmlreport_render(const HtmlReport &report) {
   out += "</title><style>";
   out += style;
   out += "</style></head>\n<body>\n";
+  // Definitions the plots refer to: letter glyphs, frames of the position histograms.
+  Frames frames;
+  out += "<svg class=\"glyphs\" width=\"0\" height=\"0\" aria-hidden=\"true\"><defs>";
   appendglyphdefinitions(&out);
+  for (const HtmlMotif &motif : report.motifs) {
+    const size_t bins = std::max(motif.forwardbins.size(), motif.reversebins.size());
+    std::string &id = frames.ids[{motif.binorigin, bins}];
+    if (!id.empty()) continue;
+    id = "pf" + std::to_string(frames.ids.size());
+    appendpositionframe(&out, positionsof(report, motif), id);
+  }
+  out += "</defs></svg>\n";
   out += "<header><h1>";
   appendescaped(&out, report.title);
   out += "</h1><p>";
@@ -336,7 +376,7 @@ std::string htmlreport_render(const HtmlReport &report) {
          "<th data-s=\"n\" class=\"n\">Sequences with a hit</th><th>Where</th>"
          "</tr></thead>\n";
   for (size_t i = 0; i < report.motifs.size(); i++)
-    appendmotif(&out, report, report.motifs[i], i + 1);
+    appendmotif(&out, report, frames, report.motifs[i], i + 1);
   out += "</table></section>\n</main>\n";
   appendfooter(&out, report);
   out += "<script>";

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string_view>
 #include <unordered_map>
 
@@ -175,11 +176,11 @@ struct ScoreLayout {
   size_t bins = 1;
 };
 ScoreLayout scorelayout(const ScanMotif &motif, bool reachable, int64_t threshold,
-                        uint64_t scorebins) {
+                        uint64_t scorebins, int64_t highest) {
   ScoreLayout layout;
   layout.bins = static_cast<size_t>(std::max<uint64_t>(scorebins, 1));
   layout.low = reachable ? threshold : motif.minscore;
-  layout.width = static_cast<double>(motif.maxscore - layout.low + 1) /
+  layout.width = static_cast<double>(std::max(highest, layout.low) - layout.low + 1) /
                  static_cast<double>(layout.bins);
   return layout;
 }
@@ -254,6 +255,7 @@ struct TableMotif {
   int64_t threshold = 0;
   ScoreLayout scores;
   std::vector<uint64_t> scorebins;
+  std::map<int64_t, uint64_t> seenscores;  // when the table's highest score counts: all
   std::vector<uint64_t> forward, reverse;
   std::vector<uint64_t> sequences;  // sequence numbers, a new entry when it changes
 };
@@ -307,7 +309,7 @@ std::vector<HtmlHit> besthits_take(BestHits *best, uint32_t motif) {
 // ---- Scan to page ------------------------------------------------------------------------
 
 uint64_t scanreport_binwidth(uint64_t longest) {
-  constexpr uint64_t maxbins = 200;
+  constexpr uint64_t maxbins = 100;
   for (uint64_t power = 1;; power *= 10) {
     for (const uint64_t factor : {1, 2, 5}) {
       const uint64_t width = factor * power;
@@ -332,24 +334,72 @@ int scanreport_request(const ScanMotifs &motifs, ScanSequences *sequences,
   return 0;
 }
 
+namespace {
+
+// Weights at or below this are letters a matrix forbids.
+constexpr double forbiddenweight = -1e15;
+
+// The scale of a matrix of log-odds weights w = ln(p / b) / lambda against a uniform
+// background b: the positive root of the mean over positions of sum_i b exp(lambda w_i),
+// which is 1 at lambda = 0 and at the matrix's own scale, where every position's
+// probabilities sum to 1. 0 when there is no such root (not log-odds: no negative mean or
+// no positive weight).
+double logoddsscale(const std::vector<int64_t> &weights, size_t k, size_t length) {
+  double largest = 0.0, mean = 0.0;
+  for (const int64_t w : weights) {
+    const double x = static_cast<double>(w);
+    if (x <= forbiddenweight) continue;
+    largest = std::max(largest, std::fabs(x));
+    mean += x;
+  }
+  if (largest == 0.0 || mean >= 0.0) return 0.0;
+  const auto excess = [&](double lambda) {
+    double sum = 0.0;
+    for (const int64_t w : weights) {
+      const double x = static_cast<double>(w);
+      if (x > forbiddenweight) sum += std::exp(std::min(lambda * x, 700.0));
+    }
+    return sum / static_cast<double>(k * length) - 1.0;
+  };
+  double low = 0.0, high = 1.0 / largest;
+  for (int i = 0; excess(high) < 0.0; i++) {
+    if (i == 200) return 0.0;
+    low = high;
+    high *= 2.0;
+  }
+  for (int i = 0; i < 200 && high - low > 1e-15 * high; i++) {
+    const double middle = 0.5 * (low + high);
+    (excess(middle) < 0.0 ? low : high) = middle;
+  }
+  return 0.5 * (low + high);
+}
+
+}  // namespace
+
 void scanreport_probabilities(const ScanMotif &motif, std::vector<double> *probabilities) {
   const size_t k = motif.letters.size();
   const size_t cells = static_cast<size_t>(motif.length) * k;
   probabilities->assign(cells, k == 0 ? 0.0 : 1.0 / static_cast<double>(k));
   const bool counts = motif.counts.size() == cells;
   if (!counts && motif.weights.size() != cells) return;
+  // Weights of unknown units: their log-odds scale, or natural-log thousandths.
+  double lambda = 0.0;
+  if (!counts) {
+    lambda = logoddsscale(motif.weights, k, motif.length);
+    if (lambda == 0.0) lambda = 1.0 / SCAN_SCALE;
+  }
   for (size_t row = 0; row < motif.length; row++) {
     double *p = probabilities->data() + row * k;
     if (counts) {
       for (size_t i = 0; i < k; i++) p[i] = std::max(0.0, motif.counts[row * k + i]);
     } else {
-      // exp of the weights relative to the row's largest, so that nothing overflows.
-      int64_t largest = INT64_MIN;
-      for (size_t i = 0; i < k; i++) largest = std::max(largest, motif.weights[row * k + i]);
+      // Relative to the row's largest weight, so that nothing overflows.
+      double largest = -HUGE_VAL;
+      for (size_t i = 0; i < k; i++)
+        largest = std::max(largest, static_cast<double>(motif.weights[row * k + i]));
       for (size_t i = 0; i < k; i++) {
-        const double difference =
-            static_cast<double>(motif.weights[row * k + i]) - static_cast<double>(largest);
-        p[i] = std::exp(difference / SCAN_SCALE);
+        const double w = static_cast<double>(motif.weights[row * k + i]);
+        p[i] = w <= forbiddenweight ? 0.0 : std::exp(lambda * (w - largest));
       }
     }
     double sum = 0.0;
@@ -586,14 +636,18 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
     if (!gather.thresholdseen) {
       gather.thresholdseen = true;
       gather.threshold = threshold;
-      gather.scores = scorelayout(motif, true, threshold, options.scorebins);
+      gather.scores = scorelayout(motif, true, threshold, options.scorebins, motif.maxscore);
       gather.scorebins.assign(gather.scores.bins, 0);
       if (!adaptive) {
         gather.forward.assign(layout.bins, 0);
         gather.reverse.assign(layout.bins, 0);
       }
     }
-    gather.scorebins[scorebin(gather.scores, score)]++;
+    if (options.weightsknown) {
+      gather.scorebins[scorebin(gather.scores, score)]++;
+    } else {
+      gather.seenscores[score]++;
+    }
     // Position of the hit centre.
     int64_t x = hitcentre(start, motif.length);
     if (centred) x -= static_cast<int64_t>(sequences->lengths[sequence] / 2);
@@ -685,7 +739,8 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
       }
     }
     if (!gather.thresholdseen) {
-      gather.scores = scorelayout(motif, page.reachable, threshold, options.scorebins);
+      gather.scores = scorelayout(motif, page.reachable, threshold, options.scorebins,
+                                  motif.maxscore);
       gather.scorebins.assign(gather.scores.bins, 0);
       gather.forward.assign(layout.bins, 0);
       gather.reverse.assign(layout.bins, 0);
@@ -693,6 +748,14 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
     page.binorigin = layout.origin;
     page.forwardbins = std::move(gather.forward);
     if (options.bothstrands) page.reversebins = std::move(gather.reverse);
+    if (!options.weightsknown && !gather.seenscores.empty()) {
+      // The weights as prepared are not the scan's: the table's scores span the histogram.
+      gather.scores = scorelayout(motif, true, threshold, options.scorebins,
+                                  gather.seenscores.rbegin()->first);
+      gather.scorebins.assign(gather.scores.bins, 0);
+      for (const auto &[score, hits] : gather.seenscores)
+        gather.scorebins[scorebin(gather.scores, score)] += hits;
+    }
     page.scorelow = static_cast<double>(gather.scores.low) / SCAN_SCALE;
     page.scorebinwidth = gather.scores.width / SCAN_SCALE;
     page.scorebins = std::move(gather.scorebins);

@@ -14,7 +14,7 @@
 #include "scan/scan.hpp"
 
 // The bin width the page uses when none is asked for: the smallest round width (1, 2 or 5
-// times a power of ten) that covers the longest sequence in at most 200 bins.
+// times a power of ten) that covers the longest sequence in at most 100 bins.
 uint64_t scanreport_binwidth(uint64_t longest);
 
 // Asks a scan for the histograms of its report: loads the sequences when they are not
@@ -25,8 +25,10 @@ int scanreport_request(const ScanMotifs &motifs, ScanSequences *sequences,
 
 // The letter probabilities a motif's logo is drawn from, length x letters: the counts of a
 // count matrix as frequencies per position; for a matrix given as weights only (a profile
-// library), p proportional to exp(weight) per position, which gives back the frequencies
-// of log-odds weights made against a uniform background.
+// library), whose units are not known, p = exp(lambda w) / 4 normalised per position, with
+// lambda the scale at which the probabilities of log-odds weights against a uniform
+// background sum to 1 (natural-log thousandths when there is none). This gives back the
+// frequencies of log-odds weights in any unit: bits, natural logarithms, times 1000.
 void scanreport_probabilities(const ScanMotif &motif, std::vector<double> *probabilities);
 
 // The best hits of every motif, kept while the hits go by: higher score first (the exact
@@ -68,6 +70,9 @@ struct TableReportOptions {
   bool bothstrands = true;       // the strands the scan searched
   double pvalue = 1e-4;          // the scan's cutoff, for motifs without a row
   uint64_t scorebins = 20;
+  // The motifs were prepared with the scan's background, so their highest scores bound the
+  // score histograms as in the scan; otherwise the table's highest scores do.
+  bool weightsknown = true;
   std::string commandline;
 };
 // Reads the TSV table at path (plain or gzip; "-" for standard input) and builds its page.

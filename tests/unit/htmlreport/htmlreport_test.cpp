@@ -1,5 +1,6 @@
 // The HTML report: logo heights against information content, logo frequencies from count and
-// weight matrices, the best hits kept, bin widths, and a page's escaping and references.
+// weight matrices, the best hits kept, bin widths, a page's escaping and references, the page
+// of a table against the page of the scan that wrote it, and tables that are refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,8 +14,12 @@
 #include "htmlreport/htmlplots.hpp"
 #include "htmlreport/htmlreport.hpp"
 #include "htmlreport/scanreport.hpp"
+#include "support/scratchfiles.hpp"
 
 namespace {
+
+const std::string example = ZELKO_TEST_DATA "/../../examples/dm3_upstream300.fa.gz";
+const std::string jaspar = ZELKO_TEST_DATA "/motifconv/jaspar3.jaspar";
 
 struct DrawnLetter {
   char letter;
@@ -24,15 +29,14 @@ struct DrawnLetter {
 // The letters a nucleotide logo draws, read back from its SVG.
 std::vector<DrawnLetter> drawnletters(const std::string &svg) {
   static const std::regex use(
-      "<use href=\"#z(.)\" data-l=\"(.)\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\" "
+      "<use href=\"#z(.)\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\" "
       "width=\"([0-9.]+)\" height=\"([0-9.]+)\"/>");
   std::vector<DrawnLetter> letters;
   for (auto it = std::sregex_iterator(svg.begin(), svg.end(), use); it != std::sregex_iterator();
        ++it) {
     const std::smatch &m = *it;
-    EXPECT_EQ(m[1].str(), m[2].str());
-    letters.push_back({m[1].str()[0], std::stod(m[3]), std::stod(m[4]), std::stod(m[5]),
-                       std::stod(m[6])});
+    letters.push_back({m[1].str()[0], std::stod(m[2]), std::stod(m[3]), std::stod(m[4]),
+                       std::stod(m[5])});
   }
   return letters;
 }
@@ -50,6 +54,8 @@ TEST(Logo, LetterHeightsAreTheColumnsInformationContentInBits) {
        2.0 + 0.1 * std::log2(0.1) + 0.2 * std::log2(0.2) + 0.3 * std::log2(0.3) +
            0.4 * std::log2(0.4)},
       {{0.0, 0.0, 0.0, 1.0}, 2.0},
+      // C, G and T at 0.002 bits each, under a pixel.
+      {{0.97, 0.01, 0.01, 0.01}, 2.0 + 0.97 * std::log2(0.97) + 0.03 * std::log2(0.01)},
   };
   std::vector<double> probabilities;
   for (const auto &c : columns) {
@@ -65,60 +71,77 @@ TEST(Logo, LetterHeightsAreTheColumnsInformationContentInBits) {
                 geometry.columnwidth * std::size(columns), geometry.height);
   EXPECT_NE(svg.find(viewbox), std::string::npos) << svg;
 
-  const double bitsperpixel = 2.0 / geometry.height;
-  const double tolerance = 0.1 * bitsperpixel + 1e-9;  // coordinates have one decimal
+  const double pixelsperbit = geometry.height / 2.0;
+  const double tolerance = 0.1;  // pixels: edges have one decimal
   std::map<int, std::vector<DrawnLetter>> bycolumn;
   for (const DrawnLetter &letter : drawnletters(svg))
     bycolumn[static_cast<int>(letter.x / geometry.columnwidth)].push_back(letter);
   for (size_t c = 0; c < std::size(columns); c++) {
-    const std::vector<DrawnLetter> &drawn = bycolumn[static_cast<int>(c)];
-    double total = 0.0;
-    for (const DrawnLetter &letter : drawn) {
-      const size_t i = std::string("ACGT").find(letter.letter);
-      ASSERT_NE(i, std::string::npos);
-      EXPECT_NEAR(letter.height * bitsperpixel, columns[c].column[i] * columns[c].bits,
-                  2 * tolerance) << "column " << c << " letter " << letter.letter;
-      total += letter.height;
-    }
-    EXPECT_NEAR(total * bitsperpixel, columns[c].bits, 2 * tolerance) << "column " << c;
-    // Only letters with a share are drawn, stacked without gaps from the base line, the
-    // tallest on top.
-    size_t present = 0;
-    for (const double p : columns[c].column) present += columns[c].bits > 0.0 && p > 0.0;
-    EXPECT_EQ(drawn.size(), present) << "column " << c;
-    std::vector<DrawnLetter> stacked = drawn;
-    std::sort(stacked.begin(), stacked.end(),
-              [](const DrawnLetter &a, const DrawnLetter &b) { return a.y > b.y; });
-    double base = geometry.height;
-    for (size_t k = 0; k < stacked.size(); k++) {
-      EXPECT_NEAR(stacked[k].y + stacked[k].height, base, 1e-9) << "column " << c;
-      base = stacked[k].y;
-      if (k > 0) {
-        EXPECT_GE(stacked[k].height, stacked[k - 1].height - 1e-9);
+    std::vector<DrawnLetter> drawn = bycolumn[static_cast<int>(c)];
+    // Each letter p * information content high; those under a pixel left out.
+    size_t visible = 0;
+    for (size_t i = 0; i < 4; i++) {
+      const double pixels = columns[c].column[i] * columns[c].bits * pixelsperbit;
+      const auto found = std::find_if(drawn.begin(), drawn.end(), [&](const DrawnLetter &l) {
+        return l.letter == "ACGT"[i];
+      });
+      if (pixels < 1.0 - tolerance) {
+        EXPECT_EQ(found, drawn.end()) << "column " << c << " letter " << "ACGT"[i];
+        continue;
       }
+      visible++;
+      ASSERT_NE(found, drawn.end()) << "column " << c << " letter " << "ACGT"[i];
+      EXPECT_NEAR(found->height, pixels, 2 * tolerance) << "column " << c << " letter "
+                                                        << "ACGT"[i];
     }
+    EXPECT_EQ(drawn.size(), visible) << "column " << c;
+    if (drawn.empty()) continue;
+    // Stacked without gaps, the tallest on top, the top at the information content.
+    std::sort(drawn.begin(), drawn.end(),
+              [](const DrawnLetter &a, const DrawnLetter &b) { return a.y > b.y; });
+    for (size_t k = 1; k < drawn.size(); k++) {
+      EXPECT_NEAR(drawn[k].y + drawn[k].height, drawn[k - 1].y, 1e-9) << "column " << c;
+      EXPECT_GE(drawn[k].height, drawn[k - 1].height - 1e-9) << "column " << c;
+    }
+    EXPECT_NEAR(geometry.height - drawn.back().y, columns[c].bits * pixelsperbit, tolerance)
+        << "column " << c;
   }
 }
 
-TEST(Logo, FrequenciesComeFromCountsOrFromUniformLogOddsWeights) {
+TEST(Logo, FrequenciesComeFromCountsOrFromLogOddsWeightsInAnyUnit) {
   const std::vector<double> frequencies = {0.7, 0.1, 0.1, 0.1, 0.25, 0.25, 0.4, 0.1,
-                                           0.0, 0.5, 0.5, 0.0};
+                                           0.01, 0.49, 0.49, 0.01};
   ScanMotif counts;
   counts.letters = "ACGT";
   counts.length = 3;
   for (const double f : frequencies) counts.counts.push_back(f * 20.0);
-  ScanMotif weights;
-  weights.letters = "ACGT";
-  weights.length = 3;
-  // Log-odds against a uniform background, x1000; a letter never seen gets a very low weight.
-  for (const double f : frequencies)
-    weights.weights.push_back(f > 0.0 ? std::llround(1000.0 * std::log(f / 0.25)) : -100000);
-  for (const ScanMotif *motif : {&counts, &weights}) {
-    std::vector<double> p;
-    scanreport_probabilities(*motif, &p);
+  std::vector<double> p;
+  scanreport_probabilities(counts, &p);
+  ASSERT_EQ(p.size(), frequencies.size());
+  for (size_t i = 0; i < p.size(); i++) EXPECT_NEAR(p[i], frequencies[i], 1e-12) << i;
+  // Log-odds against a uniform background in natural-log thousandths, the same scaled once
+  // more by 1000 (a library in thousandths read as a FLOAT library), and in bits x 100.
+  for (const double scale : {1000.0, 1e6, 100.0 / std::log(2.0)}) {
+    ScanMotif weights;
+    weights.letters = "ACGT";
+    weights.length = 3;
+    for (const double f : frequencies)
+      weights.weights.push_back(std::llround(scale * std::log(f / 0.25)));
+    scanreport_probabilities(weights, &p);
     ASSERT_EQ(p.size(), frequencies.size());
-    for (size_t i = 0; i < p.size(); i++) EXPECT_NEAR(p[i], frequencies[i], 1e-3) << i;
+    for (size_t i = 0; i < p.size(); i++)
+      EXPECT_NEAR(p[i], frequencies[i], 2e-3) << "scale " << scale << ", cell " << i;
   }
+  // A letter a matrix forbids has no share.
+  ScanMotif forbidding;
+  forbidding.letters = "ACGT";
+  forbidding.length = 1;
+  forbidding.weights = {std::llround(1000.0 * std::log(0.5 / 0.25)), INT64_MIN / 2,
+                        std::llround(1000.0 * std::log(0.25 / 0.25)),
+                        std::llround(1000.0 * std::log(0.25 / 0.25))};
+  scanreport_probabilities(forbidding, &p);
+  EXPECT_EQ(p[1], 0.0);
+  EXPECT_NEAR(p[0], 0.5, 2e-3);
 }
 
 TEST(BestHits, KeepsTheHighestScoresInRankOrderWhateverTheOrderOffered) {
@@ -159,11 +182,11 @@ TEST(BestHits, KeepsTheHighestScoresInRankOrderWhateverTheOrderOffered) {
   }
 }
 
-TEST(BinWidth, IsTheSmallestRoundWidthGivingAtMost200Bins) {
+TEST(BinWidth, IsTheSmallestRoundWidthGivingAtMost100Bins) {
   const struct {
     uint64_t longest, width;
-  } cases[] = {{0, 1}, {1, 1}, {200, 1}, {201, 2}, {400, 2}, {401, 5}, {2000, 10},
-               {2001, 20}, {52904706, 500000}};
+  } cases[] = {{0, 1}, {1, 1}, {100, 1}, {101, 2}, {200, 2}, {201, 5}, {2000, 20},
+               {2001, 50}, {52904706, 1000000}};
   for (const auto &c : cases) EXPECT_EQ(scanreport_binwidth(c.longest), c.width) << c.longest;
 }
 
@@ -221,6 +244,215 @@ TEST(Page, EscapesEveryTextAndReferencesNothingOutside) {
        at = page.find("<tr class=\"m\">", at + 1))
     rows++;
   EXPECT_EQ(rows, 3u);
+}
+
+// A scan of the three JASPAR motifs over the example sequences, with its page and its table.
+struct ScannedPage {
+  ScanMotifs motifs;
+  ScanSequences sequences;
+  ScanResult result;
+  HtmlReport page;
+  std::string table;  // the TSV's path
+  ~ScannedPage() {
+    scan_freesequences(&sequences);
+    scan_freemotifs(&motifs);
+  }
+};
+
+void scanwithpage(ScannedPage *scan, const ScratchFolder &scratch, ScanOptions options,
+                  bool centred) {
+  scan->sequences.path = example;
+  options.warnings = false;
+  ASSERT_EQ(scan_readmotifs({jaspar}, SCAN_FORMAT_AUTO, &scan->motifs), 0) << scan_errormessage();
+  ASSERT_EQ(scanreport_request(scan->motifs, &scan->sequences, &options, 0, centred), 0);
+  ASSERT_EQ(scan_run(&scan->motifs, &scan->sequences, options, &scan->result), 0)
+      << scan_errormessage();
+  ASSERT_EQ(scanreport_build(scan->motifs, scan->sequences, scan->result, "", &scan->page), 0);
+  scan->table = scratch.path("hits.tsv");
+  FILE *stream = std::fopen(scan->table.c_str(), "w");
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(scan_writetsv(scan->result, scan->motifs, scan->sequences, stream), 0);
+  std::fclose(stream);
+}
+
+std::vector<uint64_t> withouttrailingzeros(std::vector<uint64_t> bins) {
+  while (!bins.empty() && bins.back() == 0) bins.pop_back();
+  return bins;
+}
+
+void expectrelative(double a, double b, const std::string &what) {
+  EXPECT_NEAR(a, b, 1e-5 * std::fabs(b) + 1e-300) << what;
+}
+
+TEST(TablePage, EqualsThePageOfTheScanThatWroteTheTable) {
+  const struct {
+    ScanSort sort;
+    bool centred;
+    ScanStrands strands;
+    bool withsequences;
+    double pvalue;
+  } cases[] = {
+      {SCAN_SORT_POSITION, false, SCAN_STRANDS_BOTH, true, 1e-4},
+      {SCAN_SORT_PVALUE, true, SCAN_STRANDS_BOTH, true, 1e-3},
+      // Without the sequences: bins grown from the rows, no windows or expectations.
+      {SCAN_SORT_PVALUE, false, SCAN_STRANDS_FORWARD, false, 1e-3},
+  };
+  for (const auto &c : cases) {
+    const std::string name = "case sort " + std::to_string(c.sort) + " centred " +
+                             std::to_string(c.centred) + " p " + std::to_string(c.pvalue);
+    ScratchFolder scratch;
+    ScannedPage scan;
+    ScanOptions options;
+    options.sort = c.sort;
+    options.strands = c.strands;
+    options.pvalue = c.pvalue;
+    options.threads = 2;
+    scanwithpage(&scan, scratch, options, c.centred);
+    if (HasFatalFailure()) return;
+    TableReportOptions tableoptions;
+    tableoptions.centred = c.centred;
+    tableoptions.bothstrands = c.strands == SCAN_STRANDS_BOTH;
+    tableoptions.pvalue = c.pvalue;
+    HtmlReport table;
+    uint64_t mismatched = 99;
+    ASSERT_EQ(scanreport_fromtable(scan.table, scan.motifs,
+                                   c.withsequences ? &scan.sequences : nullptr, tableoptions,
+                                   &table, &mismatched),
+              0)
+        << errortext();
+    EXPECT_EQ(mismatched, 0u) << name;
+    const HtmlReport &page = scan.page;
+    EXPECT_EQ(table.binwidth, page.binwidth) << name;
+    EXPECT_EQ(table.centred, page.centred) << name;
+    EXPECT_EQ(table.bothstrands, page.bothstrands) << name;
+    ASSERT_EQ(table.motifs.size(), page.motifs.size());
+    uint64_t hits = 0;
+    for (size_t m = 0; m < page.motifs.size(); m++) {
+      const HtmlMotif &a = table.motifs[m], &b = page.motifs[m];
+      const std::string motif = name + ", motif " + b.id;
+      hits += b.hits;
+      EXPECT_EQ(a.id, b.id) << motif;
+      EXPECT_EQ(a.probabilities, b.probabilities) << motif;
+      EXPECT_EQ(a.hits, b.hits) << motif;
+      EXPECT_EQ(a.sequenceswithhit, b.sequenceswithhit) << motif;
+      EXPECT_EQ(a.binorigin, b.binorigin) << motif;
+      EXPECT_EQ(withouttrailingzeros(a.forwardbins), withouttrailingzeros(b.forwardbins))
+          << motif;
+      EXPECT_EQ(withouttrailingzeros(a.reversebins), withouttrailingzeros(b.reversebins))
+          << motif;
+      EXPECT_EQ(a.scorebins, b.scorebins) << motif;
+      if (b.hits > 0 || c.withsequences) {
+        EXPECT_EQ(a.reachable, b.reachable) << motif;
+        // The threshold of a motif that cannot reach the cutoff is no score to show.
+        if (b.reachable) {
+          EXPECT_EQ(a.threshold, b.threshold) << motif;
+        }
+        EXPECT_EQ(a.scorelow, b.scorelow) << motif;
+        EXPECT_DOUBLE_EQ(a.scorebinwidth, b.scorebinwidth) << motif;
+      }
+      if (c.withsequences) {
+        EXPECT_EQ(a.windows, b.windows) << motif;
+        EXPECT_EQ(a.expected, b.expected) << motif;
+        EXPECT_EQ(a.thresholdpvalue, b.thresholdpvalue) << motif;
+        if (c.centred) {
+          EXPECT_LT(a.binorigin, 0) << motif;
+        }
+      } else {
+        EXPECT_LT(a.expected, 0.0) << motif;
+      }
+      ASSERT_EQ(a.best.size(), b.best.size()) << motif;
+      EXPECT_EQ(b.best.size(), std::min<uint64_t>(b.hits, HTMLREPORT_BESTHITS)) << motif;
+      for (size_t i = 0; i < a.best.size(); i++) {
+        const HtmlHit &x = a.best[i], &y = b.best[i];
+        const std::string hit = motif + ", best " + std::to_string(i);
+        EXPECT_EQ(x.sequence, y.sequence) << hit;
+        EXPECT_EQ(x.start, y.start) << hit;
+        EXPECT_EQ(x.stop, y.stop) << hit;
+        EXPECT_EQ(x.strand, y.strand) << hit;
+        EXPECT_EQ(x.score, y.score) << hit;
+        EXPECT_EQ(x.text, y.text) << hit;
+        expectrelative(x.pvalue, y.pvalue, hit);
+        expectrelative(x.qvalue, y.qvalue, hit);
+        if (i > 0) {
+          EXPECT_GE(y.pvalue, b.best[i - 1].pvalue) << hit;
+        }
+      }
+    }
+    EXPECT_GT(hits, 100u) << name;
+  }
+}
+
+TEST(TablePage, RefusesTablesThatAreNotTheScansNamingTheLine) {
+  ScratchFolder scratch;
+  ScannedPage scan;
+  ScanOptions options;
+  options.threads = 1;
+  scanwithpage(&scan, scratch, options, false);
+  if (HasFatalFailure()) return;
+  // The header and the first row of the real table, changed field by field.
+  std::FILE *stream = std::fopen(scan.table.c_str(), "r");
+  ASSERT_NE(stream, nullptr);
+  char buffer[4096];
+  ASSERT_NE(std::fgets(buffer, sizeof buffer, stream), nullptr);
+  const std::string header = buffer;
+  ASSERT_NE(std::fgets(buffer, sizeof buffer, stream), nullptr);
+  std::fclose(stream);
+  std::vector<std::string> fields;
+  std::string row = buffer;
+  row.pop_back();
+  for (size_t at = 0;;) {
+    const size_t tab = row.find('\t', at);
+    fields.push_back(row.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+    if (tab == std::string::npos) break;
+    at = tab + 1;
+  }
+  const auto changed = [&](size_t field, const std::string &value) {
+    std::string line;
+    for (size_t i = 0; i < fields.size(); i++)
+      line += (i ? "\t" : "") + (i == field ? value : fields[i]);
+    return header + line + "\n";
+  };
+  const std::string name = scan.table;
+  const struct {
+    std::string table;
+    bool withsequences;
+    std::string message;
+  } cases[] = {
+      {"", true, "`" + name + "' is empty: no header row"},
+      {header.substr(0, header.find("\tthreshold")) + "\n", true,
+       "`" + name + "', line 1: no column `threshold' (is it a table of zelko scan?)"},
+      {changed(0, "TBP"), true,
+       "`" + name + "', line 2: motif `TBP' (" + fields[1] + ") is not in the motif files"},
+      {changed(4, "x"), true,
+       "`" + name + "', line 2: not a row of zelko scan (sequence number, start, stop, strand, "
+                    "integer score and threshold, p-value, q-value)"},
+      {changed(7, "+-"), true,
+       "`" + name + "', line 2: not a row of zelko scan (sequence number, start, stop, strand, "
+                    "integer score and threshold, p-value, q-value)"},
+      {changed(5, std::to_string(std::stoul(fields[5]) + 1)), false,
+       "`" + name + "', line 2: a match of " + std::to_string(std::stoul(fields[5]) -
+                                                              std::stoul(fields[4]) + 2) +
+           " letters for motif `" + fields[0] + "' of length " +
+           std::to_string(std::stoul(fields[5]) - std::stoul(fields[4]) + 1)},
+      {changed(3, "300"), true, "`" + name + "', line 2: sequence number 300, but the "
+                                             "sequences are 300"},
+      {changed(2, "chrX"), true,
+       "`" + name + "', line 2: sequence " + fields[3] + " is not `chrX' of " + fields[5] +
+           " letters or more as in the table: other sequences?"},
+      {header + row + "\textra\n", true,
+       "`" + name + "', line 2: 15 fields, the header has 14"},
+  };
+  for (const auto &c : cases) {
+    scratch.write("hits.tsv", c.table);
+    HtmlReport page;
+    EXPECT_EQ(scanreport_fromtable(scan.table, scan.motifs,
+                                   c.withsequences ? &scan.sequences : nullptr,
+                                   TableReportOptions{}, &page, nullptr),
+              -1)
+        << c.message;
+    EXPECT_EQ(errortext(), c.message);
+  }
+  clearerrorcode();
 }
 
 }  // namespace
