@@ -77,17 +77,54 @@ std::string formatcount(double value) {
   return text;
 }
 
-// A label; cls holds the anchor ("m" middle, "e" end, none for start) and the style.
-void appendtext(std::string *out, double x, double y, const char *cls, std::string_view text) {
+// Inside a <symbol>, which <use> draws as a copy that the page's style rules do not reach,
+// the style classes are written out as presentation attributes (the same look as the
+// page's style gives the classes).
+struct ClassStyle {
+  std::string_view name;
+  const char *attributes;
+};
+constexpr ClassStyle classstyles[] = {
+    {"m", " text-anchor=\"middle\""},
+    {"e", " text-anchor=\"end\""},
+    {"fw", " fill=\"#2f6db5\" font-weight=\"600\""},
+    {"rv", " fill=\"#e07b24\" font-weight=\"600\""},
+    {"lab", " fill=\"#5d6775\""},
+    {"ax", " stroke=\"#8a939e\" fill=\"none\""},
+    {"mid", " stroke=\"#9aa3ad\" stroke-dasharray=\"3 3\" fill=\"none\""},
+};
+// What a <symbol>'s contents inherit: the font and colour of labels.
+constexpr const char *symbolgroup =
+    "<g font-size=\"11\" font-family=\"system-ui,-apple-system,Segoe UI,Arial,sans-serif\" "
+    "fill=\"#4a5361\">";
+
+void appendstyle(std::string *out, std::string_view classes, bool inlined) {
+  if (classes.empty()) return;
+  if (!inlined) {
+    *out += " class=\"";
+    *out += classes;
+    out->push_back('"');
+    return;
+  }
+  while (!classes.empty()) {
+    const size_t space = classes.find(' ');
+    const std::string_view name = classes.substr(0, space);
+    for (const ClassStyle &style : classstyles)
+      if (style.name == name) *out += style.attributes;
+    classes = space == std::string_view::npos ? std::string_view() : classes.substr(space + 1);
+  }
+}
+
+// A label; classes hold the anchor ("m" middle, "e" end, none for start) and the style.
+void appendtext(std::string *out, double x, double y, std::string_view classes,
+                std::string_view text, bool inlined = false) {
   *out += "<text x=\"";
   appendcoord(out, x);
   *out += "\" y=\"";
   appendcoord(out, y);
-  if (cls[0] != '\0') {
-    *out += "\" class=\"";
-    *out += cls;
-  }
-  *out += "\">";
+  out->push_back('"');
+  appendstyle(out, classes, inlined);
+  out->push_back('>');
   appendescaped(out, text);
   *out += "</text>";
 }
@@ -104,10 +141,11 @@ void appendsegment(std::string *path, double x1, double y1, double x2, double y2
   appendcoord(path, y2);
 }
 
-void appendpath(std::string *out, const char *cls, const std::string &data) {
-  *out += "<path class=\"";
-  *out += cls;
-  *out += "\" d=\"";
+void appendpath(std::string *out, std::string_view classes, const std::string &data,
+                bool inlined = false) {
+  *out += "<path";
+  appendstyle(out, classes, inlined);
+  *out += " d=\"";
   *out += data;
   *out += "\"/>";
 }
@@ -287,8 +325,8 @@ namespace {
 
 // Layout of the position histogram, in pixels.
 struct PositionGeometry {
-  static constexpr double width = 560.0, height = 170.0;
-  static constexpr double left = 48.0, right = 12.0, top = 20.0, bottom = 30.0;
+  static constexpr double width = 520.0, height = 170.0;
+  static constexpr double left = 48.0, right = 16.0, top = 20.0, bottom = 30.0;
   static constexpr double plotwidth = width - left - right;
   static constexpr double plotheight = height - top - bottom;
 };
@@ -300,13 +338,13 @@ size_t bincount(const PositionHistogram &histogram) {
 }
 
 // Legend, axes, position ticks and their labels: what depends on the bins but not on the
-// counts.
-void appendpositionaxes(std::string *out, const PositionHistogram &histogram) {
+// counts. inlined: styles as attributes, for a <symbol>.
+void appendpositionaxes(std::string *out, const PositionHistogram &histogram, bool inlined) {
   using G = PositionGeometry;
   const bool twostrands = histogram.reverse != nullptr;
   const double axis = G::top + (twostrands ? G::plotheight / 2.0 : G::plotheight);
-  appendtext(out, G::left, 12.0, "fw", "+ strand");
-  if (twostrands) appendtext(out, G::left + 70.0, 12.0, "rv", "\u2212 strand");
+  appendtext(out, G::left, 12.0, "fw", "+ strand", inlined);
+  if (twostrands) appendtext(out, G::left + 70.0, 12.0, "rv", "\u2212 strand", inlined);
   std::string axes;
   appendsegment(&axes, G::left, G::top, G::left, G::top + G::plotheight);
   appendsegment(&axes, G::left, axis, G::left + G::plotwidth, axis);
@@ -319,19 +357,20 @@ void appendpositionaxes(std::string *out, const PositionHistogram &histogram) {
          tick += step) {
       const double x = G::left + (tick - first) / span * G::plotwidth;
       appendsegment(&axes, x, bottom, x, bottom + 3.0);
-      appendtext(out, x, bottom + 14.0, "m", formatcount(tick));
+      appendtext(out, x, bottom + 14.0, "m", formatcount(tick), inlined);
     }
     if (histogram.centred && first < 0.0 && first + span > 0.0) {
       std::string middle;
       const double x = G::left + (0.0 - first) / span * G::plotwidth;
       appendsegment(&middle, x, G::top, x, G::top + G::plotheight);
-      appendpath(out, "mid", middle);
+      appendpath(out, "mid", middle, inlined);
     }
   }
-  appendpath(out, "ax", axes);
+  appendpath(out, "ax", axes, inlined);
   appendtext(out, G::left + G::plotwidth / 2.0, G::height - 2.0, "m lab",
              histogram.centred ? "hit centre relative to the sequence centre (letters)"
-                               : "hit centre from the sequence start (letters)");
+                               : "hit centre from the sequence start (letters)",
+             inlined);
 }
 
 }  // namespace
@@ -339,15 +378,16 @@ void appendpositionaxes(std::string *out, const PositionHistogram &histogram) {
 void appendpositionframe(std::string *out, const PositionHistogram &layout,
                          std::string_view frameid) {
   using G = PositionGeometry;
-  *out += "<symbol id=\"";
+  *out += "<symbol overflow=\"visible\" id=\"";
   appendescaped(out, frameid);
   *out += "\" viewBox=\"0 0 ";
   appendcoord(out, G::width);
   out->push_back(' ');
   appendcoord(out, G::height);
   *out += "\">";
-  appendpositionaxes(out, layout);
-  *out += "</symbol>";
+  *out += symbolgroup;
+  appendpositionaxes(out, layout, true);
+  *out += "</g></symbol>";
 }
 
 void appendpositionhistogram(std::string *out, const PositionHistogram &histogram,
@@ -368,7 +408,7 @@ void appendpositionhistogram(std::string *out, const PositionHistogram &histogra
 
   appendsvgopen(out, "hist", id, G::width, G::height);
   if (frameid.empty()) {
-    appendpositionaxes(out, histogram);
+    appendpositionaxes(out, histogram, false);
   } else {
     *out += "<use href=\"#";
     appendescaped(out, frameid);
