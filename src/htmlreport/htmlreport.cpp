@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/error.hpp"
@@ -57,7 +58,7 @@ svg text.m{text-anchor:middle}
 svg text.e{text-anchor:end}
 svg text.fw{fill:var(--fw);font-weight:600}
 svg text.rv{fill:var(--rv);font-weight:600}
-svg text.aa{font-family:Arial,"Helvetica Neue",Helvetica,"DejaVu Sans",sans-serif;font-weight:700}
+svg text.aa{font:700 100px Arial,"Helvetica Neue",Helvetica,"DejaVu Sans",sans-serif}
 svg.glyphs{position:absolute;width:0;height:0}
 svg.logo{display:block;cursor:pointer;border-bottom:1px solid #aab3bf}
 svg.logo.rc{background:#fff4e0}
@@ -97,10 +98,10 @@ for(const c of T.tHead.rows[0].cells)c.classList.remove('asc','desc');h.classLis
 const key=b=>{const c=b.rows[0].cells[i],v=c.dataset.v??c.textContent;if(!n)return v.toLowerCase();const x=parseFloat(v);return isNaN(x)?-Infinity:x};
 [...T.tBodies].map(b=>[key(b),b]).sort((a,b)=>(a[0]<b[0]?-1:a[0]>b[0]?1:0)*(asc?1:-1)).forEach(p=>T.appendChild(p[1]))});
 T.addEventListener('click',e=>{const s=e.target.closest('svg.logo');if(s){if(s.querySelector('use'))flip(s);return}const r=e.target.closest('tr.m');if(!r)return;const d=r.nextElementSibling;d.hidden=!d.hidden;r.classList.toggle('open',!d.hidden)});
-R.addEventListener('click',()=>{all=!all;for(const s of T.querySelectorAll('svg.logo'))if(s.querySelector('use')&&s.classList.contains('rc')!==all)flip(s);R.textContent=all?'Show forward logos':'Show reverse complements'});
+if(R)R.addEventListener('click',()=>{all=!all;for(const s of T.querySelectorAll('svg.logo'))if(s.querySelector('use')&&s.classList.contains('rc')!==all)flip(s);R.textContent=all?'Show forward logos':'Show reverse complements'});
 F.addEventListener('input',()=>{const q=F.value.trim().toLowerCase();for(const b of T.tBodies){const r=b.rows[0];b.hidden=q!==''&&!(r.cells[1].textContent+' '+r.cells[2].textContent).toLowerCase().includes(q)}});
 for(const w of location.hash.slice(1).split('&')){const [k,v]=w.split('='),o=document.getElementById(v??k);
-if(k==='rc')R.click();else if(k==='sort'&&T.tHead.rows[0].cells[v])T.tHead.rows[0].cells[v].click();
+if(k==='rc'&&R)R.click();else if(k==='sort'&&T.tHead.rows[0].cells[v])T.tHead.rows[0].cells[v].click();
 else if(o&&o.classList.contains('motif')){o.rows[1].hidden=false;o.rows[0].classList.add('open');if(v===undefined)o.scrollIntoView()}}
 document.documentElement.dataset.ready='1';
 })();
@@ -362,12 +363,17 @@ std::string htmlreport_render(const HtmlReport &report) {
   out += hits == 1 ? " hit" : " hits";
   out += "</p></header>\n<main>\n";
   appendsummary(&out, report);
+  bool nucleotides = false;
+  for (const HtmlMotif &motif : report.motifs) nucleotides |= nucleotideletters(motif.letters);
   out += "<section class=\"card\"><h2>Motifs</h2><div class=\"tools\">"
          "<input id=\"filter\" type=\"search\" placeholder=\"Filter by motif or accession\" "
-         "aria-label=\"Filter motifs\"><button id=\"rcall\" type=\"button\">Show reverse "
-         "complements</button><span class=\"hint\">Click a heading to sort, a row for its "
-         "plots and best hits, a logo for its reverse complement.</span></div>\n"
-         "<table class=\"motifs\" id=\"motifs\"><thead><tr>"
+         "aria-label=\"Filter motifs\">";
+  if (nucleotides)
+    out += "<button id=\"rcall\" type=\"button\">Show reverse complements</button>";
+  out += "<span class=\"hint\">Click a heading to sort, a row for its plots and best hits";
+  out += nucleotides ? ", a logo for its reverse complement.</span></div>\n"
+                     : ".</span></div>\n";
+  out += "<table class=\"motifs\" id=\"motifs\"><thead><tr>"
          "<th data-s=\"n\" class=\"n\">#</th><th data-s=\"t\">Motif</th>"
          "<th data-s=\"t\">Accession</th><th>Logo</th>"
          "<th data-s=\"n\" class=\"n\">Hits</th><th data-s=\"n\" class=\"n\">Hits per kb</th>"
@@ -387,22 +393,32 @@ std::string htmlreport_render(const HtmlReport &report) {
 
 int htmlreport_writefile(const HtmlReport &report, const std::string &path) {
   const std::string page = htmlreport_render(report);
-  const std::string temporary = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
-  FILE *stream = std::fopen(temporary.c_str(), "wb");
-  if (stream == nullptr)
-    return reporterror("cannot write `%s': %s", temporary.c_str(), std::strerror(errno));
+  std::string temporary = path + ".XXXXXX";
+  const int descriptor = mkstemp(temporary.data());
+  if (descriptor < 0) return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(errno));
+  // The permissions a new file would get, rather than mkstemp's private ones.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(descriptor, 0666 & ~mask);
+  FILE *stream = fdopen(descriptor, "wb");
+  if (stream == nullptr) {
+    const int code = errno;
+    close(descriptor);
+    unlink(temporary.c_str());
+    return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(code));
+  }
   const bool written = std::fwrite(page.data(), 1, page.size(), stream) == page.size();
   const int writeerror = errno;
-  if (std::fclose(stream) != 0 || !written) {
+  const bool closed = std::fclose(stream) == 0;
+  if (!written || !closed) {
     const int code = written ? errno : writeerror;
-    std::remove(temporary.c_str());
-    return reporterror("cannot write `%s': %s", temporary.c_str(), std::strerror(code));
+    unlink(temporary.c_str());
+    return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(code));
   }
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
     const int code = errno;
-    std::remove(temporary.c_str());
-    return reporterror("cannot rename `%s' to `%s': %s", temporary.c_str(), path.c_str(),
-                       std::strerror(code));
+    unlink(temporary.c_str());
+    return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(code));
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 // Contents: help; reading the command line; the command line shown on the page;
 // writescanreport; reportcommand.
 #include <getopt.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -330,6 +331,17 @@ bool readbinwidth(const char *text, uint64_t *ret_width) {
     return false;
   *ret_width = width;
   return true;
+}
+
+int preparescanreport(const ScanMotifs &motifs, ScanSequences *sequences, ScanOptions *options,
+                      uint64_t binwidth, bool centred, const char *path) {
+  // The page is written after the scan: a folder it cannot go to fails before the scan.
+  std::string folder = path;
+  const size_t slash = folder.find_last_of('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  if (access(folder.c_str(), W_OK | X_OK) != 0)
+    return reporterror("cannot write `%s': %s", path, std::strerror(errno));
+  return scanreport_request(motifs, sequences, options, binwidth, centred);
 }
 
 int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "base/error.hpp"
-#include "htmlreport/scanreport.hpp"
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
 
@@ -75,7 +74,7 @@ const char *const scanhelp =
     "                          scores; see zelko report --help.\n"
     "      --bin-width=N       Letters per bin of the report's position plots\n"
     "                          (default: a round width giving at most 100 bins).\n"
-    "      --center            Report's positions relative to the sequence centre.\n"
+    "      --center            The report's positions from the sequence centres.\n"
     "  -j, --threads=N         Worker threads (default: the available cores); the\n"
     "                          table is the same for every N.\n"
     "      --progress          Draw the progress line on standard error even when it\n"
@@ -333,7 +332,7 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
     return OUTCOME_USAGE;
   }
   if ((line->binwidth > 0 || line->centred) && line->html == nullptr) {
-    usageerror("options %s need %s", "--bin-width and --center", "--html");
+    usageerror("option %s needs %s", line->binwidth > 0 ? "--bin-width" : "--center", "--html");
     return OUTCOME_USAGE;
   }
   const int files = argc - optind;
@@ -508,10 +507,10 @@ int scancommand(int argc, char **argv) {
   } else if (!openoutput(line.output, &output)) {
     status = EXIT_FAILED;
   } else if (line.html != nullptr &&
-             scanreport_request(motifs, &sequences, &line.options, line.binwidth,
-                                line.centred) != 0) {
+             preparescanreport(motifs, &sequences, &line.options, line.binwidth, line.centred,
+                               line.html) != 0) {
     discardoutput(&output);
-    status = failed(scan_errormessage());
+    status = failed(errormessageorunknown());
   } else if (scan_run(&motifs, &sequences, line.options, &result) != 0) {
     endprogress(&progress);
     discardoutput(&output);
