@@ -248,6 +248,144 @@ constexpr const char *columnnames[COLUMN_COUNT] = {
     "motif_id", "motif_accession", "sequence_name", "sequence_number", "start", "stop",
     "strand", "score", "p_value", "matched_sequence", "threshold", "q_value"};
 
+// The columns of a table by name, as its header row places them.
+struct TableColumns {
+  size_t at[COLUMN_COUNT];
+  size_t count = 0;  // fields of the header row
+};
+
+// Splits line at tabs into fields (as many as fit) and returns the number of fields.
+size_t splitfields(std::string_view line, std::vector<std::string_view> *fields) {
+  size_t at = 0, got = 0;
+  for (;;) {
+    const size_t tab = line.find('\t', at);
+    if (got < fields->size())
+      (*fields)[got] = line.substr(at, tab == std::string_view::npos ? line.npos : tab - at);
+    got++;
+    if (tab == std::string_view::npos) return got;
+    at = tab + 1;
+  }
+}
+
+int readheader(std::string_view line, const char *name, TableColumns *columns) {
+  std::fill(std::begin(columns->at), std::end(columns->at), SIZE_MAX);
+  std::vector<std::string_view> headers(line.size() + 1);
+  columns->count = splitfields(line, &headers);
+  for (size_t field = 0; field < columns->count; field++)
+    for (int c = 0; c < COLUMN_COUNT; c++)
+      if (headers[field] == columnnames[c] && columns->at[c] == SIZE_MAX) columns->at[c] = field;
+  for (int c = 0; c < COLUMN_COUNT; c++)
+    if (columns->at[c] == SIZE_MAX && c != COLUMN_QVALUE && c != COLUMN_TEXT)
+      return reporterror("`%s', line 1: no column `%s' (is it a table of zelko scan?)", name,
+                         columnnames[c]);
+  return 0;
+}
+
+// One row, read and checked against the motifs and (when given) the sequences.
+struct TableRow {
+  uint32_t motif = 0;
+  uint64_t sequence = 0;
+  uint64_t start = 0;
+  uint64_t stop = 0;
+  char strand = '+';
+  int64_t score = 0;
+  int64_t threshold = 0;
+  double pvalue = 0.0;
+  double qvalue = -1.0;
+  std::string_view sequencename;
+  std::string_view text;
+};
+
+struct RowReader {
+  const char *name = nullptr;
+  const ScanMotifs *motifs = nullptr;
+  const ScanSequences *sequences = nullptr;
+  TableColumns columns;
+  std::unordered_map<std::string, uint32_t> index;  // "id<tab>accession": first such motif
+  std::vector<std::string_view> fields;
+  std::string lastkey;  // rows of one motif usually follow each other
+  uint32_t lastmotif = UINT32_MAX;
+};
+
+void initrowreader(RowReader *reader, const char *name, const ScanMotifs &motifs,
+                   const ScanSequences *sequences, const TableColumns &columns) {
+  reader->name = name;
+  reader->motifs = &motifs;
+  reader->sequences = sequences;
+  reader->columns = columns;
+  for (size_t m = motifs.motifs.size(); m-- > 0;)
+    reader->index[motifs.motifs[m].id + '\t' + motifs.motifs[m].accession] =
+        static_cast<uint32_t>(m);
+  reader->fields.assign(columns.count, {});
+}
+
+int readrow(RowReader *reader, std::string_view line, uint64_t number, TableRow *row) {
+  const char *name = reader->name;
+  const unsigned long linenumber = static_cast<unsigned long>(number);
+  const size_t got = splitfields(line, &reader->fields);
+  if (got != reader->columns.count)
+    return reporterror("`%s', line %lu: %zu fields, the header has %zu", name, linenumber, got,
+                       reader->columns.count);
+  const auto field = [&](TableColumn c) {
+    return reader->columns.at[c] == SIZE_MAX ? std::string_view()
+                                             : reader->fields[reader->columns.at[c]];
+  };
+  const std::string_view id = field(COLUMN_MOTIF), accession = field(COLUMN_ACCESSION);
+  const std::string_view lastkey = reader->lastkey;
+  if (reader->lastmotif == UINT32_MAX || lastkey.size() != id.size() + 1 + accession.size() ||
+      lastkey.substr(0, id.size()) != id || lastkey.substr(id.size() + 1) != accession) {
+    reader->lastkey.assign(id);
+    reader->lastkey.push_back('\t');
+    reader->lastkey.append(accession);
+    const auto found = reader->index.find(reader->lastkey);
+    if (found == reader->index.end()) {
+      reader->lastmotif = UINT32_MAX;
+      return reporterror("`%s', line %lu: motif `%.*s' (%.*s) is not in the motif files", name,
+                         linenumber, static_cast<int>(id.size()), id.data(),
+                         static_cast<int>(accession.size()), accession.data());
+    }
+    reader->lastmotif = found->second;
+  }
+  row->motif = reader->lastmotif;
+  const ScanMotif &motif = reader->motifs->motifs[row->motif];
+  const std::string_view strand = field(COLUMN_STRAND);
+  row->qvalue = -1.0;
+  if (!readnumber(field(COLUMN_NUMBER), &row->sequence) ||
+      !readnumber(field(COLUMN_START), &row->start) ||
+      !readnumber(field(COLUMN_STOP), &row->stop) || row->start == 0 ||
+      row->stop < row->start || !readnumber(field(COLUMN_SCORE), &row->score) ||
+      !readnumber(field(COLUMN_THRESHOLD), &row->threshold) ||
+      !readnumber(field(COLUMN_PVALUE), &row->pvalue) ||
+      (reader->columns.at[COLUMN_QVALUE] != SIZE_MAX &&
+       !readnumber(field(COLUMN_QVALUE), &row->qvalue)) ||
+      (strand != "+" && strand != "-"))
+    return reporterror("`%s', line %lu: not a row of zelko scan (sequence number, start, "
+                       "stop, strand, integer score and threshold, p-value, q-value)",
+                       name, linenumber);
+  row->strand = strand[0];
+  row->sequencename = field(COLUMN_SEQUENCE);
+  row->text = field(COLUMN_TEXT);
+  const uint64_t letters = row->stop - row->start + 1;
+  if (letters != motif.length)
+    return reporterror("`%s', line %lu: a match of %lu letters for motif `%s' of length %lu",
+                       name, linenumber, static_cast<unsigned long>(letters), motif.id.c_str(),
+                       static_cast<unsigned long>(motif.length));
+  const ScanSequences *sequences = reader->sequences;
+  if (sequences == nullptr) return 0;
+  if (row->sequence >= sequences->count)
+    return reporterror("`%s', line %lu: sequence number %lu, but the sequences are %lu", name,
+                       linenumber, static_cast<unsigned long>(row->sequence),
+                       static_cast<unsigned long>(sequences->count));
+  if (sequences->names[row->sequence] != row->sequencename ||
+      row->stop > sequences->lengths[row->sequence])
+    return reporterror("`%s', line %lu: sequence %lu is not `%.*s' of %lu letters or more as "
+                       "in the table: other sequences?", name, linenumber,
+                       static_cast<unsigned long>(row->sequence),
+                       static_cast<int>(row->sequencename.size()), row->sequencename.data(),
+                       static_cast<unsigned long>(row->stop));
+  return 0;
+}
+
 // What is gathered per motif from the rows.
 struct TableMotif {
   uint64_t hits = 0;
@@ -268,6 +406,137 @@ void regroup(std::vector<uint64_t> *bins, size_t factor) {
   std::vector<uint64_t> grouped((bins->size() + factor - 1) / factor, 0);
   for (size_t b = 0; b < bins->size(); b++) grouped[b / factor] += (*bins)[b];
   *bins = std::move(grouped);
+}
+
+// Everything gathered over the rows.
+struct Gathering {
+  const TableReportOptions *options = nullptr;
+  const ScanSequences *sequences = nullptr;
+  bool centred = false;
+  bool adaptive = false;  // bins grow with the rows (no sequences, no bin width asked for)
+  BinLayout layout;
+  std::vector<TableMotif> motifs;
+  BestHits best;
+  uint64_t rows = 0;
+  uint64_t longeststop = 0;
+};
+
+void gatherrow(Gathering *g, const ScanMotif &motif, const TableRow &row) {
+  const TableReportOptions &options = *g->options;
+  g->rows++;
+  g->longeststop = std::max(g->longeststop, row.stop);
+  TableMotif &gather = g->motifs[row.motif];
+  gather.hits++;
+  if (gather.sequences.empty() || gather.sequences.back() != row.sequence)
+    gather.sequences.push_back(row.sequence);
+  if (!gather.thresholdseen) {
+    gather.thresholdseen = true;
+    gather.threshold = row.threshold;
+    gather.scores = scorelayout(motif, true, row.threshold, options.scorebins, motif.maxscore);
+    gather.scorebins.assign(gather.scores.bins, 0);
+    if (!g->adaptive) {
+      gather.forward.assign(g->layout.bins, 0);
+      gather.reverse.assign(g->layout.bins, 0);
+    }
+  }
+  if (options.weightsknown) {
+    gather.scorebins[scorebin(gather.scores, row.score)]++;
+  } else {
+    gather.seenscores[row.score]++;
+  }
+  // Position of the hit centre.
+  int64_t x = hitcentre(row.start, motif.length);
+  if (g->centred) x -= static_cast<int64_t>(g->sequences->lengths[row.sequence] / 2);
+  std::vector<uint64_t> &bins = row.strand == '-' ? gather.reverse : gather.forward;
+  BinLayout &layout = g->layout;
+  if (g->adaptive) {
+    while (x >= adaptivecapacity * layout.width) {
+      layout.width *= 10;
+      for (TableMotif &other : g->motifs) {
+        regroup(&other.forward, 10);
+        regroup(&other.reverse, 10);
+      }
+    }
+    const size_t bin = static_cast<size_t>(x / layout.width);
+    if (bins.size() <= bin) bins.resize(bin + 1, 0);
+    bins[bin]++;
+  } else {
+    bins[static_cast<size_t>(std::clamp<int64_t>((x - layout.origin) / layout.width, 0,
+                                                 static_cast<int64_t>(layout.bins) - 1))]++;
+  }
+  const BestHitKey key{row.score, row.sequence, row.start, row.strand};
+  if (besthits_accepts(g->best, row.motif, key)) {
+    HtmlHit hit;
+    hit.sequence = row.sequencename;
+    hit.start = row.start;
+    hit.stop = row.stop;
+    hit.strand = row.strand;
+    hit.score = static_cast<double>(row.score) / SCAN_SCALE;
+    hit.pvalue = row.pvalue;
+    hit.qvalue = row.qvalue;
+    hit.text = row.text;
+    besthits_insert(&g->best, row.motif, key, std::move(hit));
+  }
+}
+
+// The page record of motif m from what its rows gave; *mismatched counts a threshold that
+// is not the one the cutoff gives.
+int finishmotif(Gathering *g, const ScanMotifs &motifs, size_t m, HtmlMotif *page,
+                uint64_t *mismatched) {
+  const TableReportOptions &options = *g->options;
+  const ScanSequences *sequences = g->sequences;
+  const ScanMotif &motif = motifs.motifs[m];
+  TableMotif &gather = g->motifs[m];
+  *page = pagemotif(motif);
+  page->hits = gather.hits;
+  std::sort(gather.sequences.begin(), gather.sequences.end());
+  page->sequenceswithhit = static_cast<uint64_t>(
+      std::unique(gather.sequences.begin(), gather.sequences.end()) - gather.sequences.begin());
+  int64_t threshold = gather.threshold;
+  bool known = gather.thresholdseen;
+  if (sequences != nullptr) {
+    int64_t computed = 0;
+    if (scan_threshold(motifs, m, options.pvalue, &computed) != 0) return -1;
+    if (known && computed != threshold) ++*mismatched;
+    if (!known) threshold = computed;
+    known = true;
+  }
+  page->thresholdknown = known;
+  page->reachable = known && threshold <= motif.maxscore;
+  page->threshold = static_cast<double>(threshold) / SCAN_SCALE;
+  if (sequences != nullptr) {
+    page->windows = windowsof(*sequences, motif.length, options.bothstrands ? 2 : 1);
+    page->expected = 0.0;
+    if (page->reachable) {
+      double p = 0.0;
+      if (scan_pvalue(motifs, m, threshold, &p) != 0) return -1;
+      page->thresholdpvalue = p;
+      page->expected = static_cast<double>(page->windows) * p;
+    }
+  }
+  if (!gather.thresholdseen) {
+    gather.scores = scorelayout(motif, page->reachable, threshold, options.scorebins,
+                                motif.maxscore);
+    gather.scorebins.assign(gather.scores.bins, 0);
+    gather.forward.assign(g->layout.bins, 0);
+    gather.reverse.assign(g->layout.bins, 0);
+  }
+  page->binorigin = g->layout.origin;
+  page->forwardbins = std::move(gather.forward);
+  if (options.bothstrands) page->reversebins = std::move(gather.reverse);
+  if (!options.weightsknown && !gather.seenscores.empty()) {
+    // The weights as prepared are not the scan's: the table's scores span the histogram.
+    gather.scores = scorelayout(motif, true, threshold, options.scorebins,
+                                gather.seenscores.rbegin()->first);
+    gather.scorebins.assign(gather.scores.bins, 0);
+    for (const auto &[score, hits] : gather.seenscores)
+      gather.scorebins[scorebin(gather.scores, score)] += hits;
+  }
+  page->scorelow = static_cast<double>(gather.scores.low) / SCAN_SCALE;
+  page->scorebinwidth = gather.scores.width / SCAN_SCALE;
+  page->scorebins = std::move(gather.scorebins);
+  page->best = besthits_take(&g->best, static_cast<uint32_t>(m));
+  return 0;
 }
 
 }  // namespace
@@ -499,22 +768,23 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
   const size_t count = motifs.motifs.size();
   const bool standardinput = path == "-";
   const char *name = standardinput ? "(standard input)" : path.c_str();
-  const bool centred = options.centred && sequences != nullptr;
   if (options.centred && sequences == nullptr)
     return reporterror("centred positions need the sequences");
+  Gathering g;
+  g.options = &options;
+  g.sequences = sequences;
+  g.centred = options.centred;
   uint64_t longest = 0;
   if (sequences != nullptr)
     for (const uint64_t length : sequences->lengths) longest = std::max(longest, length);
   // With the sequences the layout is the scan's; without them it adapts to the rows.
-  const bool adaptive = sequences == nullptr && options.binwidth == 0;
+  g.adaptive = sequences == nullptr && options.binwidth == 0;
   uint64_t width = options.binwidth > 0 ? options.binwidth
                    : sequences != nullptr ? scanreport_binwidth(longest)
                                           : 1;
-  BinLayout layout = binlayout(longest, width, centred);
-
-  std::unordered_map<std::string, uint32_t> index;
-  for (size_t m = count; m-- > 0;)
-    index[motifs.motifs[m].id + '\t' + motifs.motifs[m].accession] = static_cast<uint32_t>(m);
+  g.layout = binlayout(longest, width, g.centred);
+  g.motifs.resize(count);
+  besthits_init(&g.best, count, HTMLREPORT_BESTHITS);
 
   LineReader reader;
   reader.file = standardinput ? gzdopen(dup(0), "rb") : gzopen(name, "rb");
@@ -523,250 +793,61 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
     gzFile file;
     ~Closer() { gzclose(file); }
   } closer{reader.file};
-
   bool failed = false;
   std::string_view line;
   if (!nextline(&reader, &line, &failed)) {
     if (failed) return reporterror("cannot read `%s'", name);
     return reporterror("`%s' is empty: no header row", name);
   }
-  size_t column[COLUMN_COUNT];
-  size_t fieldcount = 0;
-  {
-    std::fill(std::begin(column), std::end(column), SIZE_MAX);
-    size_t at = 0;
-    for (size_t field = 0;; field++) {
-      const size_t tab = line.find('\t', at);
-      const std::string_view header = line.substr(at, tab == std::string_view::npos ? line.npos : tab - at);
-      for (int c = 0; c < COLUMN_COUNT; c++)
-        if (header == columnnames[c] && column[c] == SIZE_MAX) column[c] = field;
-      fieldcount = field + 1;
-      if (tab == std::string_view::npos) break;
-      at = tab + 1;
-    }
-    for (int c = 0; c < COLUMN_COUNT; c++)
-      if (column[c] == SIZE_MAX && c != COLUMN_QVALUE && c != COLUMN_TEXT)
-        return reporterror("`%s', line 1: no column `%s' (is it a table of zelko scan?)", name,
-                           columnnames[c]);
-  }
-
-  std::vector<TableMotif> gathered(count);
-  BestHits best;
-  besthits_init(&best, count, HTMLREPORT_BESTHITS);
-  std::vector<std::string_view> fields(fieldcount);
-  uint64_t rows = 0, longeststop = 0;
-  uint32_t lastmotif = UINT32_MAX;
-  std::string lastkey;
+  TableColumns columns;
+  if (readheader(line, name, &columns) != 0) return -1;
+  RowReader rows;
+  initrowreader(&rows, name, motifs, sequences, columns);
+  TableRow row;
   while (nextline(&reader, &line, &failed)) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) continue;
-    const uint64_t number = reader.number;
-    size_t at = 0, got = 0;
-    for (;;) {
-      const size_t tab = line.find('\t', at);
-      if (got < fieldcount)
-        fields[got] = line.substr(at, tab == std::string_view::npos ? line.npos : tab - at);
-      got++;
-      if (tab == std::string_view::npos) break;
-      at = tab + 1;
-    }
-    if (got != fieldcount)
-      return reporterror("`%s', line %lu: %zu fields, the header has %zu", name,
-                         static_cast<unsigned long>(number), got, fieldcount);
-    const auto field = [&](TableColumn c) { return fields[column[c]]; };
-    // The motif: rows of one motif usually follow each other.
-    const std::string_view id = field(COLUMN_MOTIF), accession = field(COLUMN_ACCESSION);
-    if (lastmotif == UINT32_MAX || lastkey.size() != id.size() + 1 + accession.size() ||
-        std::string_view(lastkey).substr(0, id.size()) != id ||
-        std::string_view(lastkey).substr(id.size() + 1) != accession) {
-      lastkey.assign(id);
-      lastkey.push_back('\t');
-      lastkey.append(accession);
-      const auto found = index.find(lastkey);
-      if (found == index.end()) {
-        return reporterror("`%s', line %lu: motif `%.*s' (%.*s) is not in the motif files",
-                           name, static_cast<unsigned long>(number),
-                           static_cast<int>(id.size()), id.data(),
-                           static_cast<int>(accession.size()), accession.data());
-      }
-      lastmotif = found->second;
-    }
-    const uint32_t m = lastmotif;
-    const ScanMotif &motif = motifs.motifs[m];
-    uint64_t sequence = 0, start = 0, stop = 0;
-    int64_t score = 0, threshold = 0;
-    double pvalue = 0.0, qvalue = -1.0;
-    const std::string_view strand = field(COLUMN_STRAND);
-    if (!readnumber(field(COLUMN_NUMBER), &sequence) || !readnumber(field(COLUMN_START), &start) ||
-        !readnumber(field(COLUMN_STOP), &stop) || start == 0 || stop < start ||
-        !readnumber(field(COLUMN_SCORE), &score) ||
-        !readnumber(field(COLUMN_THRESHOLD), &threshold) ||
-        !readnumber(field(COLUMN_PVALUE), &pvalue) ||
-        (column[COLUMN_QVALUE] != SIZE_MAX && !readnumber(field(COLUMN_QVALUE), &qvalue)) ||
-        (strand != "+" && strand != "-"))
-      return reporterror("`%s', line %lu: not a row of zelko scan (sequence number, start, "
-                         "stop, strand, integer score and threshold, p-value, q-value)",
-                         name, static_cast<unsigned long>(number));
-    if (stop - start + 1 != motif.length)
-      return reporterror("`%s', line %lu: a match of %lu letters for motif `%s' of length %lu",
-                         name, static_cast<unsigned long>(number),
-                         static_cast<unsigned long>(stop - start + 1), motif.id.c_str(),
-                         static_cast<unsigned long>(motif.length));
-    if (sequences != nullptr) {
-      if (sequence >= sequences->count)
-        return reporterror("`%s', line %lu: sequence number %lu, but the sequences are %lu",
-                           name, static_cast<unsigned long>(number),
-                           static_cast<unsigned long>(sequence),
-                           static_cast<unsigned long>(sequences->count));
-      if (sequences->names[sequence] != field(COLUMN_SEQUENCE) ||
-          stop > sequences->lengths[sequence])
-        return reporterror("`%s', line %lu: sequence %lu is not `%.*s' of %lu letters or more "
-                           "as in the table: other sequences?", name,
-                           static_cast<unsigned long>(number),
-                           static_cast<unsigned long>(sequence),
-                           static_cast<int>(field(COLUMN_SEQUENCE).size()),
-                           field(COLUMN_SEQUENCE).data(), static_cast<unsigned long>(stop));
-    }
-    rows++;
-    longeststop = std::max(longeststop, stop);
-    TableMotif &gather = gathered[m];
-    gather.hits++;
-    if (gather.sequences.empty() || gather.sequences.back() != sequence)
-      gather.sequences.push_back(sequence);
-    if (!gather.thresholdseen) {
-      gather.thresholdseen = true;
-      gather.threshold = threshold;
-      gather.scores = scorelayout(motif, true, threshold, options.scorebins, motif.maxscore);
-      gather.scorebins.assign(gather.scores.bins, 0);
-      if (!adaptive) {
-        gather.forward.assign(layout.bins, 0);
-        gather.reverse.assign(layout.bins, 0);
-      }
-    }
-    if (options.weightsknown) {
-      gather.scorebins[scorebin(gather.scores, score)]++;
-    } else {
-      gather.seenscores[score]++;
-    }
-    // Position of the hit centre.
-    int64_t x = hitcentre(start, motif.length);
-    if (centred) x -= static_cast<int64_t>(sequences->lengths[sequence] / 2);
-    std::vector<uint64_t> &bins = strand == "-" ? gather.reverse : gather.forward;
-    if (adaptive) {
-      while (x >= adaptivecapacity * layout.width) {
-        layout.width *= 10;
-        for (TableMotif &other : gathered) {
-          regroup(&other.forward, 10);
-          regroup(&other.reverse, 10);
-        }
-      }
-      const size_t bin = static_cast<size_t>(x / layout.width);
-      if (bins.size() <= bin) bins.resize(bin + 1, 0);
-      bins[bin]++;
-    } else {
-      bins[static_cast<size_t>(std::clamp<int64_t>((x - layout.origin) / layout.width, 0,
-                                                   static_cast<int64_t>(layout.bins) - 1))]++;
-    }
-    const BestHitKey key{score, sequence, start, strand[0]};
-    if (besthits_accepts(best, m, key)) {
-      HtmlHit hit;
-      hit.sequence = field(COLUMN_SEQUENCE);
-      hit.start = start;
-      hit.stop = stop;
-      hit.strand = strand[0];
-      hit.score = static_cast<double>(score) / SCAN_SCALE;
-      hit.pvalue = pvalue;
-      hit.qvalue = qvalue;
-      if (column[COLUMN_TEXT] != SIZE_MAX) hit.text = field(COLUMN_TEXT);
-      besthits_insert(&best, m, key, std::move(hit));
-    }
+    if (readrow(&rows, line, reader.number, &row) != 0) return -1;
+    gatherrow(&g, motifs.motifs[row.motif], row);
   }
   if (failed) return reporterror("cannot read `%s' after line %lu", name,
                                  static_cast<unsigned long>(reader.number));
 
   // Without the sequences, the bins so far become those of the longest match's end.
-  if (adaptive) {
-    const uint64_t base = static_cast<uint64_t>(layout.width);
-    width = std::max(scanreport_binwidth(longeststop), base);
-    layout = binlayout(longeststop, width, false);
-    for (TableMotif &gather : gathered) {
+  if (g.adaptive) {
+    const uint64_t base = static_cast<uint64_t>(g.layout.width);
+    width = std::max(scanreport_binwidth(g.longeststop), base);
+    g.layout = binlayout(g.longeststop, width, false);
+    for (TableMotif &gather : g.motifs) {
       for (std::vector<uint64_t> *bins : {&gather.forward, &gather.reverse}) {
         regroup(bins, static_cast<size_t>(width / base));
-        bins->resize(layout.bins, 0);
+        bins->resize(g.layout.bins, 0);
       }
     }
   }
 
   *report = HtmlReport{};
-  report->title = "Zelko scan report of " + (standardinput ? std::string("a table") : basename(path));
+  // Titled as the scan's own page when the sequences are known.
+  report->title = sequences != nullptr && !sequences->path.empty()
+                      ? "Zelko scan of " + basename(sequences->path)
+                      : "Zelko scan report of " +
+                            (standardinput ? std::string("a table") : basename(path));
   report->binwidth = width;
-  report->centred = centred;
+  report->centred = g.centred;
   report->bothstrands = options.bothstrands;
   if (sequences != nullptr) {
     report->sequences = sequences->count;
     report->residues = sequences->residues;
   }
   uint64_t mismatched = 0;
-  const uint64_t strands = options.bothstrands ? 2 : 1;
-  for (size_t m = 0; m < count; m++) {
-    const ScanMotif &motif = motifs.motifs[m];
-    TableMotif &gather = gathered[m];
-    HtmlMotif page = pagemotif(motif);
-    page.hits = gather.hits;
-    std::sort(gather.sequences.begin(), gather.sequences.end());
-    page.sequenceswithhit = static_cast<uint64_t>(
-        std::unique(gather.sequences.begin(), gather.sequences.end()) - gather.sequences.begin());
-    int64_t threshold = gather.threshold;
-    bool known = gather.thresholdseen;
-    if (sequences != nullptr) {
-      int64_t computed = 0;
-      if (scan_threshold(motifs, m, options.pvalue, &computed) != 0) return -1;
-      if (known && computed != threshold) mismatched++;
-      if (!known) threshold = computed;
-      known = true;
-    }
-    page.thresholdknown = known;
-    page.reachable = known && threshold <= motif.maxscore;
-    page.threshold = static_cast<double>(threshold) / SCAN_SCALE;
-    if (sequences != nullptr) {
-      page.windows = windowsof(*sequences, motif.length, strands);
-      page.expected = 0.0;
-      if (page.reachable) {
-        double p = 0.0;
-        if (scan_pvalue(motifs, m, threshold, &p) != 0) return -1;
-        page.thresholdpvalue = p;
-        page.expected = static_cast<double>(page.windows) * p;
-      }
-    }
-    if (!gather.thresholdseen) {
-      gather.scores = scorelayout(motif, page.reachable, threshold, options.scorebins,
-                                  motif.maxscore);
-      gather.scorebins.assign(gather.scores.bins, 0);
-      gather.forward.assign(layout.bins, 0);
-      gather.reverse.assign(layout.bins, 0);
-    }
-    page.binorigin = layout.origin;
-    page.forwardbins = std::move(gather.forward);
-    if (options.bothstrands) page.reversebins = std::move(gather.reverse);
-    if (!options.weightsknown && !gather.seenscores.empty()) {
-      // The weights as prepared are not the scan's: the table's scores span the histogram.
-      gather.scores = scorelayout(motif, true, threshold, options.scorebins,
-                                  gather.seenscores.rbegin()->first);
-      gather.scorebins.assign(gather.scores.bins, 0);
-      for (const auto &[score, hits] : gather.seenscores)
-        gather.scorebins[scorebin(gather.scores, score)] += hits;
-    }
-    page.scorelow = static_cast<double>(gather.scores.low) / SCAN_SCALE;
-    page.scorebinwidth = gather.scores.width / SCAN_SCALE;
-    page.scorebins = std::move(gather.scorebins);
-    page.best = besthits_take(&best, static_cast<uint32_t>(m));
-    report->motifs.push_back(std::move(page));
-  }
+  report->motifs.resize(count);
+  for (size_t m = 0; m < count; m++)
+    if (finishmotif(&g, motifs, m, &report->motifs[m], &mismatched) != 0) return -1;
   if (ret_mismatched != nullptr) *ret_mismatched = mismatched;
 
   std::vector<HtmlSummaryItem> &items = report->summary;
   std::string table = standardinput ? std::string("standard input") : path;
-  table += ": " + formatcount(rows) + (rows == 1 ? " row" : " rows");
+  table += ": " + formatcount(g.rows) + (g.rows == 1 ? " row" : " rows");
   items.push_back({"Table", table});
   items.push_back({"Motifs", motifstext(motiffiles(motifs), motifs)});
   if (sequences != nullptr) {
@@ -779,7 +860,7 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
                                   "chance or thresholds of motifs without a row"});
   }
   items.push_back({"Strands", options.bothstrands ? "both" : "forward"});
-  items.push_back({"Position bins", binstext(width, centred)});
+  items.push_back({"Position bins", binstext(width, g.centred)});
   items.push_back({"Date", today()});
   items.push_back({"Program", scan_version()});
   if (!options.commandline.empty()) items.push_back({"Command", options.commandline});
