@@ -753,7 +753,7 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
   items.push_back({"Pseudocount", formatnumber(motifs.pseudocount, 3)});
   items.push_back({"Position bins", binstext(report->binwidth, report->centred)});
   items.push_back({"Threads", std::to_string(run.threadsused)});
-  items.push_back({"Time", formatnumber(run.elapsed, 3) + " s"});
+  items.push_back({"Scan time", formatnumber(run.elapsed, 3) + " s"});
   items.push_back({"Date", today()});
   items.push_back({"Program", scan_version()});
   if (!commandline.empty()) items.push_back({"Command", commandline});

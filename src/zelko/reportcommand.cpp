@@ -284,9 +284,6 @@ int failed(const char *message) {
   return EXIT_FAILED;
 }
 
-void printwarning(const char *text, void *) {
-  std::fprintf(stderr, "zelko report: %s", text);
-}
 void dropwarning(const char *, void *) {}
 
 // Loads the sequences and prepares the motifs with the scan's background and pseudocount.
@@ -368,7 +365,7 @@ int reportcommand(int argc, char **argv) {
     case OUTCOME_RUN:
       break;
   }
-  scan_setwarninghandler(line.quiet ? dropwarning : printwarning, nullptr);
+  scan_setwarninghandler(line.quiet ? dropwarning : nullptr, nullptr);
   ScanMotifs motifs;
   ScanSequences sequences;
   ScanSequences standin;
