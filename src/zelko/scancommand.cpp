@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/error.hpp"
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
 
@@ -67,6 +68,13 @@ const char *const scanhelp =
     "                          attribute.\n"
     "      --sort=KEY          `position' (default: motif, sequence, position) or\n"
     "                          `pvalue' (smallest first).\n"
+    "      --html=FILE         Also write an HTML report to FILE: one page that needs\n"
+    "                          nothing else (no network), with every motif's logo,\n"
+    "                          hits against chance and plots of hit positions and\n"
+    "                          scores; see zelko report --help.\n"
+    "      --bin-width=N       Letters per bin of the report's position plots\n"
+    "                          (default: a round width giving at most 100 bins).\n"
+    "      --center            The report's positions from the sequence centres.\n"
     "  -j, --threads=N         Worker threads (default: the available cores); the\n"
     "                          table is the same for every N.\n"
     "      --progress          Draw the progress line on standard error even when it\n"
@@ -92,7 +100,10 @@ struct ScanCommandLine {
   bool quiet = false;
   std::vector<std::string> motiffiles;
   std::string sequencefile;
-  // The HTML report (--html FILE) joins here: its file name, written after the table.
+  // The HTML report: its file, the position bins, centred positions.
+  const char *html = nullptr;
+  uint64_t binwidth = 0;
+  bool centred = false;
 };
 
 enum Outcome { OUTCOME_RUN, OUTCOME_HELP, OUTCOME_VERSION, OUTCOME_USAGE };
@@ -109,6 +120,9 @@ enum LongOnly {
   OPTION_GFF3,
   OPTION_SORT,
   OPTION_PROGRESS,
+  OPTION_HTML,
+  OPTION_BINWIDTH,
+  OPTION_CENTER,
 };
 
 constexpr option longoptions[] = {
@@ -130,7 +144,9 @@ constexpr option longoptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
-    // --html FILE (the HTML report) is declared here.
+    {"html", required_argument, nullptr, OPTION_HTML},
+    {"bin-width", required_argument, nullptr, OPTION_BINWIDTH},
+    {"center", no_argument, nullptr, OPTION_CENTER},
     {nullptr, 0, nullptr, 0},
 };
 constexpr const char *shortoptions = ":o:p:b:j:qhV";
@@ -279,6 +295,18 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
       case OPTION_PROGRESS:
         line->progress = true;
         break;
+      case OPTION_HTML:
+        line->html = value;
+        break;
+      case OPTION_BINWIDTH:
+        if (!readbinwidth(value, &line->binwidth)) {
+          usageerror("%s: `%s' is no number of letters from 1 to 10^12", name.c_str(), value);
+          return OUTCOME_USAGE;
+        }
+        break;
+      case OPTION_CENTER:
+        line->centred = true;
+        break;
       case 'q':
         line->quiet = true;
         break;
@@ -301,6 +329,10 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
   }
   if (line->progress && line->quiet) {
     usageerror("options %s and %s exclude each other", "--progress", "--quiet");
+    return OUTCOME_USAGE;
+  }
+  if ((line->binwidth > 0 || line->centred) && line->html == nullptr) {
+    usageerror("option %s needs %s", line->binwidth > 0 ? "--bin-width" : "--center", "--html");
     return OUTCOME_USAGE;
   }
   const int files = argc - optind;
@@ -474,6 +506,11 @@ int scancommand(int argc, char **argv) {
     status = failed(scan_errormessage());
   } else if (!openoutput(line.output, &output)) {
     status = EXIT_FAILED;
+  } else if (line.html != nullptr &&
+             preparescanreport(motifs, &sequences, &line.options, line.binwidth, line.centred,
+                               line.html) != 0) {
+    discardoutput(&output);
+    status = failed(errormessageorunknown());
   } else if (scan_run(&motifs, &sequences, line.options, &result) != 0) {
     endprogress(&progress);
     discardoutput(&output);
@@ -492,12 +529,14 @@ int scancommand(int argc, char **argv) {
         written = scan_writegff3(result, motifs, sequences, output.stream);
         break;
     }
-    // The HTML report (--html FILE) is written here, from result, motifs and sequences.
     if (written != 0) {
       discardoutput(&output);
       status = failed(scan_errormessage());
     } else if (!closeoutput(&output)) {
       status = EXIT_FAILED;
+    } else if (line.html != nullptr &&
+               writescanreport(motifs, sequences, result, argc, argv, line.html) != 0) {
+      status = failed(errormessageorunknown());
     }
   }
   scan_freesequences(&sequences);

@@ -17,6 +17,7 @@ struct Command {
 
 constexpr Command commands[] = {
     {"scan", "motif files and sequences to a table of matches with p- and q-values", scancommand},
+    {"report", "the HTML page of a table zelko scan wrote: logos, counts, plots", reportcommand},
 };
 
 void printcommands(FILE *out) {
