@@ -11,7 +11,8 @@
 //      index's own alphabet).
 //   4. scan_preparemotifs: the background (counted from the sequences, uniform, or a
 //      frequency file), log-odds weights with the pseudocount, times 1000 and rounded to
-//      integers, laid out for the sequence alphabet. A FLOAT library is scaled the same way.
+//      integers, laid out for the sequence alphabet. A FLOAT library is scaled the same way,
+//      but for matrices whose weights are all whole numbers, taken as they are.
 //      Every threshold and p-value is then exact to a thousandth of a weight unit.
 //   5. scan_run: thresholds from the p-value cutoff through the exact lazy distribution,
 //      the search of both strands (DNA) with the lookahead engine (the index engine for an

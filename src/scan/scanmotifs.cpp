@@ -163,11 +163,27 @@ int readsource(const std::string &path, ScanFormat format, ScanSource *source,
   return 0;
 }
 
+// Whether every allowed weight of a FLOAT matrix is a whole number.
+bool wholeweights(const ScoringMatrix *matrix) {
+  const float *cells = matrix_scores<float>(matrix);
+  const uint64_t size = matrix->m * matrix_columns(matrix);
+  for (uint64_t i = 0; i < size; i++) {
+    if (!ScoreTraits<float>::forbidden(cells[i]) && std::nearbyint(cells[i]) != cells[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // A FLOAT matrix as integers: every weight times 1000, rounded half away from zero, as
-// motifconv -scale 1000 writes it; the score range and the smallest value follow.
+// motifconv -scale 1000 writes it; the score range and the smallest value follow. A matrix
+// whose weights are all whole numbers (one written at some scale already) is exact as it
+// stands and is taken as it is: another factor 1000 would only widen its distribution a
+// thousandfold and cost as much in time and memory.
 int scaletointeger(Profile *profile) {
   ScoringMatrix *source = &profile->matrix;
   if (source->scoretype == SCORE_INTEGER) return 0;
+  const double factor = wholeweights(source) ? 1.0 : SCAN_SCALE;
   ScoringMatrix scaled{};
   if (matrix_init(&scaled, SCORE_INTEGER, source->alphabet, source->m) != 0) return -1;
   const uint64_t columns = matrix_columns(source);
@@ -186,12 +202,12 @@ int scaletointeger(Profile *profile) {
         to[row * columns + column] = ScoreTraits<int64_t>::minusinfinity;
         continue;
       }
-      const double product = std::round(SCAN_SCALE * static_cast<double>(value));
+      const double product = std::round(factor * static_cast<double>(value));
       rowmagnitude = std::max(rowmagnitude, std::fabs(product));
       if (!(magnitude + rowmagnitude < scorelimit)) {
         matrix_free(&scaled);
         return reporterror("The weights of motif `%s' times %g exceed the integer score range.",
-                           profile->identifier, SCAN_SCALE);
+                           profile->identifier, factor);
       }
       const int64_t cell = static_cast<int64_t>(product);
       to[row * columns + column] = cell;
@@ -206,7 +222,7 @@ int scaletointeger(Profile *profile) {
   scaled.minscore.i = minimum;
   scaled.maxscore.i = maximum;
   scaled.threshold.i = static_cast<int64_t>(
-      std::round(SCAN_SCALE * static_cast<double>(source->threshold.f)));
+      std::round(factor * static_cast<double>(source->threshold.f)));
   profile->smallestvalue.i = smallest;
   matrix_free(source);
   *source = scaled;

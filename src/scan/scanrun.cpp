@@ -334,9 +334,9 @@ uint64_t windowsof(const std::vector<uint64_t> &sortedlengths,
   return suffixsums[index] - fitting * (m - 1);
 }
 
-void histograms(const ScanHistogramRequest &request, const ScanSequences &sequences,
-                uint64_t maxlength, const ScanMotif &motif, const ScanHits &hits, size_t from,
-                size_t to, ScanMotifSummary *summary) {
+// Empty position and score bins of one motif's summary.
+void startbins(const ScanHistogramRequest &request, uint64_t maxlength, const ScanMotif &motif,
+               ScanMotifSummary *summary) {
   const int64_t width = static_cast<int64_t>(std::max<uint64_t>(request.binwidth, 1));
   const int64_t longest = static_cast<int64_t>(maxlength);
   int64_t origin = 0, last = longest - 1;
@@ -355,19 +355,26 @@ void histograms(const ScanHistogramRequest &request, const ScanSequences &sequen
   summary->scorelow = low;
   summary->scorebinwidth =
       static_cast<double>(motif.maxscore - low + 1) / static_cast<double>(scorebins);
-  for (size_t i = from; i < to; i++) {
-    const int64_t centre =
-        static_cast<int64_t>(hits.start[i] - 1) + static_cast<int64_t>(motif.length - 1) / 2;
-    const int64_t length = static_cast<int64_t>(sequences.lengths[hits.sequence[i]]);
-    const int64_t x = request.centred ? centre - length / 2 : centre;
-    const size_t bin = static_cast<size_t>(
-        std::clamp<int64_t>((x - origin) / width, 0, static_cast<int64_t>(bins) - 1));
-    (hits.strand[i] == '-' ? summary->reversebins : summary->forwardbins)[bin]++;
-    const double offset = static_cast<double>(hits.score[i] - low) / summary->scorebinwidth;
-    const size_t scorebin = static_cast<size_t>(
-        std::clamp<double>(std::floor(offset), 0.0, static_cast<double>(scorebins - 1)));
-    summary->scorebins[scorebin]++;
-  }
+}
+
+// Counts match i of its motif in the bins startbins made: its centre by strand, its score.
+void binhit(const ScanHistogramRequest &request, const ScanSequences &sequences,
+            const ScanMotif &motif, const ScanHits &hits, size_t i, ScanMotifSummary *summary) {
+  const int64_t width = static_cast<int64_t>(std::max<uint64_t>(request.binwidth, 1));
+  const int64_t bins = static_cast<int64_t>(summary->forwardbins.size());
+  const int64_t centre =
+      static_cast<int64_t>(hits.start[i] - 1) + static_cast<int64_t>(motif.length - 1) / 2;
+  const int64_t length = static_cast<int64_t>(sequences.lengths[hits.sequence[i]]);
+  const int64_t x = request.centred ? centre - length / 2 : centre;
+  const size_t bin =
+      static_cast<size_t>(std::clamp<int64_t>((x - summary->binorigin) / width, 0, bins - 1));
+  (hits.strand[i] == '-' ? summary->reversebins : summary->forwardbins)[bin]++;
+  const size_t scorebins = summary->scorebins.size();
+  const double offset =
+      static_cast<double>(hits.score[i] - summary->scorelow) / summary->scorebinwidth;
+  const size_t scorebin = static_cast<size_t>(
+      std::clamp<double>(std::floor(offset), 0.0, static_cast<double>(scorebins - 1)));
+  summary->scorebins[scorebin]++;
 }
 
 // ---- The run -----------------------------------------------------------------------------
@@ -592,28 +599,13 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
         static_cast<uint64_t>(std::unique(list.begin(), list.end()) - list.begin());
   }
   if (options.histogram.enabled) {
-    if (options.sort == SCAN_SORT_PVALUE) {
-      // The bins take the rows of each motif wherever they stand.
-      for (size_t motif = 0; motif < count; motif++) {
-        ScanHits single;
-        for (size_t i = 0; i < n; i++) {
-          if (hits.motif[i] != motif) continue;
-          single.sequence.push_back(hits.sequence[i]);
-          single.start.push_back(hits.start[i]);
-          single.strand.push_back(hits.strand[i]);
-          single.score.push_back(hits.score[i]);
-        }
-        histograms(options.histogram, *sequences, maxlength, motifs->motifs[motif], single, 0,
-                   single.start.size(), &out->motifs[motif]);
-      }
-    } else {
-      size_t i = 0;
-      for (size_t motif = 0; motif < count; motif++) {
-        const size_t first = i;
-        while (i < n && hits.motif[i] == motif) i++;
-        histograms(options.histogram, *sequences, maxlength, motifs->motifs[motif], hits, first,
-                   i, &out->motifs[motif]);
-      }
+    // One pass over the rows, whatever their order.
+    for (size_t motif = 0; motif < count; motif++) {
+      startbins(options.histogram, maxlength, motifs->motifs[motif], &out->motifs[motif]);
+    }
+    for (size_t i = 0; i < n; i++) {
+      binhit(options.histogram, *sequences, motifs->motifs[hits.motif[i]], hits, i,
+             &out->motifs[hits.motif[i]]);
     }
   }
 

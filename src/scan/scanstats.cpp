@@ -50,6 +50,11 @@ int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, int64_t *
 int pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue) {
   const Profile *profile = scanprofile(motifs, motif);
   if (profile == nullptr) return -1;
+  // No window scores above the maximum; the table would answer with the maximum's tail.
+  if (score > profile->matrix.maxscore.i) {
+    *ret_pvalue = 0.0;
+    return 0;
+  }
   ScoreDistribution *distribution = &motifs.library->complete[motif];
   if (distribution->size == 0) {
     const FloatView view(&profile->matrix);

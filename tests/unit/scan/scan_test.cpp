@@ -195,6 +195,15 @@ TEST(Scan, single_motif_statistics_agree_with_the_scan) {
     ASSERT_EQ(scan_pvalue(scan.motifs, motif, threshold - 1, &below), 0);
     EXPECT_LE(at, 1e-3);
     EXPECT_GT(below, 1e-3);
+    // Beyond the score range: certain below it, impossible above it.
+    const ScanMotif &m = scan.motifs.motifs[motif];
+    double top, above, under;
+    ASSERT_EQ(scan_pvalue(scan.motifs, motif, m.maxscore, &top), 0);
+    ASSERT_EQ(scan_pvalue(scan.motifs, motif, m.maxscore + 1, &above), 0);
+    ASSERT_EQ(scan_pvalue(scan.motifs, motif, m.minscore - 1, &under), 0);
+    EXPECT_GT(top, 0.0);
+    EXPECT_EQ(above, 0.0);
+    EXPECT_NEAR(under, 1.0, 1e-9);
   }
   for (size_t i = 0; i < hits.motif.size(); i += 97) {
     double pvalue;
