@@ -54,10 +54,10 @@ int motifbackground(BackgroundSource *source, const Motif &motif,
                     std::vector<double> *ret_background, std::string *ret_problem) {
   const size_t width = motif.letters.size();
   ret_background->assign(width, 1.0 / static_cast<double>(width));
-  if (source->filename == nullptr) return 0;
   const bool dna = definesall(&source->dna, motif.letters);
   const Alphabet *alpha = dna ? &source->dna : &source->protein;
   double *&frequencies = dna ? source->dnafrequencies : source->proteinfrequencies;
+  if (source->filename == nullptr && frequencies == nullptr) return 0;
   if (frequencies == nullptr) {
     frequencies = loadfrequencies(source->filename, alpha);
     if (frequencies == nullptr) return -1;
@@ -108,7 +108,7 @@ int appendlibraryentry(std::string *library, const Motif &motif, const std::vect
   if (!motif.accession.empty()) tagline("AC ", motif.accession, "");
   std::string accession;  // the DE line's second part
   if (!motif.accession.empty()) accession.append(" ").append(tagvalue(motif.accession));
-  tagline("DE ", sourcefile, accession);
+  tagline("DE ", pathbasename(sourcefile), accession);
   tagline("AL ", motif.letters, "");
   char number[64];
   std::snprintf(number, sizeof number, "LE %lu\n", static_cast<unsigned long>(length));
@@ -139,4 +139,9 @@ int appendlibraryentry(std::string *library, const Motif &motif, const std::vect
   entry += "END\nEND\n";
   *library += entry;
   return 0;
+}
+
+std::string_view pathbasename(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }

@@ -5,19 +5,21 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "motifconv/motif.hpp"
 #include "sequences/alphabet.hpp"
 
-// Where the background frequencies come from: uniform over a motif's letters (no file), or a
-// frequency file, read once over the DNA alphabet and once over the protein alphabet, as
-// the motifs need them.
+// Where the background frequencies come from: uniform over a motif's letters (no file and no
+// frequencies given), a frequency file, read once over the DNA alphabet and once over the
+// protein alphabet as the motifs need them, or frequencies the caller put in place (counted
+// from sequences), which take the file's part.
 struct BackgroundSource {
-  const char *filename;  // null for the uniform background
+  const char *filename;  // null for the uniform background or given frequencies
   Alphabet dna;
   Alphabet protein;
-  double *dnafrequencies;  // owned, null until needed
+  double *dnafrequencies;  // owned (allocated with malloc), null until needed
   double *proteinfrequencies;
 };
 
@@ -37,10 +39,13 @@ int motifbackground(BackgroundSource *source, const Motif &motif,
 void motifweights(const Motif &motif, const std::vector<double> &background, double pseudocount,
                   std::vector<double> *ret_weights);
 
-// Appends the motif as a group of one matrix: ID, AC (when it has one), DE with the source
-// file and the accession, AL with its letters, LE and one MA line per position. With scale 0
+// Appends the motif as a group of one matrix: ID, AC (when it has one), DE with the base name
+// of the source file and the accession, AL with its letters, LE and one MA line per position. With scale 0
 // a FLOAT matrix of the weights with six decimals; otherwise an INT matrix of round(scale * w),
 // halves away from zero. Returns 0, or -1 with a message when a scaled weight leaves the range
 // of integer scores.
 int appendlibraryentry(std::string *library, const Motif &motif, const std::vector<double> &weights,
                        double scale, const char *sourcefile);
+
+// The base name of a path: what follows its last slash.
+std::string_view pathbasename(std::string_view path);

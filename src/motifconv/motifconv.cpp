@@ -25,7 +25,7 @@ namespace {
 
 // ---- Option table -----------------------------------------------------------------------
 
-constexpr std::array<OptionDeclaration, 8> motifoptions = {{
+constexpr std::array<OptionDeclaration, 9> motifoptions = {{
     {"-help", "Show help screen."},
     {"-version", "Show program version."},
     {"-from",
@@ -35,14 +35,19 @@ constexpr std::array<OptionDeclaration, 8> motifoptions = {{
     {"-freq", "Name of a frequency file with the background of the letters."},
     {"-uniform", "Assume a uniform background (default)."},
     {"-scale",
-     "Write INT matrices of the weights times this factor, rounded\n"
-     "(default: FLOAT matrices of the weights with six decimals)."},
+     "Write INT matrices of the weights times this factor, rounded half\n"
+     "away from zero (default 1000: searches then take exact thresholds\n"
+     "and p-values to a thousandth of a unit)."},
+    {"-float",
+     "Write FLOAT matrices of the weights with six decimals instead. The\n"
+     "search rounds FLOAT scores to whole units for thresholds and p-values."},
     {"-o", "Name of the output file (default: standard output)."},
 }};
 constexpr size_t motifoptioncount = motifoptions.size();
 consteval uint64_t optionnumber(std::string_view name) { return optionindex(motifoptions, name); }
 
-constexpr std::array<ExclusionPair, 1> exclusionpairs = {{{"-freq", "-uniform"}}};
+constexpr std::array<ExclusionPair, 2> exclusionpairs = {{{"-freq", "-uniform"},
+                                                          {"-scale", "-float"}}};
 constexpr auto exclusionlist = makeexclusionlist(motifoptions, exclusionpairs);
 
 // ---- Reading the command line -----------------------------------------------------------
@@ -50,7 +55,7 @@ constexpr auto exclusionlist = makeexclusionlist(motifoptions, exclusionpairs);
 struct MotifSettings {
   MotifFormat format;
   double pseudocount;
-  double scale;                // 0 for FLOAT matrices
+  double scale;                // 0 for FLOAT matrices (-float)
   const char *frequencyfile;   // null for the uniform background
   const char *outputfile;      // null for standard output
   std::vector<const char *> inputfiles;
@@ -91,7 +96,7 @@ int readformat(const char *text, MotifFormat *ret_format) {
 CommandLineOutcome readcommandline(int argc, char **argv, MotifSettings *settings) {
   OptionEntry table[motifoptioncount];
   if (declareoptions(table, motifoptions.data(), motifoptioncount) != 0) fatalcase();
-  *settings = MotifSettings{MOTIF_AUTO, 1.0, 0.0, nullptr, nullptr, {}};
+  *settings = MotifSettings{MOTIF_AUTO, 1.0, 1000.0, nullptr, nullptr, {}};
   for (int next = 1; next < argc; next++) {
     const char *word = argv[next];
     if (word[0] != '-') {
@@ -108,6 +113,10 @@ CommandLineOutcome readcommandline(int argc, char **argv, MotifSettings *setting
     if (number == optionnumber("-help")) return COMMANDLINE_HELP;
     if (number == optionnumber("-version")) return COMMANDLINE_VERSION;
     if (number == optionnumber("-uniform")) continue;
+    if (number == optionnumber("-float")) {
+      settings->scale = 0.0;
+      continue;
+    }
     // Every other option takes the next word as its value.
     if (next + 1 >= argc) {
       reporterror("Missing argument");

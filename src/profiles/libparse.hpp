@@ -1,6 +1,8 @@
 // The profile library parser: a library file read into a ProfileCollection.
 #pragma once
 
+#include <cstdint>
+
 #include "profiles/profilecollection.hpp"
 
 // Parses the library into the collection, every matrix laid out for alpha (borrowed; it must
@@ -11,3 +13,8 @@
 // failure the collection has been released (or never created): the caller neither uses nor
 // frees it.
 int parselibrary(const char *filename, const Alphabet *alpha, ProfileCollection *collection);
+
+// The same for a library held in memory (text need not end with a zero byte; the
+// collection's texts are copies, so text may go once the parse is over). No status line.
+int parselibrarytext(const char *text, uint64_t length, const Alphabet *alpha,
+                     ProfileCollection *collection);

@@ -415,10 +415,17 @@ int parselibrary(const char *filename, const Alphabet *alpha, ProfileCollection 
   uint64_t length;
   void *map = mapwholefile(filename, false, &length);
   if (map == nullptr) return reporterror("Failed to open file `%s'.", filename);
+  const int status = parselibrarytext(static_cast<const char *>(map), length, alpha, collection);
+  unmapfile(map);
+  return status;
+}
+
+int parselibrarytext(const char *text, uint64_t length, const Alphabet *alpha,
+                     ProfileCollection *collection) {
   // The class table alone is some 70 kB: keep the parser's state off the stack.
   std::vector<LibraryParser> state(1);
   LibraryParser *parser = state.data();
-  parser->text = static_cast<const char *>(map);
+  parser->text = text;
   parser->cursor = {parser->text, parser->text + length, 1};
   parser->alpha = alpha;
   parser->collection = collection;
@@ -436,6 +443,5 @@ int parselibrary(const char *filename, const Alphabet *alpha, ProfileCollection 
     }
     if (status != 0) collection_free(collection, false, false);
   }
-  unmapfile(map);
   return status;
 }

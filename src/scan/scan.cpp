@@ -1,42 +1,116 @@
-// The scan library's entry points (see scan.hpp).
-#include "scan/scan.hpp"
+// The scan library's shared services: the guard of every entry point (library lock, warnings,
+// the message of a failure), the thread count and the version.
+#include <sched.h>
+
+#include <cctype>
+#include <cstdio>
+#include <string_view>
+#include <mutex>
 
 #include "base/error.hpp"
+#include "base/optionvalues.hpp"
+#include "base/output.hpp"
+#include "scan/scaninternal.hpp"
 
 namespace {
-thread_local std::string lastmessage;
 
-int notyet() {
-  lastmessage = "not implemented yet";
-  return -1;
-}
+// The ErrorBuffer and the output switches are process-wide: one call at a time.
+std::mutex librarylock;
+thread_local std::string lastmessage;
+ScanWarningFunction defaulthandler = nullptr;
+void *defaultcontext = nullptr;
+
 }  // namespace
 
-int scan_readmotifs(const std::vector<std::string> &, ScanFormat, ScanMotifs *) { return notyet(); }
-void scan_freemotifs(ScanMotifs *) {}
-int scan_addsequence(ScanSequences *, std::string_view, std::string_view) { return notyet(); }
-int scan_loadsequences(ScanSequences *, ScanAlphabet) { return notyet(); }
-void scan_freesequences(ScanSequences *) {}
-int scan_countbackground(const ScanSequences &, std::vector<double> *) { return notyet(); }
-int scan_preparemotifs(ScanMotifs *, const ScanSequences &, const ScanBackground &, double) {
-  return notyet();
+ScanCall::ScanCall(bool warnings, ScanWarningFunction handler, void *context)
+    : handler_(handler), context_(context) {
+  librarylock.lock();
+  if (handler_ == nullptr) {
+    handler_ = defaulthandler;
+    context_ = defaultcontext;
+  }
+  // The core prints no status lines for the library; its warnings come to this call.
+  outputinit(false, warnings);
+  setwarningsink(collect, this);
+  clearerrorcode();
 }
-int scan_threshold(const ScanMotifs &, uint64_t, double, int64_t *) { return notyet(); }
-int scan_pvalue(const ScanMotifs &, uint64_t, int64_t, double *) { return notyet(); }
-int scan_scorewindows(const ScanMotifs &, uint64_t, std::string_view, std::vector<int64_t> *,
-                      std::vector<int64_t> *) {
-  return notyet();
+
+ScanCall::~ScanCall() {
+  setwarningsink(nullptr, nullptr);
+  deliverwarnings();
+  librarylock.unlock();
 }
-int scan_run(ScanMotifs *, ScanSequences *, const ScanOptions &, ScanResult *) { return notyet(); }
-int scan_writetsv(const ScanResult &, const ScanMotifs &, const ScanSequences &, FILE *) {
-  return notyet();
+
+void ScanCall::collect(const char *text, void *call) {
+  static_cast<ScanCall *>(call)->warnings_.emplace_back(text);
 }
-int scan_writebed(const ScanResult &, const ScanMotifs &, const ScanSequences &, FILE *) {
-  return notyet();
+
+void ScanCall::deliverwarnings() {
+  // Taken out first: a handler may itself cause warnings to be collected.
+  std::vector<std::string> pending;
+  outputlock();
+  pending.swap(warnings_);
+  outputunlock();
+  for (const std::string &text : pending) {
+    if (handler_ != nullptr) {
+      handler_(text.c_str(), context_);
+    } else {
+      std::fflush(stdout);
+      std::fputs(text.c_str(), stderr);
+    }
+  }
 }
-int scan_writegff3(const ScanResult &, const ScanMotifs &, const ScanSequences &, FILE *) {
-  return notyet();
+
+// The core's base services put their source unit and line in front of some messages
+// ("mapfile, line 90: cannot read file ..."); the user gets the message without them.
+std::string withoutsourceplace(const char *message) {
+  std::string_view text(message);
+  size_t i = 0;
+  while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) ||
+                             text[i] == '_' || text[i] == '-' || text[i] == '.')) {
+    i++;
+  }
+  if (i == 0 || !text.substr(i).starts_with(", line ")) return std::string(text);
+  size_t j = i + 7;
+  const size_t digits = j;
+  while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) j++;
+  if (j == digits || !text.substr(j).starts_with(": ")) return std::string(text);
+  return std::string(text.substr(j + 2));
 }
+
+int ScanCall::finish(int result) {
+  if (result != 0) {
+    lastmessage = withoutsourceplace(errormessageorunknown());
+    result = -1;
+  }
+  clearerrorcode();
+  return result;
+}
+
 const char *scan_errormessage() { return lastmessage.c_str(); }
-uint64_t scan_availablethreads() { return 1; }
-const char *scan_version() { return "Zelko 1.3"; }
+
+void scan_setwarninghandler(ScanWarningFunction handler, void *context) {
+  std::lock_guard<std::mutex> guard(librarylock);
+  defaulthandler = handler;
+  defaultcontext = context;
+}
+
+uint64_t scan_availablethreads() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count > static_cast<int>(maximumjobs) ? maximumjobs : count;
+  }
+  return processorjobs(true);
+}
+
+const char *scan_version() { return "Zelko 1.3 64bit, compiled on " __DATE__ " at " __TIME__; }
+
+const char *scanstrandcode(unsigned char strand) {
+  switch (strand) {
+    case 1: return "fn";
+    case 2: return "rn";
+    case 4: return "fc";
+    default: return "rc";
+  }
+}

@@ -110,7 +110,7 @@ struct ScanSequences {
   uint64_t count = 0;         // sequences
   uint64_t residues = 0;      // letters over all sequences, separators not counted
   uint64_t totallength = 0;   // coded positions, separators included (the E-value's size)
-  uint64_t filebytes = 0;     // size of the input as read (decompressed), 0 in memory
+  uint64_t filebytes = 0;     // size of the input file on disk, 0 in memory
   std::vector<std::string> names;  // first word of each header, or the sequence number
   std::vector<uint64_t> lengths;   // letters of each sequence
   ScanDatabase *database = nullptr;  // owned; scan_freesequences releases it
@@ -305,6 +305,10 @@ int scan_writegff3(const ScanResult &result, const ScanMotifs &motifs,
 
 // The message of the last failure of a scan function called from this thread.
 const char *scan_errormessage();
+// Where the warnings of the calls without ScanOptions go (scan_readmotifs, ...), and of
+// scan_run when its options name no handler: handler (called on the calling thread at the
+// end of the call), or standard error with a null handler.
+void scan_setwarninghandler(ScanWarningFunction handler, void *context);
 // Cores available to this process (at least 1, at most 128).
 uint64_t scan_availablethreads();
 // "Zelko 1.3" and the build date.

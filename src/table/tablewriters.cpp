@@ -63,8 +63,8 @@ std::string_view bedstrand(std::string_view strand) {
   return ".";
 }
 
-void writetsvrow(const TabsRecord &record, const MatchPlace &place, std::string_view text,
-                 OutputBuffer *out) {
+void writetsvrow(bool qvalues, const TabsRecord &record, const MatchPlace &place,
+                 std::string_view text, OutputBuffer *out) {
   appendtext(out, record.identifier);
   appendchar(out, '\t');
   appendtext(out, record.accession);
@@ -90,6 +90,10 @@ void writetsvrow(const TabsRecord &record, const MatchPlace &place, std::string_
   appendtext(out, text);
   appendchar(out, '\t');
   appendtext(out, record.threshold);
+  if (qvalues) {
+    appendchar(out, '\t');
+    appendtext(out, record.qvalue);
+  }
   appendchar(out, '\n');
 }
 
@@ -141,6 +145,7 @@ void writegff3row(MoleculeKind molecule, const TabsRecord &record, const MatchPl
   const Attribute attributes[] = {{"Name", record.identifier},
                                   {"Alias", record.accession},
                                   {"pvalue", record.pvalue},
+                                  {"qvalue", record.qvalue},
                                   {"sequence", text}};
   bool any = false;
   for (const Attribute &attribute : attributes) {
@@ -180,7 +185,10 @@ void maybeflush(OutputBuffer *out) {
 }
 
 void writetableheader(const TableSettings &settings, OutputBuffer *out) {
-  if (settings.format == TABLE_TSV) appendtext(out, tsvheader);
+  if (settings.format == TABLE_TSV) {
+    appendtext(out, tsvheader.substr(0, tsvheader.size() - 1));
+    appendtext(out, settings.qvalues ? "\tq_value\n" : "\n");
+  }
   if (settings.format == TABLE_GFF3) appendtext(out, "##gff-version 3\n");
 }
 
@@ -188,7 +196,7 @@ void writetablerow(const TableSettings &settings, const TabsRecord &record,
                    const MatchPlace &place, std::string_view text, OutputBuffer *out) {
   switch (settings.format) {
     case TABLE_TSV:
-      writetsvrow(record, place, text, out);
+      writetsvrow(settings.qvalues, record, place, text, out);
       break;
     case TABLE_BED:
       writebedrow(settings.bedextra, record, place, text, out);

@@ -23,6 +23,7 @@ struct TableSettings {
   bool genomic = false;        // chromosome coordinates from region words
   bool databasetext = false;   // complementary matches were printed as in the database
   MoleculeKind molecule = MOLECULE_AUTO;
+  bool qvalues = false;        // TSV: a last column q_value from the record's qvalue
 };
 
 // Where a match lies in the output: sequence (or chromosome) name, 1-based closed
@@ -48,10 +49,11 @@ void appendnumber(OutputBuffer *out, uint64_t value);
 void maybeflush(OutputBuffer *out);
 void flushoutput(OutputBuffer *out);
 
-// The header lines of the format: the column names of TSV, "##gff-version 3", none for BED.
+// The header lines of the format: the column names of TSV (q_value last with qvalues), "##gff-version 3", none for BED.
 void writetableheader(const TableSettings &settings, OutputBuffer *out);
 
-// One row. text is the matched text in the matrix's reading direction, upper case.
+// One row. text is the matched text in the matrix's reading direction, upper case. A record
+// with a q-value gives GFF3 a qvalue attribute after the pvalue one.
 void writetablerow(const TableSettings &settings, const TabsRecord &record,
                    const MatchPlace &place, std::string_view text, OutputBuffer *out);
 

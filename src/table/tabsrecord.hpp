@@ -33,6 +33,8 @@ struct TabsRecord {
   uint64_t sequencenumber = 0;
   std::string_view sequencedescription;  // ends with ". " for the header's newline
   std::string_view matchedtext;     // database order, complemented on complementary strands
+  std::string_view qvalue;          // not a field of the report: empty, or set by a caller
+                                    // that computed q-values (zelko scan)
 };
 
 // Splits the line (without its newline) into record. A description may itself hold tabs: the

@@ -1,0 +1,75 @@
+// What the units of the scan library share: the opaque records behind ScanMotifs and
+// ScanSequences, and the guard every entry point holds.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "motifconv/motif.hpp"
+#include "profiles/profilecollection.hpp"
+#include "scan/scan.hpp"
+#include "sequences/virtualtree.hpp"
+#include "statistics/distribution.hpp"
+
+// One motif file as read: the count matrices of a motif file, or the text of a profile
+// library.
+struct ScanSource {
+  std::string path;
+  bool library = false;
+  std::vector<Motif> counts;
+  std::string text;
+};
+
+struct ScanLibrary {
+  std::vector<ScanSource> sources;
+  // After preparation: the profiles laid out for the sequence alphabet, one collection per
+  // source, and one Profile per motif in motif order.
+  bool prepared = false;
+  Alphabet alphabet{};              // the collections borrow it
+  std::vector<double> frequencies;  // one per symbol code of alphabet
+  std::vector<ProfileCollection> collections;
+  std::vector<Profile *> profiles;
+  // Complete distributions for scan_pvalue, computed on first need (size 0 until then).
+  std::vector<ScoreDistribution> complete;
+};
+
+struct ScanDatabase {
+  Virtualtree tree{};
+  bool isindex = false;
+  std::string name;  // tree.filename points into it
+};
+
+// Held by every entry point for the whole call: takes the library lock, sends the core's
+// warnings to a list (never to a callback from inside the work), and at the end hands them
+// to the caller's handler or standard error on the calling thread and keeps the message of a
+// failure for scan_errormessage.
+class ScanCall {
+ public:
+  explicit ScanCall(bool warnings = true, ScanWarningFunction handler = nullptr,
+                    void *context = nullptr);
+  ~ScanCall();
+  ScanCall(const ScanCall &) = delete;
+  ScanCall &operator=(const ScanCall &) = delete;
+  // The result of the call: -1 keeps the ErrorBuffer's message; the error code is cleared.
+  int finish(int result);
+  // Warnings collected so far go out now (between phases of a call, on the calling thread).
+  void deliverwarnings();
+
+ private:
+  std::vector<std::string> warnings_;
+  ScanWarningFunction handler_;
+  void *context_;
+  static void collect(const char *text, void *call);
+};
+
+// The internal steps behind the entry points (the caller holds a ScanCall).
+int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet);
+int scancountbackground(const ScanSequences &sequences, std::vector<double> *frequencies);
+int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
+                      const ScanBackground &background, double pseudocount);
+// The Profile of a prepared motif, or null with a message.
+Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif);
+// Frees the collections and distributions of a library (not its sources).
+void scanunprepare(ScanLibrary *library);
+// The strand code of a strand bit, as the tabs report writes it: "fn", "rn", "fc", "rc".
+const char *scanstrandcode(unsigned char strand);

@@ -1,0 +1,653 @@
+// scan_run: thresholds from the p-value cutoff, the search of every motif in work units of a
+// profile and a range of sequences spread over per-call threads, then q-values, the q-value
+// filter, the order of the rows and the per-motif summaries.
+//
+// Contents: work units; collecting matches; workers and the waiting caller; q-values;
+// ordering; summaries; scan_run.
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+
+#include "base/error.hpp"
+#include "base/output.hpp"
+#include "base/threads.hpp"
+#include "matching/match_simplesearch.hpp"
+#include "report/reports.hpp"
+#include "scan/scaninternal.hpp"
+#include "search/profilesearch.hpp"
+#include "statistics/setthresholds.hpp"
+#include "table/tabsrecord.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondssince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// ---- Work units --------------------------------------------------------------------------
+
+// One profile over one range of sequences (all of them for the index engine).
+struct WorkUnit {
+  uint64_t motif;
+  bool hasrange;
+  SequenceRange range;
+  uint64_t work;  // letters x strands
+};
+
+// Ranges of whole sequences of about chunk letters each.
+std::vector<SequenceRange> sequencechunks(const ScanSequences &sequences, uint64_t chunk) {
+  std::vector<SequenceRange> chunks;
+  uint64_t first = 0, letters = 0;
+  for (uint64_t i = 0; i < sequences.count; i++) {
+    letters += sequences.lengths[i];
+    if (letters >= chunk || i + 1 == sequences.count) {
+      chunks.push_back({first, i});
+      first = i + 1;
+      letters = 0;
+    }
+  }
+  return chunks;
+}
+
+// Every profile is one unit when there are enough of them to keep the threads busy, as in
+// zelkosearch; otherwise the sequences are cut into ranges so that there are. Ranges stay
+// below 16 M letters, so that cancelling and the progress line do not wait long.
+std::vector<WorkUnit> workunits(const ScanSequences &sequences, uint64_t motifs, uint64_t threads,
+                                uint64_t strands, bool index) {
+  constexpr uint64_t smallest = uint64_t{1} << 16;
+  constexpr uint64_t largest = uint64_t{16} << 20;
+  std::vector<SequenceRange> chunks;
+  if (!index) {
+    const uint64_t wanted = 8 * threads;
+    uint64_t pieces = motifs >= wanted ? 1 : (wanted + motifs - 1) / motifs;
+    uint64_t chunk = std::max<uint64_t>(sequences.residues / pieces, smallest);
+    chunk = std::min(chunk, largest);
+    if (chunk >= sequences.residues) chunk = sequences.residues + 1;
+    chunks = sequencechunks(sequences, chunk);
+  }
+  std::vector<uint64_t> letters;
+  for (const SequenceRange &range : chunks) {
+    uint64_t sum = 0;
+    for (uint64_t i = range.first; i <= range.last; i++) sum += sequences.lengths[i];
+    letters.push_back(sum);
+  }
+  std::vector<WorkUnit> units;
+  for (uint64_t motif = 0; motif < motifs; motif++) {
+    if (index || chunks.size() <= 1) {
+      units.push_back({motif, false, {0, 0}, sequences.residues * strands});
+      continue;
+    }
+    for (size_t c = 0; c < chunks.size(); c++) {
+      units.push_back({motif, true, chunks[c], letters[c] * strands});
+    }
+  }
+  return units;
+}
+
+// ---- Collecting matches ------------------------------------------------------------------
+
+struct RawHit {
+  uint64_t sequence;
+  uint64_t position;  // of the first letter in its sequence, from 0
+  int64_t score;
+  double pvalue;
+  double evalue;
+  double mss;
+  unsigned char strand;  // strand bit
+};
+
+// The matches of one unit; the matched texts, each of the motif's length, follow one another.
+struct UnitHits {
+  std::vector<RawHit> hits;
+  std::string text;
+};
+
+struct WorkerContext {
+  UnitHits *unit = nullptr;
+  bool wanttext = true;
+  std::string scratch;
+  std::string oriented;
+};
+
+// The ReportFunction of the scan: location, statistics and text of the match, kept in the
+// unit's list.
+int collecthit(Match *match) {
+  SearchJob *job = match->job;
+  WorkerContext *context = static_cast<WorkerContext *>(job->userdata);
+  job->matchcount++;
+  MatchLocation location;
+  if (match_location(match, &location) != 0) return -1;
+  MatchStatistics statistics;
+  if (match_statistics(job->profile, job, match->score, &statistics) != 0) return -1;
+  RawHit hit;
+  hit.sequence = location.seqnum;
+  hit.position = location.seqposition;
+  hit.score = match->score.i;
+  hit.pvalue = statistics.pvalue;
+  hit.evalue = statistics.evalue;
+  hit.mss = statistics.mss;
+  hit.strand = job->strand;
+  context->unit->hits.push_back(hit);
+  if (context->wanttext && location.sequence != nullptr) {
+    // The text as the tabs report prints it, turned as zelkotable turns it.
+    context->scratch.clear();
+    appendmatchingsequence(context->scratch, location.sequence, location.startposition,
+                           match->endposition, matchcharacters(match));
+    TabsRecord record;
+    record.strand = scanstrandcode(job->strand);
+    record.matchedtext = context->scratch;
+    orientedtext(record, false, &context->oriented);
+    context->unit->text += context->oriented;
+  }
+  return 0;
+}
+
+// ---- Workers and the waiting caller ------------------------------------------------------
+
+struct RunShared {
+  const std::vector<WorkUnit> *units;
+  std::vector<UnitHits> *results;
+  const std::vector<Profile *> *profiles;
+  SearchJob templatejob;
+  bool wanttext;
+  std::atomic<bool> *cancel;
+  std::atomic<uint64_t> next{0};
+  std::atomic<uint64_t> workdone{0};
+  std::atomic<uint64_t> hits{0};
+  std::atomic<uint64_t> finished{0};
+  std::atomic<bool> stop{false};
+  std::atomic<bool> failed{false};
+  std::atomic<bool> cancelled{false};
+  Mutex errorlock;
+  std::string errormessage;
+  // Only when the caller's thread does the work itself: the progress callback between units.
+  const ScanOptions *options = nullptr;
+  Clock::time_point start;
+};
+
+ScanProgress progressof(const RunShared *shared, uint64_t worktotal) {
+  ScanProgress progress;
+  progress.worktotal = worktotal;
+  progress.workdone = shared->workdone.load();
+  progress.hits = shared->hits.load();
+  progress.elapsed = secondssince(shared->start);
+  return progress;
+}
+
+bool cancelrequested(RunShared *shared) {
+  if (shared->cancel != nullptr && shared->cancel->load()) shared->cancelled = true;
+  return shared->cancelled.load() || shared->stop.load();
+}
+
+void *workerbody(void *argument) {
+  RunShared *shared = static_cast<RunShared *>(argument);
+  WorkerContext context;
+  context.wanttext = shared->wanttext;
+  SearchJob job = shared->templatejob;
+  job.userdata = &context;
+  const uint64_t count = shared->units->size();
+  uint64_t worktotal = 0;
+  Clock::time_point lastprogress = Clock::now();
+  if (shared->options != nullptr) {
+    for (const WorkUnit &unit : *shared->units) worktotal += unit.work;
+  }
+  while (!cancelrequested(shared)) {
+    const uint64_t index = shared->next.fetch_add(1);
+    if (index >= count) break;
+    const WorkUnit &unit = (*shared->units)[index];
+    context.unit = &(*shared->results)[index];
+    job.range = unit.hasrange ? &unit.range : nullptr;
+    job.matchcount = 0;
+    if (profileroutine(&job, (*shared->profiles)[unit.motif]) != 0) {
+      MutexGuard guard(&shared->errorlock);
+      shared->errormessage = errormessageorunknown();
+      shared->failed = true;
+      shared->stop = true;
+      break;
+    }
+    shared->workdone += unit.work;
+    shared->hits += job.matchcount;
+    const ScanOptions *options = shared->options;
+    if (options != nullptr && options->progress != nullptr &&
+        std::chrono::duration<double>(Clock::now() - lastprogress).count() >=
+            options->progressinterval) {
+      lastprogress = Clock::now();
+      if (options->progress(progressof(shared, worktotal), options->progresscontext) != 0) {
+        shared->cancelled = true;
+      }
+    }
+  }
+  shared->finished++;
+  return nullptr;
+}
+
+// Runs the units in threads (the caller's thread waits, reports progress and watches the
+// flag) or, with one thread, on the caller's thread: 0, or -1 with the message.
+int runworkers(RunShared *shared, uint64_t threads, const ScanOptions &options,
+               uint64_t *ret_threadsused) {
+  uint64_t worktotal = 0;
+  for (const WorkUnit &unit : *shared->units) worktotal += unit.work;
+  threads = std::min<uint64_t>(threads, std::max<size_t>(shared->units->size(), 1));
+  if (threads <= 1) {
+    shared->options = &options;
+    *ret_threadsused = 1;
+    workerbody(shared);
+  } else {
+    std::vector<Thread> handles(threads);
+    const int64_t started = startthreads(handles.data(), threads, workerbody, shared);
+    if (started < 0) return -1;
+    *ret_threadsused = static_cast<uint64_t>(started);
+    const auto pause = std::chrono::duration<double>(std::min(options.progressinterval, 0.01));
+    Clock::time_point lastprogress = Clock::now();
+    while (shared->finished.load() < static_cast<uint64_t>(started)) {
+      const auto nanoseconds =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(pause).count();
+      const timespec delay = {0, static_cast<long>(std::max<int64_t>(nanoseconds, 1000000))};
+      nanosleep(&delay, nullptr);
+      cancelrequested(shared);
+      if (options.progress != nullptr &&
+          secondssince(lastprogress) >= options.progressinterval) {
+        lastprogress = Clock::now();
+        if (options.progress(progressof(shared, worktotal), options.progresscontext) != 0) {
+          shared->cancelled = true;
+        }
+      }
+    }
+    for (int64_t i = 0; i < started; i++) {
+      void *unused = nullptr;
+      threadjoin(&handles[i], &unused);
+    }
+  }
+  if (shared->failed) return reporterror("%s", shared->errormessage.c_str());
+  if (shared->cancelled || (options.cancel != nullptr && options.cancel->load())) {
+    return reporterror("scan cancelled");
+  }
+  if (options.progress != nullptr) {
+    // A last report, so that a progress line can end at 100 %.
+    options.progress(progressof(shared, worktotal), options.progresscontext);
+  }
+  return 0;
+}
+
+// ---- q-values ----------------------------------------------------------------------------
+
+// Benjamini-Hochberg over the windows of one motif: q_i = min over k >= i of p_(k) N / k for
+// the matches sorted by p-value, at most 1. Ties get the same q-value in any order.
+void computeqvalues(const std::vector<const RawHit *> &hits, double windows,
+                    std::vector<double> *qvalues) {
+  const size_t n = hits.size();
+  std::vector<uint32_t> order(n);
+  std::iota(order.begin(), order.end(), 0u);
+  std::stable_sort(order.begin(), order.end(), [&hits](uint32_t a, uint32_t b) {
+    return hits[a]->pvalue < hits[b]->pvalue;
+  });
+  qvalues->assign(n, 1.0);
+  double running = 1.0;
+  for (size_t k = n; k-- > 0;) {
+    const double q = hits[order[k]]->pvalue * windows / static_cast<double>(k + 1);
+    running = std::min(running, q);
+    (*qvalues)[order[k]] = running;
+  }
+}
+
+// ---- Ordering ----------------------------------------------------------------------------
+
+// The order of the strands in one place, as zelkosearch searches them.
+int strandrank(unsigned char strand) {
+  switch (strand) {
+    case 1: return 0;
+    case 4: return 1;
+    case 8: return 2;
+    default: return 3;
+  }
+}
+
+struct KeptHit {
+  uint32_t motif;
+  const RawHit *hit;
+  const char *text;
+  double qvalue;
+};
+
+bool positionbefore(const KeptHit &a, const KeptHit &b) {
+  if (a.motif != b.motif) return a.motif < b.motif;
+  if (a.hit->sequence != b.hit->sequence) return a.hit->sequence < b.hit->sequence;
+  if (a.hit->position != b.hit->position) return a.hit->position < b.hit->position;
+  return strandrank(a.hit->strand) < strandrank(b.hit->strand);
+}
+
+// ---- Summaries ---------------------------------------------------------------------------
+
+// Windows of every sequence the motif fits in.
+uint64_t windowsof(const std::vector<uint64_t> &sortedlengths,
+                   const std::vector<uint64_t> &suffixsums, uint64_t m) {
+  if (m == 0) return 0;
+  const auto first = std::lower_bound(sortedlengths.begin(), sortedlengths.end(), m);
+  const size_t index = static_cast<size_t>(first - sortedlengths.begin());
+  const uint64_t fitting = sortedlengths.size() - index;
+  return suffixsums[index] - fitting * (m - 1);
+}
+
+void histograms(const ScanHistogramRequest &request, const ScanSequences &sequences,
+                uint64_t maxlength, const ScanMotif &motif, const ScanHits &hits, size_t from,
+                size_t to, ScanMotifSummary *summary) {
+  const int64_t width = static_cast<int64_t>(std::max<uint64_t>(request.binwidth, 1));
+  const int64_t longest = static_cast<int64_t>(maxlength);
+  int64_t origin = 0, last = longest - 1;
+  if (request.centred) {
+    const int64_t half = longest / 2;
+    origin = -((half + width - 1) / width) * width;
+    last = longest - 1 - half;
+  }
+  const size_t bins = static_cast<size_t>(std::max<int64_t>((last - origin) / width + 1, 1));
+  summary->binorigin = origin;
+  summary->forwardbins.assign(bins, 0);
+  summary->reversebins.assign(bins, 0);
+  const size_t scorebins = static_cast<size_t>(std::max<uint64_t>(request.scorebins, 1));
+  summary->scorebins.assign(scorebins, 0);
+  const int64_t low = summary->reachable ? summary->threshold : motif.minscore;
+  summary->scorelow = low;
+  summary->scorebinwidth =
+      static_cast<double>(motif.maxscore - low + 1) / static_cast<double>(scorebins);
+  for (size_t i = from; i < to; i++) {
+    const int64_t centre =
+        static_cast<int64_t>(hits.start[i] - 1) + static_cast<int64_t>(motif.length - 1) / 2;
+    const int64_t length = static_cast<int64_t>(sequences.lengths[hits.sequence[i]]);
+    const int64_t x = request.centred ? centre - length / 2 : centre;
+    const size_t bin = static_cast<size_t>(
+        std::clamp<int64_t>((x - origin) / width, 0, static_cast<int64_t>(bins) - 1));
+    (hits.strand[i] == '-' ? summary->reversebins : summary->forwardbins)[bin]++;
+    const double offset = static_cast<double>(hits.score[i] - low) / summary->scorebinwidth;
+    const size_t scorebin = static_cast<size_t>(
+        std::clamp<double>(std::floor(offset), 0.0, static_cast<double>(scorebins - 1)));
+    summary->scorebins[scorebin]++;
+  }
+}
+
+// ---- The run -----------------------------------------------------------------------------
+
+int checkoptions(const ScanOptions &options) {
+  if (!(options.pvalue > 0.0 && options.pvalue <= 1.0)) {
+    return reporterror("The p-value cutoff must lie above 0 and at most 1.");
+  }
+  if (options.useqvalue && !(options.qvalue >= 0.0 && options.qvalue <= 1.0)) {
+    return reporterror("The q-value cutoff must lie between 0 and 1.");
+  }
+  if (options.threads > 128) return reporterror("At most 128 threads can be used.");
+  return 0;
+}
+
+int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
+            ScanResult *out, ScanCall *call) {
+  const Clock::time_point start = Clock::now();
+  if (checkoptions(options) != 0) return -1;
+  if (motifs->library == nullptr || motifs->motifs.empty()) return reporterror("no motifs were read");
+  const ScanAlphabet alphabet =
+      options.alphabet == SCAN_ALPHABET_AUTO ? motifs->alphabet : options.alphabet;
+  if (scanloadsequences(sequences, alphabet) != 0) return -1;
+  if (scanpreparemotifs(motifs, *sequences, options.background, options.pseudocount) != 0) {
+    return -1;
+  }
+  call->deliverwarnings();
+  ScanLibrary *library = motifs->library;
+  const ScanDatabase *database = sequences->database;
+
+  // The search's settings, as zelkosearch -lahead (or -esa) -lazy -pval P with the background.
+  RunConfiguration config;
+  initrunconfiguration(&config);
+  config.thresholdkind = THRESHOLD_PVALUE;
+  config.thresholdvalue = options.pvalue;
+  config.lazy = true;
+  config.frequenciesgiven = true;
+  config.frequencies = library->frequencies.data();
+  config.dbsize = sequences->totallength;
+  config.statusoff = true;
+  config.warningsoff = true;
+  config.format = FORMAT_TABS;
+  config.algorithm = database->isindex ? ALGORITHM_ESA : ALGORITHM_LOOKAHEAD;
+  ComplementTables complement{};
+  config.strands = STRAND_FORWARD;
+  if (options.strands == SCAN_STRANDS_BOTH && sequences->alphabet == SCAN_ALPHABET_DNA) {
+    // Warnings about the alphabet's letter pairs are the search's business, not the user's.
+    const bool warnings = warningsenabled();
+    outputinit(false, false);
+    if (preparecomplement(&database->tree.alpha, false, &complement) == 0) {
+      config.strands = STRAND_FORWARD | STRAND_REVERSECOMPLEMENT;
+    }
+    clearerrorcode();
+    outputinit(false, warnings);
+  }
+  const uint64_t strands = config.strands == STRAND_FORWARD ? 1 : 2;
+
+  // Thresholds through the exact lazy distribution. Its warnings name lines of the generated
+  // library; the motifs that cannot reach the cutoff are named here instead.
+  {
+    const bool warnings = warningsenabled();
+    outputinit(false, false);
+    int result = 0;
+    for (ProfileCollection &collection : library->collections) {
+      if (prepare_with_frequencies(&collection, &config, nullptr) != 0) {
+        result = -1;
+        break;
+      }
+    }
+    outputinit(false, warnings);
+    if (result != 0) return -1;
+  }
+  const size_t count = motifs->motifs.size();
+  out->motifs.assign(count, ScanMotifSummary{});
+  std::string unreachable;
+  uint64_t unreachablecount = 0;
+  for (size_t i = 0; i < count; i++) {
+    const Profile *profile = library->profiles[i];
+    ScanMotifSummary *summary = &out->motifs[i];
+    summary->threshold = profile->matrix.threshold.i;
+    summary->reachable = profile->matrix.threshold.i <= profile->matrix.maxscore.i;
+    if (!summary->reachable) {
+      // Short or vague motifs: named once, a few of them.
+      if (++unreachablecount <= 5) {
+        unreachable += unreachablecount == 1 ? "" : ", ";
+        unreachable += motifs->motifs[i].id;
+      }
+    }
+  }
+  if (unreachablecount > 0) {
+    printwarning("%lu motif%s cannot reach a p-value of %g on this background and %s no "
+                 "matches: %s%s\n",
+                 static_cast<unsigned long>(unreachablecount), unreachablecount == 1 ? "" : "s",
+                 options.pvalue, unreachablecount == 1 ? "has" : "have", unreachable.c_str(),
+                 unreachablecount > 5 ? ", ..." : ".");
+  }
+  call->deliverwarnings();
+
+  // The search.
+  const uint64_t threads = options.threads == 0 ? scan_availablethreads() : options.threads;
+  const std::vector<WorkUnit> units =
+      workunits(*sequences, count, threads, strands, database->isindex);
+  std::vector<UnitHits> results(units.size());
+  RunShared shared;
+  shared.units = &units;
+  shared.results = &results;
+  shared.profiles = &library->profiles;
+  shared.wanttext = options.matchedtext;
+  shared.cancel = options.cancel;
+  shared.start = Clock::now();
+  if (mutexinit(&shared.errorlock) != 0) return internalerror();
+  SearchJob &job = shared.templatejob;
+  job = SearchJob{};
+  job.config = &config;
+  job.frequencies = config.frequencies;
+  job.dbsize = config.dbsize;
+  job.database = &database->tree;
+  job.isindex = database->isindex;
+  job.firstreport = collecthit;
+  for (int i = 0; i < 256; i++) job.swapmap[i] = static_cast<unsigned char>(i);
+  if (strands == 2) {
+    std::memcpy(job.swapmap, complement.swapmap, sizeof job.swapmap);
+    job.complementcharacters = complement.characters;
+  }
+  uint64_t threadsused = 1;
+  const int searched = runworkers(&shared, threads, options, &threadsused);
+  mutexdestroy(&shared.errorlock);
+  if (searched != 0) return -1;
+
+  // q-values per motif over the matches of all its units, then the filter.
+  std::vector<uint64_t> sortedlengths = sequences->lengths;
+  std::sort(sortedlengths.begin(), sortedlengths.end());
+  std::vector<uint64_t> suffixsums(sortedlengths.size() + 1, 0);
+  for (size_t i = sortedlengths.size(); i-- > 0;) {
+    suffixsums[i] = suffixsums[i + 1] + sortedlengths[i];
+  }
+  std::vector<KeptHit> kept;
+  std::vector<const RawHit *> motifhits;
+  std::vector<const char *> motiftexts;
+  std::vector<double> qvalues;
+  size_t unit = 0;
+  for (uint32_t motif = 0; motif < count; motif++) {
+    const uint64_t m = motifs->motifs[motif].length;
+    motifhits.clear();
+    motiftexts.clear();
+    for (; unit < units.size() && units[unit].motif == motif; unit++) {
+      const UnitHits &found = results[unit];
+      for (size_t h = 0; h < found.hits.size(); h++) {
+        motifhits.push_back(&found.hits[h]);
+        motiftexts.push_back(found.text.empty() ? nullptr : found.text.data() + h * m);
+      }
+    }
+    ScanMotifSummary *summary = &out->motifs[motif];
+    summary->windows = windowsof(sortedlengths, suffixsums, m) * strands;
+    computeqvalues(motifhits, static_cast<double>(summary->windows), &qvalues);
+    for (size_t h = 0; h < motifhits.size(); h++) {
+      if (options.useqvalue && !(qvalues[h] <= options.qvalue)) continue;
+      kept.push_back({motif, motifhits[h], motiftexts[h], qvalues[h]});
+    }
+  }
+  if (options.sort == SCAN_SORT_PVALUE) {
+    std::sort(kept.begin(), kept.end(), [](const KeptHit &a, const KeptHit &b) {
+      if (a.hit->pvalue != b.hit->pvalue) return a.hit->pvalue < b.hit->pvalue;
+      return positionbefore(a, b);
+    });
+  } else {
+    std::sort(kept.begin(), kept.end(), positionbefore);
+  }
+
+  // The columns.
+  ScanHits &hits = out->hits;
+  hits = ScanHits{};
+  const size_t n = kept.size();
+  hits.motif.resize(n);
+  hits.sequence.resize(n);
+  hits.start.resize(n);
+  hits.stop.resize(n);
+  hits.strand.resize(n);
+  hits.score.resize(n);
+  hits.pvalue.resize(n);
+  hits.evalue.resize(n);
+  hits.mss.resize(n);
+  hits.qvalue.resize(n);
+  if (options.matchedtext) hits.textoffset.assign(1, 0);
+  for (size_t i = 0; i < n; i++) {
+    const KeptHit &k = kept[i];
+    const uint64_t m = motifs->motifs[k.motif].length;
+    hits.motif[i] = k.motif;
+    hits.sequence[i] = k.hit->sequence;
+    hits.start[i] = k.hit->position + 1;
+    hits.stop[i] = k.hit->position + m;
+    hits.strand[i] = strandisreverse(k.hit->strand) ? '-' : '+';
+    hits.score[i] = k.hit->score;
+    hits.pvalue[i] = k.hit->pvalue;
+    hits.evalue[i] = k.hit->evalue;
+    hits.mss[i] = k.hit->mss;
+    hits.qvalue[i] = k.qvalue;
+    if (options.matchedtext) {
+      if (k.text != nullptr) hits.text.append(k.text, m);
+      hits.textoffset.push_back(hits.text.size());
+    }
+  }
+
+  // Summaries: counts per motif, and the histograms when asked for.
+  const uint64_t maxlength = sortedlengths.empty() ? 0 : sortedlengths.back();
+  std::vector<uint64_t> lastsequence(count, UINT64_MAX);
+  std::vector<std::vector<uint64_t>> seen(options.sort == SCAN_SORT_PVALUE ? count : 0);
+  for (size_t i = 0; i < n; i++) {
+    ScanMotifSummary *summary = &out->motifs[hits.motif[i]];
+    summary->hits++;
+    if (options.sort == SCAN_SORT_PVALUE) {
+      seen[hits.motif[i]].push_back(hits.sequence[i]);
+    } else if (lastsequence[hits.motif[i]] != hits.sequence[i]) {
+      lastsequence[hits.motif[i]] = hits.sequence[i];
+      summary->sequenceswithhit++;
+    }
+  }
+  for (size_t motif = 0; motif < seen.size(); motif++) {
+    std::vector<uint64_t> &list = seen[motif];
+    std::sort(list.begin(), list.end());
+    out->motifs[motif].sequenceswithhit =
+        static_cast<uint64_t>(std::unique(list.begin(), list.end()) - list.begin());
+  }
+  if (options.histogram.enabled) {
+    if (options.sort == SCAN_SORT_PVALUE) {
+      // The bins take the rows of each motif wherever they stand.
+      for (size_t motif = 0; motif < count; motif++) {
+        ScanHits single;
+        for (size_t i = 0; i < n; i++) {
+          if (hits.motif[i] != motif) continue;
+          single.sequence.push_back(hits.sequence[i]);
+          single.start.push_back(hits.start[i]);
+          single.strand.push_back(hits.strand[i]);
+          single.score.push_back(hits.score[i]);
+        }
+        histograms(options.histogram, *sequences, maxlength, motifs->motifs[motif], single, 0,
+                   single.start.size(), &out->motifs[motif]);
+      }
+    } else {
+      size_t i = 0;
+      for (size_t motif = 0; motif < count; motif++) {
+        const size_t first = i;
+        while (i < n && hits.motif[i] == motif) i++;
+        histograms(options.histogram, *sequences, maxlength, motifs->motifs[motif], hits, first,
+                   i, &out->motifs[motif]);
+      }
+    }
+  }
+
+  // What the run was.
+  ScanRunInfo &run = out->run;
+  run = ScanRunInfo{};
+  for (const ScanSource &source : library->sources) run.motiffiles.push_back(source.path);
+  run.sequencefile = sequences->path;
+  run.motifs = count;
+  run.sequences = sequences->count;
+  run.residues = sequences->residues;
+  run.filebytes = sequences->filebytes;
+  run.options = options;
+  run.options.threads = threads;
+  run.options.cancel = nullptr;
+  run.options.progress = nullptr;
+  run.options.progresscontext = nullptr;
+  run.options.warning = nullptr;
+  run.options.warningcontext = nullptr;
+  run.options.strands = strands == 2 ? SCAN_STRANDS_BOTH : SCAN_STRANDS_FORWARD;
+  run.options.alphabet = sequences->alphabet;
+  run.backgroundsource = motifs->backgroundsource;
+  run.backgroundletters = motifs->backgroundletters;
+  run.backgroundfrequencies = motifs->backgroundfrequencies;
+  run.threadsused = threadsused;
+  run.isindex = sequences->isindex;
+  run.elapsed = secondssince(start);
+  return 0;
+}
+
+}  // namespace
+
+int scan_run(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
+             ScanResult *out) {
+  ScanCall call(options.warnings, options.warning, options.warningcontext);
+  return call.finish(runscan(motifs, sequences, options, out, &call));
+}

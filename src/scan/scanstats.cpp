@@ -1,0 +1,162 @@
+// Statistics of single prepared motifs: the threshold of a p-value and the p-value of a score
+// through the distribution code the search uses, and the score of every window of a sequence
+// through the simple engine.
+#include <cstring>
+
+#include "base/error.hpp"
+#include "matching/match_simplesearch.hpp"
+#include "scan/scaninternal.hpp"
+#include "search/profilesearch.hpp"
+#include "statistics/distribution.hpp"
+
+namespace {
+
+// The float view of a profile's matrix that the distributions are computed on.
+struct FloatView {
+  ScoringMatrix scratch{};
+  const ScoringMatrix *matrix = nullptr;
+  bool copied = false;
+  explicit FloatView(const ScoringMatrix *source) {
+    copied = matrix_float_copy(source, &scratch, &matrix);
+  }
+  ~FloatView() {
+    if (copied) matrix_free(&scratch);
+  }
+};
+
+int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, int64_t *ret_threshold) {
+  if (!(pvalue > 0.0 && pvalue <= 1.0)) {
+    return reporterror("The p-value cutoff must lie above 0 and at most 1.");
+  }
+  const Profile *profile = scanprofile(motifs, motif);
+  if (profile == nullptr) return -1;
+  const FloatView view(&profile->matrix);
+  ScoreDistribution distribution{};
+  int64_t value = 0;
+  if (lazy_threshold(view.matrix, motifs.library->frequencies.data(), 1.0, pvalue, &value,
+                     &distribution) != 0) {
+    return -1;
+  }
+  // As the search's threshold step: every window when even the lowest score qualifies, and
+  // above the maximum when not even the best window is rare enough.
+  const ScoringMatrix *matrix = &profile->matrix;
+  if (!(distribution.tail[0] > pvalue)) value = matrix->minscore.i;
+  if (distribution.tail[distribution.size - 1] > pvalue) value = matrix->maxscore.i + 1;
+  freedistribution(&distribution);
+  *ret_threshold = value;
+  return 0;
+}
+
+int pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue) {
+  const Profile *profile = scanprofile(motifs, motif);
+  if (profile == nullptr) return -1;
+  ScoreDistribution *distribution = &motifs.library->complete[motif];
+  if (distribution->size == 0) {
+    const FloatView view(&profile->matrix);
+    if (complete_distribution(view.matrix, motifs.library->frequencies.data(), 1.0,
+                              distribution) != 0) {
+      return -1;
+    }
+  }
+  *ret_pvalue = tail_lookup(distribution, score, 1.0, TAIL_PVALUE, 0);
+  return 0;
+}
+
+struct WindowScores {
+  std::vector<int64_t> *scores;
+  uint64_t m;
+};
+
+// Stores the score of every window at its first position.
+int storescore(Match *match) {
+  const WindowScores *target = static_cast<const WindowScores *>(match->job->userdata);
+  (*target->scores)[match->endposition + 1 - target->m] = match->score.i;
+  return 0;
+}
+
+int scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequence,
+                 std::vector<int64_t> *forward, std::vector<int64_t> *reverse) {
+  const Profile *profile = scanprofile(motifs, motif);
+  if (profile == nullptr) return -1;
+  const uint64_t m = profile->matrix.m;
+  const uint64_t windows = sequence.size() >= m && m > 0 ? sequence.size() - m + 1 : 0;
+  forward->assign(windows, SCAN_NOSCORE);
+  if (reverse != nullptr) reverse->clear();
+  if (windows == 0) return 0;
+  if (sequence.find_first_of("\n\r>") != std::string_view::npos) {
+    return reporterror("a sequence to score holds a line break or `>'");
+  }
+  // The sequence as a one-sequence database, coded as the scanned sequences are.
+  const Alphabet *alpha = &motifs.library->alphabet;
+  Multiseq multiseq;
+  initmultiseq(&multiseq);
+  const uint64_t length = sequence.size() + 3;
+  unsigned char *buffer = allocorexit<unsigned char>(nullptr, length);
+  std::memcpy(buffer, ">s\n", 3);
+  std::memcpy(buffer + 3, sequence.data(), sequence.size());
+  if (parsefasta(alpha, &multiseq, "(sequence)", buffer, length) != 0) {
+    freemultiseq(&multiseq);
+    return reporterror("%s", errormessageorunknown());
+  }
+  if (multiseq.totallength != sequence.size()) {
+    freemultiseq(&multiseq);
+    return reporterror("a sequence to score must not hold blanks");
+  }
+  Virtualtree tree{};
+  tree.alpha = *alpha;
+  tree.multiseq = multiseq;
+
+  // A copy of the profile whose threshold every window reaches: the simple engine then
+  // reports every window that holds no forbidden letter and no wildcard.
+  Profile copy = *profile;
+  copy.matrix.threshold = copy.matrix.minscore;
+  RunConfiguration config;
+  initrunconfiguration(&config);
+  config.algorithm = ALGORITHM_SIMPLE;
+  config.thresholdkind = THRESHOLD_RAW;
+  config.strands = STRAND_FORWARD;
+  ComplementTables complement{};
+  const bool dna = reverse != nullptr && preparecomplement(alpha, false, &complement) == 0;
+  clearerrorcode();
+  if (dna) config.strands |= STRAND_REVERSECOMPLEMENT;
+  if (dna) reverse->assign(windows, SCAN_NOSCORE);
+  SearchJob job{};
+  job.config = &config;
+  job.database = &tree;
+  job.firstreport = storescore;
+  std::memcpy(job.swapmap, complement.swapmap, sizeof job.swapmap);
+  if (!dna) {
+    for (int i = 0; i < 256; i++) job.swapmap[i] = static_cast<unsigned char>(i);
+  }
+  // The engine reports the strands one after another: forward first.
+  WindowScores target = {forward, m};
+  job.userdata = &target;
+  config.strands = STRAND_FORWARD;
+  int result = profileroutine(&job, &copy);
+  if (result == 0 && dna) {
+    target.scores = reverse;
+    config.strands = STRAND_REVERSECOMPLEMENT;
+    result = profileroutine(&job, &copy);
+  }
+  freemultiseq(&tree.multiseq);
+  return result;
+}
+
+}  // namespace
+
+int scan_threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue,
+                   int64_t *ret_threshold) {
+  ScanCall call;
+  return call.finish(threshold(motifs, motif, pvalue, ret_threshold));
+}
+
+int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue) {
+  ScanCall call;
+  return call.finish(pvalue(motifs, motif, score, ret_pvalue));
+}
+
+int scan_scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequence,
+                      std::vector<int64_t> *forward, std::vector<int64_t> *reverse) {
+  ScanCall call;
+  return call.finish(scorewindows(motifs, motif, sequence, forward, reverse));
+}

@@ -1,0 +1,94 @@
+// The tables of a scan, written by zelkotable's writers from records laid out as the tabs
+// report prints them, with the q-value beside.
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+
+#include "base/error.hpp"
+#include "scan/scaninternal.hpp"
+#include "table/tablewriters.hpp"
+
+namespace {
+
+// A number as zelkosearch prints it: "%.6e" for probabilities, "%ld" for scores.
+struct NumberText {
+  char text[32];
+  std::string_view real(double value) {
+    const int length = std::snprintf(text, sizeof text, "%.6e", value);
+    return std::string_view(text, static_cast<size_t>(length));
+  }
+  std::string_view integer(int64_t value) {
+    const int length = std::snprintf(text, sizeof text, "%" PRId64, value);
+    return std::string_view(text, static_cast<size_t>(length));
+  }
+};
+
+int writetable(const ScanResult &result, const ScanMotifs &motifs,
+               const ScanSequences &sequences, TableFormat format, FILE *stream) {
+  TableSettings settings;
+  settings.format = format;
+  settings.qvalues = true;
+  settings.molecule = sequences.alphabet == SCAN_ALPHABET_PROTEIN ? MOLECULE_PROTEIN : MOLECULE_DNA;
+  OutputBuffer out;
+  out.stream = stream;
+  out.text.reserve(size_t{1} << 21);
+  writetableheader(settings, &out);
+  const ScanHits &hits = result.hits;
+  NumberText threshold, score, pvalue, evalue, mss, qvalue;
+  const bool withtext = hits.textoffset.size() == hits.motif.size() + 1;
+  for (size_t i = 0; i < hits.motif.size(); i++) {
+    const ScanMotif &motif = motifs.motifs[hits.motif[i]];
+    TabsRecord record;
+    record.identifier = motif.id;
+    record.accession = motif.accession;
+    record.position = hits.start[i] - 1;
+    record.length = hits.stop[i] - hits.start[i] + 1;
+    record.strand = hits.strand[i] == '-' ? "rc" : "fn";
+    record.threshold = threshold.integer(result.motifs[hits.motif[i]].threshold);
+    record.score = score.integer(hits.score[i]);
+    record.pvalue = pvalue.real(hits.pvalue[i]);
+    record.pvaluenumber = hits.pvalue[i];
+    record.evalue = evalue.real(hits.evalue[i]);
+    record.mss = mss.real(hits.mss[i]);
+    record.sequencenumber = hits.sequence[i];
+    record.qvalue = qvalue.real(hits.qvalue[i]);
+    std::string_view text;
+    if (withtext) {
+      text = std::string_view(hits.text).substr(hits.textoffset[i],
+                                                hits.textoffset[i + 1] - hits.textoffset[i]);
+    }
+    record.matchedtext = text;
+    MatchPlace place;
+    place.sequence = sequences.names[hits.sequence[i]];
+    place.start = hits.start[i];
+    place.stop = hits.stop[i];
+    place.strand = record.strand;
+    writetablerow(settings, record, place, text, &out);
+    maybeflush(&out);
+  }
+  flushoutput(&out);
+  if (out.failed || std::fflush(stream) != 0) {
+    return reporterror("cannot write the table: %s", std::strerror(errno));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int scan_writetsv(const ScanResult &result, const ScanMotifs &motifs,
+                  const ScanSequences &sequences, FILE *stream) {
+  ScanCall call;
+  return call.finish(writetable(result, motifs, sequences, TABLE_TSV, stream));
+}
+
+int scan_writebed(const ScanResult &result, const ScanMotifs &motifs,
+                  const ScanSequences &sequences, FILE *stream) {
+  ScanCall call;
+  return call.finish(writetable(result, motifs, sequences, TABLE_BED, stream));
+}
+
+int scan_writegff3(const ScanResult &result, const ScanMotifs &motifs,
+                   const ScanSequences &sequences, FILE *stream) {
+  ScanCall call;
+  return call.finish(writetable(result, motifs, sequences, TABLE_GFF3, stream));
+}

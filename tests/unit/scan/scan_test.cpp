@@ -1,0 +1,225 @@
+// The scan library against independent computations: q-values by brute force, the counted
+// background against a frequency file written by hand, results for every thread count and
+// for sequences given in memory, the single-motif statistics against the scan's matches, and
+// a cancelled scan.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "scan/scan.hpp"
+#include "support/scratchfiles.hpp"
+
+namespace {
+
+const std::string data = ZELKO_TEST_DATA "/";
+const std::string example = ZELKO_TEST_DATA "/../../examples/dm3_upstream300.fa.gz";
+const std::string jaspar = ZELKO_TEST_DATA "/motifconv/jaspar3.jaspar";
+
+struct Scan {
+  ScanMotifs motifs;
+  ScanSequences sequences;
+  ScanResult result;
+  ~Scan() {
+    scan_freesequences(&sequences);
+    scan_freemotifs(&motifs);
+  }
+};
+
+// The records of a Fasta file (plain or gzip): header line without `>' and the letters.
+std::vector<std::pair<std::string, std::string>> fastarecords(const std::string &path) {
+  std::vector<std::pair<std::string, std::string>> records;
+  gzFile file = gzopen(path.c_str(), "rb");
+  EXPECT_NE(file, nullptr) << path;
+  if (file == nullptr) return records;
+  char line[65536];
+  while (gzgets(file, line, sizeof line) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (!text.empty() && text[0] == '>') {
+      records.emplace_back(text.substr(1), "");
+    } else if (!records.empty()) {
+      records.back().second += text;
+    }
+  }
+  gzclose(file);
+  return records;
+}
+
+// Reads, loads and scans; the test fails on any error.
+void runscan(Scan *scan, const std::vector<std::string> &motiffiles, const std::string &sequences,
+             const ScanOptions &options) {
+  ASSERT_EQ(scan_readmotifs(motiffiles, SCAN_FORMAT_AUTO, &scan->motifs), 0)
+      << scan_errormessage();
+  if (!sequences.empty()) scan->sequences.path = sequences;
+  ASSERT_EQ(scan_run(&scan->motifs, &scan->sequences, options, &scan->result), 0)
+      << scan_errormessage();
+}
+
+// The rows of a result as text, every column included.
+std::string rows(const Scan &scan) {
+  std::string text;
+  char *buffer = nullptr;
+  size_t length = 0;
+  FILE *stream = open_memstream(&buffer, &length);
+  EXPECT_EQ(scan_writetsv(scan.result, scan.motifs, scan.sequences, stream), 0);
+  std::fclose(stream);
+  text.assign(buffer, length);
+  std::free(buffer);
+  return text;
+}
+
+TEST(Scan, qvalues_agree_with_benjamini_hochberg_by_brute_force) {
+  Scan scan;
+  ScanOptions options;
+  options.pvalue = 1e-3;
+  options.threads = 2;
+  runscan(&scan, {jaspar}, example, options);
+  const ScanHits &hits = scan.result.hits;
+  ASSERT_GT(scan_hitcount(hits), 1000u);
+  for (uint32_t motif = 0; motif < scan.motifs.motifs.size(); motif++) {
+    // N: every window of every sequence the motif fits in, on both strands.
+    const uint64_t m = scan.motifs.motifs[motif].length;
+    double windows = 0;
+    for (uint64_t length : scan.sequences.lengths) {
+      if (length >= m) windows += 2.0 * static_cast<double>(length - m + 1);
+    }
+    EXPECT_EQ(scan.result.motifs[motif].windows, static_cast<uint64_t>(windows));
+    std::vector<size_t> mine;
+    for (size_t i = 0; i < hits.motif.size(); i++) {
+      if (hits.motif[i] == motif) mine.push_back(i);
+    }
+    // q_i = min over the matches j at least as improbable of p_j N / rank_j, where the
+    // rank counts the matches at most as probable: quadratic, without any sorting.
+    std::vector<double> rank(hits.motif.size(), 0.0);
+    for (size_t j : mine) {
+      for (size_t l : mine) rank[j] += hits.pvalue[l] <= hits.pvalue[j] ? 1 : 0;
+    }
+    for (size_t i : mine) {
+      double q = 1.0;
+      for (size_t j : mine) {
+        if (hits.pvalue[j] >= hits.pvalue[i]) q = std::min(q, hits.pvalue[j] * windows / rank[j]);
+      }
+      ASSERT_NEAR(hits.qvalue[i], q, 1e-12 * q) << "motif " << motif << " row " << i;
+    }
+  }
+  // The filter keeps exactly the rows at or below the cutoff: one of the q-values here.
+  std::vector<double> sorted = hits.qvalue;
+  std::sort(sorted.begin(), sorted.end());
+  const double cutoff = sorted[sorted.size() / 3];
+  Scan filtered;
+  options.useqvalue = true;
+  options.qvalue = cutoff;
+  runscan(&filtered, {jaspar}, example, options);
+  const auto kept = std::count_if(hits.qvalue.begin(), hits.qvalue.end(),
+                                  [cutoff](double q) { return q <= cutoff; });
+  EXPECT_EQ(static_cast<size_t>(kept), scan_hitcount(filtered.result.hits));
+}
+
+TEST(Scan, background_counted_from_the_sequences_equals_a_frequency_file) {
+  ScratchFolder folder;
+  // 24 letters: a 9, c 3, g 3, t 9; the n's are wildcards and not counted.
+  const std::string sequences =
+      folder.write("small.fa", ">one\nAATTACGTAATnnTTACG\n>two\nTTACGATA\n");
+  const std::string frequencies = folder.write("hand.freq", "a 0.375\nc 0.125\ng 0.125\nt 0.375\n");
+  Scan counted, file;
+  ScanOptions options;
+  options.pvalue = 0.05;
+  runscan(&counted, {jaspar}, sequences, options);
+  options.background.kind = SCAN_BACKGROUND_FILE;
+  options.background.filename = frequencies;
+  runscan(&file, {jaspar}, sequences, options);
+  EXPECT_EQ(counted.motifs.backgroundletters, "acgt");
+  EXPECT_EQ(counted.motifs.backgroundfrequencies,
+            (std::vector<double>{0.375, 0.125, 0.125, 0.375}));
+  ASSERT_GT(scan_hitcount(counted.result.hits), 0u);
+  EXPECT_EQ(rows(counted), rows(file));
+  // The weights rest on that background too: not those of the uniform one.
+  Scan uniform;
+  options.background.kind = SCAN_BACKGROUND_UNIFORM;
+  runscan(&uniform, {jaspar}, sequences, options);
+  EXPECT_NE(counted.motifs.motifs[0].weights, uniform.motifs.motifs[0].weights);
+}
+
+TEST(Scan, every_thread_count_and_sequences_in_memory_give_the_same_rows) {
+  ScanOptions options;
+  options.pvalue = 1e-3;
+  std::string first, firstbypvalue;
+  for (uint64_t threads : {1, 2, 4, 7}) {
+    for (ScanSort sort : {SCAN_SORT_POSITION, SCAN_SORT_PVALUE}) {
+      Scan scan;
+      options.threads = threads;
+      options.sort = sort;
+      runscan(&scan, {jaspar}, example, options);
+      const std::string text = rows(scan);
+      std::string &expected = sort == SCAN_SORT_POSITION ? first : firstbypvalue;
+      if (expected.empty()) expected = text;
+      EXPECT_EQ(text, expected) << threads << " threads, sort " << sort;
+    }
+  }
+  // The same sequences given one by one, as a caller holding them in memory would.
+  Scan memory;
+  options.threads = 3;
+  options.sort = SCAN_SORT_POSITION;
+  for (const auto &[header, residues] : fastarecords(example)) {
+    ASSERT_EQ(scan_addsequence(&memory.sequences, header, residues), 0) << scan_errormessage();
+  }
+  runscan(&memory, {jaspar}, "", options);
+  EXPECT_EQ(rows(memory), first);
+}
+
+TEST(Scan, single_motif_statistics_agree_with_the_scan) {
+  Scan scan;
+  ScanOptions options;
+  options.pvalue = 1e-3;
+  runscan(&scan, {jaspar}, example, options);
+  const auto records = fastarecords(example);
+  const ScanHits &hits = scan.result.hits;
+  for (uint32_t motif = 0; motif < scan.motifs.motifs.size(); motif++) {
+    int64_t threshold;
+    ASSERT_EQ(scan_threshold(scan.motifs, motif, 1e-3, &threshold), 0) << scan_errormessage();
+    EXPECT_EQ(threshold, scan.result.motifs[motif].threshold);
+    double at, below;
+    ASSERT_EQ(scan_pvalue(scan.motifs, motif, threshold, &at), 0);
+    ASSERT_EQ(scan_pvalue(scan.motifs, motif, threshold - 1, &below), 0);
+    EXPECT_LE(at, 1e-3);
+    EXPECT_GT(below, 1e-3);
+  }
+  for (size_t i = 0; i < hits.motif.size(); i += 97) {
+    double pvalue;
+    ASSERT_EQ(scan_pvalue(scan.motifs, hits.motif[i], hits.score[i], &pvalue), 0);
+    EXPECT_EQ(pvalue, hits.pvalue[i]) << "row " << i;
+    std::vector<int64_t> forward, reverse;
+    ASSERT_EQ(scan_scorewindows(scan.motifs, hits.motif[i], records[hits.sequence[i]].second,
+                                &forward, &reverse),
+              0)
+        << scan_errormessage();
+    const std::vector<int64_t> &strand = hits.strand[i] == '+' ? forward : reverse;
+    EXPECT_EQ(strand.at(hits.start[i] - 1), hits.score[i]) << "row " << i;
+  }
+}
+
+int stopatonce(const ScanProgress &, void *) { return 1; }
+
+TEST(Scan, a_cancelled_scan_fails_and_says_so) {
+  for (bool byflag : {true, false}) {
+    Scan scan;
+    std::atomic<bool> cancel{byflag};
+    ScanOptions options;
+    // With one thread the progress callback runs after every unit, on this thread.
+    options.threads = byflag ? 2 : 1;
+    options.cancel = &cancel;
+    options.progressinterval = 0.0;
+    if (!byflag) options.progress = stopatonce;
+    ASSERT_EQ(scan_readmotifs({jaspar}, SCAN_FORMAT_AUTO, &scan.motifs), 0);
+    scan.sequences.path = example;
+    EXPECT_EQ(scan_run(&scan.motifs, &scan.sequences, options, &scan.result), -1);
+    EXPECT_STREQ(scan_errormessage(), "scan cancelled");
+  }
+}
+
+}  // namespace
