@@ -40,10 +40,15 @@ struct ScanFailure {
 [[noreturn]] void failed() { fail(scan_errormessage()); }
 
 // Warnings of the library collected on the thread that made the call; the package issues
-// them as Python warnings once the call is back.
+// them as Python warnings once the call is back. A scan's go with its result; the other
+// calls' wait on their thread for take_warnings.
 void collectwarning(const char *text, void *context) {
   static_cast<std::vector<std::string> *>(context)->emplace_back(text);
 }
+
+thread_local std::vector<std::string> threadwarnings;
+
+void collectthreadwarning(const char *text, void *) { threadwarnings.emplace_back(text); }
 
 // Motif files as read, and prepared for one alphabet and background at a time. The lock
 // keeps the preparation and the calls that rely on it together when several Python threads
@@ -137,9 +142,13 @@ std::shared_ptr<MotifSet> readmotifs(const std::vector<std::string> &paths,
   std::vector<ScanFormat> codes;
   for (const std::string &format : formats) codes.push_back(formatnamed(format));
   py::gil_scoped_release release;
-  // Files of one format at a time, in the order given: the library appends.
-  for (size_t i = 0; i < paths.size(); i++) {
-    if (scan_readmotifs({paths[i]}, codes[i], &set->motifs) != 0) failed();
+  // Each run of files of one format in one call, in the order given: the library appends.
+  for (size_t from = 0; from < paths.size();) {
+    size_t to = from + 1;
+    while (to < paths.size() && codes[to] == codes[from]) to++;
+    const std::vector<std::string> run(paths.begin() + from, paths.begin() + to);
+    if (scan_readmotifs(run, codes[from], &set->motifs) != 0) failed();
+    from = to;
   }
   return set;
 }
@@ -558,6 +567,13 @@ PYBIND11_MODULE(_zelko, m) {
     } catch (const ScanFailure &failure) {
       PyErr_SetString(scanerror.ptr(), failure.message.c_str());
     }
+  });
+
+  scan_setwarninghandler(collectthreadwarning, nullptr);
+  m.def("take_warnings", [] {
+    std::vector<std::string> warnings;
+    warnings.swap(threadwarnings);
+    return warnings;
   });
 
   m.attr("SCALE") = SCAN_SCALE;

@@ -30,6 +30,7 @@ import math
 import os
 import re
 import shutil
+import sys
 import tempfile
 import threading
 import warnings
@@ -108,20 +109,31 @@ def _exception_for(message):
 
 
 @contextlib.contextmanager
-def _library():
-    """Turns the failures of the extension module into the builtin exceptions."""
+def _library(warn=True):
+    """Turns the failures of the extension module into the builtin exceptions and its
+    warnings into ZelkoWarning (or drops them, warn=False)."""
     try:
         yield
     except _zelko.ScanError as failure:
         raise _exception_for(str(failure)) from None
+    finally:
+        texts = _zelko.take_warnings()
+        if warn:
+            _warn(texts)
 
 
-def _warn(texts, stacklevel=3):
+def _warn(texts):
+    """Issues the library's warnings as ZelkoWarning, attributed to the caller's code."""
+    if not texts:
+        return
+    frame, level = sys._getframe(0), 1
+    while frame is not None and frame.f_code.co_filename in (__file__, contextlib.__file__):
+        frame, level = frame.f_back, level + 1
     for text in texts:
         text = text.strip()
         if text.startswith("WARNING:"):
             text = text[len("WARNING:"):].strip()
-        warnings.warn(text, ZelkoWarning, stacklevel=stacklevel)
+        warnings.warn(text, ZelkoWarning, stacklevel=level)
 
 
 # ---- Backgrounds --------------------------------------------------------------------------
@@ -482,7 +494,7 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
                              "together; scan them separately")
         paths = [path for source in sources for path in source.paths]
         formats = [format for source in sources for format in source.formats]
-        with _library():
+        with _library(warn=False):  # said when the files were read
             motifset = _zelko.read_motifs(paths, formats)
         if len(motifset) != sum(len(source.motifs) for source in sources):
             raise ValueError("the motif files changed since they were read: read them again")
