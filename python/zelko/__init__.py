@@ -26,6 +26,7 @@ import atexit
 import contextlib
 import errno as _errno
 import io
+import itertools
 import math
 import os
 import re
@@ -200,7 +201,10 @@ class _Source:
     """The motifs of one read_motifs call: the files, how they were read, the library's
     record of them and the background of the weights."""
 
+    _serials = itertools.count()
+
     def __init__(self, paths, formats, pseudocount, background):
+        self.serial = next(self._serials)  # sources scanned together go in reading order
         self.paths = paths
         self.formats = formats
         self.pseudocount = pseudocount
@@ -486,6 +490,7 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     for motif in chosen:
         if all(motif._source is not source for source in sources):
             sources.append(motif._source)
+    sources.sort(key=lambda source: source.serial)
     if len(sources) == 1:
         motifset = sources[0].motifset
     else:
