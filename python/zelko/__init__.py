@@ -87,6 +87,7 @@ _FILE_WORDS = (
     "error when decompressing",
     "error when uncompressing",
 )
+_QUOTED = re.compile(r"`([^']*)'|\"([^\"]*)\"")
 _ERRNO_TEXTS = sorted(
     ((code, os.strerror(code)) for code in _errno.errorcode),
     key=lambda pair: -len(pair[1]),
@@ -105,6 +106,13 @@ def _exception_for(message):
             return error
     lowered = message.lower()
     if any(words in lowered for words in _FILE_WORDS):
+        # A message without the errno's text: a file it names that is not there.
+        for quoted in _QUOTED.finditer(message):
+            name = quoted.group(1) or quoted.group(2)
+            if name and not os.path.lexists(name):
+                error = FileNotFoundError(message)
+                error.errno = _errno.ENOENT
+                return error
         return OSError(message)
     return ValueError(message)
 
@@ -298,6 +306,10 @@ class Motif:
         integers = np.ceil(scores[known]).astype(np.int64)
         with _library():
             pvalues = self._source.motifset.pvalues(self._index, integers, preparation)
+            highest = self._source.motifset.score_range(self._index, preparation)[1]
+        # No window scores above the highest score (the library's lookup gives that
+        # score's p-value there).
+        pvalues[integers > highest] = 0.0
         result = np.full(scores.shape, np.nan)
         result[known] = pvalues
         return float(result) if result.ndim == 0 else result
