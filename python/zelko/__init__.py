@@ -553,6 +553,9 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     return Hits._create(result, allmotifs, selected)
 
 
+_SIGNS = np.array(["+", "-"], dtype=object)
+
+
 class Hits:
     """The matches of a scan, one row per match, as numpy columns:
 
@@ -661,7 +664,7 @@ class Hits:
             "sequence_number": self.sequence,
             "start": self.start,
             "stop": self.stop,
-            "strand": self.strand,
+            "strand": _SIGNS[(self.strand == "-").view(np.int8)],
             "score": self.score,
             "p_value": self.pvalue,
             "e_value": self.evalue,
