@@ -9,7 +9,9 @@ import pandas
 import pytest
 
 import zelko
-from conftest import FLY, JASPAR3, JASPAR4, MOTIFCONV_DATA, TWO, read_tsv, run
+from conftest import FLY, JASPAR3, JASPAR4, MOTIFCONV_DATA, SOURCE, TWO, program, read_tsv, run
+
+PROTEINS = SOURCE / "tests" / "data" / "runs" / "seq" / "protein.fa"
 
 # (motif files, keyword arguments of zelko.scan, the same options of zelko scan).
 SCANS = {
@@ -24,6 +26,9 @@ SCANS = {
                        ["--background", MOTIFCONV_DATA / "at_rich.freq"]),
     "JASPAR library excerpt": ([JASPAR4], {"background": "uniform"},
                                ["--background", "uniform"]),
+    "protein": ([MOTIFCONV_DATA / "protein.meme"], {"pvalue": 0.5, "background": "uniform",
+                                                   "sequences": PROTEINS},
+                ["--pvalue", "0.5", "--background", "uniform"]),
 }
 
 
@@ -36,25 +41,27 @@ def scan_quietly(*args, **kwargs):
 @pytest.fixture(scope="module", params=list(SCANS))
 def scanned(request):
     files, kwargs, options = SCANS[request.param]
+    kwargs = dict(kwargs)
+    sequences = kwargs.pop("sequences", FLY)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", zelko.ZelkoWarning)
         motifs = zelko.read_motifs(files)
-    hits = scan_quietly(motifs, FLY, threads=2, **kwargs)
-    return hits, files, options
+    hits = scan_quietly(motifs, sequences, threads=2, **kwargs)
+    return hits, files + [sequences], options
 
 
 def test_dataframe_and_tables_equal_the_program(scanned):
     hits, files, options = scanned
-    table = run("zelko", "scan", "-q", *options, *files, FLY)
+    table = run("zelko", "scan", "-q", *options, *files)
     expected = read_tsv(table)
-    assert len(expected) > 20
+    assert len(expected) >= 3
     frame = hits.to_pandas()
     # Same columns, rows, types; numbers to the seven digits the table prints.
     pandas.testing.assert_frame_equal(frame, expected, rtol=1e-6)
     assert hits.to_tsv() == table
     for kind in ("bed", "gff3"):
         assert getattr(hits, "to_" + kind)() == run("zelko", "scan", "-q", "--" + kind,
-                                                     *options, *files, FLY)
+                                                     *options, *files)
 
 
 def test_columns_agree_with_the_frame(scanned):
@@ -127,3 +134,13 @@ def test_row_selection_keeps_columns_and_tables_together():
         expected = frame.iloc[rows]
         pandas.testing.assert_frame_equal(part.to_pandas(), expected.reset_index(drop=True))
         assert len(part.to_tsv().splitlines()) == len(part) + 1
+
+
+def test_an_index_gives_the_file_hits(tmp_path):
+    regions = SOURCE / "tests" / "data" / "table" / "regions.fa"
+    run("zelkoindex", "-db", regions, "-dna", "-indexname", tmp_path / "idx", "-q")
+    motifs = zelko.read_motifs(JASPAR3)
+    expected = scan_quietly(motifs, regions, pvalue=1e-2, background="uniform")
+    hits = scan_quietly(motifs, str(tmp_path / "idx"), pvalue=1e-2, background="uniform")
+    assert hits.run["index"] and len(hits) > 20
+    pandas.testing.assert_frame_equal(hits.to_pandas(), expected.to_pandas())
