@@ -364,6 +364,7 @@ py::bytes writetable(const Result &result, const std::string &format) {
   std::string message;
   {
     py::gil_scoped_release release;
+    std::lock_guard<std::mutex> guard(result.motifs->lock);
     FILE *stream = open_memstream(&buffer, &size);
     if (stream == nullptr) {
       status = -1;
@@ -399,6 +400,23 @@ int recordprogress(const ScanProgress &progress, void *context) {
   watch->progress = progress;
   watch->fresh = true;
   return 0;
+}
+
+// After a scan the sequences are only needed for what the tables name: their names and
+// alphabet. The coded letters (and a mapped file) are let go.
+void keepnamesonly(ScanSequences *sequences) {
+  ScanSequences kept;
+  kept.path = sequences->path;
+  kept.isindex = sequences->isindex;
+  kept.alphabet = sequences->alphabet;
+  kept.count = sequences->count;
+  kept.residues = sequences->residues;
+  kept.totallength = sequences->totallength;
+  kept.filebytes = sequences->filebytes;
+  kept.names.swap(sequences->names);
+  kept.lengths.swap(sequences->lengths);
+  scan_freesequences(sequences);
+  *sequences = std::move(kept);
 }
 
 struct RunOptions {
@@ -502,6 +520,7 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
     }
     worker.join();
     motifs->prepared = false;  // prepared for the scanned sequences now, if at all
+    keepnamesonly(&sequences->sequences);
   }
   if (errortype != nullptr) {
     PyErr_Restore(errortype, errorvalue, errortrace);
