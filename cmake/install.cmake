@@ -2,8 +2,8 @@
 # this build, the bundled symbol maps and the manual pages.
 include(GNUInstallDirs)
 
-set(ZELKO_PROGRAMS zelkosearch zelkosearch-st zelkodist zelkodist-st zelkoindex motifconv
-    zelkotable printsconv transfacconv)
+set(ZELKO_PROGRAMS zelko zelkosearch zelkosearch-st zelkodist zelkodist-st zelkoindex motifconv
+    zelkotable zelkomerge printsconv transfacconv)
 set(installedprograms "")
 foreach(program ${ZELKO_PROGRAMS})
   if(TARGET ${program})
@@ -22,21 +22,27 @@ endif()
 
 # Manual pages: the option list of each page comes from its program's -help when the
 # program is part of this build, so the pages never drift from the programs.
-set(ZELKO_PAGES zelkosearch zelkodist zelkoindex motifconv zelkotable printsconv transfacconv)
+set(ZELKO_PAGES zelko zelkosearch zelkodist zelkoindex motifconv zelkotable zelkomerge printsconv
+    transfacconv)
 set(pagefiles "")
 foreach(page ${ZELKO_PAGES})
   set(source ${CMAKE_SOURCE_DIR}/man/${page}.1)
   set(output ${CMAKE_BINARY_DIR}/man/${page}.1)
   set(program "")
   set(depends ${source} ${CMAKE_SOURCE_DIR}/cmake/manpage.cmake)
-  # The two matrix converters take no options, so their pages are written out in full.
-  if(TARGET ${page} AND NOT page MATCHES "^(printsconv|transfacconv)$")
+  # The two matrix converters take no options and zelkomerge's options stand in its usage
+  # text, so their pages are written out in full. zelko lists the options of zelko scan.
+  if(TARGET ${page} AND NOT page MATCHES "^(printsconv|transfacconv|zelkomerge)$")
     set(program $<TARGET_FILE:${page}>)
     list(APPEND depends ${page})
   endif()
+  set(helpargs "-help")
+  if(page STREQUAL "zelko")
+    set(helpargs "scan --help")
+  endif()
   add_custom_command(OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -DSOURCE=${source} -DOUTPUT=${output} -DEXE=${program}
-            -DNAME=${page} -P ${CMAKE_SOURCE_DIR}/cmake/manpage.cmake
+            "-DHELPARGS=${helpargs}" -DNAME=${page} -P ${CMAKE_SOURCE_DIR}/cmake/manpage.cmake
     DEPENDS ${depends}
     COMMENT "Manual page ${page}.1")
   list(APPEND pagefiles ${output})

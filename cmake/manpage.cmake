@@ -3,11 +3,18 @@
 # prints, so the page lists exactly the options of the program that was built; without EXE
 # (the program is not part of this build), or when -help fails or lists nothing, the written
 # block stays.
-# Usage: cmake -DSOURCE=man/x.1 -DOUTPUT=build/man/x.1 [-DEXE=path] -P manpage.cmake
+# Programs with GNU-style help (zelko) give the words that print it in HELPARGS (default
+# "-help"); their option lines start with blanks and a dash ("  -o, --output=FILE  text").
+# Usage: cmake -DSOURCE=man/x.1 -DOUTPUT=build/man/x.1 [-DEXE=path] [-DHELPARGS=words]
+#        -P manpage.cmake
 cmake_minimum_required(VERSION 3.20)
 file(READ ${SOURCE} page)
 if(DEFINED EXE AND NOT EXE STREQUAL "")
-  execute_process(COMMAND ${EXE} -help OUTPUT_VARIABLE help RESULT_VARIABLE status)
+  if(NOT DEFINED HELPARGS OR HELPARGS STREQUAL "")
+    set(HELPARGS "-help")
+  endif()
+  separate_arguments(helpwords UNIX_COMMAND "${HELPARGS}")
+  execute_process(COMMAND ${EXE} ${helpwords} OUTPUT_VARIABLE help RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(WARNING "${EXE} -help ended with status ${status}; ${OUTPUT} keeps its written options")
     set(help "")
@@ -21,7 +28,7 @@ if(DEFINED EXE AND NOT EXE STREQUAL "")
   set(options "")
   set(inoptions FALSE)
   foreach(line IN LISTS lines)
-    if(line MATCHES "^(-[^ ]*)  *(.*)$")
+    if(line MATCHES "^(-[^ ]*)  *(.*)$" OR line MATCHES "^ +(-[^ ].*[^ ])  +(.*)$")
       set(inoptions TRUE)
       string(REPLACE "-" "\\-" name "${CMAKE_MATCH_1}")
       set(text "${CMAKE_MATCH_2}")

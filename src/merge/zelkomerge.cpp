@@ -2,6 +2,7 @@
 // report of one run over all of it.
 //
 //   zelkomerge [-o FILE] [-groupoffset G] [-seqoffset S] SHARD... -- ZELKOSEARCH-OPTIONS
+//   zelkomerge -help | -version
 //
 // Every shard is the standard output of `zelkosearch ZELKOSEARCH-OPTIONS -seqrange m:n` for
 // ranges that together cover the database once. The options name the database, the library
@@ -37,6 +38,10 @@ const char *const usage =
     "those of the runs (a -seqrange among them is ignored). -groupoffset and -seqoffset add to\n"
     "the group and sequence numbers of the shards named after them: for runs over a slice of\n"
     "the library, or over one of several databases.\n";
+
+void printbanner() {
+  std::printf("* Zelkomerge 1.3 64bit, compiled on " __DATE__ " at " __TIME__ "\n");
+}
 
 bool readoffset(const char *text, uint64_t *ret_value) {
   char *end = nullptr;
@@ -110,7 +115,12 @@ int main(int argc, char **argv) {
       break;
     }
     if (std::strcmp(argv[i], "-help") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      printbanner();
       std::fputs(usage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "-version") == 0 || std::strcmp(argv[i], "--version") == 0) {
+      printbanner();
       return 0;
     }
     const bool valued = i + 1 < argc;

@@ -82,7 +82,7 @@ struct ScanMotifs {
   // frequency per regular letter of the sequence alphabet (lower case for DNA).
   std::string backgroundletters;
   std::vector<double> backgroundfrequencies;
-  std::string backgroundsource;  // "sequences", "uniform" or the frequency file's name
+  std::string backgroundsource;  // "sequences", "uniform", "given" or the frequency file's name
   double pseudocount = 1.0;
   ScanLibrary *library = nullptr;  // owned; scan_freemotifs releases it
 };
@@ -131,11 +131,15 @@ void scan_freesequences(ScanSequences *sequences);
 enum ScanBackgroundKind {
   SCAN_BACKGROUND_SEQUENCES,  // order-0 letter frequencies of the loaded sequences
   SCAN_BACKGROUND_UNIFORM,
-  SCAN_BACKGROUND_FILE        // a frequency file (lines "a 0.3", as zelkosearch -freq reads)
+  SCAN_BACKGROUND_FILE,       // a frequency file (lines "a 0.3", as zelkosearch -freq reads)
+  SCAN_BACKGROUND_GIVEN       // letters and frequencies given by the caller, read as the
+                              // lines of a frequency file would be
 };
 struct ScanBackground {
   ScanBackgroundKind kind = SCAN_BACKGROUND_SEQUENCES;
   std::string filename;  // SCAN_BACKGROUND_FILE only
+  std::string letters;   // SCAN_BACKGROUND_GIVEN: one letter per frequency
+  std::vector<double> frequencies;
 };
 
 // The order-0 frequencies of the regular letters of the loaded sequences: count / total over

@@ -334,6 +334,27 @@ int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
       motifs->backgroundsource = file ? background.filename : "uniform";
       break;
     }
+    case SCAN_BACKGROUND_GIVEN: {
+      // As a frequency file's lines: values of one symbol add up, letters outside the
+      // alphabet are refused.
+      if (background.letters.size() != background.frequencies.size()) {
+        return reporterror("the background gives %lu letters and %lu frequencies",
+                           static_cast<unsigned long>(background.letters.size()),
+                           static_cast<unsigned long>(background.frequencies.size()));
+      }
+      library->frequencies.assign(alpha->mapsize, 0.0);
+      for (size_t i = 0; i < background.letters.size(); i++) {
+        const unsigned char letter = static_cast<unsigned char>(background.letters[i]);
+        const uint64_t code = alpha->symbolmap[letter];
+        if (code >= UNDEFINEDCODE || !(background.frequencies[i] >= 0.0)) {
+          return reporterror("the background's letter `%c' or its frequency is not usable",
+                             letter);
+        }
+        library->frequencies[code] += background.frequencies[i];
+      }
+      motifs->backgroundsource = "given";
+      break;
+    }
   }
   motifs->backgroundletters.clear();
   motifs->backgroundfrequencies.clear();

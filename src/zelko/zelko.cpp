@@ -45,12 +45,13 @@ int main(int argc, char **argv) {
     return EXIT_USAGE;
   }
   const char *word = argv[1];
+  // The single-dash forms, as the suite's other programs take them.
   if (std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0 ||
-      std::strcmp(word, "help") == 0) {
+      std::strcmp(word, "-help") == 0 || std::strcmp(word, "help") == 0) {
     printcommands(stdout);
     return EXIT_DONE;
   }
-  if (std::strcmp(word, "--version") == 0) {
+  if (std::strcmp(word, "--version") == 0 || std::strcmp(word, "-version") == 0) {
     printzelkoversion();
     return EXIT_DONE;
   }

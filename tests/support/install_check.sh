@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # `make install` into a staging folder: every program of the build lands in bin and runs,
-# the seven manual pages land in share/man/man1 and render without a warning of man or groff.
+# the manual pages land in share/man/man1 and render without a warning of man or groff.
 # Usage: install_check.sh BUILDDIR WORKDIR
 set -euo pipefail
 build=$1 work=$2
@@ -26,7 +26,8 @@ done
   { echo "zelkosearch or zelkotable not installed"; failed=1; }
 
 cd "$root/share/man"
-for page in zelkosearch zelkodist zelkoindex motifconv zelkotable printsconv transfacconv; do
+for page in zelko zelkosearch zelkodist zelkoindex motifconv zelkotable zelkomerge printsconv \
+    transfacconv; do
   file=man1/$page.1
   [ -f "$file" ] || { echo "missing $file"; failed=1; continue; }
   warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 > "$work/$page.txt") || true

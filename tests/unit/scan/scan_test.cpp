@@ -138,6 +138,13 @@ TEST(Scan, background_counted_from_the_sequences_equals_a_frequency_file) {
             (std::vector<double>{0.375, 0.125, 0.125, 0.375}));
   ASSERT_GT(scan_hitcount(counted.result.hits), 0u);
   EXPECT_EQ(rows(counted), rows(file));
+  // The same frequencies handed over in memory, upper case as a caller may write them.
+  Scan given;
+  options.background.kind = SCAN_BACKGROUND_GIVEN;
+  options.background.letters = "ACGT";
+  options.background.frequencies = {0.375, 0.125, 0.125, 0.375};
+  runscan(&given, {jaspar}, sequences, options);
+  EXPECT_EQ(rows(given), rows(file));
   // The weights rest on that background too: not those of the uniform one.
   Scan uniform;
   options.background.kind = SCAN_BACKGROUND_UNIFORM;
