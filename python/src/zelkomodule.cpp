@@ -54,11 +54,13 @@ void collectthreadwarning(const char *text, void *) { threadwarnings.emplace_bac
 // keeps the preparation and the calls that rely on it together when several Python threads
 // share a set.
 // What the motifs are prepared for when only their statistics are asked for: the sequences'
-// alphabet and a background that needs no sequences (uniform or a frequency file).
+// alphabet and a background that needs no sequences (uniform, a frequency file or given).
 struct Preparation {
   std::string alphabet = "auto";
   std::string kind = "uniform";
   std::string filename;
+  std::string letters;
+  std::vector<double> frequencies;
   double pseudocount = 1.0;
   bool operator==(const Preparation &) const = default;
 };
@@ -119,8 +121,11 @@ const char *alphabetname(ScanAlphabet alphabet) {
   return "auto";
 }
 
-// kind: "sequences", "uniform" or "file" (then filename names the frequency file).
-ScanBackground backgroundnamed(const std::string &kind, const std::string &filename) {
+// kind: "sequences", "uniform", "file" (filename names the frequency file) or "given" (the
+// letters with their frequencies).
+ScanBackground backgroundnamed(const std::string &kind, const std::string &filename,
+                               const std::string &letters,
+                               const std::vector<double> &frequencies) {
   ScanBackground background;
   if (kind == "sequences") {
     background.kind = SCAN_BACKGROUND_SEQUENCES;
@@ -129,6 +134,10 @@ ScanBackground backgroundnamed(const std::string &kind, const std::string &filen
   } else if (kind == "file") {
     background.kind = SCAN_BACKGROUND_FILE;
     background.filename = filename;
+  } else if (kind == "given") {
+    background.kind = SCAN_BACKGROUND_GIVEN;
+    background.letters = letters;
+    background.frequencies = frequencies;
   } else {
     throw py::value_error("unknown background kind `" + kind + "'");
   }
@@ -167,7 +176,8 @@ void prepareunlocked(MotifSet *set, const Preparation &preparation) {
   if (set->prepared && set->preparation == preparation) return;
   ScanAlphabet alphabet = alphabetnamed(preparation.alphabet);
   if (alphabet == SCAN_ALPHABET_AUTO) alphabet = set->motifs.alphabet;
-  const ScanBackground background = backgroundnamed(preparation.kind, preparation.filename);
+  const ScanBackground background = backgroundnamed(
+      preparation.kind, preparation.filename, preparation.letters, preparation.frequencies);
   if (background.kind == SCAN_BACKGROUND_SEQUENCES) {
     fail("a background counted from sequences needs the sequences");
   }
@@ -426,6 +436,8 @@ struct RunOptions {
   std::string strands = "both";
   std::string backgroundkind = "sequences";
   std::string backgroundfile;
+  std::string backgroundletters;
+  std::vector<double> backgroundfrequencies;
   double pseudocount = 1.0;
   std::string alphabet = "auto";
   uint64_t threads = 0;
@@ -453,7 +465,8 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
   } else {
     throw py::value_error("strands must be both or forward, not `" + run.strands + "'");
   }
-  options.background = backgroundnamed(run.backgroundkind, run.backgroundfile);
+  options.background = backgroundnamed(run.backgroundkind, run.backgroundfile,
+                                       run.backgroundletters, run.backgroundfrequencies);
   options.pseudocount = run.pseudocount;
   options.alphabet = alphabetnamed(run.alphabet);
   options.threads = run.threads;
@@ -628,15 +641,19 @@ PYBIND11_MODULE(_zelko, m) {
 
   py::class_<Preparation>(m, "Preparation")
       .def(py::init([](std::string alphabet, std::string kind, std::string filename,
+                       std::string letters, std::vector<double> frequencies,
                        double pseudocount) {
              return Preparation{std::move(alphabet), std::move(kind), std::move(filename),
-                                pseudocount};
+                                std::move(letters), std::move(frequencies), pseudocount};
            }),
            py::arg("alphabet") = "auto", py::arg("kind") = "uniform",
-           py::arg("filename") = "", py::arg("pseudocount") = 1.0)
+           py::arg("filename") = "", py::arg("letters") = "",
+           py::arg("frequencies") = std::vector<double>(), py::arg("pseudocount") = 1.0)
       .def_readonly("alphabet", &Preparation::alphabet)
       .def_readonly("kind", &Preparation::kind)
       .def_readonly("filename", &Preparation::filename)
+      .def_readonly("letters", &Preparation::letters)
+      .def_readonly("frequencies", &Preparation::frequencies)
       .def_readonly("pseudocount", &Preparation::pseudocount);
 
   m.def("read_motifs", &readmotifs, py::arg("paths"), py::arg("formats"));
@@ -670,6 +687,8 @@ PYBIND11_MODULE(_zelko, m) {
       .def_readwrite("strands", &RunOptions::strands)
       .def_readwrite("background_kind", &RunOptions::backgroundkind)
       .def_readwrite("background_file", &RunOptions::backgroundfile)
+      .def_readwrite("background_letters", &RunOptions::backgroundletters)
+      .def_readwrite("background_frequencies", &RunOptions::backgroundfrequencies)
       .def_readwrite("pseudocount", &RunOptions::pseudocount)
       .def_readwrite("alphabet", &RunOptions::alphabet)
       .def_readwrite("threads", &RunOptions::threads)

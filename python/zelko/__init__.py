@@ -22,7 +22,6 @@ as `ZelkoWarning`.
 
 from __future__ import annotations
 
-import atexit
 import contextlib
 import errno as _errno
 import io
@@ -30,10 +29,7 @@ import itertools
 import math
 import os
 import re
-import shutil
 import sys
-import tempfile
-import threading
 import warnings
 
 import numpy as np
@@ -147,57 +143,43 @@ def _warn(texts):
 
 # ---- Backgrounds --------------------------------------------------------------------------
 
-_frequency_lock = threading.Lock()
-_frequency_folder = None
-_frequency_files = {}
+class _Background:
+    """A background as the library takes it: kind "sequences" (counted from the scanned
+    sequences), "uniform", "file" (filename) or "given" (letters with frequencies)."""
 
-
-def _frequency_file(pairs):
-    """A frequency file holding the (letter, frequency) pairs, one per set of pairs for the
-    life of the process (so that its name identifies the background)."""
-    global _frequency_folder
-    key = tuple(pairs)
-    with _frequency_lock:
-        if key in _frequency_files:
-            return _frequency_files[key]
-        if _frequency_folder is None:
-            _frequency_folder = tempfile.mkdtemp(prefix="zelko-background-")
-            atexit.register(shutil.rmtree, _frequency_folder, True)
-        path = os.path.join(_frequency_folder, "background%d.freq" % len(_frequency_files))
-        with open(path, "w", encoding="ascii") as stream:
-            for letter, frequency in pairs:
-                stream.write("%s %r\n" % (letter, frequency))
-        _frequency_files[key] = path
-        return path
+    def __init__(self, kind, filename="", letters="", frequencies=()):
+        self.kind = kind
+        self.filename = filename
+        self.letters = letters
+        self.frequencies = list(frequencies)
 
 
 def _background(background, letters, allow_sequences):
-    """(kind, filename) of a background given as None/"sequences" (scans only: counted from
-    the scanned sequences), "uniform", the name of a frequency file (lines "a 0.3"), a dict of
+    """The _Background of one given as None/"sequences" (scans only: counted from the
+    scanned sequences), "uniform", the name of a frequency file (lines "a 0.3"), a dict of
     letter frequencies, or a sequence of frequencies in the order of letters (the regular
     letters of the sequence alphabet)."""
     if background is None or (isinstance(background, str) and background == "sequences"):
         if not allow_sequences:
             raise ValueError("a background counted from sequences needs the sequences; "
                              "give 'uniform', a frequency file or frequencies")
-        return "sequences", ""
+        return _Background("sequences")
     if isinstance(background, str) and background == "uniform":
-        return "uniform", ""
+        return _Background("uniform")
     if isinstance(background, (str, os.PathLike)):
-        return "file", os.fspath(background)
+        return _Background("file", filename=os.fspath(background))
     if isinstance(background, dict):
-        pairs = []
-        for letter, frequency in background.items():
+        for letter in background:
             if not isinstance(letter, str) or len(letter) != 1 or letter.isspace():
                 raise ValueError("background letters must be single characters, not %r"
                                  % (letter,))
-            pairs.append((letter, float(frequency)))
-        return "file", _frequency_file(pairs)
+        return _Background("given", letters="".join(background),
+                           frequencies=[float(f) for f in background.values()])
     frequencies = np.asarray(background, dtype=float)
     if frequencies.ndim != 1 or len(frequencies) != len(letters):
         raise ValueError("a background of %d frequencies for the letters %s, not %r"
                          % (len(letters), letters, background))
-    return "file", _frequency_file(list(zip(letters, frequencies.tolist())))
+    return _Background("given", letters=letters, frequencies=frequencies.tolist())
 
 
 # ---- Motifs -------------------------------------------------------------------------------
@@ -219,18 +201,20 @@ class _Source:
         with _library():
             self.motifset = _zelko.read_motifs(paths, formats)
         self.kind = self.motifset.alphabet
-        uniform = _zelko.Preparation("auto", "uniform", "", pseudocount)
+        uniform = _zelko.Preparation("auto", "uniform", pseudocount=pseudocount)
         with _library():
             self.letters = self.motifset.background(uniform)[0]
         self.preparation = self.preparation_for(background)
         self.motifs = []
 
     def preparation_for(self, background):
+        if background is None and getattr(self, "preparation", None) is not None:
+            return self.preparation
         if background is None:
-            return getattr(self, "preparation", None) or _zelko.Preparation(
-                "auto", "uniform", "", self.pseudocount)
-        kind, filename = _background(background, self.letters, allow_sequences=False)
-        return _zelko.Preparation("auto", kind, filename, self.pseudocount)
+            background = "uniform"
+        given = _background(background, self.letters, allow_sequences=False)
+        return _zelko.Preparation("auto", given.kind, given.filename, given.letters,
+                                  given.frequencies, self.pseudocount)
 
 
 class Motif:
@@ -529,8 +513,11 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     if strands not in ("both", "forward"):
         raise ValueError("strands must be 'both' or 'forward', not %r" % (strands,))
     options.strands = strands
-    options.background_kind, options.background_file = _background(
-        background, sources[0].letters, allow_sequences=True)
+    given = _background(background, sources[0].letters, allow_sequences=True)
+    options.background_kind = given.kind
+    options.background_file = given.filename
+    options.background_letters = given.letters
+    options.background_frequencies = given.frequencies
     options.pseudocount = sources[0].pseudocount
     if threads is None:
         options.threads = 0
