@@ -9,7 +9,7 @@ import pandas
 import pytest
 
 import zelko
-from conftest import FLY, JASPAR3, JASPAR4, MOTIFCONV_DATA, SOURCE, TWO, program, read_tsv, run
+from conftest import FLY, JASPAR3, JASPAR4, MOTIFCONV_DATA, SOURCE, TWO, read_tsv, run
 
 PROTEINS = SOURCE / "tests" / "data" / "runs" / "seq" / "protein.fa"
 

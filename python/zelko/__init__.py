@@ -8,10 +8,10 @@
 The module runs the code of the `zelko scan` program in this process: the same motif
 readers, thresholds, search engines and tables.
 
-Scores are integers in thousandths of a natural-log unit, as in the tables of `zelko scan`:
-the log-odds weights of a count matrix are multiplied by 1000 and rounded (a FLOAT profile
-library is scaled the same way), so every threshold and p-value is exact for the weights in
-use. `Motif.weights`, `Motif.threshold`, `Motif.pvalue`, `Motif.score` and the score
+Scores are integers, as in the tables of `zelko scan`: the log-odds weights of a count
+matrix (natural logarithm) are multiplied by 1000 and rounded, the values of a FLOAT profile
+library are multiplied by 1000 the same way and an INT library is taken as it is, so every
+threshold and p-value is exact for the weights in use. `Motif.weights`, `Motif.threshold`, `Motif.pvalue`, `Motif.score` and the score
 columns of `Hits` all use these units.
 
 Failures raise ValueError (bad input: a malformed motif file, a letter outside the
@@ -26,7 +26,6 @@ import contextlib
 import errno as _errno
 import io
 import itertools
-import math
 import os
 import re
 import sys
@@ -200,7 +199,6 @@ class _Source:
         self.pseudocount = pseudocount
         with _library():
             self.motifset = _zelko.read_motifs(paths, formats)
-        self.kind = self.motifset.alphabet
         uniform = _zelko.Preparation("auto", "uniform", pseudocount=pseudocount)
         with _library():
             self.letters = self.motifset.background(uniform)[0]
@@ -420,9 +418,7 @@ def _header(item):
         return header, _letters(item.seq)
     if isinstance(item, tuple) and len(item) == 2:
         return str(item[0]), _letters(item[1])
-    if isinstance(item, (str, bytes, bytearray, memoryview)) or hasattr(item, "__str__"):
-        return "", _letters(item)
-    raise TypeError("cannot take %r for a sequence" % type(item).__name__)
+    return "", _letters(item)
 
 
 def _sequences(sequences):
