@@ -1,0 +1,728 @@
+// The extension module zelko._zelko: the scan library's records and calls as Python objects.
+// It holds no algorithm of its own; the package zelko (python/zelko/__init__.py) builds the
+// user's API (Motif, Hits, read_motifs, scan) on top of it.
+//
+// Every call that may take time runs with the interpreter lock released. A failure of the
+// library raises zelko._zelko.ScanError with the library's message; the package turns it
+// into ValueError or OSError. The scan itself runs in a thread of its own while the calling
+// thread watches for signals (Ctrl-C) and calls the progress function, so that an interrupt
+// stops the scan through the library's cancellation flag and raises KeyboardInterrupt.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "scan/scan.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+// Raised with the library's message; the package maps it onto the builtin exceptions.
+struct ScanFailure {
+  std::string message;
+};
+
+[[noreturn]] void fail(std::string message) { throw ScanFailure{std::move(message)}; }
+
+// The message of the last failure on this thread.
+[[noreturn]] void failed() { fail(scan_errormessage()); }
+
+// Warnings of the library collected on the thread that made the call; the package issues
+// them as Python warnings once the call is back. A scan's go with its result; the other
+// calls' wait on their thread for take_warnings.
+void collectwarning(const char *text, void *context) {
+  static_cast<std::vector<std::string> *>(context)->emplace_back(text);
+}
+
+thread_local std::vector<std::string> threadwarnings;
+
+void collectthreadwarning(const char *text, void *) { threadwarnings.emplace_back(text); }
+
+// Motif files as read, and prepared for one alphabet and background at a time. The lock
+// keeps the preparation and the calls that rely on it together when several Python threads
+// share a set.
+// What the motifs are prepared for when only their statistics are asked for: the sequences'
+// alphabet and a background that needs no sequences (uniform, a frequency file or given).
+struct Preparation {
+  std::string alphabet = "auto";
+  std::string kind = "uniform";
+  std::string filename;
+  std::string letters;
+  std::vector<double> frequencies;
+  double pseudocount = 1.0;
+  bool operator==(const Preparation &) const = default;
+};
+
+struct MotifSet {
+  ScanMotifs motifs;
+  std::mutex lock;
+  // What motifs are prepared for; nothing after a scan, which prepares them for its sequences.
+  bool prepared = false;
+  Preparation preparation;
+  MotifSet() = default;
+  MotifSet(const MotifSet &) = delete;
+  MotifSet &operator=(const MotifSet &) = delete;
+  ~MotifSet() { scan_freemotifs(&motifs); }
+};
+
+struct Sequences {
+  ScanSequences sequences;
+  std::mutex lock;
+  Sequences() = default;
+  Sequences(const Sequences &) = delete;
+  Sequences &operator=(const Sequences &) = delete;
+  ~Sequences() { scan_freesequences(&sequences); }
+};
+
+// The outcome of one scan. It keeps the motifs and the sequences alive for the names and
+// for the writers; the column arrays handed to Python point into hits.
+struct Result {
+  ScanResult result;
+  std::shared_ptr<MotifSet> motifs;
+  std::shared_ptr<Sequences> sequences;
+  std::vector<std::string> warnings;
+};
+
+ScanFormat formatnamed(const std::string &name) {
+  if (name.empty() || name == "auto") return SCAN_FORMAT_AUTO;
+  if (name == "jaspar") return SCAN_FORMAT_JASPAR;
+  if (name == "transfac") return SCAN_FORMAT_TRANSFAC;
+  if (name == "meme") return SCAN_FORMAT_MEME;
+  if (name == "library") return SCAN_FORMAT_LIBRARY;
+  throw py::value_error("unknown motif format `" + name +
+                        "': expected auto, jaspar, transfac, meme or library");
+}
+
+ScanAlphabet alphabetnamed(const std::string &name) {
+  if (name.empty() || name == "auto") return SCAN_ALPHABET_AUTO;
+  if (name == "dna") return SCAN_ALPHABET_DNA;
+  if (name == "protein") return SCAN_ALPHABET_PROTEIN;
+  throw py::value_error("unknown alphabet `" + name + "': expected auto, dna or protein");
+}
+
+const char *alphabetname(ScanAlphabet alphabet) {
+  switch (alphabet) {
+    case SCAN_ALPHABET_DNA: return "dna";
+    case SCAN_ALPHABET_PROTEIN: return "protein";
+    case SCAN_ALPHABET_AUTO: break;
+  }
+  return "auto";
+}
+
+// kind: "sequences", "uniform", "file" (filename names the frequency file) or "given" (the
+// letters with their frequencies).
+ScanBackground backgroundnamed(const std::string &kind, const std::string &filename,
+                               const std::string &letters,
+                               const std::vector<double> &frequencies) {
+  ScanBackground background;
+  if (kind == "sequences") {
+    background.kind = SCAN_BACKGROUND_SEQUENCES;
+  } else if (kind == "uniform") {
+    background.kind = SCAN_BACKGROUND_UNIFORM;
+  } else if (kind == "file") {
+    background.kind = SCAN_BACKGROUND_FILE;
+    background.filename = filename;
+  } else if (kind == "given") {
+    background.kind = SCAN_BACKGROUND_GIVEN;
+    background.letters = letters;
+    background.frequencies = frequencies;
+  } else {
+    throw py::value_error("unknown background kind `" + kind + "'");
+  }
+  return background;
+}
+
+std::shared_ptr<MotifSet> readmotifs(const std::vector<std::string> &paths,
+                                     const std::vector<std::string> &formats) {
+  if (paths.size() != formats.size()) throw py::value_error("one format per motif file");
+  auto set = std::make_shared<MotifSet>();
+  std::vector<ScanFormat> codes;
+  for (const std::string &format : formats) codes.push_back(formatnamed(format));
+  py::gil_scoped_release release;
+  // Each run of files of one format in one call, in the order given: the library appends.
+  for (size_t from = 0; from < paths.size();) {
+    size_t to = from + 1;
+    while (to < paths.size() && codes[to] == codes[from]) to++;
+    const std::vector<std::string> run(paths.begin() + from, paths.begin() + to);
+    if (scan_readmotifs(run, codes[from], &set->motifs) != 0) failed();
+    from = to;
+  }
+  return set;
+}
+
+const ScanMotif &motifat(const MotifSet &set, int64_t index) {
+  if (index < 0 || static_cast<uint64_t>(index) >= set.motifs.motifs.size()) {
+    throw py::index_error("motif index out of range");
+  }
+  return set.motifs.motifs[index];
+}
+
+// Prepares the set for statistics alone unless it is prepared so already (the caller holds
+// the set's lock and not the interpreter lock). The sequences only bring the alphabet, so
+// one letter stands for them.
+void prepareunlocked(MotifSet *set, const Preparation &preparation) {
+  if (set->prepared && set->preparation == preparation) return;
+  ScanAlphabet alphabet = alphabetnamed(preparation.alphabet);
+  if (alphabet == SCAN_ALPHABET_AUTO) alphabet = set->motifs.alphabet;
+  const ScanBackground background = backgroundnamed(
+      preparation.kind, preparation.filename, preparation.letters, preparation.frequencies);
+  if (background.kind == SCAN_BACKGROUND_SEQUENCES) {
+    fail("a background counted from sequences needs the sequences");
+  }
+  set->prepared = false;
+  ScanSequences standin;
+  int status = scan_addsequence(&standin, "standin",
+                                alphabet == SCAN_ALPHABET_PROTEIN ? "A" : "a");
+  if (status == 0) status = scan_loadsequences(&standin, alphabet);
+  if (status == 0) {
+    status = scan_preparemotifs(&set->motifs, standin, background, preparation.pseudocount);
+  }
+  std::string message = status != 0 ? scan_errormessage() : "";
+  scan_freesequences(&standin);
+  if (status != 0) fail(message);
+  set->prepared = true;
+  set->preparation = preparation;
+}
+
+// Runs call(set) with the set prepared for preparation, under its lock, with the
+// interpreter lock released.
+template <typename Call>
+auto withprepared(MotifSet *set, const Preparation &preparation, Call call) {
+  py::gil_scoped_release release;
+  std::lock_guard<std::mutex> guard(set->lock);
+  prepareunlocked(set, preparation);
+  return call(set);
+}
+
+py::array_t<double> countsof(const ScanMotif &motif) {
+  const py::ssize_t columns = static_cast<py::ssize_t>(motif.letters.size());
+  const py::ssize_t rows = columns == 0 ? 0 : motif.counts.size() / columns;
+  py::array_t<double> counts({rows, columns});
+  std::copy(motif.counts.begin(), motif.counts.end(), counts.mutable_data());
+  return counts;
+}
+
+py::array_t<int64_t> weightsof(MotifSet *set, int64_t index, const Preparation &preparation) {
+  motifat(*set, index);
+  std::vector<int64_t> values = withprepared(set, preparation, [&](MotifSet *prepared) {
+    return prepared->motifs.motifs[index].weights;
+  });
+  const ScanMotif &motif = set->motifs.motifs[index];
+  const py::ssize_t columns = static_cast<py::ssize_t>(motif.letters.size());
+  const py::ssize_t rows = static_cast<py::ssize_t>(motif.length);
+  if (static_cast<uint64_t>(rows * columns) != values.size()) {
+    throw py::value_error("the motif has no weights over its letters");
+  }
+  py::array_t<int64_t> weights({rows, columns});
+  std::copy(values.begin(), values.end(), weights.mutable_data());
+  return weights;
+}
+
+py::tuple scorerangeof(MotifSet *set, int64_t index, const Preparation &preparation) {
+  motifat(*set, index);
+  const auto range = withprepared(set, preparation, [&](MotifSet *prepared) {
+    const ScanMotif &motif = prepared->motifs.motifs[index];
+    return std::make_pair(motif.minscore, motif.maxscore);
+  });
+  return py::make_tuple(range.first, range.second);
+}
+
+py::tuple backgroundof(MotifSet *set, const Preparation &preparation) {
+  struct Background {
+    std::string letters;
+    std::vector<double> frequencies;
+    std::string source;
+  };
+  const Background background = withprepared(set, preparation, [&](MotifSet *prepared) {
+    return Background{prepared->motifs.backgroundletters,
+                      prepared->motifs.backgroundfrequencies,
+                      prepared->motifs.backgroundsource};
+  });
+  return py::make_tuple(background.letters, background.frequencies, background.source);
+}
+
+int64_t thresholdof(MotifSet *set, int64_t index, double pvalue, const Preparation &preparation) {
+  motifat(*set, index);
+  return withprepared(set, preparation, [&](MotifSet *prepared) {
+    int64_t threshold = 0;
+    if (scan_threshold(prepared->motifs, index, pvalue, &threshold) != 0) failed();
+    return threshold;
+  });
+}
+
+// P-values of every score of scores.
+py::array_t<double> pvaluesof(MotifSet *set, int64_t index, py::array_t<int64_t> scores,
+                              const Preparation &preparation) {
+  motifat(*set, index);
+  std::vector<int64_t> values(scores.data(), scores.data() + scores.size());
+  std::vector<double> pvalues(values.size());
+  withprepared(set, preparation, [&](MotifSet *prepared) {
+    for (size_t i = 0; i < values.size(); i++) {
+      if (scan_pvalue(prepared->motifs, index, values[i], &pvalues[i]) != 0) failed();
+    }
+    return 0;
+  });
+  return py::array_t<double>(pvalues.size(), pvalues.data());
+}
+
+// The window scores of both strands; the reverse one is empty for protein.
+py::tuple scorewindowsof(MotifSet *set, int64_t index, std::string_view sequence,
+                         const Preparation &preparation) {
+  motifat(*set, index);
+  std::vector<int64_t> forward, reverse;
+  withprepared(set, preparation, [&](MotifSet *prepared) {
+    if (scan_scorewindows(prepared->motifs, index, sequence, &forward, &reverse) != 0) failed();
+    return 0;
+  });
+  return py::make_tuple(py::array_t<int64_t>(forward.size(), forward.data()),
+                        py::array_t<int64_t>(reverse.size(), reverse.data()));
+}
+
+// A read-only array over memory that owner keeps alive.
+template <typename T>
+py::array columnof(const std::vector<T> &values, py::handle owner) {
+  py::array column;
+  if (values.empty()) {
+    column = py::array_t<T>(0);
+  } else {
+    column = py::array_t<T>({static_cast<py::ssize_t>(values.size())}, {sizeof(T)},
+                            values.data(), owner);
+  }
+  column.attr("setflags")(py::arg("write") = false);
+  return column;
+}
+
+// The matched texts, one str per match.
+py::list matchedtexts(const ScanHits &hits) {
+  const uint64_t count = scan_hitcount(hits);
+  py::list texts(count);
+  if (hits.textoffset.size() != count + 1) {
+    for (uint64_t i = 0; i < count; i++) texts[i] = py::str("");
+    return texts;
+  }
+  for (uint64_t i = 0; i < count; i++) {
+    const uint64_t from = hits.textoffset[i];
+    texts[i] = py::str(hits.text.data() + from, hits.textoffset[i + 1] - from);
+  }
+  return texts;
+}
+
+// A new result holding the matches at rows (indices into this result), in that order.
+std::shared_ptr<Result> selectrows(const Result &from, py::array_t<int64_t> rows) {
+  auto to = std::make_shared<Result>();
+  to->motifs = from.motifs;
+  to->sequences = from.sequences;
+  to->result.motifs = from.result.motifs;
+  to->result.run = from.result.run;
+  const ScanHits &in = from.result.hits;
+  ScanHits &out = to->result.hits;
+  const uint64_t count = scan_hitcount(in);
+  const bool withtext = in.textoffset.size() == count + 1;
+  auto view = rows.unchecked<1>();
+  for (py::ssize_t k = 0; k < view.shape(0); k++) {
+    const int64_t i = view(k);
+    if (i < 0 || static_cast<uint64_t>(i) >= count) throw py::index_error("row out of range");
+  }
+  if (withtext) out.textoffset.push_back(0);
+  for (py::ssize_t k = 0; k < view.shape(0); k++) {
+    const uint64_t i = static_cast<uint64_t>(view(k));
+    out.motif.push_back(in.motif[i]);
+    out.sequence.push_back(in.sequence[i]);
+    out.start.push_back(in.start[i]);
+    out.stop.push_back(in.stop[i]);
+    out.strand.push_back(in.strand[i]);
+    out.score.push_back(in.score[i]);
+    out.pvalue.push_back(in.pvalue[i]);
+    out.evalue.push_back(in.evalue[i]);
+    out.mss.push_back(in.mss[i]);
+    out.qvalue.push_back(in.qvalue[i]);
+    if (withtext) {
+      out.text.append(in.text, in.textoffset[i], in.textoffset[i + 1] - in.textoffset[i]);
+      out.textoffset.push_back(out.text.size());
+    }
+  }
+  return to;
+}
+
+// The table as zelko scan writes it, as bytes.
+py::bytes writetable(const Result &result, const std::string &format) {
+  int (*writer)(const ScanResult &, const ScanMotifs &, const ScanSequences &, FILE *) = nullptr;
+  if (format == "tsv") {
+    writer = scan_writetsv;
+  } else if (format == "bed") {
+    writer = scan_writebed;
+  } else if (format == "gff3") {
+    writer = scan_writegff3;
+  } else {
+    throw py::value_error("unknown table format `" + format + "': expected tsv, bed or gff3");
+  }
+  char *buffer = nullptr;
+  size_t size = 0;
+  int status = 0;
+  std::string message;
+  {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> guard(result.motifs->lock);
+    FILE *stream = open_memstream(&buffer, &size);
+    if (stream == nullptr) {
+      status = -1;
+      message = "cannot open a memory stream";
+    } else {
+      status = writer(result.result, result.motifs->motifs, result.sequences->sequences, stream);
+      if (status != 0) message = scan_errormessage();
+      if (std::fclose(stream) != 0 && status == 0) {
+        status = -1;
+        message = "cannot write the table to memory";
+      }
+    }
+  }
+  py::bytes table(buffer == nullptr ? "" : buffer, buffer == nullptr ? 0 : size);
+  std::free(buffer);
+  if (status != 0) fail(message);
+  return table;
+}
+
+// What the scan thread and the calling thread share.
+struct ScanWatch {
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  ScanProgress progress;  // the latest the library reported
+  bool fresh = false;     // progress not yet handed to the Python function
+  std::atomic<bool> stop{false};
+};
+
+int recordprogress(const ScanProgress &progress, void *context) {
+  ScanWatch *watch = static_cast<ScanWatch *>(context);
+  std::lock_guard<std::mutex> guard(watch->lock);
+  watch->progress = progress;
+  watch->fresh = true;
+  return 0;
+}
+
+// After a scan the sequences are only needed for what the tables name: their names and
+// alphabet. The coded letters (and a mapped file) are let go.
+void keepnamesonly(ScanSequences *sequences) {
+  ScanSequences kept;
+  kept.path = sequences->path;
+  kept.isindex = sequences->isindex;
+  kept.alphabet = sequences->alphabet;
+  kept.count = sequences->count;
+  kept.residues = sequences->residues;
+  kept.totallength = sequences->totallength;
+  kept.filebytes = sequences->filebytes;
+  kept.names.swap(sequences->names);
+  kept.lengths.swap(sequences->lengths);
+  scan_freesequences(sequences);
+  *sequences = std::move(kept);
+}
+
+struct RunOptions {
+  double pvalue = 1e-4;
+  bool useqvalue = false;
+  double qvalue = 0.05;
+  std::string strands = "both";
+  std::string backgroundkind = "sequences";
+  std::string backgroundfile;
+  std::string backgroundletters;
+  std::vector<double> backgroundfrequencies;
+  double pseudocount = 1.0;
+  std::string alphabet = "auto";
+  uint64_t threads = 0;
+  std::string sort = "position";
+  bool matchedtext = true;
+  double progressinterval = 0.25;
+};
+
+// The whole scan. It runs in a thread of its own; this thread waits with the interpreter
+// lock released, and every poll interval takes it back to look for signals and to hand the
+// latest progress to the progress function. A signal handler that raises (Ctrl-C) or a
+// progress function that raises stops the scan through the cancellation flag; the scan
+// thread is always joined before this returns, and the Python exception then propagates.
+std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
+                                std::shared_ptr<Sequences> sequences, const RunOptions &run,
+                                py::object progress, double pollinterval) {
+  ScanOptions options;
+  options.pvalue = run.pvalue;
+  options.useqvalue = run.useqvalue;
+  options.qvalue = run.qvalue;
+  if (run.strands == "both") {
+    options.strands = SCAN_STRANDS_BOTH;
+  } else if (run.strands == "forward") {
+    options.strands = SCAN_STRANDS_FORWARD;
+  } else {
+    throw py::value_error("strands must be both or forward, not `" + run.strands + "'");
+  }
+  options.background = backgroundnamed(run.backgroundkind, run.backgroundfile,
+                                       run.backgroundletters, run.backgroundfrequencies);
+  options.pseudocount = run.pseudocount;
+  options.alphabet = alphabetnamed(run.alphabet);
+  options.threads = run.threads;
+  if (run.sort == "position") {
+    options.sort = SCAN_SORT_POSITION;
+  } else if (run.sort == "pvalue") {
+    options.sort = SCAN_SORT_PVALUE;
+  } else {
+    throw py::value_error("sort must be position or pvalue, not `" + run.sort + "'");
+  }
+  options.matchedtext = run.matchedtext;
+  auto result = std::make_shared<Result>();
+  result->motifs = motifs;
+  result->sequences = sequences;
+  auto watch = std::make_shared<ScanWatch>();
+  options.cancel = &watch->stop;
+  options.progress = recordprogress;
+  options.progresscontext = watch.get();
+  options.progressinterval = run.progressinterval;
+  options.warning = collectwarning;
+  options.warningcontext = &result->warnings;
+
+  int status = 0;
+  std::string message;
+  PyObject *errortype = nullptr, *errorvalue = nullptr, *errortrace = nullptr;
+  {
+    py::gil_scoped_release release;
+    std::unique_lock<std::mutex> motiflock(motifs->lock, std::defer_lock);
+    std::unique_lock<std::mutex> sequencelock(sequences->lock, std::defer_lock);
+    std::lock(motiflock, sequencelock);
+    std::thread worker([&] {
+      status = scan_run(&motifs->motifs, &sequences->sequences, options, &result->result);
+      if (status != 0) message = scan_errormessage();
+      std::lock_guard<std::mutex> guard(watch->lock);
+      watch->done = true;
+      watch->finished.notify_all();
+    });
+    const auto interval = std::chrono::duration<double>(pollinterval);
+    for (;;) {
+      std::unique_lock<std::mutex> guard(watch->lock);
+      if (watch->finished.wait_for(guard, interval, [&] { return watch->done; })) break;
+      if (watch->stop.load()) continue;  // stopping: wait for the scan thread alone
+      const bool fresh = watch->fresh;
+      const ScanProgress latest = watch->progress;
+      watch->fresh = false;
+      guard.unlock();
+      py::gil_scoped_acquire acquire;
+      bool raised = PyErr_CheckSignals() != 0;
+      if (!raised && fresh && !progress.is_none()) {
+        PyObject *answer = PyObject_CallFunction(
+            progress.ptr(), "KKKd", static_cast<unsigned long long>(latest.workdone),
+            static_cast<unsigned long long>(latest.worktotal),
+            static_cast<unsigned long long>(latest.hits), latest.elapsed);
+        if (answer == nullptr) {
+          raised = true;
+        } else {
+          Py_DECREF(answer);
+        }
+      }
+      if (raised) {
+        PyErr_Fetch(&errortype, &errorvalue, &errortrace);
+        watch->stop.store(true);
+      }
+    }
+    worker.join();
+    motifs->prepared = false;  // prepared for the scanned sequences now, if at all
+    keepnamesonly(&sequences->sequences);
+  }
+  if (errortype != nullptr) {
+    PyErr_Restore(errortype, errorvalue, errortrace);
+    throw py::error_already_set();
+  }
+  if (status != 0) fail(message);
+  return result;
+}
+
+py::dict summariesof(const Result &result) {
+  const std::vector<ScanMotifSummary> &summaries = result.result.motifs;
+  const py::ssize_t count = static_cast<py::ssize_t>(summaries.size());
+  py::array_t<int64_t> threshold(count);
+  py::array_t<bool> reachable(count);
+  py::array_t<uint64_t> windows(count), hits(count), sequenceswithhit(count);
+  for (py::ssize_t i = 0; i < count; i++) {
+    threshold.mutable_at(i) = summaries[i].threshold;
+    reachable.mutable_at(i) = summaries[i].reachable;
+    windows.mutable_at(i) = summaries[i].windows;
+    hits.mutable_at(i) = summaries[i].hits;
+    sequenceswithhit.mutable_at(i) = summaries[i].sequenceswithhit;
+  }
+  py::dict columns;
+  columns["threshold"] = threshold;
+  columns["reachable"] = reachable;
+  columns["windows"] = windows;
+  columns["hits"] = hits;
+  columns["sequences_with_hit"] = sequenceswithhit;
+  return columns;
+}
+
+py::dict runinfoof(const Result &result) {
+  const ScanRunInfo &run = result.result.run;
+  py::dict info;
+  info["motif_files"] = run.motiffiles;
+  info["sequence_file"] = run.sequencefile;
+  info["motifs"] = run.motifs;
+  info["sequences"] = run.sequences;
+  info["residues"] = run.residues;
+  info["file_bytes"] = run.filebytes;
+  info["background_source"] = run.backgroundsource;
+  info["background_letters"] = run.backgroundletters;
+  info["background_frequencies"] = run.backgroundfrequencies;
+  info["threads"] = run.threadsused;
+  info["elapsed"] = run.elapsed;
+  info["index"] = run.isindex;
+  info["pvalue"] = run.options.pvalue;
+  info["qvalue"] = run.options.useqvalue ? py::object(py::float_(run.options.qvalue))
+                                         : py::object(py::none());
+  info["strands"] = run.options.strands == SCAN_STRANDS_BOTH ? "both" : "forward";
+  info["total_length"] = result.sequences->sequences.totallength;
+  return info;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_zelko, m) {
+  m.doc() = "The scan library of Zelko (use the package zelko rather than this module).";
+  static py::exception<ScanFailure> scanerror(m, "ScanError");
+  py::register_exception_translator([](std::exception_ptr pointer) {
+    try {
+      if (pointer) std::rethrow_exception(pointer);
+    } catch (const ScanFailure &failure) {
+      PyErr_SetString(scanerror.ptr(), failure.message.c_str());
+    }
+  });
+
+  scan_setwarninghandler(collectthreadwarning, nullptr);
+  m.def("take_warnings", [] {
+    std::vector<std::string> warnings;
+    warnings.swap(threadwarnings);
+    return warnings;
+  });
+
+  m.attr("SCALE") = SCAN_SCALE;
+  m.attr("NOSCORE") = SCAN_NOSCORE;
+  m.def("version", [] { return std::string(scan_version()); });
+  m.def("available_threads", [] { return scan_availablethreads(); });
+
+  py::class_<MotifSet, std::shared_ptr<MotifSet>>(m, "MotifSet")
+      .def("__len__", [](const MotifSet &set) { return set.motifs.motifs.size(); })
+      .def_property_readonly("alphabet",
+                             [](const MotifSet &set) { return alphabetname(set.motifs.alphabet); })
+      .def_property_readonly("skipped", [](const MotifSet &set) { return set.motifs.skipped; })
+      .def("fields",
+           [](const MotifSet &set, int64_t index) {
+             const ScanMotif &motif = motifat(set, index);
+             py::dict fields;
+             fields["id"] = motif.id;
+             fields["accession"] = motif.accession;
+             fields["description"] = motif.description;
+             fields["letters"] = motif.letters;
+             fields["length"] = motif.length;
+             fields["counts"] = countsof(motif);
+             fields["source_file"] = motif.sourcefile;
+             fields["source_line"] = motif.sourceline;
+             return fields;
+           })
+      .def("weights", &weightsof)
+      .def("score_range", &scorerangeof)
+      .def("background", &backgroundof)
+      .def("threshold", &thresholdof)
+      .def("pvalues", &pvaluesof)
+      .def("score_windows", &scorewindowsof);
+
+  py::class_<Preparation>(m, "Preparation")
+      .def(py::init([](std::string alphabet, std::string kind, std::string filename,
+                       std::string letters, std::vector<double> frequencies,
+                       double pseudocount) {
+             return Preparation{std::move(alphabet), std::move(kind), std::move(filename),
+                                std::move(letters), std::move(frequencies), pseudocount};
+           }),
+           py::arg("alphabet") = "auto", py::arg("kind") = "uniform",
+           py::arg("filename") = "", py::arg("letters") = "",
+           py::arg("frequencies") = std::vector<double>(), py::arg("pseudocount") = 1.0)
+      .def_readonly("alphabet", &Preparation::alphabet)
+      .def_readonly("kind", &Preparation::kind)
+      .def_readonly("filename", &Preparation::filename)
+      .def_readonly("letters", &Preparation::letters)
+      .def_readonly("frequencies", &Preparation::frequencies)
+      .def_readonly("pseudocount", &Preparation::pseudocount);
+
+  m.def("read_motifs", &readmotifs, py::arg("paths"), py::arg("formats"));
+
+  py::class_<Sequences, std::shared_ptr<Sequences>>(m, "Sequences")
+      .def(py::init([](const std::string &path) {
+             auto sequences = std::make_shared<Sequences>();
+             sequences->sequences.path = path;
+             return sequences;
+           }),
+           py::arg("path") = std::string())
+      .def("add",
+           [](Sequences &self, std::string_view name, std::string_view residues) {
+             std::lock_guard<std::mutex> guard(self.lock);
+             if (scan_addsequence(&self.sequences, name, residues) != 0) failed();
+           })
+      .def_property_readonly("names",
+                             [](const Sequences &self) { return self.sequences.names; })
+      .def_property_readonly("lengths",
+                             [](const Sequences &self) { return self.sequences.lengths; })
+      .def_property_readonly("loaded", [](const Sequences &self) { return self.sequences.loaded; })
+      .def_property_readonly("alphabet", [](const Sequences &self) {
+        return alphabetname(self.sequences.alphabet);
+      });
+
+  py::class_<RunOptions>(m, "RunOptions")
+      .def(py::init<>())
+      .def_readwrite("pvalue", &RunOptions::pvalue)
+      .def_readwrite("useqvalue", &RunOptions::useqvalue)
+      .def_readwrite("qvalue", &RunOptions::qvalue)
+      .def_readwrite("strands", &RunOptions::strands)
+      .def_readwrite("background_kind", &RunOptions::backgroundkind)
+      .def_readwrite("background_file", &RunOptions::backgroundfile)
+      .def_readwrite("background_letters", &RunOptions::backgroundletters)
+      .def_readwrite("background_frequencies", &RunOptions::backgroundfrequencies)
+      .def_readwrite("pseudocount", &RunOptions::pseudocount)
+      .def_readwrite("alphabet", &RunOptions::alphabet)
+      .def_readwrite("threads", &RunOptions::threads)
+      .def_readwrite("sort", &RunOptions::sort)
+      .def_readwrite("matched_text", &RunOptions::matchedtext)
+      .def_readwrite("progress_interval", &RunOptions::progressinterval);
+
+  py::class_<Result, std::shared_ptr<Result>>(m, "Result")
+      .def("__len__", [](const Result &self) { return scan_hitcount(self.result.hits); })
+      .def("columns",
+           [](py::object self) {
+             const ScanHits &hits = self.cast<const Result &>().result.hits;
+             py::dict columns;
+             columns["motif"] = columnof(hits.motif, self);
+             columns["sequence"] = columnof(hits.sequence, self);
+             columns["start"] = columnof(hits.start, self);
+             columns["stop"] = columnof(hits.stop, self);
+             columns["strand"] = columnof(hits.strand, self).attr("view")("S1");
+             columns["score"] = columnof(hits.score, self);
+             columns["pvalue"] = columnof(hits.pvalue, self);
+             columns["evalue"] = columnof(hits.evalue, self);
+             columns["mss"] = columnof(hits.mss, self);
+             columns["qvalue"] = columnof(hits.qvalue, self);
+             return columns;
+           })
+      .def("matched_texts", [](const Result &self) { return matchedtexts(self.result.hits); })
+      .def("summaries", &summariesof)
+      .def("run_info", &runinfoof)
+      .def_property_readonly("warnings", [](const Result &self) { return self.warnings; })
+      .def_property_readonly("sequences", [](const Result &self) { return self.sequences; })
+      .def_property_readonly("motifs", [](const Result &self) { return self.motifs; })
+      .def("select", &selectrows)
+      .def("write", &writetable);
+
+  m.def("run", &runscan, py::arg("motifs"), py::arg("sequences"), py::arg("options"),
+        py::arg("progress") = py::none(), py::arg("poll_interval") = 0.05);
+}

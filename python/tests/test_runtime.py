@@ -1,0 +1,112 @@
+# How scans run: the threads asked for, the interpreter lock released, Python threads
+# scanning at once, and a scan stopped by Ctrl-C or by its progress function.
+import os
+import signal
+import threading
+import time
+
+import numpy as np
+import pandas
+import pytest
+
+import zelko
+from conftest import FLY, JASPAR3, TWO
+
+pytestmark = pytest.mark.filterwarnings("ignore::zelko.ZelkoWarning")
+
+MOTIFS = [JASPAR3, TWO]
+MANY = [JASPAR3, TWO] * 8  # 40 motifs: long scans of the random genome
+
+
+@pytest.fixture(scope="module")
+def genome():
+    """50 Mb of random DNA, a scan of which takes a good part of a second or more."""
+    rng = np.random.default_rng(7)
+    letters = np.frombuffer(b"acgt", dtype="S1")[rng.integers(0, 4, 50_000_000)]
+    return [("random", letters.tobytes())]
+
+
+def scan(sequences, files=MOTIFS, **kwargs):
+    kwargs.setdefault("background", "uniform")
+    return zelko.scan(zelko.read_motifs(files), sequences, **kwargs)
+
+
+def test_results_do_not_depend_on_threads():
+    expected = scan(FLY, threads=1, pvalue=1e-3)
+    assert expected.run["threads"] == 1
+    for threads in (2, 3, None):
+        hits = scan(FLY, threads=threads, pvalue=1e-3)
+        if threads is not None:
+            assert hits.run["threads"] == threads
+        pandas.testing.assert_frame_equal(hits.to_pandas(), expected.to_pandas())
+
+
+def test_python_threads_scan_at_once(genome):
+    part = [(name, letters[:5_000_000]) for name, letters in genome]
+    expected = [scan(FLY, pvalue=1e-3).to_pandas(), scan(part, pvalue=1e-3).to_pandas()]
+    results = [None, None]
+
+    def work(slot, sequences):
+        results[slot] = scan(sequences, pvalue=1e-3, threads=1).to_pandas()
+
+    workers = [threading.Thread(target=work, args=(0, FLY)),
+               threading.Thread(target=work, args=(1, part))]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    for got, wanted in zip(results, expected):
+        pandas.testing.assert_frame_equal(got, wanted)
+
+
+def test_scanning_releases_the_interpreter_lock(genome):
+    done = []
+    worker = threading.Thread(target=lambda: done.append(scan(genome, threads=1)))
+    worker.start()
+    turns = 0
+    while worker.is_alive():
+        turns += 1  # runs only while the scan leaves the interpreter to this thread
+    worker.join()
+    assert done and len(done[0]) > 0
+    assert turns > 1000
+
+
+def test_ctrl_c_stops_a_scan(genome):
+    start = time.monotonic()
+    scan(genome, MANY, threads=1)
+    whole = time.monotonic() - start
+    if whole < 0.5:
+        pytest.skip("the scan is too quick to be interrupted (%.2f s)" % whole)
+    timer = threading.Timer(0.1, os.kill, (os.getpid(), signal.SIGINT))
+    start = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        scan(genome, MANY, threads=1)
+    stopped = time.monotonic() - start
+    timer.join()
+    assert stopped < 0.8 * whole, (stopped, whole)
+    # The library is ready for the next scan.
+    assert len(scan(FLY)) > 0
+
+
+def test_progress_is_reported_and_its_exception_stops_the_scan(genome):
+    reports = []
+
+    def watch(done, total, matches, seconds):
+        reports.append((done, total, matches, seconds))
+
+    hits = scan(genome, MANY, threads=1, progress=watch)
+    assert len(hits) > 0
+    assert reports  # the scan lasts more than a second
+    done, total, matches, _ = reports[-1]
+    assert 0 < done <= total and matches <= len(hits)
+
+    class Enough(Exception):
+        pass
+
+    def stop(*progress):
+        raise Enough()
+
+    with pytest.raises(Enough):
+        zelko.scan(zelko.read_motifs(MANY), genome, threads=1, progress=stop)
+    assert len(scan(FLY)) > 0
