@@ -37,9 +37,10 @@ def test_fields_and_weights_as_read():
             assert motif.counts.shape == (motif.length, 4)
             assert np.array_equal(motif.weights, expected[motif.id]), (name, motif.id)
             assert motif.background == {letter: 0.25 for letter in "acgt"}
-    # A library's matrices are its weights, a FLOAT one times 1000; it has no counts.
+    # A library's matrices are its weights (a FLOAT one times 1000, unless they are whole
+    # numbers already, as here); it has no counts.
     library = zelko.read_motifs(JASPAR4)
-    assert np.array_equal(library[0].weights, expected["Arnt"] * 1000)
+    assert np.array_equal(library[0].weights, expected["Arnt"])
     assert library[0].counts.size == 0
     # Another background and pseudocount change the weights as log-odds do.
     motif = zelko.read_motifs(JASPAR3, pseudocount=0.5, background=[0.3, 0.2, 0.2, 0.3])[0]

@@ -10,8 +10,8 @@ readers, thresholds, search engines and tables.
 
 Scores are integers, as in the tables of `zelko scan`: the log-odds weights of a count
 matrix (natural logarithm) are multiplied by 1000 and rounded, the values of a FLOAT profile
-library are multiplied by 1000 the same way and an INT library is taken as it is, so every
-threshold and p-value is exact for the weights in use. `Motif.weights`, `Motif.threshold`, `Motif.pvalue`, `Motif.score` and the score
+library are multiplied by 1000 the same way (unless they are all whole numbers) and an INT
+library is taken as it is, so every threshold and p-value is exact for the weights in use. `Motif.weights`, `Motif.threshold`, `Motif.pvalue`, `Motif.score` and the score
 columns of `Hits` all use these units.
 
 Failures raise ValueError (bad input: a malformed motif file, a letter outside the
