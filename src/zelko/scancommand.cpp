@@ -320,6 +320,13 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
         usageerror("option %s needs a value", argv[optind - 1]);
         return OUTCOME_USAGE;
       default:
+        // A long option given a value it takes none of: getopt names it by its code.
+        for (const option *known = longoptions; known->name != nullptr; known++) {
+          if (optopt != 0 && known->val == optopt) {
+            usageerror("option --%s takes no value", known->name);
+            return OUTCOME_USAGE;
+          }
+        }
         if (optopt != 0) {
           const char shortname[3] = {'-', static_cast<char>(optopt), '\0'};
           usageerror("unknown option %s", shortname);
