@@ -1,7 +1,7 @@
 // From the scan library's records, or from a table `zelko scan' wrote, to the HTML report's
-// records. Both ways bin hit centres and scores by the rules of the scan's histograms and
-// keep the best hits in the same order, so a page made from a table equals the page made
-// while scanning.
+// records. A table's hit centres and scores are binned by the scan library's own rules
+// (scan_positionlayout, scan_scorelayout, ...) and both ways keep the best hits in the same
+// order, so a page made from a table equals the page made while scanning.
 #include "htmlreport/scanreport.hpp"
 
 #include <zlib.h>
@@ -141,53 +141,6 @@ uint64_t windowsof(const ScanSequences &sequences, uint64_t m, uint64_t strands)
   for (const uint64_t length : sequences.lengths)
     if (length >= m) windows += length - m + 1;
   return windows * strands;
-}
-
-// The position bins of the scan's histograms: origin and count for the longest sequence.
-struct BinLayout {
-  int64_t origin = 0;
-  int64_t width = 1;
-  size_t bins = 1;
-};
-BinLayout binlayout(uint64_t longest, uint64_t binwidth, bool centred) {
-  BinLayout layout;
-  layout.width = static_cast<int64_t>(std::max<uint64_t>(binwidth, 1));
-  const int64_t length = static_cast<int64_t>(longest);
-  int64_t last = length - 1;
-  if (centred) {
-    const int64_t half = length / 2;
-    layout.origin = -((half + layout.width - 1) / layout.width) * layout.width;
-    last = length - 1 - half;
-  }
-  layout.bins = static_cast<size_t>(std::max<int64_t>((last - layout.origin) / layout.width + 1, 1));
-  return layout;
-}
-
-// 0-based centre of a window starting at 1-based start.
-int64_t hitcentre(uint64_t start, uint64_t length) {
-  return static_cast<int64_t>(start - 1) + static_cast<int64_t>(length - 1) / 2;
-}
-
-// The scan's score bins: from the threshold (or the lowest score when it cannot be reached)
-// to the highest score, the last bin closed.
-struct ScoreLayout {
-  int64_t low = 0;
-  double width = 1.0;
-  size_t bins = 1;
-};
-ScoreLayout scorelayout(const ScanMotif &motif, bool reachable, int64_t threshold,
-                        uint64_t scorebins, int64_t highest) {
-  ScoreLayout layout;
-  layout.bins = static_cast<size_t>(std::max<uint64_t>(scorebins, 1));
-  layout.low = reachable ? threshold : motif.minscore;
-  layout.width = static_cast<double>(std::max(highest, layout.low) - layout.low + 1) /
-                 static_cast<double>(layout.bins);
-  return layout;
-}
-size_t scorebin(const ScoreLayout &layout, int64_t score) {
-  const double offset = static_cast<double>(score - layout.low) / layout.width;
-  return static_cast<size_t>(
-      std::clamp<double>(std::floor(offset), 0.0, static_cast<double>(layout.bins - 1)));
 }
 
 // ---- Reading a table ---------------------------------------------------------------------
@@ -391,7 +344,7 @@ struct TableMotif {
   uint64_t hits = 0;
   bool thresholdseen = false;
   int64_t threshold = 0;
-  ScoreLayout scores;
+  ScanScoreLayout scores;
   std::vector<uint64_t> scorebins;
   std::map<int64_t, uint64_t> seenscores;  // when the table's highest score counts: all
   std::vector<uint64_t> forward, reverse;
@@ -414,7 +367,7 @@ struct Gathering {
   const ScanSequences *sequences = nullptr;
   bool centred = false;
   bool adaptive = false;  // bins grow with the rows (no sequences, no bin width asked for)
-  BinLayout layout;
+  ScanPositionLayout layout;
   std::vector<TableMotif> motifs;
   BestHits best;
   uint64_t rows = 0;
@@ -432,23 +385,24 @@ void gatherrow(Gathering *g, const ScanMotif &motif, const TableRow &row) {
   if (!gather.thresholdseen) {
     gather.thresholdseen = true;
     gather.threshold = row.threshold;
-    gather.scores = scorelayout(motif, true, row.threshold, options.scorebins, motif.maxscore);
-    gather.scorebins.assign(gather.scores.bins, 0);
+    gather.scores =
+        scan_scorelayout(motif, true, row.threshold, motif.maxscore, options.scorebins);
+    gather.scorebins.assign(gather.scores.count, 0);
     if (!g->adaptive) {
-      gather.forward.assign(g->layout.bins, 0);
-      gather.reverse.assign(g->layout.bins, 0);
+      gather.forward.assign(g->layout.count, 0);
+      gather.reverse.assign(g->layout.count, 0);
     }
   }
   if (options.weightsknown) {
-    gather.scorebins[scorebin(gather.scores, row.score)]++;
+    gather.scorebins[scan_scorebin(gather.scores, row.score)]++;
   } else {
     gather.seenscores[row.score]++;
   }
-  // Position of the hit centre.
-  int64_t x = hitcentre(row.start, motif.length);
-  if (g->centred) x -= static_cast<int64_t>(g->sequences->lengths[row.sequence] / 2);
+  // Where the scan counts the hit.
+  const int64_t x = scan_hitposition(
+      row.start, motif.length, g->centred ? g->sequences->lengths[row.sequence] : 0, g->centred);
   std::vector<uint64_t> &bins = row.strand == '-' ? gather.reverse : gather.forward;
-  BinLayout &layout = g->layout;
+  ScanPositionLayout &layout = g->layout;
   if (g->adaptive) {
     while (x >= adaptivecapacity * layout.width) {
       layout.width *= 10;
@@ -461,8 +415,7 @@ void gatherrow(Gathering *g, const ScanMotif &motif, const TableRow &row) {
     if (bins.size() <= bin) bins.resize(bin + 1, 0);
     bins[bin]++;
   } else {
-    bins[static_cast<size_t>(std::clamp<int64_t>((x - layout.origin) / layout.width, 0,
-                                                 static_cast<int64_t>(layout.bins) - 1))]++;
+    bins[scan_positionbin(layout, x)]++;
   }
   const BestHitKey key{row.score, row.sequence, row.start, row.strand};
   if (besthits_accepts(g->best, row.motif, key)) {
@@ -515,22 +468,22 @@ int finishmotif(Gathering *g, const ScanMotifs &motifs, size_t m, HtmlMotif *pag
     }
   }
   if (!gather.thresholdseen) {
-    gather.scores = scorelayout(motif, page->reachable, threshold, options.scorebins,
-                                motif.maxscore);
-    gather.scorebins.assign(gather.scores.bins, 0);
-    gather.forward.assign(g->layout.bins, 0);
-    gather.reverse.assign(g->layout.bins, 0);
+    gather.scores =
+        scan_scorelayout(motif, page->reachable, threshold, motif.maxscore, options.scorebins);
+    gather.scorebins.assign(gather.scores.count, 0);
+    gather.forward.assign(g->layout.count, 0);
+    gather.reverse.assign(g->layout.count, 0);
   }
   page->binorigin = g->layout.origin;
   page->forwardbins = std::move(gather.forward);
   if (options.bothstrands) page->reversebins = std::move(gather.reverse);
   if (!options.weightsknown && !gather.seenscores.empty()) {
     // The weights as prepared are not the scan's: the table's scores span the histogram.
-    gather.scores = scorelayout(motif, true, threshold, options.scorebins,
-                                gather.seenscores.rbegin()->first);
-    gather.scorebins.assign(gather.scores.bins, 0);
+    gather.scores = scan_scorelayout(motif, true, threshold, gather.seenscores.rbegin()->first,
+                                     options.scorebins);
+    gather.scorebins.assign(gather.scores.count, 0);
     for (const auto &[score, hits] : gather.seenscores)
-      gather.scorebins[scorebin(gather.scores, score)] += hits;
+      gather.scorebins[scan_scorebin(gather.scores, score)] += hits;
   }
   page->scorelow = static_cast<double>(gather.scores.low) / SCAN_SCALE;
   page->scorebinwidth = gather.scores.width / SCAN_SCALE;
@@ -782,7 +735,7 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
   uint64_t width = options.binwidth > 0 ? options.binwidth
                    : sequences != nullptr ? scanreport_binwidth(longest)
                                           : 1;
-  g.layout = binlayout(longest, width, g.centred);
+  g.layout = scan_positionlayout(longest, width, g.centred);
   g.motifs.resize(count);
   besthits_init(&g.best, count, HTMLREPORT_BESTHITS);
 
@@ -817,11 +770,11 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
   if (g.adaptive) {
     const uint64_t base = static_cast<uint64_t>(g.layout.width);
     width = std::max(scanreport_binwidth(g.longeststop), base);
-    g.layout = binlayout(g.longeststop, width, false);
+    g.layout = scan_positionlayout(g.longeststop, width, false);
     for (TableMotif &gather : g.motifs) {
       for (std::vector<uint64_t> *bins : {&gather.forward, &gather.reverse}) {
         regroup(bins, static_cast<size_t>(width / base));
-        bins->resize(g.layout.bins, 0);
+        bins->resize(g.layout.count, 0);
       }
     }
   }

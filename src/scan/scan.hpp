@@ -251,11 +251,13 @@ struct ScanMotifSummary {
   uint64_t sequenceswithhit = 0;
   // With a histogram request: hit centres binned per strand. Bin b holds the positions
   // binorigin + b * binwidth .. + binwidth - 1 (0-based from the sequence start, or from the
-  // centre, length / 2, when centred).
+  // centre, length / 2, when centred). The bins are those of scan_positionlayout and
+  // scan_positionbin over the longest sequence (see "Histogram bins" below).
   int64_t binorigin = 0;
   std::vector<uint64_t> forwardbins;
   std::vector<uint64_t> reversebins;
-  // Scores from scorelow in scorebins.size() bins of scorebinwidth (the last one closed).
+  // Scores from scorelow in scorebins.size() bins of scorebinwidth (the last one closed):
+  // scan_scorelayout up to the motif's highest score, and scan_scorebin.
   int64_t scorelow = 0;
   double scorebinwidth = 0.0;
   std::vector<uint64_t> scorebins;
@@ -293,6 +295,45 @@ struct ScanResult {
 // not depend on the number of threads.
 int scan_run(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
              ScanResult *out);
+
+// ---- Histogram bins ----------------------------------------------------------------------
+
+// The rules the summaries' histograms follow, for a caller that bins matches of its own (a
+// report made from a table the scan wrote) and must get the scan's bins. Plain arithmetic:
+// no lock, no failure.
+
+// Position bins over sequences of up to longest letters: bin b holds the positions
+// origin + b * width .. + width - 1, the last bin reaching the longest sequence's last
+// position. Positions count from the sequence start (origin 0) or, centred, from its
+// centre, length / 2: the origin is then the multiple of width at or below -(longest / 2).
+// A width of 0 is taken as 1; there is always at least one bin.
+struct ScanPositionLayout {
+  int64_t origin = 0;
+  int64_t width = 1;
+  uint64_t count = 1;
+};
+ScanPositionLayout scan_positionlayout(uint64_t longest, uint64_t binwidth, bool centred);
+// The position a match is counted at: the 0-based centre of its window (start 1-based,
+// motiflength letters; of two middle letters the first), less sequencelength / 2 when
+// centred (sequencelength is not read otherwise).
+int64_t scan_hitposition(uint64_t start, uint64_t motiflength, uint64_t sequencelength,
+                         bool centred);
+// The bin of a position; one outside the bins counts in the first or the last.
+uint64_t scan_positionbin(const ScanPositionLayout &layout, int64_t position);
+
+// Score bins: count bins (at least 1) of one width from low to highest (the last bin
+// closed). low is the threshold, or the motif's lowest score when the threshold cannot be
+// reached; a scan's highest is the motif's highest score (a highest below low is taken as
+// low).
+struct ScanScoreLayout {
+  int64_t low = 0;
+  double width = 1.0;
+  uint64_t count = 1;
+};
+ScanScoreLayout scan_scorelayout(const ScanMotif &motif, bool reachable, int64_t threshold,
+                                 int64_t highest, uint64_t count);
+// The bin of a score; one outside the bins counts in the first or the last.
+uint64_t scan_scorebin(const ScanScoreLayout &layout, int64_t score);
 
 // ---- Tables ------------------------------------------------------------------------------
 

@@ -335,46 +335,28 @@ uint64_t windowsof(const std::vector<uint64_t> &sortedlengths,
 }
 
 // Empty position and score bins of one motif's summary.
-void startbins(const ScanHistogramRequest &request, uint64_t maxlength, const ScanMotif &motif,
+void startbins(const ScanPositionLayout &positions, uint64_t scorebins, const ScanMotif &motif,
                ScanMotifSummary *summary) {
-  const int64_t width = static_cast<int64_t>(std::max<uint64_t>(request.binwidth, 1));
-  const int64_t longest = static_cast<int64_t>(maxlength);
-  int64_t origin = 0, last = longest - 1;
-  if (request.centred) {
-    const int64_t half = longest / 2;
-    origin = -((half + width - 1) / width) * width;
-    last = longest - 1 - half;
-  }
-  const size_t bins = static_cast<size_t>(std::max<int64_t>((last - origin) / width + 1, 1));
-  summary->binorigin = origin;
-  summary->forwardbins.assign(bins, 0);
-  summary->reversebins.assign(bins, 0);
-  const size_t scorebins = static_cast<size_t>(std::max<uint64_t>(request.scorebins, 1));
-  summary->scorebins.assign(scorebins, 0);
-  const int64_t low = summary->reachable ? summary->threshold : motif.minscore;
-  summary->scorelow = low;
-  summary->scorebinwidth =
-      static_cast<double>(motif.maxscore - low + 1) / static_cast<double>(scorebins);
+  summary->binorigin = positions.origin;
+  summary->forwardbins.assign(positions.count, 0);
+  summary->reversebins.assign(positions.count, 0);
+  const ScanScoreLayout scores = scan_scorelayout(motif, summary->reachable, summary->threshold,
+                                                  motif.maxscore, scorebins);
+  summary->scorelow = scores.low;
+  summary->scorebinwidth = scores.width;
+  summary->scorebins.assign(scores.count, 0);
 }
 
 // Counts match i of its motif in the bins startbins made: its centre by strand, its score.
-void binhit(const ScanHistogramRequest &request, const ScanSequences &sequences,
+void binhit(const ScanPositionLayout &positions, bool centred, const ScanSequences &sequences,
             const ScanMotif &motif, const ScanHits &hits, size_t i, ScanMotifSummary *summary) {
-  const int64_t width = static_cast<int64_t>(std::max<uint64_t>(request.binwidth, 1));
-  const int64_t bins = static_cast<int64_t>(summary->forwardbins.size());
-  const int64_t centre =
-      static_cast<int64_t>(hits.start[i] - 1) + static_cast<int64_t>(motif.length - 1) / 2;
-  const int64_t length = static_cast<int64_t>(sequences.lengths[hits.sequence[i]]);
-  const int64_t x = request.centred ? centre - length / 2 : centre;
-  const size_t bin =
-      static_cast<size_t>(std::clamp<int64_t>((x - summary->binorigin) / width, 0, bins - 1));
-  (hits.strand[i] == '-' ? summary->reversebins : summary->forwardbins)[bin]++;
-  const size_t scorebins = summary->scorebins.size();
-  const double offset =
-      static_cast<double>(hits.score[i] - summary->scorelow) / summary->scorebinwidth;
-  const size_t scorebin = static_cast<size_t>(
-      std::clamp<double>(std::floor(offset), 0.0, static_cast<double>(scorebins - 1)));
-  summary->scorebins[scorebin]++;
+  const int64_t position = scan_hitposition(hits.start[i], motif.length,
+                                            sequences.lengths[hits.sequence[i]], centred);
+  (hits.strand[i] == '-' ? summary->reversebins
+                         : summary->forwardbins)[scan_positionbin(positions, position)]++;
+  const ScanScoreLayout scores{summary->scorelow, summary->scorebinwidth,
+                               summary->scorebins.size()};
+  summary->scorebins[scan_scorebin(scores, hits.score[i])]++;
 }
 
 // ---- The run -----------------------------------------------------------------------------
@@ -600,11 +582,14 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   }
   if (options.histogram.enabled) {
     // One pass over the rows, whatever their order.
+    const ScanHistogramRequest &request = options.histogram;
+    const ScanPositionLayout positions =
+        scan_positionlayout(maxlength, request.binwidth, request.centred);
     for (size_t motif = 0; motif < count; motif++) {
-      startbins(options.histogram, maxlength, motifs->motifs[motif], &out->motifs[motif]);
+      startbins(positions, request.scorebins, motifs->motifs[motif], &out->motifs[motif]);
     }
     for (size_t i = 0; i < n; i++) {
-      binhit(options.histogram, *sequences, motifs->motifs[hits.motif[i]], hits, i,
+      binhit(positions, request.centred, *sequences, motifs->motifs[hits.motif[i]], hits, i,
              &out->motifs[hits.motif[i]]);
     }
   }

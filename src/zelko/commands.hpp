@@ -14,15 +14,13 @@ int scancommand(int argc, char **argv);
 // zelko report: argv[0] is "report". The HTML page of a table zelko scan wrote.
 int reportcommand(int argc, char **argv);
 
-// What zelko scan --html takes from the report's side: a --bin-width value (a whole number of
-// letters from 1 to 10^12); before the scan, the histogram request (loading the sequences)
-// and a check that path can be written; after it, the page written to path. 0, or -1 with
-// the message in the ErrorBuffer.
+// What zelko scan --html takes from the report's side: before the scan, the histogram
+// request (loading the sequences) and a check that path can be written; after it, the page
+// written to path. 0, or -1 with the message in the ErrorBuffer.
 struct ScanMotifs;
 struct ScanSequences;
 struct ScanOptions;
 struct ScanResult;
-bool readbinwidth(const char *text, uint64_t *ret_width);
 int preparescanreport(const ScanMotifs &motifs, ScanSequences *sequences, ScanOptions *options,
                       uint64_t binwidth, bool centred, const char *path);
 int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,

@@ -3,13 +3,10 @@
 //
 // Contents: help; reading the command line; the command line shown on the page;
 // writescanreport; reportcommand.
-#include <getopt.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +16,7 @@
 #include "htmlreport/scanreport.hpp"
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
+#include "zelko/commonoptions.hpp"
 
 namespace {
 
@@ -65,182 +63,29 @@ const char *const reporthelp =
 // ---- Reading the command line ------------------------------------------------------------
 
 struct ReportCommandLine {
-  const char *output = nullptr;
+  CommonOptions common;  // the options zelko scan takes too: what the scan was
   const char *sequencefile = nullptr;
-  double pvalue = 1e-4;
-  bool forward = false;
-  ScanBackground background;
-  double pseudocount = 1.0;
-  ScanFormat motifformat = SCAN_FORMAT_AUTO;
-  ScanAlphabet alphabet = SCAN_ALPHABET_AUTO;
-  const char *alphabetoption = nullptr;
-  uint64_t binwidth = 0;
-  bool centred = false;
-  bool quiet = false;
   std::string table;
   std::vector<std::string> motiffiles;
 };
 
-enum Outcome { OUTCOME_RUN, OUTCOME_HELP, OUTCOME_VERSION, OUTCOME_USAGE };
-
-enum LongOnly {
-  OPTION_FORWARD = 256,
-  OPTION_PSEUDOCOUNT,
-  OPTION_MOTIFFORMAT,
-  OPTION_DNA,
-  OPTION_PROTEIN,
-  OPTION_BINWIDTH,
-  OPTION_CENTER,
-};
-
-constexpr option longoptions[] = {
-    {"output", required_argument, nullptr, 'o'},
-    {"sequences", required_argument, nullptr, 's'},
-    {"pvalue", required_argument, nullptr, 'p'},
-    {"forward", no_argument, nullptr, OPTION_FORWARD},
-    {"background", required_argument, nullptr, 'b'},
-    {"pseudocount", required_argument, nullptr, OPTION_PSEUDOCOUNT},
-    {"motif-format", required_argument, nullptr, OPTION_MOTIFFORMAT},
-    {"dna", no_argument, nullptr, OPTION_DNA},
-    {"protein", no_argument, nullptr, OPTION_PROTEIN},
-    {"bin-width", required_argument, nullptr, OPTION_BINWIDTH},
-    {"center", no_argument, nullptr, OPTION_CENTER},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
-};
-constexpr const char *shortoptions = ":o:s:p:b:qhV";
-
-void usageerror(const char *format, const char *a = "", const char *b = "") {
-  std::fputs("zelko report: ", stderr);
-  std::fprintf(stderr, format, a, b);
-  std::fputs("\nTry `zelko report --help' for more information.\n", stderr);
-}
-
-bool readreal(const char *text, double *ret_value) {
-  char *end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || errno == ERANGE || !std::isfinite(value)) return false;
-  *ret_value = value;
-  return true;
-}
-
 Outcome readcommandline(int argc, char **argv, ReportCommandLine *line) {
-  opterr = 0;
-  optind = 1;
-  for (;;) {
-    int index = -1;
-    const int code = getopt_long(argc, argv, shortoptions, longoptions, &index);
-    if (code == -1) break;
-    const std::string name = index >= 0 ? std::string("--") + longoptions[index].name
-                                        : std::string("-") + static_cast<char>(code);
-    const char *value = optarg;
-    double number = 0.0;
-    switch (code) {
-      case 'o':
-        line->output = value;
-        break;
-      case 's':
-        line->sequencefile = value;
-        break;
-      case 'p':
-        if (!readreal(value, &number) || !(number > 0.0 && number <= 1.0)) {
-          usageerror("%s: `%s' is no p-value above 0 and at most 1", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        line->pvalue = number;
-        break;
-      case OPTION_FORWARD:
-        line->forward = true;
-        break;
-      case 'b':
-        if (std::strcmp(value, "sequences") == 0) {
-          line->background.kind = SCAN_BACKGROUND_SEQUENCES;
-        } else if (std::strcmp(value, "uniform") == 0) {
-          line->background.kind = SCAN_BACKGROUND_UNIFORM;
-        } else {
-          line->background.kind = SCAN_BACKGROUND_FILE;
-          line->background.filename = value;
-        }
-        break;
-      case OPTION_PSEUDOCOUNT:
-        if (!readreal(value, &number) || !(number > 0.0)) {
-          usageerror("%s: `%s' is no positive number", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        line->pseudocount = number;
-        break;
-      case OPTION_MOTIFFORMAT: {
-        static constexpr struct {
-          const char *word;
-          ScanFormat format;
-        } formats[] = {{"auto", SCAN_FORMAT_AUTO},         {"jaspar", SCAN_FORMAT_JASPAR},
-                       {"transfac", SCAN_FORMAT_TRANSFAC}, {"meme", SCAN_FORMAT_MEME},
-                       {"library", SCAN_FORMAT_LIBRARY}};
-        bool known = false;
-        for (const auto &entry : formats) {
-          if (std::strcmp(value, entry.word) == 0) {
-            line->motifformat = entry.format;
-            known = true;
-          }
-        }
-        if (!known) {
-          usageerror("%s: `%s' is none of auto, jaspar, transfac, meme, library",
-                     name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        break;
-      }
-      case OPTION_DNA:
-      case OPTION_PROTEIN: {
-        const char *option = code == OPTION_DNA ? "--dna" : "--protein";
-        if (line->alphabetoption != nullptr && std::strcmp(line->alphabetoption, option) != 0) {
-          usageerror("options %s and %s exclude each other", line->alphabetoption, option);
-          return OUTCOME_USAGE;
-        }
-        line->alphabetoption = option;
-        line->alphabet = code == OPTION_DNA ? SCAN_ALPHABET_DNA : SCAN_ALPHABET_PROTEIN;
-        break;
-      }
-      case OPTION_BINWIDTH:
-        if (!readbinwidth(value, &line->binwidth)) {
-          usageerror("%s: `%s' is no number of letters from 1 to 10^12", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        break;
-      case OPTION_CENTER:
-        line->centred = true;
-        break;
-      case 'q':
-        line->quiet = true;
-        break;
-      case 'h':
-        return OUTCOME_HELP;
-      case 'V':
-        return OUTCOME_VERSION;
-      case ':':
-        usageerror("option %s needs a value", argv[optind - 1]);
-        return OUTCOME_USAGE;
-      default:
-        if (optopt != 0) {
-          const char shortname[3] = {'-', static_cast<char>(optopt), '\0'};
-          usageerror("unknown option %s", shortname);
-        } else {
-          usageerror("unknown option %s", argv[optind - 1]);
-        }
-        return OUTCOME_USAGE;
-    }
-  }
-  if (line->centred && line->sequencefile == nullptr) {
-    usageerror("option %s needs %s", "--center", "--sequences");
+  const CommandOptions command =
+      commandoptions("report", {{"sequences", required_argument, nullptr, 's'}}, "s:");
+  const Outcome outcome = readoptions(command, argc, argv, &line->common,
+                                      [&](int code, const char *, const char *value) {
+                                        if (code == 's') line->sequencefile = value;
+                                        return OUTCOME_RUN;
+                                      });
+  if (outcome != OUTCOME_RUN) return outcome;
+  if (line->common.centred && line->sequencefile == nullptr) {
+    usageerror(command, "option %s needs %s", "--center", "--sequences");
     return OUTCOME_USAGE;
   }
   const int files = argc - optind;
   if (files < 2) {
-    usageerror(files == 0 ? "a table and motif files are needed"
-                          : "the motif files are needed after the table");
+    usageerror(command, files == 0 ? "a table and motif files are needed"
+                                   : "the motif files are needed after the table");
     return OUTCOME_USAGE;
   }
   line->table = argv[optind];
@@ -279,31 +124,27 @@ std::string commandlinetext(int argc, char **argv) {
   return text;
 }
 
-int failed(const char *message) {
-  std::fprintf(stderr, "zelko report: %s\n", message);
-  return EXIT_FAILED;
-}
-
-void dropwarning(const char *, void *) {}
+int failed(const char *message) { return commandfailed("report", message); }
 
 // Loads the sequences and prepares the motifs with the scan's background and pseudocount.
 // Without the sequences, one sequence of every letter stands in, for the weights and score
 // ranges (the statistics it would give are not used).
 int preparemotifs(ScanMotifs *motifs, const ReportCommandLine &line, ScanSequences *sequences,
                   ScanSequences *standin) {
+  const CommonOptions &common = line.common;
   const ScanAlphabet alphabet =
-      line.alphabet != SCAN_ALPHABET_AUTO ? line.alphabet : motifs->alphabet;
+      common.alphabet != SCAN_ALPHABET_AUTO ? common.alphabet : motifs->alphabet;
   if (line.sequencefile != nullptr) {
     sequences->path = line.sequencefile;
     if (scan_loadsequences(sequences, alphabet) != 0) return -1;
-    return scan_preparemotifs(motifs, *sequences, line.background, line.pseudocount);
+    return scan_preparemotifs(motifs, *sequences, common.background, common.pseudocount);
   }
   const char *letters = alphabet == SCAN_ALPHABET_PROTEIN ? "ACDEFGHIKLMNPQRSTVWY" : "ACGT";
   if (scan_addsequence(standin, "letters", letters) != 0) return -1;
   if (scan_loadsequences(standin, alphabet) != 0) return -1;
-  ScanBackground background = line.background;
+  ScanBackground background = common.background;
   if (background.kind == SCAN_BACKGROUND_SEQUENCES) background.kind = SCAN_BACKGROUND_UNIFORM;
-  return scan_preparemotifs(motifs, *standin, background, line.pseudocount);
+  return scan_preparemotifs(motifs, *standin, background, common.pseudocount);
 }
 
 int writepage(const HtmlReport &report, const char *output) {
@@ -318,17 +159,6 @@ int writepage(const HtmlReport &report, const char *output) {
 }
 
 }  // namespace
-
-bool readbinwidth(const char *text, uint64_t *ret_width) {
-  char *end = nullptr;
-  errno = 0;
-  const unsigned long long width = std::strtoull(text, &end, 10);
-  if (text[0] < '0' || text[0] > '9' || *end != '\0' || errno != 0 || width < 1 ||
-      width > 1000000000000ull)
-    return false;
-  *ret_width = width;
-  return true;
-}
 
 int preparescanreport(const ScanMotifs &motifs, ScanSequences *sequences, ScanOptions *options,
                       uint64_t binwidth, bool centred, const char *path) {
@@ -353,19 +183,10 @@ int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,
 
 int reportcommand(int argc, char **argv) {
   ReportCommandLine line;
-  switch (readcommandline(argc, argv, &line)) {
-    case OUTCOME_HELP:
-      std::fputs(reporthelp, stdout);
-      return EXIT_DONE;
-    case OUTCOME_VERSION:
-      printzelkoversion();
-      return EXIT_DONE;
-    case OUTCOME_USAGE:
-      return EXIT_USAGE;
-    case OUTCOME_RUN:
-      break;
-  }
-  scan_setwarninghandler(line.quiet ? dropwarning : nullptr, nullptr);
+  const int stop = outcomestatus(readcommandline(argc, argv, &line), reporthelp);
+  if (stop >= 0) return stop;
+  const CommonOptions &common = line.common;
+  setwarnings(common.quiet);
   ScanMotifs motifs;
   ScanSequences sequences;
   ScanSequences standin;
@@ -374,27 +195,27 @@ int reportcommand(int argc, char **argv) {
   HtmlReport report;
   uint64_t mismatched = 0;
   TableReportOptions options;
-  options.binwidth = line.binwidth;
-  options.centred = line.centred;
-  options.pvalue = line.pvalue;
+  options.binwidth = common.binwidth;
+  options.centred = common.centred;
+  options.pvalue = common.pvalue;
   options.commandline = commandlinetext(argc, argv);
-  options.weightsknown = withsequences || line.background.kind != SCAN_BACKGROUND_SEQUENCES;
-  if (scan_readmotifs(line.motiffiles, line.motifformat, &motifs) != 0 ||
+  options.weightsknown = withsequences || common.background.kind != SCAN_BACKGROUND_SEQUENCES;
+  if (scan_readmotifs(line.motiffiles, common.motifformat, &motifs) != 0 ||
       preparemotifs(&motifs, line, &sequences, &standin) != 0) {
     status = failed(scan_errormessage());
   } else {
     const ScanAlphabet alphabet = withsequences ? sequences.alphabet : standin.alphabet;
-    options.bothstrands = !line.forward && alphabet != SCAN_ALPHABET_PROTEIN;
+    options.bothstrands = !common.forward && alphabet != SCAN_ALPHABET_PROTEIN;
     if (scanreport_fromtable(line.table, motifs, withsequences ? &sequences : nullptr, options,
                              &report, &mismatched) != 0 ||
-        writepage(report, line.output) != 0) {
+        writepage(report, common.output) != 0) {
       status = failed(errormessageorunknown());
-    } else if (mismatched > 0 && !line.quiet) {
+    } else if (mismatched > 0 && !common.quiet) {
       std::fprintf(stderr,
                    "zelko report: warning: the thresholds of %lu motifs in the table are not "
                    "those of p-value %g with this background and pseudocount: give the "
                    "scan's --pvalue, --background and --pseudocount\n",
-                   static_cast<unsigned long>(mismatched), line.pvalue);
+                   static_cast<unsigned long>(mismatched), common.pvalue);
     }
   }
   scan_freesequences(&standin);

@@ -1,13 +1,11 @@
 // zelko scan: the command line of a scan, its progress line and its output file.
 //
 // Contents: help; reading the command line; the progress line; the output file; scancommand.
-#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +15,7 @@
 #include "base/error.hpp"
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
+#include "zelko/commonoptions.hpp"
 
 namespace {
 
@@ -92,259 +91,116 @@ const char *const scanhelp =
 enum TableKind { TABLE_KIND_TSV, TABLE_KIND_BED, TABLE_KIND_GFF3 };
 
 struct ScanCommandLine {
-  ScanOptions options;
-  ScanFormat motifformat = SCAN_FORMAT_AUTO;
+  CommonOptions common;  // the options zelko report takes too
+  ScanOptions options;   // with the shared options' values once read
   TableKind table = TABLE_KIND_TSV;
-  const char *tableoption = nullptr;     // the option that chose the table, for conflicts
-  const char *alphabetoption = nullptr;  // --dna or --protein
-  const char *output = nullptr;
+  const char *tableoption = nullptr;  // the option that chose the table, for conflicts
   bool progress = false;
-  bool quiet = false;
   std::vector<std::string> motiffiles;
   std::string sequencefile;
-  // The HTML report: its file, the position bins, centred positions.
-  const char *html = nullptr;
-  uint64_t binwidth = 0;
-  bool centred = false;
+  const char *html = nullptr;  // the HTML report's file
 };
 
-enum Outcome { OUTCOME_RUN, OUTCOME_HELP, OUTCOME_VERSION, OUTCOME_USAGE };
-
-enum LongOnly {
-  OPTION_QVALUE = 256,
-  OPTION_FORWARD,
-  OPTION_PSEUDOCOUNT,
-  OPTION_MOTIFFORMAT,
-  OPTION_DNA,
-  OPTION_PROTEIN,
+enum ScanOption {
+  OPTION_QVALUE = OPTION_OWN,
   OPTION_TSV,
   OPTION_BED,
   OPTION_GFF3,
   OPTION_SORT,
   OPTION_PROGRESS,
   OPTION_HTML,
-  OPTION_BINWIDTH,
-  OPTION_CENTER,
 };
 
-constexpr option longoptions[] = {
-    {"output", required_argument, nullptr, 'o'},
-    {"pvalue", required_argument, nullptr, 'p'},
-    {"qvalue", required_argument, nullptr, OPTION_QVALUE},
-    {"forward", no_argument, nullptr, OPTION_FORWARD},
-    {"background", required_argument, nullptr, 'b'},
-    {"pseudocount", required_argument, nullptr, OPTION_PSEUDOCOUNT},
-    {"motif-format", required_argument, nullptr, OPTION_MOTIFFORMAT},
-    {"dna", no_argument, nullptr, OPTION_DNA},
-    {"protein", no_argument, nullptr, OPTION_PROTEIN},
-    {"tsv", no_argument, nullptr, OPTION_TSV},
-    {"bed", no_argument, nullptr, OPTION_BED},
-    {"gff3", no_argument, nullptr, OPTION_GFF3},
-    {"sort", required_argument, nullptr, OPTION_SORT},
-    {"threads", required_argument, nullptr, 'j'},
-    {"progress", no_argument, nullptr, OPTION_PROGRESS},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {"html", required_argument, nullptr, OPTION_HTML},
-    {"bin-width", required_argument, nullptr, OPTION_BINWIDTH},
-    {"center", no_argument, nullptr, OPTION_CENTER},
-    {nullptr, 0, nullptr, 0},
-};
-constexpr const char *shortoptions = ":o:p:b:j:qhV";
-
-void usageerror(const char *format, const char *a = "", const char *b = "") {
-  std::fputs("zelko scan: ", stderr);
-  std::fprintf(stderr, format, a, b);
-  std::fputs("\nTry `zelko scan --help' for more information.\n", stderr);
-}
-
-// A real number, read whole and finite.
-bool readnumber(const char *text, double *ret_value) {
-  char *end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || errno == ERANGE || !std::isfinite(value)) return false;
-  *ret_value = value;
-  return true;
-}
-
-// The name of the option being read, as the user wrote it, for messages.
-std::string optionname(int code, int index) {
-  if (index >= 0) return std::string("--") + longoptions[index].name;
-  return std::string("-") + static_cast<char>(code);
-}
-
-bool chooseonce(const char **chosen, const char *option) {
-  if (*chosen != nullptr && std::strcmp(*chosen, option) != 0) {
-    usageerror("options %s and %s exclude each other", *chosen, option);
-    return false;
+// The scan's own options, beside the shared ones.
+Outcome readscanoption(const CommandOptions &command, int code, const char *name,
+                       const char *value, ScanCommandLine *line) {
+  double number = 0.0;
+  switch (code) {
+    case OPTION_QVALUE:
+      if (!readnumber(value, &number) || !(number >= 0.0 && number <= 1.0)) {
+        usageerror(command, "%s: `%s' is no q-value between 0 and 1", name, value);
+        return OUTCOME_USAGE;
+      }
+      line->options.useqvalue = true;
+      line->options.qvalue = number;
+      break;
+    case OPTION_TSV:
+    case OPTION_BED:
+    case OPTION_GFF3: {
+      const char *option = code == OPTION_TSV ? "--tsv" : code == OPTION_BED ? "--bed" : "--gff3";
+      if (!chooseonce(command, &line->tableoption, option)) return OUTCOME_USAGE;
+      line->table = code == OPTION_TSV   ? TABLE_KIND_TSV
+                    : code == OPTION_BED ? TABLE_KIND_BED
+                                         : TABLE_KIND_GFF3;
+      break;
+    }
+    case OPTION_SORT:
+      if (std::strcmp(value, "position") == 0) {
+        line->options.sort = SCAN_SORT_POSITION;
+      } else if (std::strcmp(value, "pvalue") == 0) {
+        line->options.sort = SCAN_SORT_PVALUE;
+      } else {
+        usageerror(command, "%s: `%s' is neither position nor pvalue", name, value);
+        return OUTCOME_USAGE;
+      }
+      break;
+    case 'j':
+      if (!readwhole(value, 1, 128, &line->options.threads)) {
+        usageerror(command, "%s: `%s' is no number of threads from 1 to 128", name, value);
+        return OUTCOME_USAGE;
+      }
+      break;
+    case OPTION_PROGRESS:
+      line->progress = true;
+      break;
+    case OPTION_HTML:
+      line->html = value;
+      break;
   }
-  *chosen = option;
-  return true;
+  return OUTCOME_RUN;
 }
 
 Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
-  opterr = 0;
-  optind = 1;
-  // Options may follow the file names, as GNU programs take them.
-  for (;;) {
-    int index = -1;
-    const int code = getopt_long(argc, argv, shortoptions, longoptions, &index);
-    if (code == -1) break;
-    const std::string name = optionname(code, index);
-    const char *value = optarg;
-    double number = 0.0;
-    switch (code) {
-      case 'o':
-        line->output = value;
-        break;
-      case 'p':
-        if (!readnumber(value, &number) || !(number > 0.0 && number <= 1.0)) {
-          usageerror("%s: `%s' is no p-value above 0 and at most 1", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        line->options.pvalue = number;
-        break;
-      case OPTION_QVALUE:
-        if (!readnumber(value, &number) || !(number >= 0.0 && number <= 1.0)) {
-          usageerror("%s: `%s' is no q-value between 0 and 1", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        line->options.useqvalue = true;
-        line->options.qvalue = number;
-        break;
-      case OPTION_FORWARD:
-        line->options.strands = SCAN_STRANDS_FORWARD;
-        break;
-      case 'b':
-        if (std::strcmp(value, "sequences") == 0) {
-          line->options.background.kind = SCAN_BACKGROUND_SEQUENCES;
-        } else if (std::strcmp(value, "uniform") == 0) {
-          line->options.background.kind = SCAN_BACKGROUND_UNIFORM;
-        } else {
-          line->options.background.kind = SCAN_BACKGROUND_FILE;
-          line->options.background.filename = value;
-        }
-        break;
-      case OPTION_PSEUDOCOUNT:
-        if (!readnumber(value, &number) || !(number > 0.0)) {
-          usageerror("%s: `%s' is no positive number", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        line->options.pseudocount = number;
-        break;
-      case OPTION_MOTIFFORMAT: {
-        static constexpr struct {
-          const char *word;
-          ScanFormat format;
-        } formats[] = {{"auto", SCAN_FORMAT_AUTO},     {"jaspar", SCAN_FORMAT_JASPAR},
-                       {"transfac", SCAN_FORMAT_TRANSFAC}, {"meme", SCAN_FORMAT_MEME},
-                       {"library", SCAN_FORMAT_LIBRARY}};
-        bool known = false;
-        for (const auto &entry : formats) {
-          if (std::strcmp(value, entry.word) == 0) {
-            line->motifformat = entry.format;
-            known = true;
-          }
-        }
-        if (!known) {
-          usageerror("%s: `%s' is none of auto, jaspar, transfac, meme, library",
-                     name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        break;
-      }
-      case OPTION_DNA:
-      case OPTION_PROTEIN:
-        if (!chooseonce(&line->alphabetoption, code == OPTION_DNA ? "--dna" : "--protein")) {
-          return OUTCOME_USAGE;
-        }
-        line->options.alphabet = code == OPTION_DNA ? SCAN_ALPHABET_DNA : SCAN_ALPHABET_PROTEIN;
-        break;
-      case OPTION_TSV:
-      case OPTION_BED:
-      case OPTION_GFF3: {
-        const char *option = code == OPTION_TSV ? "--tsv" : code == OPTION_BED ? "--bed" : "--gff3";
-        if (!chooseonce(&line->tableoption, option)) return OUTCOME_USAGE;
-        line->table = code == OPTION_TSV   ? TABLE_KIND_TSV
-                      : code == OPTION_BED ? TABLE_KIND_BED
-                                           : TABLE_KIND_GFF3;
-        break;
-      }
-      case OPTION_SORT:
-        if (std::strcmp(value, "position") == 0) {
-          line->options.sort = SCAN_SORT_POSITION;
-        } else if (std::strcmp(value, "pvalue") == 0) {
-          line->options.sort = SCAN_SORT_PVALUE;
-        } else {
-          usageerror("%s: `%s' is neither position nor pvalue", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        break;
-      case 'j': {
-        char *end = nullptr;
-        errno = 0;
-        const unsigned long long threads = std::strtoull(value, &end, 10);
-        if (value[0] < '0' || value[0] > '9' || *end != '\0' || errno != 0 || threads < 1 ||
-            threads > 128) {
-          usageerror("%s: `%s' is no number of threads from 1 to 128", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        line->options.threads = threads;
-        break;
-      }
-      case OPTION_PROGRESS:
-        line->progress = true;
-        break;
-      case OPTION_HTML:
-        line->html = value;
-        break;
-      case OPTION_BINWIDTH:
-        if (!readbinwidth(value, &line->binwidth)) {
-          usageerror("%s: `%s' is no number of letters from 1 to 10^12", name.c_str(), value);
-          return OUTCOME_USAGE;
-        }
-        break;
-      case OPTION_CENTER:
-        line->centred = true;
-        break;
-      case 'q':
-        line->quiet = true;
-        break;
-      case 'h':
-        return OUTCOME_HELP;
-      case 'V':
-        return OUTCOME_VERSION;
-      case ':':
-        usageerror("option %s needs a value", argv[optind - 1]);
-        return OUTCOME_USAGE;
-      default:
-        if (optopt != 0) {
-          const char shortname[3] = {'-', static_cast<char>(optopt), '\0'};
-          usageerror("unknown option %s", shortname);
-        } else {
-          usageerror("unknown option %s", argv[optind - 1]);
-        }
-        return OUTCOME_USAGE;
-    }
-  }
-  if (line->progress && line->quiet) {
-    usageerror("options %s and %s exclude each other", "--progress", "--quiet");
+  const CommandOptions command =
+      commandoptions("scan",
+                     {{"qvalue", required_argument, nullptr, OPTION_QVALUE},
+                      {"tsv", no_argument, nullptr, OPTION_TSV},
+                      {"bed", no_argument, nullptr, OPTION_BED},
+                      {"gff3", no_argument, nullptr, OPTION_GFF3},
+                      {"sort", required_argument, nullptr, OPTION_SORT},
+                      {"threads", required_argument, nullptr, 'j'},
+                      {"progress", no_argument, nullptr, OPTION_PROGRESS},
+                      {"html", required_argument, nullptr, OPTION_HTML}},
+                     "j:");
+  const Outcome outcome = readoptions(
+      command, argc, argv, &line->common,
+      [&](int code, const char *name, const char *value) {
+        return readscanoption(command, code, name, value, line);
+      });
+  if (outcome != OUTCOME_RUN) return outcome;
+  const CommonOptions &common = line->common;
+  if (line->progress && common.quiet) {
+    usageerror(command, "options %s and %s exclude each other", "--progress", "--quiet");
     return OUTCOME_USAGE;
   }
-  if ((line->binwidth > 0 || line->centred) && line->html == nullptr) {
-    usageerror("option %s needs %s", line->binwidth > 0 ? "--bin-width" : "--center", "--html");
+  if ((common.binwidth > 0 || common.centred) && line->html == nullptr) {
+    usageerror(command, "option %s needs %s", common.binwidth > 0 ? "--bin-width" : "--center",
+               "--html");
     return OUTCOME_USAGE;
   }
   const int files = argc - optind;
   if (files < 2) {
-    usageerror(files == 0 ? "motif files and a sequence file are needed"
-                          : "a sequence file is needed after the motif files");
+    usageerror(command, files == 0 ? "motif files and a sequence file are needed"
+                                   : "a sequence file is needed after the motif files");
     return OUTCOME_USAGE;
   }
   for (int i = optind; i + 1 < argc; i++) line->motiffiles.emplace_back(argv[i]);
   line->sequencefile = argv[argc - 1];
+  line->options.pvalue = common.pvalue;
+  line->options.strands = common.forward ? SCAN_STRANDS_FORWARD : SCAN_STRANDS_BOTH;
+  line->options.background = common.background;
+  line->options.pseudocount = common.pseudocount;
+  line->options.alphabet = common.alphabet;
   return OUTCOME_RUN;
 }
 
@@ -464,12 +320,7 @@ bool closeoutput(OutputFile *file) {
   return true;
 }
 
-void dropwarning(const char *, void *) {}
-
-int failed(const char *message) {
-  std::fprintf(stderr, "zelko scan: %s\n", message);
-  return EXIT_FAILED;
-}
+int failed(const char *message) { return commandfailed("scan", message); }
 
 }  // namespace
 
@@ -477,26 +328,17 @@ int failed(const char *message) {
 
 int scancommand(int argc, char **argv) {
   ScanCommandLine line;
-  switch (readcommandline(argc, argv, &line)) {
-    case OUTCOME_HELP:
-      std::fputs(scanhelp, stdout);
-      return EXIT_DONE;
-    case OUTCOME_VERSION:
-      printzelkoversion();
-      return EXIT_DONE;
-    case OUTCOME_USAGE:
-      return EXIT_USAGE;
-    case OUTCOME_RUN:
-      break;
-  }
+  const int stop = outcomestatus(readcommandline(argc, argv, &line), scanhelp);
+  if (stop >= 0) return stop;
+  const CommonOptions &common = line.common;
   ProgressLine progress;
   progress.terminal = isatty(STDERR_FILENO) != 0;
-  if (!line.quiet && (progress.terminal || line.progress)) {
+  if (!common.quiet && (progress.terminal || line.progress)) {
     line.options.progress = drawprogress;
     line.options.progresscontext = &progress;
   }
-  line.options.warnings = !line.quiet;
-  scan_setwarninghandler(line.quiet ? dropwarning : nullptr, nullptr);
+  line.options.warnings = !common.quiet;
+  setwarnings(common.quiet);
 
   ScanMotifs motifs;
   ScanSequences sequences;
@@ -504,12 +346,12 @@ int scancommand(int argc, char **argv) {
   OutputFile output;
   int status = EXIT_DONE;
   ScanResult result;
-  if (scan_readmotifs(line.motiffiles, line.motifformat, &motifs) != 0) {
+  if (scan_readmotifs(line.motiffiles, common.motifformat, &motifs) != 0) {
     status = failed(scan_errormessage());
-  } else if (!openoutput(line.output, &output)) {
+  } else if (!openoutput(common.output, &output)) {
     status = EXIT_FAILED;
   } else if (line.html != nullptr &&
-             preparescanreport(motifs, &sequences, &line.options, line.binwidth, line.centred,
+             preparescanreport(motifs, &sequences, &line.options, common.binwidth, common.centred,
                                line.html) != 0) {
     discardoutput(&output);
     status = failed(errormessageorunknown());

@@ -1,7 +1,7 @@
 // The scan library against independent computations: q-values by brute force, the counted
 // background against a frequency file written by hand, results for every thread count and
-// for sequences given in memory, the single-motif statistics against the scan's matches, and
-// a cancelled scan.
+// for sequences given in memory, the single-motif statistics against the scan's matches, a
+// cancelled scan, and the histograms' bin rules against values worked out by hand.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -236,6 +236,69 @@ TEST(Scan, a_cancelled_scan_fails_and_says_so) {
     EXPECT_EQ(scan_run(&scan.motifs, &scan.sequences, options, &scan.result), -1);
     EXPECT_STREQ(scan_errormessage(), "scan cancelled");
   }
+}
+
+// Bins worked out by hand from the rules in scan.hpp: centred layouts of even and odd
+// longest sequences, positions beyond either end, a threshold the motif cannot reach, and
+// a highest score below the threshold.
+TEST(Scan, histogram_bins_follow_their_rules) {
+  const struct {
+    uint64_t longest, width;
+    bool centred;
+    int64_t origin, binwidth;
+    uint64_t count;
+  } layouts[] = {
+      {100, 10, false, 0, 10, 10},  {101, 10, false, 0, 10, 11}, {100, 10, true, -50, 10, 10},
+      {101, 10, true, -50, 10, 11}, {7, 5, true, -5, 5, 2},      {0, 0, false, 0, 1, 1},
+  };
+  for (const auto &c : layouts) {
+    const ScanPositionLayout layout = scan_positionlayout(c.longest, c.width, c.centred);
+    EXPECT_EQ(layout.origin, c.origin) << c.longest << " " << c.width << " " << c.centred;
+    EXPECT_EQ(layout.width, c.binwidth) << c.longest << " " << c.width << " " << c.centred;
+    EXPECT_EQ(layout.count, c.count) << c.longest << " " << c.width << " " << c.centred;
+  }
+
+  const struct {
+    uint64_t start, motiflength, sequencelength;
+    bool centred;
+    int64_t position;
+    uint64_t bin;  // in the centred layout of 100 letters in bins of 10
+  } hits[] = {
+      {1, 6, 100, false, 2, 5},    {10, 5, 21, true, 1, 5},   {1, 1, 100, true, -50, 0},
+      {100, 1, 100, true, 49, 9},  {1, 1, 9, true, -4, 4},    {2000, 1, 100, false, 1999, 9},
+      {1, 1, 300, true, -150, 0},  {45, 12, 100, true, -1, 4},
+  };
+  const ScanPositionLayout centred = scan_positionlayout(100, 10, true);
+  for (const auto &c : hits) {
+    const int64_t position = scan_hitposition(c.start, c.motiflength, c.sequencelength, c.centred);
+    EXPECT_EQ(position, c.position) << c.start << " " << c.motiflength << " " << c.centred;
+    EXPECT_EQ(scan_positionbin(centred, position), c.bin) << position;
+  }
+
+  ScanMotif motif;
+  motif.minscore = -5000;
+  motif.maxscore = 3000;
+  const struct {
+    bool reachable;
+    int64_t threshold, highest, low;
+    double width;
+    int64_t score;
+    uint64_t bin;
+  } scores[] = {
+      {true, 1000, 3000, 1000, 100.05, 1000, 0},   {true, 1000, 3000, 1000, 100.05, 1100, 0},
+      {true, 1000, 3000, 1000, 100.05, 1101, 1},   {true, 1000, 3000, 1000, 100.05, 3000, 19},
+      {true, 1000, 3000, 1000, 100.05, 9000, 19},  {true, 1000, 3000, 1000, 100.05, 0, 0},
+      {false, 4000, 3000, -5000, 400.05, -1000, 9}, {true, 1000, 500, 1000, 0.05, 1000, 0},
+  };
+  for (const auto &c : scores) {
+    const ScanScoreLayout layout =
+        scan_scorelayout(motif, c.reachable, c.threshold, c.highest, 20);
+    EXPECT_EQ(layout.low, c.low) << c.threshold << " " << c.highest;
+    EXPECT_DOUBLE_EQ(layout.width, c.width) << c.threshold << " " << c.highest;
+    EXPECT_EQ(layout.count, 20u);
+    EXPECT_EQ(scan_scorebin(layout, c.score), c.bin) << c.threshold << " " << c.score;
+  }
+  EXPECT_EQ(scan_scorelayout(motif, true, 1000, 3000, 0).count, 1u);
 }
 
 }  // namespace
