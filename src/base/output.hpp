@@ -16,5 +16,21 @@ void outputunlock();
 [[gnu::format(printf, 1, 2)]] void printstatus(const char *format, ...);
 // "WARNING: " and the text on standard error under the output lock, only when warnings are on.
 [[gnu::format(printf, 1, 2)]] void printwarning(const char *format, ...);
-// Writes a formatted record to a stream in one call under the output lock.
-void writelocked(FILE *stream, const char *text, size_t length);
+
+// Results on standard output. Every write is checked and the reason of the first one that
+// fails is kept, so that a run whose output was lost (a full disk, a closed standard output)
+// ends with an error instead of passing for a complete one.
+//
+// Writes text to standard output in one call under the output lock: 0, or -1 with "cannot
+// write to standard output: %s" (the system's reason) in the ErrorBuffer.
+int writeoutput(const char *text, size_t length);
+// Whether a write to standard output, or a flush of it, has failed.
+bool outputfailed();
+// Flushes and closes standard output, last thing before the program ends: 0, or -1 with
+// "cannot write to standard output: %s" in the ErrorBuffer when any write, the flush or the
+// close failed. A standard output that was closed before the program started fails only
+// when something was written to it.
+int closestandardoutput();
+// The end of a program that wrote to standard output: closes it and returns status, or 1
+// after printing "*** Error: %s\n" with the message of closestandardoutput.
+int finishoutput(int status);

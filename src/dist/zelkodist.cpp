@@ -452,11 +452,11 @@ int main(int argc, char **argv) {
     case COMMANDLINE_HELP:
       printbanner();
       printhelp(argv[0]);
-      return 0;
+      return finishoutput(0);
     case COMMANDLINE_VERSION:
       printbanner();
       std::printf("* %s (%s)\n", libmervobanner(), libmervofeatures());
-      return 0;
+      return finishoutput(0);
     case COMMANDLINE_ERROR:
       printbanner();
       std::fflush(stdout);
@@ -466,5 +466,5 @@ int main(int argc, char **argv) {
     case COMMANDLINE_RUN:
       break;
   }
-  return rundist(&config);
+  return finishoutput(rundist(&config));
 }
