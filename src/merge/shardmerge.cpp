@@ -136,6 +136,10 @@ int settlerecord(MergeRun *run, ShardRecord *record, const ShardReader &reader) 
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
     parsed = parsetabsrecord(text, &fields);
   }
+  if (parsed == -2)
+    return recorderror(shard, line,
+                       "the fields cannot be told apart: tabs inside the descriptions make the "
+                       "numbers read at two places");
   if (parsed != 0) return recorderror(shard, line, "not a record of the report format");
 
   const uint64_t shardgroupnumber = fields.groupnumber;

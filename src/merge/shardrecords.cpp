@@ -97,8 +97,10 @@ int parsetabsrecord(std::string_view line, RecordFields *fields) {
   }
   const size_t count = parts.size();
   if (count < 18) return -1;
-  // The group field: the first place, behind a description that may hold tabs, where the
-  // numbers and the strand letters stand, leaving room for the fields after them.
+  // The group field: the place, behind a description that may hold tabs, where the numbers
+  // and the strand letters stand, leaving room for the fields after them. Descriptions with
+  // tabs may make them read at two places; then the line's fields cannot be told apart.
+  bool placed = false;
   for (size_t group = 3; group + 15 <= count; group++) {
     RecordFields found{};
     if (!readunsigned(parts[group], &found.groupnumber) ||
@@ -115,10 +117,11 @@ int parsetabsrecord(std::string_view line, RecordFields *fields) {
     found.pvalue = parts[group + 9];
     found.evalue = parts[group + 10];
     found.mss = parts[group + 11];
+    if (placed) return -2;
     *fields = found;
-    return 0;
+    placed = true;
   }
-  return -1;
+  return placed ? 0 : -1;
 }
 
 // ---- Human records -----------------------------------------------------------------------

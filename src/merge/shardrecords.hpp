@@ -28,7 +28,8 @@ struct RecordFields {
 };
 
 // 0, or -1 when line (without its newline) is not a tab-separated record. The profile and
-// sequence descriptions may hold tabs; the fields between them locate the record.
+// sequence descriptions may hold tabs; the fields between them locate the record, and -2
+// says that they do so at more than one place (the fields cannot be told apart).
 int parsetabsrecord(std::string_view line, RecordFields *fields);
 // 0, or -1 when record (its lines, each with its newline) is not a human-readable record.
 int parsehumanrecord(std::string_view record, RecordFields *fields);

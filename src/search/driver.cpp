@@ -482,6 +482,11 @@ int runsearch(RunConfiguration *config) {
                  "*** Error: Failed to map sequence data. This condition indicates a bug during "
                  "packaging. Please send a short bug report to the Zelko maintainers "
                  "(zelko-bugs@zelko.org).\n");
+    // What the index reader did open (its file table, the other tables) is released all the
+    // same, so that nothing it read is left behind.
+    releaseinputsequence(&database, isindex);
+    clearerrorcode();
+    outputdestroy();
     return 1;
   }
 
