@@ -1,4 +1,4 @@
-// The output lock and the status and warning switches.
+// The output lock, the status and warning switches, and the checked writes to standard output.
 #include "base/output.hpp"
 
 #include <cerrno>

@@ -1,5 +1,6 @@
 // The output lock and the two process-wide switches for status lines and warnings. Every
-// write to standard output or standard error while searching goes through the lock.
+// write to standard output or standard error while searching goes through the lock. Results
+// go to standard output through writeoutput, whose failures the program's end reports.
 #pragma once
 
 #include <cstdio>
