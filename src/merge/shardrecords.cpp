@@ -210,7 +210,8 @@ int readline(ShardReader *reader, std::string_view *ret_line) {
   for (size_t scanned = 0;;) {
     const char *start = block.data() + reader->begin;
     const size_t available = reader->end - reader->begin;
-    const void *newline = std::memchr(start + scanned, '\n', available - scanned);
+    const void *newline =
+        available > scanned ? std::memchr(start + scanned, '\n', available - scanned) : nullptr;
     scanned = available;
     if (newline != nullptr || (reader->atend && available > 0)) {
       const size_t length =
