@@ -1,5 +1,6 @@
 // The output lock and the two process-wide switches for status lines and warnings. Every
-// write to standard output or standard error while searching goes through the lock.
+// write to standard output or standard error while searching goes through the lock. Results
+// go to standard output through writeoutput, whose failures the program's end reports.
 #pragma once
 
 #include <cstdio>
@@ -21,5 +22,21 @@ void outputunlock();
 // warnings of a call this way and hands them to its caller on the caller's thread.
 using WarningSink = void (*)(const char *text, void *context);
 void setwarningsink(WarningSink sink, void *context);
-// Writes a formatted record to a stream in one call under the output lock.
-void writelocked(FILE *stream, const char *text, size_t length);
+
+// Results on standard output. Every write is checked and the reason of the first one that
+// fails is kept, so that a run whose output was lost (a full disk, a closed standard output)
+// ends with an error instead of passing for a complete one.
+//
+// Writes text to standard output in one call under the output lock: 0, or -1 with "cannot
+// write to standard output: %s" (the system's reason) in the ErrorBuffer.
+int writeoutput(const char *text, size_t length);
+// Whether a write to standard output, or a flush of it, has failed.
+bool outputfailed();
+// Flushes and closes standard output, last thing before the program ends: 0, or -1 with
+// "cannot write to standard output: %s" in the ErrorBuffer when any write, the flush or the
+// close failed. A standard output that was closed before the program started fails only
+// when something was written to it.
+int closestandardoutput();
+// The end of a program that wrote to standard output: closes it and returns status, or 1
+// after printing "*** Error: %s\n" with the message of closestandardoutput.
+int finishoutput(int status);

@@ -22,6 +22,7 @@ constexpr uint64_t firstallocation = UINT64_C(1) << 16;
 constexpr unsigned inputbuffer = 131072;
 // gzread counts in unsigned int and answers in int: long contents are read in pieces.
 constexpr uint64_t readpiece = UINT64_C(1) << 30;
+constexpr uint64_t textpiece = UINT64_C(1) << 20;
 
 gzFile opengzip(const char *path) {
   errno = 0;
@@ -77,7 +78,40 @@ bool closegzip(gzFile file, const char *path) {
 
 }  // namespace
 
-unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_location where) {
+namespace {
+
+// Follows the lines of a text as it is read: the number of the current line and the bytes of
+// it seen so far.
+struct TextCheck {
+  uint64_t maxline;  // 0: no check
+  uint64_t line = 1;
+  uint64_t linelength = 0;
+
+  // Looks at the next bytes: false with the message set when they break the rule.
+  bool accept(const unsigned char *bytes, uint64_t length, const char *path) {
+    for (uint64_t i = 0; i < length; i++) {
+      if (bytes[i] == '\n') {
+        line++;
+        linelength = 0;
+        continue;
+      }
+      if (bytes[i] == '\0') {
+        reporttext("line %lu of file \"%s\" holds a NUL byte: no text",
+                   static_cast<unsigned long>(line), path);
+        return false;
+      }
+      if (++linelength > maxline) {
+        reporttext("line %lu of file \"%s\" is longer than %lu bytes",
+                   static_cast<unsigned long>(line), path, static_cast<unsigned long>(maxline));
+        return false;
+      }
+    }
+    return true;
+  }
+};
+
+unsigned char *readgzip(const char *path, uint64_t maxline, uint64_t *ret_length,
+                        std::source_location where) {
   gzFile file = opengzip(path);
   if (file == nullptr) return nullptr;
   // One pass into a growing buffer, so that a pipe or a fifo is read as well as a file. The
@@ -94,6 +128,12 @@ unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_
     std::free(buffer);
     return nullptr;
   };
+  TextCheck check{maxline};
+  const auto refused = [&]() -> unsigned char * {
+    gzclose(file);
+    std::free(buffer);
+    return nullptr;
+  };
   for (;;) {
     if (filled + 1 == allocated) {
       // Full: most often exactly at the end the trailer promised. A small probe read tells
@@ -102,6 +142,8 @@ unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_
       const int probed = gzread(file, probe, sizeof probe);
       if (probed < 0) return failed();
       if (probed == 0) break;
+      if (maxline != 0 && !check.accept(probe, static_cast<uint64_t>(probed), path))
+        return refused();
       allocated += std::max<uint64_t>(allocated / 2, sizeof probe);
       buffer = allocorexit_at<unsigned char>(buffer, allocated, where.file_name(), where.line());
       std::memcpy(buffer + filled, probe, static_cast<size_t>(probed));
@@ -109,10 +151,15 @@ unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_
       continue;
     }
     const uint64_t room = allocated - 1 - filled;
-    const uint64_t want = room < readpiece ? room : readpiece;
+    // A checked text is read in smaller pieces, so that a file that breaks the rule is
+    // refused before much of it is held.
+    const uint64_t piece = maxline != 0 ? textpiece : readpiece;
+    const uint64_t want = room < piece ? room : piece;
     const int got = gzread(file, buffer + filled, static_cast<unsigned>(want));
     if (got < 0) return failed();
     if (got == 0) break;
+    if (maxline != 0 && !check.accept(buffer + filled, static_cast<uint64_t>(got), path))
+      return refused();
     filled += static_cast<uint64_t>(got);
   }
   if (!closegzip(file, path)) {
@@ -126,4 +173,14 @@ unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_
   buffer[filled] = '\0';
   *ret_length = filled;
   return buffer;
+}
+}  // namespace
+
+unsigned char *readgzipfile(const char *path, uint64_t *ret_length, std::source_location where) {
+  return readgzip(path, 0, ret_length, where);
+}
+
+unsigned char *readgziptext(const char *path, uint64_t maxline, uint64_t *ret_length,
+                            std::source_location where) {
+  return readgzip(path, maxline, ret_length, where);
 }

@@ -11,3 +11,9 @@
 // only) when the file cannot be opened, read or closed.
 unsigned char *readgzipfile(const char *path, uint64_t *ret_length,
                             std::source_location where = std::source_location::current());
+// The same for a text file whose lines hold at most maxline bytes (without the newline) and
+// no NUL byte: a file that breaks this, such as a device that never ends a line, is refused
+// as soon as the offending line has been read, with "line %lu of file \"%s\" is longer than
+// %lu bytes" or "line %lu of file \"%s\" holds a NUL byte: no text" (text only).
+unsigned char *readgziptext(const char *path, uint64_t maxline, uint64_t *ret_length,
+                            std::source_location where = std::source_location::current());

@@ -1,5 +1,6 @@
-// Line-by-line reading of a converter's input: lines of any length, numbered from 1, seen the
-// way the C string routines see them (up to the first NUL byte), without their newline.
+// Line-by-line reading of a converter's input: lines of up to maxconverterline characters,
+// numbered from 1, seen the way the C string routines see them (up to the first NUL byte),
+// without their newline. A longer line ends the reading instead of being held in memory.
 #pragma once
 
 #include <sys/types.h>
@@ -9,28 +10,49 @@
 #include <cstring>
 #include <string_view>
 
+// Far beyond any line of the formats, which are a few hundred characters at most.
+constexpr size_t maxconverterline = 65536;
+
 struct LineReader {
   std::FILE *stream = nullptr;
-  char *buffer = nullptr;  // getline's buffer, grown as needed
+  char *buffer = nullptr;  // maxconverterline + 2 bytes, allocated on the first line
   size_t capacity = 0;
   std::string_view text;    // the current line, without its newline
   bool hasnewline = false;  // whether the current line ended with a newline
   unsigned long number = 0; // line number of the current line
   bool failed = false;      // a read error (not the end of the file) stopped the reading
+  bool toolong = false;     // line number + 1 is longer than maxconverterline: reading stopped
 };
 
-// Reads the next line: true, or false at the end of the file or after a read error (then
-// text is empty and failed tells the two apart).
+// Reads the next line: true, or false at the end of the file, after a read error or at a line
+// longer than maxconverterline (then text is empty and failed and toolong tell them apart).
 inline bool readline(LineReader *reader) {
-  const ssize_t length = getline(&reader->buffer, &reader->capacity, reader->stream);
-  if (length < 0) {
-    reader->text = std::string_view();
-    reader->hasnewline = false;
+  if (reader->buffer == nullptr) {
+    reader->capacity = maxconverterline + 2;
+    reader->buffer = static_cast<char *>(std::malloc(reader->capacity));
+    if (reader->buffer == nullptr) {
+      std::fputs("out of memory\n", stderr);
+      std::exit(EXIT_FAILURE);
+    }
+  }
+  reader->text = std::string_view();
+  reader->hasnewline = false;
+  size_t length = 0;
+  for (int c; (c = getc_unlocked(reader->stream)) != EOF;) {
+    reader->buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+    if (length > maxconverterline) {
+      reader->toolong = true;
+      return false;
+    }
+  }
+  if (length == 0) {
     reader->failed = std::ferror(reader->stream) != 0;
     return false;
   }
+  reader->buffer[length] = '\0';
   reader->number++;
-  reader->hasnewline = length > 0 && reader->buffer[length - 1] == '\n';
+  reader->hasnewline = reader->buffer[length - 1] == '\n';
   reader->text = std::string_view(reader->buffer, std::strlen(reader->buffer));
   if (!reader->text.empty() && reader->text.back() == '\n') reader->text.remove_suffix(1);
   return true;

@@ -219,9 +219,10 @@ int readprints(std::FILE *input, std::FILE *messages, PrintsLibrary *library) {
                    library->fingerprints, fingerprint.motifs);
     }
   }
-  const bool failed = reader.failed;
+  const int status = reader.toolong ? -2 : reader.failed ? -1 : 0;
+  if (reader.toolong) library->longline = reader.number + 1;
   freelinereader(&reader);
-  return failed ? -1 : 0;
+  return status;
 }
 
 // ---------------------------------------------------------------------------------------

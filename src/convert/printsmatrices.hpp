@@ -25,14 +25,15 @@ struct PrintsMatrix {
 struct PrintsLibrary {
   std::vector<PrintsMatrix> matrices;
   unsigned long fingerprints = 0;
+  unsigned long longline = 0;  // a line too long to read, which ended the reading
 };
 
 // Reads the whole input into library. Prints "Fingerprint %d parsed. Containing %d
 // matrices" after every 100th fingerprint, the title message "ERROR: EOL not found" and a
 // "WARNING: line %lu: ..." for every motif left out (no fingerprint code, no motif code, no
 // or an unreadable length, a score row that comes before the length or holds too few
-// numbers) and for a missing motif count on messages. Returns 0, or -1 when reading the
-// input failed.
+// numbers) and for a missing motif count on messages. Returns 0, -1 when reading the input
+// failed, or -2 at a line longer than maxconverterline (its number in library->longline).
 int readprints(std::FILE *input, std::FILE *messages, PrintsLibrary *library);
 
 // Writes the library text of all matrices to output: 0, or -1 when writing failed.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "convert/linereader.hpp"
 #include "convert/transfacmatrices.hpp"
 
 int main(int argc, char **argv) {
@@ -30,6 +31,12 @@ int main(int argc, char **argv) {
   TransfacLibrary library;
   const int status = readtransfac(input, stderr, &library);
   std::fclose(input);
+  // An endless line (a device, a file that is no text) is refused rather than held in memory.
+  if (status == -2) {
+    std::fprintf(stderr, "Line %lu of file %s is longer than %zu characters\n", library.longline,
+                 filename, maxconverterline);
+    return 1;
+  }
   // A read error (a folder, a failing device) must not pass for a short file.
   if (status != 0) {
     std::fprintf(stderr, "Cannot read file: %s\n", filename);

@@ -155,9 +155,10 @@ int readtransfac(std::FILE *input, std::FILE *messages, TransfacLibrary *library
     }
     finishentry(&reading, library);
   }
-  const bool failed = reader.failed;
+  const int status = reader.toolong ? -2 : reader.failed ? -1 : 0;
+  if (reader.toolong) library->longline = reader.number + 1;
   freelinereader(&reader);
-  return failed ? -1 : 0;
+  return status;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -23,11 +23,13 @@ struct TransfacEntry {
 
 struct TransfacLibrary {
   std::vector<TransfacEntry> entries;
+  unsigned long longline = 0;  // a line too long to read, which ended the reading
 };
 
 // Reads the whole input into library. Prints "Failure cannot read %c weight" for every
 // weight that does not read as a finite number (the weight is then 0) and a warning for an
-// unreadable threshold on messages. Returns 0, or -1 when reading the input failed.
+// unreadable threshold on messages. Returns 0, -1 when reading the input failed, or -2 at a
+// line longer than maxconverterline (its number in library->longline).
 int readtransfac(std::FILE *input, std::FILE *messages, TransfacLibrary *library);
 
 // Writes the library text of the entries to output. Reports "Invalid entry number: %d" for

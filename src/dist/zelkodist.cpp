@@ -418,10 +418,16 @@ int rundist(const DistConfiguration *config) {
     status = 1;
   } else if (status == 0) {
     DistRun run = {config, &collection, frequencies, 0, nullptr};
-    if (threadedbuild && config->jobs > 1) {
-      runthreaded(&run);
-    } else {
-      runsequential(&run);
+    const bool threaded = threadedbuild && config->jobs > 1;
+    // A table that cannot fit is refused before anything is computed or written; with
+    // threads, every job holds one.
+    if (check_distributions_fit(&collection, config->multiplier, threaded ? config->jobs : 1,
+                                physicalmemory()) == 0) {
+      if (threaded) {
+        runthreaded(&run);
+      } else {
+        runsequential(&run);
+      }
     }
     printstatus("Cleaning up...\n");
     collection_free(&collection, false, false);
@@ -452,11 +458,11 @@ int main(int argc, char **argv) {
     case COMMANDLINE_HELP:
       printbanner();
       printhelp(argv[0]);
-      return 0;
+      return finishoutput(0);
     case COMMANDLINE_VERSION:
       printbanner();
       std::printf("* %s (%s)\n", libmervobanner(), libmervofeatures());
-      return 0;
+      return finishoutput(0);
     case COMMANDLINE_ERROR:
       printbanner();
       std::fflush(stdout);
@@ -466,5 +472,5 @@ int main(int argc, char **argv) {
     case COMMANDLINE_RUN:
       break;
   }
-  return rundist(&config);
+  return finishoutput(rundist(&config));
 }

@@ -137,11 +137,11 @@ int main(int argc, char **argv) {
       OptionEntry table[optioncount];
       if (declareoptions(table, indexoptions.data(), optioncount) != 0) fatalcase();
       printoptionhelp(nullptr, argv[0], table, optioncount);
-      return 0;
+      return finishoutput(0);
     }
     case VERSION:
       std::printf("* %s\n* libdivsufsort %s\n", indexbanner(), divsufsort64_version());
-      return 0;
+      return finishoutput(0);
     case ERROR:
       std::printf("* %s\n", indexbanner());
       std::fflush(stdout);

@@ -48,6 +48,7 @@ struct ArrayTables {
 
   uint64_t cap;  // every lcp value the walk compares lies below this or is only compared
                  // with depths below it: a byte of 255 needs no lookup when cap <= 255
+  uint64_t limit = 0;  // codes at or above this are not scored: no window may hold one
 
   uint64_t lcp(uint64_t rank, LargeLcpCursor *cursor) const {
     const unsigned char byte = lcptab[rank];
@@ -138,6 +139,7 @@ void array_traverse(ArrayTables *tables, const ScoringMatrix *matrix, Score *par
   tables->cap = m;
   const uint64_t last = n - m;  // largest start of a window that ends inside the text
   const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
+  tables->limit = limit;
   const Score *scores = matrix_scores<Score>(matrix);
   const uint64_t *rowoffsets = matrix->rowoffsets;
   const Score *intermediate = matrix_intermediate<Score>(matrix);
@@ -313,14 +315,28 @@ inline void initarraymatch(Match *match, const Virtualtree *virtualtree,
   match->score.i = 0;
 }
 
+// Whether every symbol of the window at text position start is one the matrix scores. The
+// walk reads only the symbols beyond the depth a suffix shares with the one before, and takes
+// a group's members from the lcp table; in an index whose text disagrees with its tables (a
+// damaged or hand-made one) a window found that way may hold a code beyond the alphabet,
+// which the scan of the text would never report.
+inline bool array_windowscored(const ArrayTables *tables, uint64_t start, uint64_t m) {
+  const unsigned char *window = tables->text + start;
+  for (uint64_t e = 0; e < m; e++) {
+    if (window[e] >= tables->limit) return false;
+  }
+  return true;
+}
+
 // The first rank after the group of the window at rank (ranks whose lcp value is at least
-// m), with its lcp value; visit(rank) is called for rank and every member until it answers
-// false.
+// m), with its lcp value; visit(rank) is called for rank and every member whose window holds
+// only scored symbols, until it answers false.
 template <typename Visit>
 uint64_t array_group(const ArrayTables *tables, uint64_t rank, uint64_t m, LargeLcpCursor *cursor,
                      uint64_t *ret_lcp, Visit &&visit) {
   for (;;) {
-    if (!visit(rank)) return tables->n + 1;
+    if (array_windowscored(tables, tables->suftab[rank], m) && !visit(rank))
+      return tables->n + 1;
     rank++;
     const uint64_t f = tables->lcp(rank, cursor);
     if (rank >= tables->n || f < m) {

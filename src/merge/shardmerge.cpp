@@ -5,6 +5,8 @@
 // Contents: settling records; order; k-best selection; the merge.
 #include "merge/shardmerge.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -72,6 +74,23 @@ std::string formatscore(const Profile *profile, ScoreValue score) {
   return digits;
 }
 
+// Whether a score is below the profile's threshold. A float score is printed with seven
+// digits; rounding keeps the order, so the printed score is held against the threshold
+// printed the same way.
+bool belowthreshold(const Profile *profile, std::string_view printed, ScoreValue score) {
+  if (isinteger(profile)) return score.i < profile->matrix.threshold.i;
+  return readdouble(printed) < readdouble(formatscore(profile, profile->matrix.threshold));
+}
+
+// Whether the window of length at seqposition lies inside sequence seqnum.
+bool insidesequence(const Multiseq *database, uint64_t seqnum, uint64_t seqposition,
+                    uint64_t length) {
+  PositionPair range;
+  if (seqnum >= database->numofsequences || seqrange(database, seqnum, &range) != 0) return false;
+  const uint64_t size = range.last + 1 - range.first;
+  return length <= size && seqposition <= size - length;
+}
+
 int recorderror(const char *shard, uint64_t line, const char *what) {
   return reporterror("%s, line %lu: %s", shard, static_cast<unsigned long>(line), what);
 }
@@ -81,8 +100,9 @@ int recorderror(const char *shard, uint64_t line, const char *what) {
 // ---- Settling records ----------------------------------------------------------------------
 
 void mergerun_init(MergeRun *run, const RunConfiguration *config, ProfileCollection *profiles,
-                   const double *frequencies, uint64_t dbsize) {
+                   const double *frequencies, uint64_t dbsize, const Multiseq *database) {
   run->config = config;
+  run->database = database;
   run->profiles = profiles;
   run->job = SearchJob{};
   run->job.config = config;
@@ -136,6 +156,10 @@ int settlerecord(MergeRun *run, ShardRecord *record, const ShardReader &reader) 
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
     parsed = parsetabsrecord(text, &fields);
   }
+  if (parsed == -2)
+    return recorderror(shard, line,
+                       "the fields cannot be told apart: tabs inside the descriptions make the "
+                       "numbers read at two places");
   if (parsed != 0) return recorderror(shard, line, "not a record of the report format");
 
   const uint64_t shardgroupnumber = fields.groupnumber;
@@ -163,6 +187,18 @@ int settlerecord(MergeRun *run, ShardRecord *record, const ShardReader &reader) 
   record->thresholdlength = fields.threshold.size();
   if (!readscore(fields.score, isinteger(profile), &record->score))
     return recorderror(shard, line, "the score is not a number");
+  // What the options could not have produced: another strand, a lower score, another
+  // threshold (k-best runs print the threshold they raised), a window outside the database.
+  if ((run->config->strands & record->strand) == 0)
+    return recorderror(shard, line, "the options do not search this strand");
+  if (belowthreshold(profile, fields.score, record->score))
+    return recorderror(shard, line, "the score is below the threshold the options give");
+  if (run->config->thresholdkind != THRESHOLD_KBEST &&
+      fields.threshold != formatscore(profile, profile->matrix.threshold))
+    return recorderror(shard, line, "the threshold differs from the one the options give");
+  if (reader.seqoffset == 0 && run->database != nullptr &&
+      !insidesequence(run->database, fields.seqnum, fields.seqposition, fields.length))
+    return recorderror(shard, line, "the match lies outside the sequences of the database");
 
   // The printed digits cannot tell close values apart, so the order uses the values the
   // run computed, taken again from the score. A float score printed with seven digits may
@@ -392,10 +428,37 @@ bool kept(const MergeRun *run, const BestSelection *best, const ShardRecord &rec
 
 // ---- The merge -----------------------------------------------------------------------------
 
+namespace {
+
+// A file named twice would have every record merged twice.
+int refuserepeatedfiles(const std::vector<ShardFile> &shards) {
+  std::vector<struct stat> status(shards.size());
+  std::vector<bool> regular(shards.size(), false);
+  for (size_t i = 0; i < shards.size(); i++) {
+    regular[i] = stat(shards[i].name, &status[i]) == 0 && S_ISREG(status[i].st_mode);
+    for (size_t j = 0; regular[i] && j < i; j++) {
+      if (regular[j] && status[j].st_dev == status[i].st_dev &&
+          status[j].st_ino == status[i].st_ino)
+        return reporterror("%s and %s are the same shard: its records would be merged twice",
+                           shards[j].name, shards[i].name);
+    }
+  }
+  return 0;
+}
+
+// The window a record reports; two shards that hold the same one overlap.
+bool samewindow(const ShardRecord &a, const ShardRecord &b) {
+  return a.profile == b.profile && a.strand == b.strand && a.seqnum == b.seqnum &&
+         a.seqposition == b.seqposition;
+}
+
+}  // namespace
+
 int mergeshards(MergeRun *run, const std::vector<ShardFile> &shards, FILE *out) {
   const RunConfiguration *config = run->config;
   if (config->format == FORMAT_CISML)
     return reporterror("CisML documents cannot be merged; use the tabs or human format");
+  if (refuserepeatedfiles(shards) != 0) return -1;
   const bool kbest = config->thresholdkind == THRESHOLD_KBEST;
   std::unique_ptr<BestSelection> best;
   if (kbest) {
@@ -438,10 +501,26 @@ int mergeshards(MergeRun *run, const std::vector<ShardFile> &shards, FILE *out) 
     if (read == 1) heap.push_back(i);
   }
   if (result == 0) std::make_heap(heap.begin(), heap.end(), later);
+  // The record met last, with its shard and line: equal windows come out one after the other.
+  ShardRecord last;
+  size_t lastshard = count;
+  uint64_t lastline = 0;
   while (result == 0 && !heap.empty()) {
     std::pop_heap(heap.begin(), heap.end(), later);
     const size_t i = heap.back();
     const ShardRecord &record = current[i];
+    if (lastshard != count && lastshard != i && samewindow(last, record)) {
+      result = reporterror("%s, line %lu: the match of %s, line %lu again: the shards overlap",
+                           readers[i].name, static_cast<unsigned long>(readers[i].recordline),
+                           readers[lastshard].name, static_cast<unsigned long>(lastline));
+      break;
+    }
+    last.profile = record.profile;
+    last.strand = record.strand;
+    last.seqnum = record.seqnum;
+    last.seqposition = record.seqposition;
+    lastshard = i;
+    lastline = readers[i].recordline;
     if (!kbest) {
       std::fwrite(record.text.data(), 1, record.text.size(), out);
     } else if (kept(run, best.get(), record)) {

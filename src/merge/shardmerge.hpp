@@ -17,12 +17,16 @@
 #include "profiles/profilecollection.hpp"
 #include "report/match.hpp"
 #include "search/runconfig.hpp"
+#include "sequences/multiseq.hpp"
 
 struct MergeRun {
   const RunConfiguration *config;
   ProfileCollection *profiles;
   SearchJob job;  // frequencies and database size for the statistics
   std::vector<std::vector<uint64_t>> profileofgroup;  // [group][position in group] -> index
+  // The database the options name, whose sequences a shard without a sequence offset
+  // searched; null when unknown.
+  const Multiseq *database;
 };
 
 // One record of a shard with what orders and selects it.
@@ -41,13 +45,18 @@ struct ShardRecord {
 };
 
 // Prepares run for merging reports of config's runs over profiles (thresholds prepared) with
-// frequencies and dbsize as the runs had them.
+// frequencies and dbsize as the runs had them; database (may be null) is the one the options
+// name.
 void mergerun_init(MergeRun *run, const RunConfiguration *config, ProfileCollection *profiles,
-                   const double *frequencies, uint64_t dbsize);
+                   const double *frequencies, uint64_t dbsize,
+                   const Multiseq *database = nullptr);
 
 // Splits record->text, read last by reader, and settles its profile and statistics, adding
 // the reader's offsets to the group and sequence numbers (in the text too): 0, or -1 with a
-// message naming the shard and the line when the text is no record of the run.
+// message naming the shard and the line when the text is no record the run could have
+// written: no record of the format, a profile the library lacks, statistics, a score below
+// the threshold or a threshold other than the options give, a strand the options do not
+// search, a window outside the database's sequences.
 int settlerecord(MergeRun *run, ShardRecord *record, const ShardReader &reader);
 
 // Order of two settled records in the merged report: <0, 0 or >0.
@@ -62,5 +71,6 @@ struct ShardFile {
 };
 
 // Writes the merged report of the shard files to out: 0, or -1 with the message in the
-// ErrorBuffer.
+// ErrorBuffer. Shards that overlap are refused: a file named twice before anything is
+// written, a record that two shards hold when it is met.
 int mergeshards(MergeRun *run, const std::vector<ShardFile> &shards, FILE *out);

@@ -4,6 +4,7 @@
 // Contents: numbers and strands; tab-separated lines; human records; the reader.
 #include "merge/shardrecords.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -97,8 +98,10 @@ int parsetabsrecord(std::string_view line, RecordFields *fields) {
   }
   const size_t count = parts.size();
   if (count < 18) return -1;
-  // The group field: the first place, behind a description that may hold tabs, where the
-  // numbers and the strand letters stand, leaving room for the fields after them.
+  // The group field: the place, behind a description that may hold tabs, where the numbers
+  // and the strand letters stand, leaving room for the fields after them. Descriptions with
+  // tabs may make them read at two places; then the line's fields cannot be told apart.
+  bool placed = false;
   for (size_t group = 3; group + 15 <= count; group++) {
     RecordFields found{};
     if (!readunsigned(parts[group], &found.groupnumber) ||
@@ -115,10 +118,11 @@ int parsetabsrecord(std::string_view line, RecordFields *fields) {
     found.pvalue = parts[group + 9];
     found.evalue = parts[group + 10];
     found.mss = parts[group + 11];
+    if (placed) return -2;
     *fields = found;
-    return 0;
+    placed = true;
   }
-  return -1;
+  return placed ? 0 : -1;
 }
 
 // ---- Human records -----------------------------------------------------------------------
@@ -192,18 +196,51 @@ int shardreader_open(ShardReader *reader, const char *name, OutputFormat format)
 
 namespace {
 
-// 1 with the line (newline included) in reader->buffer, 0 at the end, -1 on an error.
+constexpr size_t firstblock = size_t{1} << 16;
+
+int toolong(const ShardReader *reader, uint64_t line) {
+  return reporterror("%s, line %lu: longer than %lu bytes", reader->name,
+                     static_cast<unsigned long>(line), static_cast<unsigned long>(maxshardline));
+}
+
+// 1 with the next line (its newline included, when it has one) in *ret_line, 0 at the end,
+// -1 on an error. The line stays valid until the next call.
 int readline(ShardReader *reader, std::string_view *ret_line) {
-  errno = 0;
-  const ssize_t length = getline(&reader->buffer, &reader->capacity, reader->file);
-  if (length < 0) {
-    if (std::ferror(reader->file))
-      return reporterror("cannot read %s: %s", reader->name, std::strerror(errno));
-    return 0;
+  std::vector<char> &block = reader->block;
+  for (size_t scanned = 0;;) {
+    const char *start = block.data() + reader->begin;
+    const size_t available = reader->end - reader->begin;
+    const void *newline =
+        available > scanned ? std::memchr(start + scanned, '\n', available - scanned) : nullptr;
+    scanned = available;
+    if (newline != nullptr || (reader->atend && available > 0)) {
+      const size_t length =
+          newline != nullptr ? static_cast<size_t>(static_cast<const char *>(newline) - start) + 1
+                             : available;
+      if (length > maxshardline) return toolong(reader, reader->line + 1);
+      reader->line++;
+      *ret_line = std::string_view(start, length);
+      reader->begin += length;
+      return 1;
+    }
+    if (reader->atend) return 0;
+    if (available > maxshardline) return toolong(reader, reader->line + 1);
+    if (reader->begin > 0) {
+      std::memmove(block.data(), start, available);
+      reader->begin = 0;
+      reader->end = available;
+    }
+    if (reader->end == block.size())
+      block.resize(std::min(std::max(firstblock, 2 * block.size()), maxshardline + 1));
+    const size_t got = std::fread(block.data() + reader->end, 1, block.size() - reader->end,
+                                  reader->file);
+    if (got == 0) {
+      if (std::ferror(reader->file))
+        return reporterror("cannot read %s: %s", reader->name, std::strerror(errno));
+      reader->atend = true;
+    }
+    reader->end += got;
   }
-  reader->line++;
-  *ret_line = std::string_view(reader->buffer, static_cast<size_t>(length));
-  return 1;
 }
 
 }  // namespace
@@ -239,6 +276,7 @@ int shardreader_next(ShardReader *reader, std::string *text) {
       reader->lookaheadline = reader->line;
       break;
     }
+    if (text->size() + line.size() > maxshardline) return toolong(reader, reader->recordline);
     text->append(line);
   }
   return 1;
@@ -246,6 +284,5 @@ int shardreader_next(ShardReader *reader, std::string *text) {
 
 void shardreader_close(ShardReader *reader) {
   if (reader->file != nullptr) std::fclose(reader->file);
-  std::free(reader->buffer);
   *reader = ShardReader{};
 }

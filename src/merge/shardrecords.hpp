@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "search/runconfig.hpp"
 
@@ -28,7 +29,8 @@ struct RecordFields {
 };
 
 // 0, or -1 when line (without its newline) is not a tab-separated record. The profile and
-// sequence descriptions may hold tabs; the fields between them locate the record.
+// sequence descriptions may hold tabs; the fields between them locate the record, and -2
+// says that they do so at more than one place (the fields cannot be told apart).
 int parsetabsrecord(std::string_view line, RecordFields *fields);
 // 0, or -1 when record (its lines, each with its newline) is not a human-readable record.
 int parsehumanrecord(std::string_view record, RecordFields *fields);
@@ -42,8 +44,10 @@ struct ShardReader {
   uint64_t recordline;   // first line of the last record read
   std::string lookahead;  // human: the header line of the next record
   uint64_t lookaheadline;
-  char *buffer;          // getline's buffer
-  size_t capacity;
+  std::vector<char> block;  // what was read and not yet handed out: begin to end
+  size_t begin;
+  size_t end;
+  bool atend;             // the file has no more bytes
   // Added to the group and sequence numbers of every record: the shard searched a slice of
   // the library or one of several databases.
   uint64_t groupoffset;
@@ -52,7 +56,12 @@ struct ShardReader {
 
 // 0, or -1 with the message in the ErrorBuffer.
 int shardreader_open(ShardReader *reader, const char *name, OutputFormat format);
+// A line, or a human record, longer than this is no part of a report; it is refused rather
+// than held in memory (zelkotable refuses the same lines).
+constexpr size_t maxshardline = size_t{256} << 20;
+
 // Reads the next record's text into text (reusing its space): 1 when a record was read, 0 at
-// the end of the file, -1 on a read error.
+// the end of the file, -1 with the message in the ErrorBuffer on a read error or a line (or
+// human record) longer than maxshardline.
 int shardreader_next(ShardReader *reader, std::string *text);
 void shardreader_close(ShardReader *reader);

@@ -91,7 +91,8 @@ int merge(RunConfiguration *config, const std::vector<ShardFile> &shards, FILE *
       status = fail(errormessageorunknown());
     } else {
       MergeRun run;
-      mergerun_init(&run, config, &collection, config->frequencies, config->dbsize);
+      mergerun_init(&run, config, &collection, config->frequencies, config->dbsize,
+                    &database.multiseq);
       if (mergeshards(&run, shards, out) != 0) status = fail(errormessageorunknown());
     }
     collection_free(&collection, false, false);

@@ -241,10 +241,7 @@ int convertfiles(const MotifSettings &settings, std::string *library) {
 // replaces it, so that a failed run leaves no half-written output behind.
 int writelibrary(const char *outputfile, const std::string &library) {
   if (outputfile == nullptr) {
-    if (std::fwrite(library.data(), 1, library.size(), stdout) != library.size() ||
-        std::fflush(stdout) != 0) {
-      return reporterror("Failed to write the library to standard output.");
-    }
+    if (writeoutput(library.data(), library.size()) != 0) return -1;
     return 0;
   }
   std::string temporary = std::string(outputfile) + ".XXXXXX";
@@ -281,10 +278,10 @@ int main(int argc, char **argv) {
   switch (readcommandline(argc, argv, &settings)) {
     case COMMANDLINE_HELP:
       printhelp(argv[0]);
-      return 0;
+      return finishoutput(0);
     case COMMANDLINE_VERSION:
       std::printf("* %s\n", motifconvbanner());
-      return 0;
+      return finishoutput(0);
     case COMMANDLINE_ERROR:
       std::fputs("Use -help to show a list of available options.\n", stderr);
       std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown());
@@ -297,5 +294,6 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown());
     return 1;
   }
-  return 0;
+  // The library is on standard output only once it has been flushed and closed.
+  return finishoutput(0);
 }

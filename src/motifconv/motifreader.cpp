@@ -245,13 +245,17 @@ int readmotiftext(const char *filename, std::string_view text, MotifFormat forma
   return 0;
 }
 
+// Far beyond any line of the three formats: a longer one (a device that never ends a line, a
+// file that is no text) is refused before it is held in memory.
+constexpr uint64_t maxmotifline = UINT64_C(1) << 20;
+
 int readmotiffile(const char *filename, MotifFormat format, std::vector<Motif> *motifs,
                   uint64_t *ret_skipped) {
   // Opening is tested without reading, so that a fifo is read only once, by the gzip reader
   // (which passes plain text through unchanged).
   if (access(filename, R_OK) != 0) return reporterror("Failed to open file `%s'.", filename);
   uint64_t length;
-  unsigned char *content = readgzipfile(filename, &length);
+  unsigned char *content = readgziptext(filename, maxmotifline, &length);
   if (content == nullptr) {
     seterrorcode(1);
     return -1;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/error.hpp"
+#include "base/output.hpp"
 #include "profiles/profilecollection.hpp"
 #include "report/matchcollection.hpp"
 #include "report/reports.hpp"
@@ -154,9 +155,12 @@ void appendxmlcharacter(std::string &text, unsigned char c) {
 
 constexpr size_t FLUSHSIZE = 1 << 16;
 
-void writeout(std::string &text) {
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+// Writes text out and empties it: 0, or -1 with the error code set after a failed write.
+int writeout(std::string &text) {
+  const int result = text.empty() ? 0 : writeoutput(text.data(), text.size());
   text.clear();
+  if (result != 0) seterrorcode(1);
+  return result;
 }
 
 void appendunsigned(std::string &text, uint64_t value) {
@@ -241,8 +245,7 @@ int cisml_write_head(const RunConfiguration *config, const char *programname) {
   text +=
       "    <sequence-filtering on-off=\"off\"/>\n"
       "  </parameters>\n";
-  writeout(text);
-  return 0;
+  return writeout(text);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -329,7 +332,7 @@ int writeentry(BodyWalk *walk, const CollectedMatch *entry) {
       appendxmlcharacter(text, characters[sequence[i]]);
   }
   text += "</sequence></matched-element>\n";
-  if (text.size() >= FLUSHSIZE) writeout(text);
+  if (text.size() >= FLUSHSIZE) return writeout(text);
   return 0;
 }
 
@@ -339,7 +342,8 @@ int writegroup(const CollectedMatch *first, void *context) {
   SearchJob *job = walk->match.job;
   Profile *profile = first->profile;
   if (profile->distribution.size == 0 && job->frequencies != nullptr) {
-    writeout(walk->text);  // its status line follows what was written before
+    // Its status line follows what was written before.
+    if (writeout(walk->text) != 0) return -1;
     if (ensure_distribution(profile, job->frequencies) == nullptr) return -1;
   }
   job->profile = profile;
@@ -384,7 +388,7 @@ int cisml_write_body(MatchCollection *collection, const Match *walkmatch, uint64
   if (collection != nullptr && collection->numofentries > 0)
     result = matchcollection_walkgroups(collection, writegroup, &walk);
   if (walk.openpattern != nullptr) walk.text += "  </pattern>\n";
-  writeout(walk.text);
+  if (writeout(walk.text) != 0) result = -1;
   *ret_written = walk.written;
   return result != 0 ? -1 : 0;
 }
@@ -392,7 +396,10 @@ int cisml_write_body(MatchCollection *collection, const Match *walkmatch, uint64
 // ---------------------------------------------------------------------------------------
 // Tail
 
-void cisml_write_tail() { std::fputs("</cis-element-search>\n", stdout); }
+int cisml_write_tail() {
+  std::string text = "</cis-element-search>\n";
+  return writeout(text);
+}
 
 // ---------------------------------------------------------------------------------------
 // report_cisml

@@ -24,7 +24,8 @@ void appendxmltext(std::string &text, const unsigned char *bytes, uint64_t lengt
                    bool descriptionnewlines);
 
 // Writes the XML declaration, the root start tag, the program name (for example "Zelkosearch
-// 1.3-mt 64bit") and the run's parameters. Returns 0.
+// 1.3-mt 64bit") and the run's parameters. Returns 0, or -1 after a failed write (message in
+// the ErrorBuffer, error code set).
 int cisml_write_head(const RunConfiguration *config, const char *programname);
 
 // Walks collection (null counts as empty) in key order and writes one pattern element per
@@ -33,12 +34,12 @@ int cisml_write_head(const RunConfiguration *config, const char *programname);
 // and the SearchJob (configuration, frequencies, complement table); its job's current Profile
 // and strand are changed on the way. *ret_written is the number of matched-elements written.
 // Returns 0, or -1 with the message in the ErrorBuffer and the error code set (a sequence
-// whose bounds cannot be found, a score type other than integer or float); the open pattern
-// element is closed also then.
+// whose bounds cannot be found, a score type other than integer or float, a failed write);
+// the open pattern element is closed also then.
 int cisml_write_body(MatchCollection *collection, const Match *walkmatch, uint64_t *ret_written);
 
-// Writes the closing line of the document.
-void cisml_write_tail();
+// Writes the closing line of the document: 0, or -1 after a failed write, as above.
+int cisml_write_tail();
 
 // The ReportFunction of the CisML format. The engines never call it (the format always
 // collects its matches first), so a call is an internal error: -1.

@@ -67,6 +67,13 @@ int matchfacts(Match *match, MatchFacts *facts) {
   return match_statistics(match->job->profile, match->job, match->score, &facts->statistics);
 }
 
+// Prints a record; a failed write ends the search as an error of the run.
+int writerecord(const std::string &text) {
+  if (writeoutput(text.data(), text.size()) == 0) return 0;
+  seterrorcode(1);
+  return -1;
+}
+
 void appendmatchingtext(std::string &text, const Match *match, const MatchLocation *location) {
   appendmatchingsequence(text, location->sequence, location->startposition, match->endposition,
                          matchcharacters(match));
@@ -251,8 +258,7 @@ int report_human(Match *match) {
     text += "'";
   }
   text += "\n";
-  writelocked(stdout, text.data(), text.size());
-  return 0;
+  return writerecord(text);
 }
 
 int report_tabs(Match *match) {
@@ -292,8 +298,7 @@ int report_tabs(Match *match) {
   text += "\t";
   if (location.sequence != nullptr) appendmatchingtext(text, match, &location);
   text += "\n";
-  writelocked(stdout, text.data(), text.size());
-  return 0;
+  return writerecord(text);
 }
 
 // ---------------------------------------------------------------------------------------

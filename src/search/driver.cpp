@@ -169,7 +169,8 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
 
   printstatus("Starting to search.\n");
   // The document's head goes out before the searches, its body and closing line after them.
-  if (config->format == FORMAT_CISML) cisml_write_head(config, searchprogramname());
+  if (config->format == FORMAT_CISML && cisml_write_head(config, searchprogramname()) != 0)
+    return -1;
   switch (config->algorithm) {
     case ALGORITHM_SIMPLE:
     case ALGORITHM_LOOKAHEAD:
@@ -220,7 +221,7 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
     uint64_t written = 0;
     result = cisml_write_body(matches, &walkmatch, &written);
     job.matchcount = written;
-    if (result == 0) cisml_write_tail();
+    if (result == 0) result = cisml_write_tail();
   } else if (result == 0 && matches != nullptr && job.matchcount != 0) {
     job.matchcount = 0;
     WalkContext walk{};
@@ -269,6 +270,11 @@ int runsearch(RunConfiguration *config) {
                  "*** Error: Failed to map sequence data. This condition indicates a bug during "
                  "packaging. Please send a short bug report to the Zelko maintainers "
                  "(zelko-bugs@zelko.org).\n");
+    // What the index reader did open (its file table, the other tables) is released all the
+    // same, so that nothing it read is left behind.
+    releaseinputsequence(&database, isindex);
+    clearerrorcode();
+    outputdestroy();
     return 1;
   }
 
@@ -322,7 +328,13 @@ int runsearch(RunConfiguration *config) {
         collection_free(&collection, false, false);
       }
       if (geterrorcode() != 0) {
-        printpendingerror();
+        // A failed write ends the search too; the program reports it once, when it closes
+        // standard output.
+        if (outputfailed()) {
+          clearerrorcode();
+        } else {
+          printpendingerror();
+        }
         status = 1;
       }
     }

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "base/error.hpp"
+#include "base/output.hpp"
 #include "search/banner.hpp"
 #include "search/cmdline.hpp"
 #include "search/driver.hpp"
@@ -13,10 +14,10 @@ int main(int argc, char **argv) {
     case COMMANDLINE_HELP:
       printsearchbanner();
       printsearchhelp(argv[0]);
-      return 0;
+      return finishoutput(0);
     case COMMANDLINE_VERSION:
       printsearchversion();
-      return 0;
+      return finishoutput(0);
     case COMMANDLINE_ERROR:
       printsearchbanner();
       std::fflush(stdout);
@@ -26,5 +27,6 @@ int main(int argc, char **argv) {
     case COMMANDLINE_RUN:
       break;
   }
-  return runsearch(&config);
+  // A report that could not be written completely is an error, reported once at the end.
+  return finishoutput(runsearch(&config));
 }

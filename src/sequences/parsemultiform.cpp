@@ -147,11 +147,9 @@ int64_t convertmultiformat(unsigned char *buffer, uint64_t length) {
       convertall(FORMAT_GENBANK, buffer + skipped, length - skipped, buffer, &genbankkeys);
   if (genbank > 0) return genbank;
   if (genbank < 0) return -1;
-  // Blank lines before the first EMBL record are skipped as for the other formats, unless a
-  // partial GenBank conversion has already written Fasta text from the start of the buffer.
-  const uint64_t emblstart = buffer[0] == '>' ? 0 : skipped;
-  const int64_t embl =
-      convertall(FORMAT_EMBL, buffer + emblstart, length - emblstart, buffer, &emblkeys);
+  // EMBL is tried from the very first byte: a file that begins with white space is not taken
+  // for EMBL (and after a partial GenBank conversion the buffer begins with Fasta text).
+  const int64_t embl = convertall(FORMAT_EMBL, buffer, length, buffer, &emblkeys);
   if (embl < 0) return -2;
   return embl;
 }

@@ -12,6 +12,7 @@
 #include "matching/profile.hpp"
 
 struct Profile;
+struct ProfileCollection;
 
 struct ScoreDistribution {
   int64_t minimum;  // smallest scaled total the table covers
@@ -62,3 +63,12 @@ double distribution_bytes(const ScoringMatrix *floatmatrix, double multiplier, b
 // names the Profile, the size and the way out.
 int check_distribution_size(const Profile *profile, const ScoringMatrix *floatmatrix,
                             double multiplier, bool complete);
+// The machine's physical memory in bytes; 0 when it cannot be told.
+double physicalmemory();
+// For a run that computes the complete distribution of every Profile of collection with
+// multiplier, jobs of them at a time, each held until it is computed: 0 when every one fits
+// into memory (bytes; 0 accepts everything) and the jobs largest fit together; otherwise -1
+// with the message of check_distribution_size for a Profile too large on its own, or one
+// that names the jobs and the size they need together.
+int check_distributions_fit(const ProfileCollection *collection, double multiplier,
+                            uint64_t jobs, double memory);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,12 +27,31 @@ constexpr uint64_t largestwrite = UINT64_C(1) << 30;
 constexpr uint64_t outputblock = 8192;
 
 // The temporary file of the writer in progress, removed should the process exit on a fatal
-// error (an allocation failure) before the writer is finished or abandoned.
-const char *pendingtemporary = nullptr;
+// error (an allocation failure) or be ended by an interrupt, a termination or a hangup
+// before the writer is finished or abandoned.
+const char *volatile pendingtemporary = nullptr;
 bool cleanupregistered = false;
 
 void removependingtemporary() {
   if (pendingtemporary != nullptr) unlink(pendingtemporary);
+}
+
+// Removes the temporary file, then lets the signal end the process as it would have.
+extern "C" void removeonsignal(int signalnumber) {
+  const char *temporary = pendingtemporary;
+  if (temporary != nullptr) unlink(temporary);
+  std::signal(signalnumber, SIG_DFL);
+  std::raise(signalnumber);
+}
+
+// Signals that the process was started to ignore (a run under nohup) stay ignored.
+void watchsignals() {
+  for (int signalnumber : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (sigaction(signalnumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+      continue;
+    std::signal(signalnumber, removeonsignal);
+  }
 }
 
 int openfailure(const char *filename, bool systemcause) {
@@ -92,6 +112,7 @@ int distwriter_open(DistributionWriter *writer, const char *filename) {
   }
   if (!cleanupregistered) {
     std::atexit(removependingtemporary);
+    watchsignals();
     cleanupregistered = true;
   }
   pendingtemporary = writer->temporaryname;

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/output.hpp"
+
 namespace {
 
 constexpr size_t flushthreshold = size_t{1} << 20;
@@ -173,10 +175,8 @@ void appendnumber(OutputBuffer *out, uint64_t value) {
 }
 
 void flushoutput(OutputBuffer *out) {
-  if (!out->text.empty() &&
-      std::fwrite(out->text.data(), 1, out->text.size(), out->stream) != out->text.size()) {
+  if (!out->text.empty() && writeoutput(out->text.data(), out->text.size()) != 0)
     out->failed = true;
-  }
   out->text.clear();
 }
 

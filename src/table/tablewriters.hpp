@@ -35,12 +35,11 @@ struct MatchPlace {
   std::string_view strand;
 };
 
-// Output collected in one block and written with one call when it is full, so that a row
-// costs no system call and no formatting through printf.
+// Output collected in one block and written to standard output with one call when it is
+// full, so that a row costs no system call and no formatting through printf.
 struct OutputBuffer {
-  FILE *stream = nullptr;
   std::string text;
-  bool failed = false;  // a write to the stream fell short
+  bool failed = false;  // a write fell short (the reason is kept for finishoutput)
 };
 void appendtext(OutputBuffer *out, std::string_view text);
 void appendchar(OutputBuffer *out, char c);

@@ -101,6 +101,13 @@ int readnumericfields(const std::string_view *fields, size_t first, uint64_t lin
   return 0;
 }
 
+int ambiguous(uint64_t linenumber) {
+  return reporterror(
+      "line %lu: the fields cannot be told apart: a tab inside the identifier, the accession "
+      "or a description",
+      static_cast<unsigned long>(linenumber));
+}
+
 // Joins fields[first..last] back into one text: they were one field split at its tabs.
 std::string_view joined(const std::string_view *fields, size_t first, size_t last) {
   const char *begin = fields[first].data();
@@ -127,23 +134,22 @@ int parsetabsline(std::string_view line, uint64_t linenumber, TabsRecord *record
                        static_cast<unsigned long>(linenumber), static_cast<unsigned long>(count),
                        static_cast<unsigned long>(fieldcount));
   }
-  // Tabs inside a description add fields: try every share of the extra fields between the
-  // profile description and the sequence description, profile description first. The first
-  // share whose numeric fields all read wins; when none does, the plain share's message stands.
-  const size_t extra = count - fieldcount;
-  size_t share = 0;
-  for (; share <= extra; share++) {
-    if (readnumericfields(fields.data(), 3 + share, linenumber, record) == 0) break;
+  // Tabs inside the sequence description add fields behind the numbers, and the numbers tell
+  // where it begins. Tabs in front of them (inside the identifier, the accession or the
+  // matrix description) leave no way to tell which of the three holds them, and numbers that
+  // also read at a second place leave two records: either way the line is refused.
+  const bool plain = readnumericfields(fields.data(), 3, linenumber, record) == 0;
+  for (size_t share = 1; share <= count - fieldcount; share++) {
+    TabsRecord other;
+    if (readnumericfields(fields.data(), 3 + share, linenumber, &other) == 0)
+      return ambiguous(linenumber);
   }
-  if (share > extra) {
-    readnumericfields(fields.data(), 3, linenumber, record);
-    return -1;
-  }
+  if (!plain) return readnumericfields(fields.data(), 3, linenumber, record);  // its message
   clearerrorcode();
   record->identifier = fields[0];
   record->accession = fields[1];
-  record->description = joined(fields.data(), 2, 2 + share);
-  record->sequencedescription = joined(fields.data(), 16 + share, count - 2);
+  record->description = fields[2];
+  record->sequencedescription = joined(fields.data(), 16, count - 2);
   record->matchedtext = fields[count - 1];
   if (!record->matchedtext.empty() && record->matchedtext.size() != record->length) {
     return reporterror("line %lu: matched sequence of %lu characters for a match of length %lu",

@@ -37,11 +37,13 @@ struct TabsRecord {
                                     // that computed q-values (zelko scan)
 };
 
-// Splits the line (without its newline) into record. A description may itself hold tabs: the
-// numeric fields between the two descriptions decide where each ends. Returns 0, or -1 with
-// "line %lu: ..." in the ErrorBuffer for a wrong number of fields, a field that is not a
-// number, an unknown strand, a p-value without E-value or a matched text whose length
-// differs from the match length.
+// Splits the line (without its newline) into record. The sequence description may itself
+// hold tabs: the numeric fields in front of it decide where it begins. A line with tabs in
+// front of the numbers (inside the identifier, the accession or the matrix description), or
+// whose numbers also read at another place, is refused: its fields cannot be told apart.
+// Returns 0, or -1 with "line %lu: ..." in the ErrorBuffer for a wrong number of fields, such
+// a line, a field that is not a number, an unknown strand, a p-value without E-value or a
+// matched text whose length differs from the match length.
 int parsetabsline(std::string_view line, uint64_t linenumber, TabsRecord *record);
 
 // The strand bits of the two-letter code: reversed and complementary.

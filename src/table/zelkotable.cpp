@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/output.hpp"
 #include "base/procopt.hpp"
 #include "table/genomic.hpp"
 #include "table/tablewriters.hpp"
@@ -227,13 +228,12 @@ int convertrecord(TableRun *run, const TabsRecord &record, uint64_t linenumber) 
       run->regionwarned = true;
       if (run->line->warnings) {
         flushoutput(&run->out);
-        std::fflush(stdout);
-        std::fprintf(stderr,
-                     "WARNING: sequence %lu (line %lu) has no name:start-end word in its "
-                     "description; its matches, and those of every other such sequence, keep "
-                     "their sequence coordinates.\n",
-                     static_cast<unsigned long>(record.sequencenumber),
-                     static_cast<unsigned long>(linenumber));
+        printwarning(
+            "sequence %lu (line %lu) has no name:start-end word in its description; its "
+            "matches, and those of every other such sequence, keep their sequence "
+            "coordinates.\n",
+            static_cast<unsigned long>(record.sequencenumber),
+            static_cast<unsigned long>(linenumber));
       }
     }
   }
@@ -294,10 +294,10 @@ int main(int argc, char **argv) {
   switch (parsetablecommandline(argc, argv, &line)) {
     case Outcome::help:
       printhelp(argv[0]);
-      return 0;
+      return finishoutput(0);
     case Outcome::version:
       printbanner();
-      return 0;
+      return finishoutput(0);
     case Outcome::error:
       printbanner();
       std::fflush(stdout);
@@ -309,7 +309,6 @@ int main(int argc, char **argv) {
   }
   TableRun run;
   run.line = &line;
-  run.out.stream = stdout;
   run.out.text.reserve(size_t{1} << 21);
   int status = 0;
   for (const char *name : line.files) {
@@ -319,13 +318,9 @@ int main(int argc, char **argv) {
     }
   }
   flushoutput(&run.out);
-  if ((std::fflush(stdout) != 0 || run.out.failed) && status == 0) {
-    reporterror("cannot write to standard output: %s", std::strerror(errno));
-    status = 1;
-  }
   if (status != 0) {
     std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown());
     return 1;
   }
-  return 0;
+  return finishoutput(0);
 }

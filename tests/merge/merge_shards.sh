@@ -72,12 +72,24 @@ for entry in "${cases[@]}"; do
 done
 
 # Records the merge must refuse, each with a message and no output file left behind:
-# expected message | shard made with | merge options
+# expected message | shards (separated by blanks) | merge options
 options="-lahead -pval 1e-4 -lazy -uniform -2 -format tabs"
 "$search" -db "$db" -pr "$jaspar" -dna $options -sort s -q > "$work/byscore"
 "$search" -db "$db" -pr "$jaspar" -dna $options -sort p -q > "$work/bypvalue"
 "$search" -db "$db" -pr "$small" -dna -lahead -rawth 7 -uniform -fn -format tabs -q > "$work/uniform"
+# Shards that do not belong to the merge's search: a looser cutoff, both strands for a
+# forward-only merge, one shard twice (by name and as a copy), another database.
+"$search" -db "$db" -pr "$jaspar" -dna ${options/1e-4/1e-3} -sort p -q > "$work/looser"
+"$search" -db "$db" -pr "$jaspar" -dna $options -sort p -seqrange 0:199 -q > "$work/first"
+cp "$work/first" "$work/copy"
+"$search" -db "$source/tests/data/runs/seq/repeats.fa" -pr "$small" -dna -lahead -rawth 3 -fn \
+  -format tabs -q > "$work/otherdb"
 refusals=(
+  "the options give|$work/looser|-db $db -pr $jaspar -dna $options -sort p"
+  "do not search this strand|$work/bypvalue|-db $db -pr $jaspar -dna ${options/-2/-fn} -sort p"
+  "the same shard|$work/bypvalue $work/bypvalue|-db $db -pr $jaspar -dna $options -sort p"
+  "the shards overlap|$work/first $work/copy|-db $db -pr $jaspar -dna $options -sort p"
+  "outside the sequences|$work/otherdb|-db $source/tests/data/runs/seq/dna.fa -pr $small -dna -lahead -rawth 3 -fn -format tabs"
   "not in the order of the run's sort keys|$work/byscore|-db $db -pr $jaspar -dna $options -sort p"
   "differ from the library's|$work/uniform|-db $db -pr $small -dna -lahead -rawth 7 -fn -format tabs -freq $source/tests/data/runs/freq/atrich.freq"
   "no profile of the library|$work/bypvalue|-db $db -pr $small -dna $options -sort p"
@@ -89,7 +101,7 @@ for entry in "${refusals[@]}"; do
   IFS='|' read -r message shard mergeoptions <<< "$entry"
   rm -f "$work/refused"
   # shellcheck disable=SC2086
-  if "$merge" -o "$work/refused" "$shard" -- $mergeoptions 2> "$work/error"; then
+  if "$merge" -o "$work/refused" $shard -- $mergeoptions 2> "$work/error"; then
     echo "FAILED: a merge that should fail with \"$message\" succeeded"
     failed=1
   elif ! grep -q -- "$message" "$work/error" || [ -e "$work/refused" ]; then

@@ -5,7 +5,10 @@
 # program's own path (in usage messages) to @EXE@.
 # With -DUPDATE_GOLDEN=ON the expected files are rewritten instead. A case with a file
 # "validate" writes an XML document on stdout, which must also pass XMLLINT against the schema
-# that file names (a path below DATA).
+# that file names (a path below DATA). A case with a file "output" sends standard output where
+# that file says instead of capturing it: a path (such as /dev/full, a device that is always
+# full) or "closed" (the program starts with standard output closed); its expected.stdout
+# is then empty.
 cmake_minimum_required(VERSION 3.20)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -29,10 +32,21 @@ endif()
 if(EXISTS ${CASE}/setup.cmake)
   include(${CASE}/setup.cmake)
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E env ${envargs} ${EXE} ${arguments}
+set(outputfile ${WORK}/stdout)
+set(command ${EXE} ${arguments})
+if(EXISTS ${CASE}/output)
+  file(STRINGS ${CASE}/output output LIMIT_COUNT 1)
+  file(WRITE ${WORK}/stdout "")
+  if(output STREQUAL "closed")
+    set(command sh -c "exec \"$0\" \"$@\" >&-" ${EXE} ${arguments})
+  else()
+    set(outputfile ${output})
+  endif()
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env ${envargs} ${command}
   WORKING_DIRECTORY ${DATA}
   INPUT_FILE /dev/null
-  OUTPUT_FILE ${WORK}/stdout
+  OUTPUT_FILE ${outputfile}
   ERROR_FILE ${WORK}/stderr
   RESULT_VARIABLE status)
 file(WRITE ${WORK}/status "${status}\n")
@@ -51,6 +65,10 @@ if(EXISTS ${CASE}/validate)
   endif()
 endif()
 
+set(replacements "")
+if(EXISTS ${CASE}/replace)
+  file(STRINGS ${CASE}/replace replacements)
+endif()
 foreach(stream stdout stderr)
   file(READ ${WORK}/${stream} text)
   string(REGEX REPLACE "[A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9][0-9][0-9]" "<date>" text "${text}")
@@ -58,6 +76,14 @@ foreach(stream stdout stderr)
   string(REPLACE "${DATA}" "@DATA@" text "${text}")
   string(REPLACE "${WORK}" "@WORK@" text "${text}")
   string(REPLACE "${EXE}" "@EXE@" text "${text}")
+  foreach(rule ${replacements})
+    # A machine-dependent part of the output (such as its memory size), as the case's file
+    # "replace" names it: a regular expression, a tab, the text that stands for it.
+    string(REPLACE "\t" ";" parts "${rule}")
+    list(GET parts 0 pattern)
+    list(GET parts 1 replacement)
+    string(REGEX REPLACE "${pattern}" "${replacement}" text "${text}")
+  endforeach()
   if(EXISTS ${CASE}/sort.${stream})
     # Output of several threads arrives in completion order: compare it sorted.
     string(REGEX REPLACE "\n$" "" text "${text}")

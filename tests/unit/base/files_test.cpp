@@ -274,6 +274,44 @@ TEST(ReadGzip, fifos_and_multiple_members_are_read_whole) {
   writer.join();
 }
 
+// A text read with a line limit is refused at the first line that is too long or holds a NUL
+// byte, compressed or not, also deep inside a file larger than one read.
+TEST(ReadGzip, texts_with_overlong_lines_or_nul_bytes_are_refused_by_line) {
+  ScratchFolder scratch;
+  std::string many;
+  for (int i = 0; i < 200000; i++) many += "line\n";
+  const struct {
+    const char *name;
+    std::string content;
+    bool compressed;
+    const char *message;  // null: read whole
+  } cases[] = {
+      {"fits.txt", "12345678\n12345678", false, nullptr},
+      {"fits.gz", many + "12345678\n", true, nullptr},
+      {"long.txt", "1234\n123456789\n", false, "line 2 of file \"@\" is longer than 8 bytes"},
+      {"longlast.gz", many + "123456789", true,
+       "line 200001 of file \"@\" is longer than 8 bytes"},
+      {"nul.txt", std::string("ab\ncd\0e\n", 8), false,
+       "line 2 of file \"@\" holds a NUL byte: no text"},
+  };
+  for (const auto &c : cases) {
+    const std::string path =
+        c.compressed ? gzipped(scratch, c.name, c.content) : scratch.write(c.name, c.content);
+    uint64_t length = 0;
+    unsigned char *buffer = readgziptext(path.c_str(), 8, &length);
+    if (c.message == nullptr) {
+      ASSERT_NE(buffer, nullptr) << c.name << ": " << errortext();
+      EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), length), c.content);
+      std::free(buffer);
+    } else {
+      EXPECT_EQ(buffer, nullptr) << c.name;
+      std::string expected = c.message;
+      expected.replace(expected.find('@'), 1, path);
+      EXPECT_EQ(errortext(), expected);
+    }
+  }
+}
+
 TEST(ReadGzip, failures_report_the_file) {
   ScratchFolder scratch;
   uint64_t length = 0;

@@ -290,8 +290,8 @@ TEST(RecordFormats, record_errors) {
   const std::string embl = "ID   E1; linear; DNA; 4 BP.\nDE   d\nSQ   Sequence\n  acgt 4\n//\n";
   EXPECT_EQ(loadtext(genbank + genbank, alpha), 0);
   EXPECT_EQ(loadtext(embl + embl, alpha), 0);
-  // Blank lines before the first record are skipped in every format.
-  for (const std::string &file : {"\n" + embl, "\n \n" + genbank, std::string("\n\n>x\nacgt\n")}) {
+  // Blank lines before the first record are skipped for Fasta and GenBank, not for EMBL.
+  for (const std::string &file : {"\n \n" + genbank, std::string("\n\n>x\nacgt\n")}) {
     EXPECT_EQ(loadtext(file, alpha), 0) << file;
   }
   EXPECT_EQ(loadtext("ID   E1; 4 bp.\r\nDE   d\r\nSQ   s\r\n  acgt\r\n//\r\n", alpha), 0);
@@ -315,6 +315,8 @@ TEST(RecordFormats, record_errors) {
   EXPECT_EQ(failuremessage("LOCUS       A0\nDEFINITION  d\n  1 tttt\n//\n" + genbank, alpha),
             "missing \"\nORIGIN\" in GenBank file");
   const std::string unknown = "input file \"input.fa\" is not in Fasta, GENBANK or EMBL format";
+  EXPECT_EQ(failuremessage("\n" + embl, alpha), unknown);
+  EXPECT_EQ(failuremessage(" " + embl, alpha), unknown);
   EXPECT_EQ(failuremessage(genbank + "junk after the record\n", alpha), unknown);
   EXPECT_EQ(failuremessage(embl + "junk\n", alpha), unknown);
   EXPECT_EQ(failuremessage("RELEASE HEADER\n" + genbank, alpha), unknown);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -170,5 +172,49 @@ TEST(DistributionWriter, failures_leave_the_output_name_as_it_was) {
     if (c.existing) {
       EXPECT_TRUE(readfile(folder.path("out.pdis")) == "an older file") << "older file changed";
     }
+  }
+}
+
+// A run ended by an interrupt, a termination or a hangup while the file is being written
+// leaves no temporary file behind and dies by the signal, so that its caller sees why; an
+// older file of the output name stays as it was. A signal the process was started to ignore
+// stays ignored.
+TEST(DistributionWriter, a_signal_removes_the_temporary_file) {
+  struct Case {
+    int signalnumber;
+    bool ignored;  // the process starts with the signal ignored (as under nohup)
+  } cases[] = {{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(strsignal(c.signalnumber));
+    ScratchFolder folder;
+    folder.write("out.pdis", "an older file");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (c.ignored) std::signal(c.signalnumber, SIG_IGN);
+      DistributionWriter writer;
+      if (distwriter_open(&writer, folder.path("out.pdis").c_str()) != 0) _exit(2);
+      std::vector<double> table = {1.0, 0.5};
+      ScoreDistribution distribution = {7, 8, 3, table.data(), table.size()};
+      if (distwriter_append(&writer, &distribution, 1.0) != 0) _exit(3);
+      std::raise(c.signalnumber);
+      _exit(c.ignored ? 0 : 4);  // only an ignored signal lets the child go on
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (c.ignored) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signalnumber) << status;
+    }
+    // The ignoring child leaves by _exit, without the clean-up at exit, so its temporary file
+    // stays; the others must have removed theirs.
+    const std::vector<std::string> names = foldercontent(folder.path());
+    if (c.ignored) {
+      EXPECT_EQ(names.size(), 2u);
+    } else {
+      EXPECT_EQ(names, std::vector<std::string>{"out.pdis"});
+    }
+    EXPECT_TRUE(readfile(folder.path("out.pdis")) == "an older file");
   }
 }

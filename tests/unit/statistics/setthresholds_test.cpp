@@ -290,6 +290,44 @@ TEST_F(Thresholds, distributions_beyond_the_memory_are_refused_by_name) {
   clearerrorcode();
 }
 
+// zelkodist computes every Profile's complete table, one per job at a time: each must fit on
+// its own, and the largest ones together under threads. Two matrices of 24024 bytes each
+// (three tables of 1001 doubles) and a smaller one.
+TEST_F(Thresholds, distributions_computed_at_once_must_fit_together) {
+  ProfileCollection *collection = parse(
+      "BEGIN GROUP\nBEGIN INT\nID one\nAL ACGT\nLE 1\nMA 0 0 0 1000\nEND\n"
+      "BEGIN INT\nID two\nAL ACGT\nLE 1\nMA 0 0 1000 0\nEND\n"
+      "BEGIN INT\nID small\nAL ACGT\nLE 1\nMA 0 0 0 10\nEND\nEND\n");
+  const double one = 24024.0;
+  struct Case {
+    double memory;
+    uint64_t jobs;
+    const char *message;  // start of the refusal, null when the run fits
+  } cases[] = {
+      {0.0, 128, nullptr},                // memory unknown: nothing is refused
+      {one, 1, nullptr},                  // one table at a time
+      {1.5 * one, 2, "The score distributions of the 2 largest PSSMs, computed at once by 2 "
+                     "jobs, need 48048 bytes, more than the 36036 bytes of memory"},
+      {1.5 * one, 128, "The score distributions of the 3 largest PSSMs, computed at once by "
+                       "128 jobs, need 48312 bytes"},
+      {2.0 * one + 264.0, 3, nullptr},    // all three fit together
+      {2.0 * one + 263.0, 3, "The score distributions of the 3 largest PSSMs"},
+      {one - 1.0, 1, "The score distribution of PSSM `one' (declared on line 2) needs 24024 "
+                     "bytes, more than the 24023 bytes of memory"},
+  };
+  for (const Case &c : cases) {
+    stattest::clearerror();
+    const int result = check_distributions_fit(collection, 1.0, c.jobs, c.memory);
+    if (c.message == nullptr) {
+      EXPECT_EQ(result, 0) << c.memory << " " << c.jobs << ": " << stattest::errortext();
+    } else {
+      EXPECT_EQ(result, -1) << c.memory << " " << c.jobs;
+      EXPECT_EQ(stattest::errortext().rfind(c.message, 0), 0u) << stattest::errortext();
+    }
+  }
+  clearerrorcode();
+}
+
 TEST_F(Thresholds, distribution_file_gives_thresholds_and_tables) {
   ProfileCollection *collection = parse(onematrix);
   Profile *profile = collection->profiles;
