@@ -1,6 +1,7 @@
 // The HTML page of a scan report: style, summary, the motif table, the per-motif details and
 // the inline script that sorts, filters, opens rows and turns logos around.
 #include "htmlreport/htmlreport.hpp"
+#include "base/replacefile.hpp"
 
 #include <cerrno>
 #include <cmath>
@@ -393,32 +394,17 @@ std::string htmlreport_render(const HtmlReport &report) {
 
 int htmlreport_writefile(const HtmlReport &report, const std::string &path) {
   const std::string page = htmlreport_render(report);
-  std::string temporary = path + ".XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(errno));
-  // The permissions a new file would get, rather than mkstemp's private ones.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(descriptor, 0666 & ~mask);
-  FILE *stream = fdopen(descriptor, "wb");
-  if (stream == nullptr) {
-    const int code = errno;
-    close(descriptor);
-    unlink(temporary.c_str());
+  ReplacingFile file;
+  if (replacefile_open(&file, path.c_str(), true) != 0) {
+    return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(errno));
+  }
+  if (std::fwrite(page.data(), 1, page.size(), file.stream) != page.size()) {
+    const int code = errno != 0 ? errno : EIO;
+    replacefile_discard(&file);
     return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(code));
   }
-  const bool written = std::fwrite(page.data(), 1, page.size(), stream) == page.size();
-  const int writeerror = errno;
-  const bool closed = std::fclose(stream) == 0;
-  if (!written || !closed) {
-    const int code = written ? errno : writeerror;
-    unlink(temporary.c_str());
-    return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(code));
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int code = errno;
-    unlink(temporary.c_str());
-    return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(code));
+  if (replacefile_commit(&file) != 0) {
+    return reporterror("cannot write `%s': %s", path.c_str(), std::strerror(errno));
   }
   return 0;
 }

@@ -16,6 +16,7 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
+#include "base/replacefile.hpp"
 #include "base/procopt.hpp"
 #include "motifconv/logodds.hpp"
 #include "motifconv/motif.hpp"
@@ -244,23 +245,15 @@ int writelibrary(const char *outputfile, const std::string &library) {
     if (writeoutput(library.data(), library.size()) != 0) return -1;
     return 0;
   }
-  std::string temporary = std::string(outputfile) + ".XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) return reporterror("Failed to open file `%s'.", outputfile);
-  const mode_t mask = umask(0);
-  umask(mask);
-  bool written = fchmod(descriptor, 0666 & ~mask) == 0;
-  for (size_t done = 0; written && done < library.size();) {
-    const ssize_t count = write(descriptor, library.data() + done, library.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    written = count > 0;
-    if (written) done += static_cast<size_t>(count);
+  ReplacingFile file;
+  if (replacefile_open(&file, outputfile, true) != 0) {
+    return reporterror("Failed to open file `%s'.", outputfile);
   }
-  written = close(descriptor) == 0 && written;
-  if (!written || std::rename(temporary.c_str(), outputfile) != 0) {
-    unlink(temporary.c_str());
+  if (std::fwrite(library.data(), 1, library.size(), file.stream) != library.size()) {
+    replacefile_discard(&file);
     return reporterror("Failed to write file `%s'.", outputfile);
   }
+  if (replacefile_commit(&file) != 0) return reporterror("Failed to write file `%s'.", outputfile);
   return 0;
 }
 

@@ -67,8 +67,10 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
     maybeflush(&out);
   }
   flushoutput(&out);
-  if (out.failed || std::fflush(stream) != 0) {
-    return reporterror("cannot write the table: %s", std::strerror(errno));
+  if (out.failed) return reporterror("cannot write the table: %s", std::strerror(out.error));
+  errno = 0;
+  if (std::fflush(stream) != 0 || std::ferror(stream) != 0) {
+    return reporterror("cannot write the table: %s", std::strerror(errno != 0 ? errno : EIO));
   }
   return 0;
 }

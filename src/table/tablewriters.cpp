@@ -1,6 +1,8 @@
 // Rows of the TSV, BED and GFF3 tables, appended to one output block.
 #include "table/tablewriters.hpp"
 
+#include <cerrno>
+
 #include <charconv>
 #include <cmath>
 
@@ -175,8 +177,19 @@ void appendnumber(OutputBuffer *out, uint64_t value) {
 }
 
 void flushoutput(OutputBuffer *out) {
-  if (!out->text.empty() && writeoutput(out->text.data(), out->text.size()) != 0)
-    out->failed = true;
+  if (out->text.empty() || out->failed) {
+    out->text.clear();
+    return;
+  }
+  if (out->stream == nullptr) {
+    if (writeoutput(out->text.data(), out->text.size()) != 0) out->failed = true;
+  } else {
+    errno = 0;
+    if (std::fwrite(out->text.data(), 1, out->text.size(), out->stream) != out->text.size()) {
+      out->failed = true;
+      out->error = errno != 0 ? errno : EIO;
+    }
+  }
   out->text.clear();
 }
 

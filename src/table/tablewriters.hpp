@@ -38,8 +38,11 @@ struct MatchPlace {
 // Output collected in one block and written to standard output with one call when it is
 // full, so that a row costs no system call and no formatting through printf.
 struct OutputBuffer {
+  FILE *stream = nullptr;  // null: standard output, through the checked writes of the core
   std::string text;
-  bool failed = false;  // a write fell short (the reason is kept for finishoutput)
+  bool failed = false;  // a write fell short (on standard output the reason is kept for
+                        // finishoutput, on another stream in error)
+  int error = 0;
 };
 void appendtext(OutputBuffer *out, std::string_view text);
 void appendchar(OutputBuffer *out, char c);

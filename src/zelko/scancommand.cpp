@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/replacefile.hpp"
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
 #include "zelko/commonoptions.hpp"
@@ -263,8 +264,7 @@ void endprogress(ProgressLine *line) {
 // The table goes to a new file beside the output file, which replaces it when complete, so
 // that a failed or cancelled scan leaves no half-written table behind.
 struct OutputFile {
-  std::string path;
-  std::string temporary;
+  ReplacingFile file;
   FILE *stream = nullptr;
 };
 
@@ -273,31 +273,18 @@ bool openoutput(const char *path, OutputFile *file) {
     file->stream = stdout;
     return true;
   }
-  file->path = path;
-  file->temporary = file->path + ".XXXXXX";
-  const int descriptor = mkstemp(file->temporary.data());
-  if (descriptor < 0) {
+  if (replacefile_open(&file->file, path) != 0) {
     std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", path, std::strerror(errno));
     return false;
   }
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(descriptor, 0666 & ~mask);
-  file->stream = fdopen(descriptor, "w");
-  if (file->stream == nullptr) {
-    close(descriptor);
-    unlink(file->temporary.c_str());
-    std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", path, std::strerror(errno));
-    return false;
-  }
+  file->stream = file->file.stream;
   return true;
 }
 
 void discardoutput(OutputFile *file) {
   if (file->stream == nullptr || file->stream == stdout) return;
-  std::fclose(file->stream);
+  replacefile_discard(&file->file);
   file->stream = nullptr;
-  unlink(file->temporary.c_str());
 }
 
 bool closeoutput(OutputFile *file) {
@@ -309,12 +296,10 @@ bool closeoutput(OutputFile *file) {
     }
     return true;
   }
-  const bool closed = std::fclose(file->stream) == 0;
   file->stream = nullptr;
-  if (!closed || std::rename(file->temporary.c_str(), file->path.c_str()) != 0) {
-    std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", file->path.c_str(),
+  if (replacefile_commit(&file->file) != 0) {
+    std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", file->file.finalpath.c_str(),
                  std::strerror(errno));
-    unlink(file->temporary.c_str());
     return false;
   }
   return true;

@@ -1,5 +1,6 @@
 // zelko: one program with subcommands over the scan library. `zelko scan` goes from motif
 // files and sequences to a table of matches with exact p-values and q-values.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -39,8 +40,9 @@ void printcommands(FILE *out) {
 
 void printzelkoversion() { std::printf("zelko: %s\n", scan_version()); }
 
-int main(int argc, char **argv) {
-  installnewhandler();
+namespace {
+
+int runzelko(int argc, char **argv) {
   if (argc < 2) {
     printcommands(stderr);
     return EXIT_USAGE;
@@ -62,4 +64,25 @@ int main(int argc, char **argv) {
   std::fprintf(stderr, "zelko: unknown command `%s'\n\n", word);
   printcommands(stderr);
   return EXIT_USAGE;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  installnewhandler();
+  const int status = runzelko(argc, argv);
+  // Whatever went to standard output (help, version, a table) must have arrived: a full disk
+  // or a closed standard output is a failure, not a success.
+  errno = 0;
+  bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  int code = written ? 0 : (errno != 0 ? errno : EIO);
+  errno = 0;
+  if (std::fclose(stdout) != 0 && written && errno != EBADF) {
+    written = false;
+    code = errno != 0 ? errno : EIO;
+  }
+  // A command that failed has said why already.
+  if (written || status != EXIT_DONE) return status;
+  std::fprintf(stderr, "zelko: cannot write to standard output: %s\n", std::strerror(code));
+  return 1;
 }
