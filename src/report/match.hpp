@@ -11,6 +11,7 @@ struct ProfileCollection;
 struct MatchCollection;
 struct Multiseq;
 struct SearchJob;
+struct LookaheadBatch;
 
 constexpr uint32_t SOURCE_MULTISEQ = 1;
 constexpr uint32_t SOURCE_VIRTUALTREE = 2;
@@ -47,4 +48,10 @@ struct SearchJob {
   ProfileSearch profileroutine;
   const void *database;  // the opened Virtualtree
   bool isindex;
+  // Hits of the lookahead searches found ahead of the jobs, or null; batchnumbers holds the
+  // batch's number of the matrix of each profile and strand (four per profile, in the order
+  // in which the strands are searched), BATCH_NONE where the batch has none.
+  LookaheadBatch *batch;
+  const uint64_t *batchnumbers;
 };
+constexpr uint64_t BATCH_NONE = UINT64_MAX;

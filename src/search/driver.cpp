@@ -2,17 +2,21 @@
 // thresholds and the complementary strands, searches every profile on every requested strand
 // in one job or several threads, reports and cleans up.
 //
-// Contents: complement preparation; profile routines; jobs and threads; sorted report walk;
-// runsearch.
+// Contents: complement preparation; profile routines; lookahead batch; jobs and threads;
+// sorted report walk; runsearch.
 #include "search/driver.hpp"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/error.hpp"
 #include "base/output.hpp"
 #include "base/threads.hpp"
+#include "matching/lookahead_batch.hpp"
+#include "matching/lookahead_firstpass.hpp"
 #include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
@@ -147,6 +151,31 @@ int reducedkbest(SearchJob *job, ScoringMatrix *matrix, const SequenceRange *ran
   return result;
 }
 
+// The strands in the order in which a profile's strands are searched.
+constexpr unsigned char strandorder[4] = {STRAND_FORWARD, STRAND_COMPLEMENT,
+                                          STRAND_REVERSECOMPLEMENT, STRAND_REVERSE};
+
+uint64_t strandslot(unsigned char strand) {
+  switch (strand) {
+    case STRAND_FORWARD:
+      return 0;
+    case STRAND_COMPLEMENT:
+      return 1;
+    case STRAND_REVERSECOMPLEMENT:
+      return 2;
+    default:
+      return 3;
+  }
+}
+
+// The matrix that the engines search for a profile: under the reduced alphabet the reduced
+// matrix at the profile's index, otherwise the profile's own.
+ScoringMatrix *searchedmatrix(const SearchJob *job, Profile *profile) {
+  const ReducedAlphabetData *reduced = static_cast<const ReducedAlphabetData *>(job->reduceddata);
+  return reduced == nullptr ? &profile->matrix
+                            : &reduced->reduced->profiles[profile - job->profiles->profiles].matrix;
+}
+
 int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
   const RunConfiguration *config = job->config;
   const SequenceRange range = {config->seqrangelower, config->seqrangeupper};
@@ -161,6 +190,13 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
         return reducedkbest(job, matrix, rangeref);
       if (config->thresholdkind == THRESHOLD_KBEST)
         return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
+      if (job->batch != nullptr) {
+        const uint64_t number =
+            job->batchnumbers[4 * static_cast<uint64_t>(job->profile - job->profiles->profiles) +
+                              strandslot(job->strand)];
+        if (number != BATCH_NONE && lookaheadbatch_holds(job->batch, number))
+          return lookaheadbatch_report(job->batch, number, matrix, report, job);
+      }
       return lookaheadsearch(multiseq, matrix, rangeref, report, job);
     case ALGORITHM_ESA: {
       const Virtualtree *index = static_cast<const Virtualtree *>(job->database);
@@ -178,10 +214,7 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
 int profileroutine(SearchJob *job, Profile *profile) {
   // Under the reduced alphabet the engines search the reduced matrix at the profile's index,
   // while the job's profile stays the protein profile that the reports show.
-  const ReducedAlphabetData *reduced = static_cast<const ReducedAlphabetData *>(job->reduceddata);
-  ScoringMatrix *own = reduced == nullptr
-                           ? &profile->matrix
-                           : &reduced->reduced->profiles[profile - job->profiles->profiles].matrix;
+  ScoringMatrix *own = searchedmatrix(job, profile);
   const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
   // The k-best index search looks at every profile; the others skip one that cannot match.
   if (!(kbest && job->config->algorithm == ALGORITHM_ESA) && belowthreshold(own)) return 0;
@@ -201,9 +234,7 @@ int profileroutine(SearchJob *job, Profile *profile) {
   enum { NOCOPY, COMPLEMENT, REVERSECOMPLEMENT, REVERSE } copystate = NOCOPY;
   ScoringMatrix copy{};
   int result = 0;
-  static constexpr unsigned char order[4] = {STRAND_FORWARD, STRAND_COMPLEMENT,
-                                             STRAND_REVERSECOMPLEMENT, STRAND_REVERSE};
-  for (unsigned char strand : order) {
+  for (unsigned char strand : strandorder) {
     if ((job->config->strands & strand) == 0) continue;
     ScoringMatrix *matrix = own;
     switch (strand) {
@@ -246,6 +277,124 @@ int profileroutine(SearchJob *job, Profile *profile) {
   if (copystate != NOCOPY) matrix_free(&copy);
   if (kbest) matrix_free_row_bounds(own);
   return result != 0 ? -1 : 0;
+}
+
+// ---- Lookahead batch -----------------------------------------------------------------------
+//
+// Without k best, the lookahead searches of all profiles and strands run ahead of the jobs as
+// one batch over the database (lookahead_batch.hpp); the profile routines then report each
+// strand's hits from it, in the order and with the messages of a search of their own.
+
+// Settings that tests use to force the ways of the lookahead search, from the environment
+// variable ZELKO_TEST_LOOKAHEAD: words separated by commas, "nobatch" (every strand searched
+// by itself), "table" or "scan" (the route of every matrix in the batch), "level=N" (cap of
+// the byte pass, FirstPassLevel) and "budget=N" (bytes of hits the batch may keep).
+struct LookaheadSettings {
+  bool batch = true;
+  BatchRoute route = BATCHROUTE_AUTO;
+  int64_t budget = -1;
+};
+
+LookaheadSettings lookaheadsettings() {
+  LookaheadSettings settings;
+  const char *text = std::getenv("ZELKO_TEST_LOOKAHEAD");
+  while (text != nullptr && *text != '\0') {
+    const char *end = std::strchr(text, ',');
+    const size_t length = end != nullptr ? static_cast<size_t>(end - text) : std::strlen(text);
+    auto is = [&](const char *word) {
+      return std::strlen(word) == length && std::strncmp(text, word, length) == 0;
+    };
+    if (is("nobatch")) settings.batch = false;
+    if (is("table")) settings.route = BATCHROUTE_TABLE;
+    if (is("scan")) settings.route = BATCHROUTE_SCAN;
+    if (std::strncmp(text, "level=", 6) == 0) firstpass_cap(std::atoi(text + 6));
+    if (std::strncmp(text, "budget=", 7) == 0) settings.budget = std::atoll(text + 7);
+    text = end != nullptr ? end + 1 : nullptr;
+  }
+  return settings;
+}
+
+struct BatchPart {
+  LookaheadBatch *batch;
+  uint64_t part;
+};
+
+void *batchpartbody(void *argument) {
+  const BatchPart *work = static_cast<const BatchPart *>(argument);
+  lookaheadbatch_runpart(work->batch, work->part);
+  return nullptr;
+}
+
+// Runs the parts of the batch, one per job: the first in this thread, the others in threads
+// of their own; a part whose thread cannot start runs here afterwards. Quiet: the messages
+// about threads belong to the jobs.
+void runbatchparts(LookaheadBatch *batch, uint64_t parts) {
+  std::vector<BatchPart> work(parts);
+  std::vector<Thread> threads(parts);
+  std::vector<bool> started(parts, false);
+  for (uint64_t p = 0; p < parts; p++) work[p] = {batch, p};
+  for (uint64_t p = 1; p < parts; p++) started[p] = threadcreate(&threads[p], batchpartbody, &work[p]) == 0;
+  lookaheadbatch_runpart(batch, 0);
+  for (uint64_t p = 1; p < parts; p++) {
+    if (started[p]) {
+      threadjoin(&threads[p], nullptr);
+    } else {
+      lookaheadbatch_runpart(batch, p);
+    }
+  }
+}
+
+// Searches the strands of every profile that the profile routine would search in one batch;
+// the profile routine finds the hits through job->batch and job->batchnumbers. Returns the
+// batch, or null when there is none.
+LookaheadBatch *runbatch(SearchJob *job, std::vector<uint64_t> *numbers) {
+  const RunConfiguration *config = job->config;
+  const LookaheadSettings settings = lookaheadsettings();
+  if (config->algorithm != ALGORITHM_LOOKAHEAD || config->thresholdkind == THRESHOLD_KBEST ||
+      !settings.batch)
+    return nullptr;
+  const SequenceRange range = {config->seqrangelower, config->seqrangeupper};
+  LookaheadBatch *batch =
+      lookaheadbatch_create(databaseof(job), config->seqrangegiven ? &range : nullptr);
+  if (batch == nullptr) return nullptr;
+  const uint64_t profiles = job->profiles->numofprofiles;
+  numbers->assign(4 * profiles, BATCH_NONE);
+  // The strand matrices as the profile routine derives them, each a copy of its own.
+  std::vector<ScoringMatrix> copies;
+  copies.reserve(3 * profiles);
+  for (uint64_t i = 0; i < profiles; i++) {
+    ScoringMatrix *own = searchedmatrix(job, &job->profiles->profiles[i]);
+    if (belowthreshold(own)) continue;
+    for (unsigned char strand : strandorder) {
+      if ((config->strands & strand) == 0) continue;
+      const ScoringMatrix *matrix = own;
+      if (strand != STRAND_FORWARD) {
+        ScoringMatrix copy{};
+        int status = 0;
+        if (strand == STRAND_REVERSE) {
+          status = matrix_reversed_copy(own, &copy, true);
+        } else {
+          status = matrix_swapped_copy(own, &copy, job->swapmap);
+          if (status == 0 && strand == STRAND_REVERSECOMPLEMENT) status = matrix_reverse(&copy, true);
+        }
+        if (status != 0) {
+          // The profile routine meets the same failure and reports it.
+          matrix_free(&copy);
+          clearerrorcode();
+          continue;
+        }
+        copies.push_back(copy);
+        matrix = &copies.back();
+      }
+      (*numbers)[4 * i + strandslot(strand)] = lookaheadbatch_add(batch, matrix);
+    }
+  }
+  const uint64_t parts = threadedbuild && config->jobs > 1 ? config->jobs : 1;
+  lookaheadbatch_plan(batch, parts, settings.route);
+  if (settings.budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(settings.budget));
+  runbatchparts(batch, parts);
+  for (ScoringMatrix &copy : copies) matrix_free(&copy);
+  return batch;
 }
 
 // ---- Jobs --------------------------------------------------------------------------------
@@ -410,6 +559,10 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
                                                                : reducedalphabet_check;
   }
 
+  std::vector<uint64_t> batchnumbers;
+  job.batch = runbatch(&job, &batchnumbers);
+  job.batchnumbers = batchnumbers.data();
+
   int result = 0;
   if constexpr (threadedbuild) {
     result = config->jobs > 1 ? runthreads(&job, config->jobs) : runonejob(&job);
@@ -445,6 +598,7 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
     printstatus("Found %lu match%s.\n", static_cast<unsigned long>(job.matchcount),
                 job.matchcount == 1 ? "" : "es");
   if (matches != nullptr) matchcollection_free(matches);
+  lookaheadbatch_free(job.batch);
   return result;
 }
 

@@ -1,0 +1,759 @@
+// Many lookahead searches over one Multiseq at once: the plan (q-gram table or filtered scan
+// for each matrix), the parts and blocks over the database, the q-gram sweep, and the hits
+// kept for each matrix until they are reported.
+//
+// Q-gram table. For an alphabet of at most four regular codes, every q-gram of QGRAM_LENGTH
+// regular codes has an index of two bits per code. A matrix takes one stretch of
+// QGRAM_LENGTH consecutive rows (the one that rejects most q-grams); a window can only reach
+// the threshold when the score of its q-gram on those rows plus the best of all other rows
+// does, so the table lists the matrix under exactly the q-grams that pass this test. The
+// sweep reads the database once, looks every q-gram up, and sends each window that a listed
+// matrix may match through the exact test of the lookahead search. A window that holds a
+// code outside the regular ones at the q-gram is never listed, which is right only for a
+// matrix whose exact test rejects every window holding such a code: the cells of those
+// codes are forbidden and the intermediate thresholds reject forbidden cells.
+//
+// Contents: records; hit lists; q-gram bounds; plan; sweep and scans; parts; reports.
+#include "matching/lookahead_batch.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "matching/match_lookaheadsearch.templ.hpp"
+
+namespace {
+
+constexpr uint64_t BATCH_BLOCK = UINT64_C(1) << 18;  // positions searched by all at once
+constexpr uint64_t QGRAM_CODEBITS = 2;
+constexpr uint64_t QGRAM_LENGTH = 8;
+constexpr uint64_t QGRAM_HALF = QGRAM_LENGTH / 2;
+constexpr uint64_t QGRAM_HALFCOUNT = UINT64_C(1) << (QGRAM_CODEBITS * QGRAM_HALF);
+constexpr uint64_t QGRAM_COUNT = QGRAM_HALFCOUNT * QGRAM_HALFCOUNT;
+constexpr uint64_t TABLE_STRIDE = 8;              // cells per row of a member's copy
+constexpr uint64_t TABLE_MAXROWS = 511;
+constexpr uint64_t CANDIDATES = 4096;             // windows listed before they are tested
+
+// Estimated costs, in processor cycles: the exact test of one window that the table lists,
+// and the filtered scan per window with and without the byte pass.
+constexpr double COST_CANDIDATE = 100.0;
+constexpr double COST_BYTEROW = 0.03;
+constexpr double COST_BYTEWINDOW = 0.08;
+constexpr double COST_TABLEFILTER = 3.0;
+
+// ---------------------------------------------------------------------------------------
+// Records
+
+struct BatchHit {
+  uint64_t endposition;
+  ScoreValue score;
+};
+
+struct HitList {
+  BatchHit *hits;
+  uint64_t count, allocated;
+};
+
+enum SlotKind : int {
+  SLOT_NONE,   // not searched here (invalid score type)
+  SLOT_EMPTY,  // no window fits: no hits
+  SLOT_TABLE,  // windows listed by the q-gram table
+  SLOT_SCAN,   // the filtered scan, block by block
+};
+
+struct Scratch;
+struct Slot;
+// Scans the windows starting from `from` to `to - 1` into list.
+using SlotScan = void (*)(const Slot *slot, const Multiseq *multiseq, uint64_t from,
+                          uint64_t to, Scratch *scratch, HitList *list,
+                          std::atomic<uint64_t> *bytes);
+using SlotRelease = void (*)(Slot *slot);
+
+struct Slot {
+  const ScoringMatrix *matrix;
+  SlotKind kind;
+  uint64_t to;      // windows start below this
+  uint64_t offset;  // SLOT_TABLE: the first row of the matrix's q-gram
+  void *filter;     // SLOT_SCAN: its LookaheadFilter, or null for the plain scan
+  SlotScan scan;
+  SlotRelease release;
+  HitList *lists;   // one per part
+  std::atomic<bool> givenup;
+};
+
+// Scratch of one part for the filtered scans, sized for the longest matrix.
+// Scratch of one part: for the filtered scans, sized for the longest matrix; for the sweep,
+// the windows listed and not yet tested.
+struct Scratch {
+  uint16_t *packs;
+  uint32_t *survivors;
+  int64_t *partials;  // room for FILTER_BLOCK entries of any entry type
+  uint32_t *members;  // CANDIDATES windows: member and start
+  uint64_t *starts;
+};
+
+// A matrix of the q-gram table with what the sweep needs to test its windows: its cells in
+// rows of TABLE_STRIDE, where forbidden cells and the wildcard column (which also stands for
+// every code beyond it) hold a clamped value so far below every sum of allowed cells that a
+// window holding it cannot reach the threshold, yet high enough that no sum of a whole window
+// leaves the range of the score type. Then a window's complete sum in row order needs no
+// branch, and equals the exact test's score for every window without such a cell.
+struct Member {
+  uint64_t number;  // the slot
+  uint64_t offset;  // first row of the q-gram
+  uint64_t to;      // windows start below this
+  uint64_t m;
+  ScoreType type;
+  ScoreValue threshold;
+  double least;  // float matrices: what the complete sum in double precision must reach
+  void *cells;
+};
+
+struct QgramTable {
+  uint64_t regular;                // codes below this are indexed
+  std::vector<uint64_t> present;   // one bit per q-gram: some matrix listed
+  std::vector<uint32_t> heads;     // QGRAM_COUNT + 1 starts into numbers
+  std::vector<uint32_t> numbers;   // the members listed, q-gram after q-gram
+  std::vector<Member> members;
+};
+
+}  // namespace
+
+struct LookaheadBatch {
+  const Multiseq *multiseq;
+  uint64_t from, end;  // the positions of the sequences searched: [from, end)
+  std::vector<const ScoringMatrix *> matrices;
+  std::unique_ptr<Slot[]> slots;
+  uint64_t parts;
+  std::vector<uint64_t> partstarts;  // parts + 1 positions
+  std::vector<Scratch> scratches;
+  uint64_t maxm;
+  QgramTable table;
+  bool withtable;
+  uint64_t budget;
+  std::atomic<uint64_t> bytes;  // held by all hit lists
+};
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Hit lists
+
+void hits_append(HitList *list, uint64_t endposition, ScoreValue score,
+                 std::atomic<uint64_t> *bytes) {
+  if (list->count == list->allocated) {
+    const uint64_t grown = std::max<uint64_t>(64, list->allocated * 2);
+    list->hits = allocorexit<BatchHit>(list->hits, grown);
+    bytes->fetch_add((grown - list->allocated) * sizeof(BatchHit), std::memory_order_relaxed);
+    list->allocated = grown;
+  }
+  list->hits[list->count++] = {endposition, score};
+}
+
+void hits_free(HitList *list, std::atomic<uint64_t> *bytes) {
+  if (list->hits == nullptr) return;
+  bytes->fetch_sub(list->allocated * sizeof(BatchHit), std::memory_order_relaxed);
+  freeandnull(list->hits);
+  list->count = list->allocated = 0;
+}
+
+template <typename Score>
+ScoreValue scorevalue(Score score) {
+  ScoreValue value;
+  value.i = 0;
+  scoreof<Score>(value) = score;
+  return value;
+}
+
+// ---------------------------------------------------------------------------------------
+// Q-gram bounds
+
+// The parts of a matrix that the q-gram table looks at, as doubles: the cells of the regular
+// codes (forbidden cells as minus infinity), each row's best, and the least score a window
+// must reach in real arithmetic to reach the threshold in the score type.
+struct QgramRows {
+  uint64_t m = 0, regular = 0;
+  std::vector<double> cells;  // m rows of regular entries
+  std::vector<double> best;   // per row
+  double least = 0.0;
+};
+
+// Fills rows for matrix when the q-gram table can take it (see the file comment), with
+// regular codes of the database's alphabet. Integer sums must be exact in double precision;
+// float sums of the exact test may lie below the real sum by the rounding margin of the
+// filter.
+template <typename Score>
+bool qgram_rows(const ScoringMatrix *matrix, uint64_t regular, QgramRows *rows) {
+  const uint64_t m = matrix->m, columns = matrix_columns(matrix);
+  if (m < QGRAM_LENGTH || m > TABLE_MAXROWS || columns != regular + 1) return false;
+  if (!filter_forbidsafe<Score>(matrix, columns)) return false;
+  rows->m = m;
+  rows->regular = regular;
+  rows->cells.assign(m * regular, 0.0);
+  rows->best.assign(m, -HUGE_VAL);
+  double absbound = 0.0;
+  for (uint64_t j = 0; j < m; j++) {
+    if (!ScoreTraits<Score>::forbidden(matrix_cell<Score>(matrix, j, columns - 1))) return false;
+    double rowbound = 0.0;
+    for (uint64_t c = 0; c < regular; c++) {
+      const Score s = matrix_cell<Score>(matrix, j, c);
+      double value = -HUGE_VAL;
+      if (!ScoreTraits<Score>::forbidden(s)) {
+        value = static_cast<double>(s);
+        if (!(std::fabs(value) <= 1e30)) return false;
+        rowbound = std::max(rowbound, std::fabs(value));
+        rows->best[j] = std::max(rows->best[j], value);
+      }
+      rows->cells[j * regular + c] = value;
+    }
+    absbound += rowbound;
+  }
+  const double threshold = static_cast<double>(scoreof<Score>(matrix->threshold));
+  if constexpr (std::is_integral_v<Score>) {
+    if (!(absbound < 0x1p50) || !(std::fabs(threshold) < 0x1p52)) return false;
+    rows->least = threshold;
+  } else {
+    if (!(absbound <= 1e25) || !(std::fabs(threshold) <= 1e25)) return false;
+    const double scale = absbound + std::fabs(threshold);
+    rows->least = threshold - 2.0 * static_cast<double>(m + 4) * std::ldexp(scale, -24) -
+                  1e-9 * scale;
+  }
+  return true;
+}
+
+// The scores of the QGRAM_HALF rows from first on for every half q-gram (minus infinity
+// when a code is not regular or a cell is forbidden).
+void halfscores(const QgramRows &rows, uint64_t first, std::vector<double> *scores) {
+  scores->assign(QGRAM_HALFCOUNT, 0.0);
+  const uint64_t mask = (UINT64_C(1) << QGRAM_CODEBITS) - 1;
+  for (uint64_t half = 0; half < QGRAM_HALFCOUNT; half++) {
+    double sum = 0.0;
+    for (uint64_t t = 0; t < QGRAM_HALF; t++) {
+      const uint64_t code = (half >> (QGRAM_CODEBITS * (QGRAM_HALF - 1 - t))) & mask;
+      sum += code < rows.regular ? rows.cells[(first + t) * rows.regular + code] : -HUGE_VAL;
+    }
+    (*scores)[half] = sum;
+  }
+}
+
+// What a q-gram on the rows from offset on must score at least.
+double qgram_cut(const QgramRows &rows, uint64_t offset) {
+  double rest = 0.0;
+  for (uint64_t j = 0; j < rows.m; j++) {
+    if (j < offset || j >= offset + QGRAM_LENGTH) rest += rows.best[j];
+  }
+  return rows.least - rest;  // plus infinity when some other row allows no code
+}
+
+// Number of q-grams on the rows from offset on that reach the cut.
+uint64_t qgram_count(const QgramRows &rows, uint64_t offset) {
+  const double cut = qgram_cut(rows, offset);
+  std::vector<double> left, right;
+  halfscores(rows, offset, &left);
+  halfscores(rows, offset + QGRAM_HALF, &right);
+  std::sort(right.begin(), right.end());
+  uint64_t count = 0;
+  for (const double a : left) {
+    if (a == -HUGE_VAL) continue;
+    count += static_cast<uint64_t>(right.end() -
+                                   std::lower_bound(right.begin(), right.end(), cut - a));
+  }
+  return count;
+}
+
+// Calls list(index) for every q-gram on the rows from offset on that reaches the cut.
+template <typename List>
+void qgram_enumerate(const QgramRows &rows, uint64_t offset, List &&list) {
+  const double cut = qgram_cut(rows, offset);
+  std::vector<double> left, right;
+  halfscores(rows, offset, &left);
+  halfscores(rows, offset + QGRAM_HALF, &right);
+  std::vector<uint32_t> order(QGRAM_HALFCOUNT);
+  for (uint64_t i = 0; i < QGRAM_HALFCOUNT; i++) order[i] = static_cast<uint32_t>(i);
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return right[a] > right[b]; });
+  for (uint64_t a = 0; a < QGRAM_HALFCOUNT; a++) {
+    if (left[a] == -HUGE_VAL) continue;
+    for (const uint32_t b : order) {
+      if (!(left[a] + right[b] >= cut)) break;
+      list(a * QGRAM_HALFCOUNT + b);
+    }
+  }
+}
+
+// The offset whose q-grams pass least often, and their share of all q-grams.
+void qgram_bestoffset(const QgramRows &rows, uint64_t *ret_offset, double *ret_density) {
+  uint64_t best = 0, bestcount = UINT64_MAX;
+  for (uint64_t offset = 0; offset + QGRAM_LENGTH <= rows.m; offset++) {
+    const uint64_t count = qgram_count(rows, offset);
+    if (count < bestcount) {
+      best = offset;
+      bestcount = count;
+    }
+  }
+  *ret_offset = best;
+  *ret_density = static_cast<double>(bestcount) / static_cast<double>(QGRAM_COUNT);
+}
+
+// ---------------------------------------------------------------------------------------
+// Filtered scans of one slot
+
+template <typename Score, typename Entry>
+void scan_filtered(const Slot *slot, const Multiseq *multiseq, uint64_t from, uint64_t to,
+                   Scratch *scratch, HitList *list, std::atomic<uint64_t> *bytes) {
+  // The slot's filter, with this part's scratch.
+  LookaheadFilter<Score, Entry> view = *static_cast<const LookaheadFilter<Score, Entry> *>(slot->filter);
+  view.packs = scratch->packs;
+  view.survivors = scratch->survivors;
+  view.partials = reinterpret_cast<Entry *>(scratch->partials);
+  lookahead_scan_windows(multiseq, slot->matrix, &view, from, to,
+                         [&](Score score, uint64_t endposition) {
+    hits_append(list, endposition, scorevalue<Score>(score), bytes);
+    return 0;
+  });
+}
+
+template <typename Score>
+void scan_plain(const Slot *slot, const Multiseq *multiseq, uint64_t from, uint64_t to,
+                Scratch *, HitList *list, std::atomic<uint64_t> *bytes) {
+  lookahead_scan_plain<Score>(multiseq, slot->matrix, from, to,
+                              [&](Score score, uint64_t endposition) {
+    hits_append(list, endposition, scorevalue<Score>(score), bytes);
+    return 0;
+  });
+}
+
+template <typename Score, typename Entry>
+void release_filter(Slot *slot) {
+  auto *filter = static_cast<LookaheadFilter<Score, Entry> *>(slot->filter);
+  filter_free(filter);
+  delete filter;
+  slot->filter = nullptr;
+}
+
+// Gives slot its filtered scan: the filter of the entry type that suits the matrix, or the
+// plain exact test. Returns the estimated cost of the scan per window.
+template <typename Score>
+double plan_scan(Slot *slot) {
+  const ScoringMatrix *matrix = slot->matrix;
+  const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
+  auto usefilter = [&](auto *filter, auto scan, auto release) -> double {
+    slot->filter = filter;
+    slot->scan = scan;
+    slot->release = release;
+    if (filter->byteusable && filter->enabled) {
+      return COST_BYTEWINDOW + COST_BYTEROW * static_cast<double>(matrix->m);
+    }
+    return COST_TABLEFILTER;
+  };
+  if constexpr (std::is_integral_v<Score>) {
+    auto *narrow = new LookaheadFilter<Score, int32_t>{};
+    if (filter_init(narrow, matrix, limit, false)) {
+      return usefilter(narrow, scan_filtered<Score, int32_t>, release_filter<Score, int32_t>);
+    }
+    delete narrow;
+    auto *wide = new LookaheadFilter<Score, int64_t>{};
+    if (filter_init(wide, matrix, limit, false)) {
+      return usefilter(wide, scan_filtered<Score, int64_t>, release_filter<Score, int64_t>);
+    }
+    delete wide;
+  } else {
+    auto *single = new LookaheadFilter<Score, float>{};
+    if (filter_init(single, matrix, limit, false)) {
+      return usefilter(single, scan_filtered<Score, float>, release_filter<Score, float>);
+    }
+    delete single;
+  }
+  slot->filter = nullptr;
+  slot->scan = scan_plain<Score>;
+  slot->release = nullptr;
+  return COST_CANDIDATE * static_cast<double>(matrix->m) / 4.0;
+}
+
+// A member's copy holds integer cells as they are and float cells as doubles. The clamped
+// value: integer cells lie within 2^50 and thresholds within 2^52, and at most TABLE_MAXROWS
+// rows sum it without overflow; float cells and thresholds lie within 1e25.
+template <typename Score>
+using CellOf = std::conditional_t<std::is_integral_v<Score>, int64_t, double>;
+template <typename Score>
+constexpr CellOf<Score> clampedcell() {
+  if constexpr (std::is_integral_v<Score>) {
+    return -(INT64_C(1) << 54);
+  } else {
+    return -1e30;
+  }
+}
+
+// The copy of a member's cells; regular is the wildcard column's code.
+template <typename Score>
+void *member_cells(const ScoringMatrix *matrix, uint64_t regular) {
+  CellOf<Score> *cells = allocorexit<CellOf<Score>>(nullptr, matrix->m * TABLE_STRIDE);
+  for (uint64_t j = 0; j < matrix->m; j++) {
+    for (uint64_t c = 0; c < TABLE_STRIDE; c++) {
+      CellOf<Score> cell = clampedcell<Score>();
+      if (c < regular) {
+        const Score s = matrix_cell<Score>(matrix, j, c);
+        if (!ScoreTraits<Score>::forbidden(s)) cell = static_cast<CellOf<Score>>(s);
+      }
+      cells[j * TABLE_STRIDE + c] = cell;
+    }
+  }
+  return cells;
+}
+
+// Tests the window of member starting at n: its complete sum first, in four independent
+// parts (integer sums are exact; float cells are summed in double precision against the
+// threshold lowered by the rounding margin of the exact test, member.least), then the exact
+// test of the lookahead search; a hit goes into list.
+template <typename Score>
+void member_test(const Member &member, const ScoringMatrix *matrix, const unsigned char *sequence,
+                 uint64_t regular, uint64_t n, HitList *list, std::atomic<uint64_t> *bytes) {
+  using Cell = CellOf<Score>;
+  const Cell *cells = static_cast<const Cell *>(member.cells);
+  const unsigned char *window = sequence + n;
+  const uint64_t m = member.m;
+  auto cell = [&](uint64_t j) {
+    return cells[j * TABLE_STRIDE + std::min<uint64_t>(window[j], regular)];
+  };
+  Cell sums[4] = {0, 0, 0, 0};
+  uint64_t j = 0;
+  for (; j + 4 <= m; j += 4) {
+    sums[0] += cell(j);
+    sums[1] += cell(j + 1);
+    sums[2] += cell(j + 2);
+    sums[3] += cell(j + 3);
+  }
+  for (; j < m; j++) sums[0] += cell(j);
+  const Cell sum = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+  if constexpr (std::is_integral_v<Score>) {
+    if (sum < scoreof<Score>(member.threshold)) return;
+  } else {
+    if (!(sum >= member.least)) return;
+  }
+  const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
+  Score score;
+  if (!lookahead_window<Score>(window, matrix_scores<Score>(matrix), matrix->rowoffsets,
+                               matrix_intermediate<Score>(matrix), m, limit, &score)) {
+    return;
+  }
+  if (!(scoreof<Score>(matrix->threshold) <= score)) return;
+  hits_append(list, n + m - 1, scorevalue<Score>(score), bytes);
+}
+
+// ---------------------------------------------------------------------------------------
+// Plan
+
+// Whether matrix may go into the table, with its rows when it may.
+bool table_rows(const ScoringMatrix *matrix, uint64_t regular, QgramRows *rows) {
+  if (matrix->scoretype == SCORE_INTEGER) return qgram_rows<int64_t>(matrix, regular, rows);
+  return qgram_rows<float>(matrix, regular, rows);
+}
+
+void build_table(LookaheadBatch *batch, const std::vector<QgramRows> &rows,
+                 const std::vector<uint64_t> &numbers) {
+  QgramTable &table = batch->table;
+  table.members.resize(numbers.size());
+  for (uint64_t k = 0; k < numbers.size(); k++) {
+    const Slot &slot = batch->slots[numbers[k]];
+    Member &member = table.members[k];
+    member.number = numbers[k];
+    member.offset = slot.offset;
+    member.to = slot.to;
+    member.m = slot.matrix->m;
+    member.type = slot.matrix->scoretype;
+    member.threshold = slot.matrix->threshold;
+    member.least = rows[k].least;
+    member.cells = member.type == SCORE_INTEGER ? member_cells<int64_t>(slot.matrix, table.regular)
+                                                : member_cells<float>(slot.matrix, table.regular);
+  }
+  std::vector<uint32_t> counts(QGRAM_COUNT + 1, 0);
+  for (uint64_t k = 0; k < numbers.size(); k++) {
+    qgram_enumerate(rows[k], table.members[k].offset, [&](uint64_t index) { counts[index]++; });
+  }
+  table.heads.assign(QGRAM_COUNT + 1, 0);
+  for (uint64_t index = 0; index < QGRAM_COUNT; index++) {
+    table.heads[index + 1] = table.heads[index] + counts[index];
+  }
+  table.numbers.assign(table.heads[QGRAM_COUNT], 0);
+  table.present.assign(QGRAM_COUNT / 64, 0);
+  std::vector<uint32_t> fill(table.heads.begin(), table.heads.end() - 1);
+  for (uint64_t k = 0; k < numbers.size(); k++) {
+    qgram_enumerate(rows[k], table.members[k].offset, [&](uint64_t index) {
+      table.numbers[fill[index]++] = static_cast<uint32_t>(k);
+      table.present[index / 64] |= UINT64_C(1) << (index % 64);
+    });
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Sweep and scans
+
+// Tests the windows listed in scratch, in the order listed, into the lists of part.
+void testlisted(LookaheadBatch *batch, uint64_t part, Scratch *scratch, uint64_t listed) {
+  const QgramTable &table = batch->table;
+  const unsigned char *sequence = batch->multiseq->sequence;
+  for (uint64_t i = 0; i < listed; i++) {
+    const Member &member = table.members[scratch->members[i]];
+    const Slot &slot = batch->slots[member.number];
+    if (slot.givenup.load(std::memory_order_relaxed)) continue;
+    HitList *list = &slot.lists[part];
+    if (member.type == SCORE_INTEGER) {
+      member_test<int64_t>(member, slot.matrix, sequence, table.regular, scratch->starts[i], list,
+                           &batch->bytes);
+    } else {
+      member_test<float>(member, slot.matrix, sequence, table.regular, scratch->starts[i], list,
+                         &batch->bytes);
+    }
+  }
+}
+
+// The q-gram sweep over the q-grams starting from first to last - 1 (last + QGRAM_LENGTH - 1
+// at most the end of the sequences searched), into the lists of part: the windows that the
+// table lists are gathered first and tested together, in the order of their q-grams, which
+// for each matrix is the order of the windows.
+void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) {
+  const QgramTable &table = batch->table;
+  Scratch *scratch = &batch->scratches[part];
+  const unsigned char *sequence = batch->multiseq->sequence;
+  const uint64_t regular = table.regular;
+  const uint64_t mask = QGRAM_COUNT - 1;
+  const uint64_t codemask = (UINT64_C(1) << QGRAM_CODEBITS) - 1;
+  const uint64_t *present = table.present.data();
+  const uint32_t *heads = table.heads.data();
+  const uint32_t *numbers = table.numbers.data();
+  const Member *members = table.members.data();
+  const uint64_t from = batch->from;
+  uint64_t listed = 0;
+  uint64_t index = 0, run = 0;
+  for (uint64_t x = first; x + 1 < last + QGRAM_LENGTH; x++) {
+    const uint64_t code = sequence[x];
+    run = code < regular ? run + 1 : 0;
+    index = ((index << QGRAM_CODEBITS) | (code & codemask)) & mask;
+    if (run < QGRAM_LENGTH || ((present[index / 64] >> (index % 64)) & 1) == 0) continue;
+    const uint64_t p = x + 1 - QGRAM_LENGTH;
+    const uint32_t end = heads[index + 1];
+    for (uint32_t k = heads[index]; k < end; k++) {
+      const uint32_t number = numbers[k];
+      const Member &member = members[number];
+      const uint64_t n = p - member.offset;
+      // Windows before the sequences searched (n wraps around) or beyond their end.
+      if (p < from + member.offset || n >= member.to) continue;
+      if (listed == CANDIDATES) {
+        testlisted(batch, part, scratch, listed);
+        listed = 0;
+      }
+      scratch->members[listed] = number;
+      scratch->starts[listed] = n;
+      listed++;
+    }
+  }
+  testlisted(batch, part, scratch, listed);
+}
+
+// Gives up the slot whose list in this part is longest when the hits exceed the budget; every
+// part drops its own list of a slot given up when it next looks at it.
+void keepbudget(LookaheadBatch *batch, uint64_t part) {
+  const uint64_t count = batch->matrices.size();
+  for (uint64_t i = 0; i < count; i++) {
+    Slot &slot = batch->slots[i];
+    if (slot.lists != nullptr && slot.givenup.load(std::memory_order_relaxed)) {
+      hits_free(&slot.lists[part], &batch->bytes);
+    }
+  }
+  while (batch->bytes.load(std::memory_order_relaxed) > batch->budget) {
+    uint64_t largest = count, size = 0;
+    for (uint64_t i = 0; i < count; i++) {
+      const Slot &slot = batch->slots[i];
+      if (slot.lists == nullptr || slot.givenup.load(std::memory_order_relaxed)) continue;
+      if (slot.lists[part].allocated > size) {
+        largest = i;
+        size = slot.lists[part].allocated;
+      }
+    }
+    if (largest == count) break;  // the rest is held by the other parts
+    batch->slots[largest].givenup.store(true, std::memory_order_relaxed);
+    hits_free(&batch->slots[largest].lists[part], &batch->bytes);
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Interface
+
+LookaheadBatch *lookaheadbatch_create(const Multiseq *multiseq, const SequenceRange *range) {
+  const uint64_t sequences = multiseq->numofsequences;
+  uint64_t first = 0, last = sequences == 0 ? 0 : sequences - 1;
+  if (range != nullptr) {
+    if (range->first >= sequences || range->last >= sequences) return nullptr;
+    first = range->first;
+    last = range->last;
+  }
+  auto *batch = new LookaheadBatch{};
+  batch->multiseq = multiseq;
+  if (sequences > 0 && first <= last) {
+    batch->from = first == 0 ? 0 : multiseq->separatorpositions[first - 1] + 1;
+    batch->end = last + 1 < sequences ? multiseq->separatorpositions[last] : multiseq->totallength;
+  }
+  batch->parts = 0;
+  batch->budget = (UINT64_C(256) << 20) + multiseq->totallength;
+  batch->bytes.store(0);
+  return batch;
+}
+
+uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix) {
+  batch->matrices.push_back(matrix);
+  return batch->matrices.size() - 1;
+}
+
+void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes) { batch->budget = bytes; }
+
+void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route) {
+  const uint64_t count = batch->matrices.size();
+  parts = std::max<uint64_t>(parts, 1);
+  batch->parts = parts;
+  batch->slots = std::make_unique<Slot[]>(count);
+  batch->maxm = 0;
+  // Codes below regular are indexed by the table: an alphabet of at most four regular codes
+  // and the wildcard column, the same for all matrices.
+  uint64_t regular = 0;
+  if (count > 0) {
+    const uint64_t columns = matrix_columns(batch->matrices[0]);
+    if (columns >= 2 && columns <= (UINT64_C(1) << QGRAM_CODEBITS) + 1) regular = columns - 1;
+  }
+  batch->table.regular = regular;
+  std::vector<QgramRows> tablerows;
+  std::vector<uint64_t> tabled;
+  for (uint64_t i = 0; i < count; i++) {
+    Slot &slot = batch->slots[i];
+    const ScoringMatrix *matrix = batch->matrices[i];
+    slot.matrix = matrix;
+    slot.givenup.store(false);
+    slot.lists = nullptr;
+    slot.filter = nullptr;
+    slot.scan = nullptr;
+    slot.release = nullptr;
+    slot.offset = 0;
+    if (matrix->scoretype != SCORE_INTEGER && matrix->scoretype != SCORE_FLOAT) {
+      slot.kind = SLOT_NONE;
+      continue;
+    }
+    const uint64_t m = matrix->m;
+    if (m == 0 || batch->end < batch->from + m) {
+      slot.kind = SLOT_EMPTY;
+      slot.to = batch->from;
+      continue;
+    }
+    slot.to = batch->end - m + 1;
+    slot.lists = allocorexit<HitList>(nullptr, parts);
+    for (uint64_t p = 0; p < parts; p++) slot.lists[p] = {nullptr, 0, 0};
+    QgramRows rows;
+    const bool fits = route != BATCHROUTE_SCAN && regular > 0 &&
+                      matrix_columns(matrix) == regular + 1 && table_rows(matrix, regular, &rows);
+    double density = 1.0;
+    if (fits) qgram_bestoffset(rows, &slot.offset, &density);
+    const double scancost =
+        matrix->scoretype == SCORE_INTEGER ? plan_scan<int64_t>(&slot) : plan_scan<float>(&slot);
+    if (fits && (route == BATCHROUTE_TABLE || density * COST_CANDIDATE < scancost)) {
+      slot.kind = SLOT_TABLE;
+      if (slot.release != nullptr) slot.release(&slot);
+      slot.scan = nullptr;
+      slot.release = nullptr;
+      tablerows.push_back(std::move(rows));
+      tabled.push_back(i);
+    } else {
+      slot.kind = SLOT_SCAN;
+      batch->maxm = std::max(batch->maxm, m);
+    }
+  }
+  batch->withtable = !tabled.empty();
+  if (batch->withtable) build_table(batch, tablerows, tabled);
+
+  // Parts of equal length; each part's scratch.
+  batch->partstarts.resize(parts + 1);
+  const uint64_t length = batch->end - batch->from;
+  for (uint64_t p = 0; p <= parts; p++) {
+    batch->partstarts[p] = batch->from + static_cast<uint64_t>(
+                                             static_cast<unsigned __int128>(length) * p / parts);
+  }
+  batch->scratches.resize(parts);
+  for (Scratch &scratch : batch->scratches) {
+    scratch.packs = allocorexit<uint16_t>(nullptr, FILTER_BLOCK + batch->maxm + 1);
+    scratch.survivors = allocorexit<uint32_t>(nullptr, FILTER_BLOCK);
+    scratch.partials = allocorexit<int64_t>(nullptr, FILTER_BLOCK);
+    scratch.members = allocorexit<uint32_t>(nullptr, CANDIDATES);
+    scratch.starts = allocorexit<uint64_t>(nullptr, CANDIDATES);
+  }
+}
+
+void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part) {
+  const uint64_t count = batch->matrices.size();
+  const uint64_t start = batch->partstarts[part], stop = batch->partstarts[part + 1];
+  // The last q-gram start from which a q-gram fits in the sequences searched.
+  const uint64_t qgramend =
+      batch->end >= batch->from + QGRAM_LENGTH ? batch->end - QGRAM_LENGTH + 1 : batch->from;
+  Scratch *scratch = &batch->scratches[part];
+  for (uint64_t block = start; block < stop; block += BATCH_BLOCK) {
+    const uint64_t blockend = std::min(stop, block + BATCH_BLOCK);
+    if (batch->withtable && block < qgramend) sweep(batch, part, block, std::min(blockend, qgramend));
+    for (uint64_t i = 0; i < count; i++) {
+      Slot &slot = batch->slots[i];
+      if (slot.kind != SLOT_SCAN || slot.givenup.load(std::memory_order_relaxed)) continue;
+      const uint64_t to = std::min(blockend, slot.to);
+      if (block >= to) continue;
+      slot.scan(&slot, batch->multiseq, block, to, scratch, &slot.lists[part], &batch->bytes);
+    }
+    keepbudget(batch, part);
+  }
+}
+
+bool lookaheadbatch_holds(const LookaheadBatch *batch, uint64_t number) {
+  const Slot &slot = batch->slots[number];
+  return slot.kind != SLOT_NONE && !slot.givenup.load(std::memory_order_relaxed);
+}
+
+bool lookaheadbatch_intable(const LookaheadBatch *batch, uint64_t number) {
+  return batch->slots[number].kind == SLOT_TABLE;
+}
+
+int lookaheadbatch_report(LookaheadBatch *batch, uint64_t number, const ScoringMatrix *matrix,
+                          ReportFunction report, SearchJob *userdata) {
+  Slot &slot = batch->slots[number];
+  Match match;
+  initmatch(&match, batch->multiseq, matrix, userdata);
+  int result = 0;
+  for (uint64_t part = 0; part < batch->parts && slot.lists != nullptr; part++) {
+    HitList *list = &slot.lists[part];
+    for (uint64_t h = 0; h < list->count && result == 0; h++) {
+      match.score = list->hits[h].score;
+      match.endposition = list->hits[h].endposition;
+      if (report(&match) != 0) result = -1;
+    }
+    hits_free(list, &batch->bytes);
+  }
+  return result;
+}
+
+void lookaheadbatch_free(LookaheadBatch *batch) {
+  if (batch == nullptr) return;
+
+  const uint64_t count = batch->matrices.size();
+  for (uint64_t i = 0; batch->slots != nullptr && i < count; i++) {
+    Slot &slot = batch->slots[i];
+    if (slot.release != nullptr) slot.release(&slot);
+    if (slot.lists != nullptr) {
+      for (uint64_t p = 0; p < batch->parts; p++) hits_free(&slot.lists[p], &batch->bytes);
+      freeandnull(slot.lists);
+    }
+  }
+  for (Scratch &scratch : batch->scratches) {
+    freeandnull(scratch.packs);
+    freeandnull(scratch.survivors);
+    freeandnull(scratch.partials);
+    freeandnull(scratch.members);
+    freeandnull(scratch.starts);
+  }
+  for (Member &member : batch->table.members) freeandnull(member.cells);
+  delete batch;
+}
