@@ -13,6 +13,12 @@
 // matrix whose exact test rejects every window holding such a code: the cells of those
 // codes are forbidden and the intermediate thresholds reject forbidden cells.
 //
+// A matrix shorter than a q-gram takes the q-gram that starts with its window, the rows
+// beyond its end counting 0 for every regular code. The q-gram of such a window may then
+// hold a code outside the regular ones after the window, or run past the end of the
+// sequences searched, where the table does not see it: the sweep tests those windows at
+// every such code, and at the end.
+//
 // Contents: records; hit lists; q-gram bounds; plan; sweep and scans; parts; reports.
 #include "matching/lookahead_batch.hpp"
 
@@ -117,6 +123,8 @@ struct QgramTable {
   std::vector<uint32_t> heads;     // QGRAM_COUNT + 1 starts into numbers
   std::vector<uint32_t> numbers;   // the members listed, q-gram after q-gram
   std::vector<Member> members;
+  std::vector<uint32_t> shortmembers;  // those shorter than a q-gram
+  uint64_t shortest;                   // their least length (QGRAM_LENGTH when none)
 };
 
 }  // namespace
@@ -175,8 +183,9 @@ ScoreValue scorevalue(Score score) {
 // must reach in real arithmetic to reach the threshold in the score type.
 struct QgramRows {
   uint64_t m = 0, regular = 0;
-  std::vector<double> cells;  // m rows of regular entries
-  std::vector<double> best;   // per row
+  uint64_t qrows = 0;          // m, or QGRAM_LENGTH for a shorter matrix
+  std::vector<double> cells;   // qrows rows of regular entries, 0 beyond row m
+  std::vector<double> best;    // per row
   double least = 0.0;
 };
 
@@ -187,12 +196,14 @@ struct QgramRows {
 template <typename Score>
 bool qgram_rows(const ScoringMatrix *matrix, uint64_t regular, QgramRows *rows) {
   const uint64_t m = matrix->m, columns = matrix_columns(matrix);
-  if (m < QGRAM_LENGTH || m > TABLE_MAXROWS || columns != regular + 1) return false;
+  if (m == 0 || m > TABLE_MAXROWS || columns != regular + 1) return false;
   if (!filter_forbidsafe<Score>(matrix, columns)) return false;
   rows->m = m;
   rows->regular = regular;
-  rows->cells.assign(m * regular, 0.0);
-  rows->best.assign(m, -HUGE_VAL);
+  rows->qrows = std::max(m, QGRAM_LENGTH);
+  rows->cells.assign(rows->qrows * regular, 0.0);
+  rows->best.assign(rows->qrows, 0.0);
+  for (uint64_t j = 0; j < m; j++) rows->best[j] = -HUGE_VAL;
   double absbound = 0.0;
   for (uint64_t j = 0; j < m; j++) {
     if (!ScoreTraits<Score>::forbidden(matrix_cell<Score>(matrix, j, columns - 1))) return false;
@@ -241,7 +252,7 @@ void halfscores(const QgramRows &rows, uint64_t first, std::vector<double> *scor
 // What a q-gram on the rows from offset on must score at least.
 double qgram_cut(const QgramRows &rows, uint64_t offset) {
   double rest = 0.0;
-  for (uint64_t j = 0; j < rows.m; j++) {
+  for (uint64_t j = 0; j < rows.qrows; j++) {
     if (j < offset || j >= offset + QGRAM_LENGTH) rest += rows.best[j];
   }
   return rows.least - rest;  // plus infinity when some other row allows no code
@@ -285,7 +296,7 @@ void qgram_enumerate(const QgramRows &rows, uint64_t offset, List &&list) {
 // The offset whose q-grams pass least often, and their share of all q-grams.
 void qgram_bestoffset(const QgramRows &rows, uint64_t *ret_offset, double *ret_density) {
   uint64_t best = 0, bestcount = UINT64_MAX;
-  for (uint64_t offset = 0; offset + QGRAM_LENGTH <= rows.m; offset++) {
+  for (uint64_t offset = 0; offset + QGRAM_LENGTH <= rows.qrows; offset++) {
     const uint64_t count = qgram_count(rows, offset);
     if (count < bestcount) {
       best = offset;
@@ -332,20 +343,26 @@ void release_filter(Slot *slot) {
   slot->filter = nullptr;
 }
 
+// The estimated cost per window of the filtered scan of matrix: with the byte pass where the
+// filter will have one (filter_init), otherwise the tables of the filter.
+double scancost(const ScoringMatrix *matrix) {
+  const uint64_t columns = matrix_columns(matrix);
+  const bool bytepass = columns - 1 <= BYTEPASS_WIDECODES && matrix->m < 200 &&
+                        bytepass_for(firstpass_level(), columns - 1 > BYTEPASS_CODES) != nullptr;
+  if (bytepass) return COST_BYTEWINDOW + COST_BYTEROW * static_cast<double>(matrix->m);
+  return COST_TABLEFILTER;
+}
+
 // Gives slot its filtered scan: the filter of the entry type that suits the matrix, or the
-// plain exact test. Returns the estimated cost of the scan per window.
+// plain exact test.
 template <typename Score>
-double plan_scan(Slot *slot) {
+void plan_scan(Slot *slot) {
   const ScoringMatrix *matrix = slot->matrix;
   const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
-  auto usefilter = [&](auto *filter, auto scan, auto release) -> double {
+  auto usefilter = [&](auto *filter, auto scan, auto release) {
     slot->filter = filter;
     slot->scan = scan;
     slot->release = release;
-    if (filter->byteusable && filter->enabled) {
-      return COST_BYTEWINDOW + COST_BYTEROW * static_cast<double>(matrix->m);
-    }
-    return COST_TABLEFILTER;
   };
   if constexpr (std::is_integral_v<Score>) {
     auto *narrow = new LookaheadFilter<Score, int32_t>{};
@@ -368,7 +385,6 @@ double plan_scan(Slot *slot) {
   slot->filter = nullptr;
   slot->scan = scan_plain<Score>;
   slot->release = nullptr;
-  return COST_CANDIDATE * static_cast<double>(matrix->m) / 4.0;
 }
 
 // A member's copy holds integer cells as they are and float cells as doubles. The clamped
@@ -467,6 +483,12 @@ void build_table(LookaheadBatch *batch, const std::vector<QgramRows> &rows,
     member.cells = member.type == SCORE_INTEGER ? member_cells<int64_t>(slot.matrix, table.regular)
                                                 : member_cells<float>(slot.matrix, table.regular);
   }
+  table.shortest = QGRAM_LENGTH;
+  for (uint64_t k = 0; k < numbers.size(); k++) {
+    if (table.members[k].m >= QGRAM_LENGTH) continue;
+    table.shortmembers.push_back(static_cast<uint32_t>(k));
+    table.shortest = std::min(table.shortest, table.members[k].m);
+  }
   std::vector<uint32_t> counts(QGRAM_COUNT + 1, 0);
   for (uint64_t k = 0; k < numbers.size(); k++) {
     qgram_enumerate(rows[k], table.members[k].offset, [&](uint64_t index) { counts[index]++; });
@@ -511,7 +533,8 @@ void testlisted(LookaheadBatch *batch, uint64_t part, Scratch *scratch, uint64_t
 // The q-gram sweep over the q-grams starting from first to last - 1 (last + QGRAM_LENGTH - 1
 // at most the end of the sequences searched), into the lists of part: the windows that the
 // table lists are gathered first and tested together, in the order of their q-grams, which
-// for each matrix is the order of the windows.
+// for each matrix is the order of the windows. At a code outside the regular ones, the
+// windows of the short members whose q-gram holds it are gathered too, in their place.
 void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) {
   const QgramTable &table = batch->table;
   Scratch *scratch = &batch->scratches[part];
@@ -524,11 +547,34 @@ void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) 
   const uint32_t *numbers = table.numbers.data();
   const Member *members = table.members.data();
   const uint64_t from = batch->from;
+  const uint64_t shortest = table.shortest;
   uint64_t listed = 0;
+  auto list = [&](uint32_t number, uint64_t n) {
+    if (listed == CANDIDATES) {
+      testlisted(batch, part, scratch, listed);
+      listed = 0;
+    }
+    scratch->members[listed] = number;
+    scratch->starts[listed] = n;
+    listed++;
+  };
   uint64_t index = 0, run = 0;
   for (uint64_t x = first; x + 1 < last + QGRAM_LENGTH; x++) {
     const uint64_t code = sequence[x];
-    run = code < regular ? run + 1 : 0;
+    if (code >= regular) {
+      // Windows from x - QGRAM_LENGTH + 1 on whose q-gram holds x: those that end before x,
+      // lie after the last code outside the regular ones and start in this sweep.
+      if (run >= shortest) {
+        const uint64_t low = x - std::min(run, QGRAM_LENGTH - 1);
+        for (const uint32_t number : table.shortmembers) {
+          const Member &member = members[number];
+          for (uint64_t n = low; n + member.m <= x && n < last; n++) list(number, n);
+        }
+      }
+      run = 0;
+      continue;
+    }
+    run++;
     index = ((index << QGRAM_CODEBITS) | (code & codemask)) & mask;
     if (run < QGRAM_LENGTH || ((present[index / 64] >> (index % 64)) & 1) == 0) continue;
     const uint64_t p = x + 1 - QGRAM_LENGTH;
@@ -539,6 +585,21 @@ void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) 
       const uint64_t n = p - member.offset;
       // Windows before the sequences searched (n wraps around) or beyond their end.
       if (p < from + member.offset || n >= member.to) continue;
+      list(number, n);
+    }
+  }
+  testlisted(batch, part, scratch, listed);
+}
+
+// The windows of the short members starting from first to last - 1 whose q-gram runs past
+// the end of the sequences searched (first at least that end minus QGRAM_LENGTH - 1).
+void sweep_end(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) {
+  const QgramTable &table = batch->table;
+  Scratch *scratch = &batch->scratches[part];
+  uint64_t listed = 0;
+  for (const uint32_t number : table.shortmembers) {
+    const Member &member = table.members[number];
+    for (uint64_t n = first; n < last && n < member.to; n++) {
       if (listed == CANDIDATES) {
         testlisted(batch, part, scratch, listed);
         listed = 0;
@@ -653,17 +714,17 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
                       matrix_columns(matrix) == regular + 1 && table_rows(matrix, regular, &rows);
     double density = 1.0;
     if (fits) qgram_bestoffset(rows, &slot.offset, &density);
-    const double scancost =
-        matrix->scoretype == SCORE_INTEGER ? plan_scan<int64_t>(&slot) : plan_scan<float>(&slot);
-    if (fits && (route == BATCHROUTE_TABLE || density * COST_CANDIDATE < scancost)) {
+    if (fits && (route == BATCHROUTE_TABLE || density * COST_CANDIDATE < scancost(matrix))) {
       slot.kind = SLOT_TABLE;
-      if (slot.release != nullptr) slot.release(&slot);
-      slot.scan = nullptr;
-      slot.release = nullptr;
       tablerows.push_back(std::move(rows));
       tabled.push_back(i);
     } else {
       slot.kind = SLOT_SCAN;
+      if (matrix->scoretype == SCORE_INTEGER) {
+        plan_scan<int64_t>(&slot);
+      } else {
+        plan_scan<float>(&slot);
+      }
       batch->maxm = std::max(batch->maxm, m);
     }
   }
@@ -706,6 +767,8 @@ void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part) {
     }
     keepbudget(batch, part);
   }
+  const uint64_t endfirst = std::max(start, qgramend);
+  if (batch->withtable && endfirst < stop) sweep_end(batch, part, endfirst, stop);
 }
 
 bool lookaheadbatch_holds(const LookaheadBatch *batch, uint64_t number) {
