@@ -38,13 +38,14 @@ constexpr uint64_t QGRAM_LENGTH = 8;
 constexpr uint64_t QGRAM_HALF = QGRAM_LENGTH / 2;
 constexpr uint64_t QGRAM_HALFCOUNT = UINT64_C(1) << (QGRAM_CODEBITS * QGRAM_HALF);
 constexpr uint64_t QGRAM_COUNT = QGRAM_HALFCOUNT * QGRAM_HALFCOUNT;
-constexpr uint64_t TABLE_STRIDE = 8;              // cells per row of a member's copy
+constexpr uint64_t GROUP_ROWS = 4;                // rows of a member's group table
+constexpr uint64_t GROUP_MAXWORDS = 8;            // groups cover at most 64 rows
 constexpr uint64_t TABLE_MAXROWS = 511;
 constexpr uint64_t CANDIDATES = 4096;             // windows listed before they are tested
 
 // Estimated costs, in processor cycles: the exact test of one window that the table lists,
 // and the filtered scan per window with and without the byte pass.
-constexpr double COST_CANDIDATE = 100.0;
+constexpr double COST_CANDIDATE = 80.0;
 constexpr double COST_BYTEROW = 0.03;
 constexpr double COST_BYTEWINDOW = 0.08;
 constexpr double COST_TABLEFILTER = 3.0;
@@ -98,24 +99,29 @@ struct Scratch {
   int64_t *partials;  // room for FILTER_BLOCK entries of any entry type
   uint32_t *members;  // CANDIDATES windows: member and start
   uint64_t *starts;
+  uint64_t *sorted;   // their starts in order of member
+  uint32_t *ends;     // one more than the members of the table
 };
 
-// A matrix of the q-gram table with what the sweep needs to test its windows: its cells in
-// rows of TABLE_STRIDE, where forbidden cells and the wildcard column (which also stands for
-// every code beyond it) hold a clamped value so far below every sum of allowed cells that a
-// window holding it cannot reach the threshold, yet high enough that no sum of a whole window
-// leaves the range of the score type. Then a window's complete sum in row order needs no
-// branch, and equals the exact test's score for every window without such a cell.
+// A matrix of the q-gram table with what the sweep needs to test its windows cheaply before
+// the exact test: the window's codes are read eight at a time, and each run of GROUP_ROWS
+// rows is scored through a table indexed by their codes (two bits each, the first lowest),
+// whose entry is the rows' sum as a float (rows beyond m count 0; a forbidden cell gives
+// GROUP_FORBIDDEN). A window whose table sum stays below least cannot pass the exact test:
+// least lies below the threshold by the rounding of the entries, of their sum and of the
+// exact test's own sum.
 struct Member {
   uint64_t number;  // the slot
   uint64_t offset;  // first row of the q-gram
   uint64_t to;      // windows start below this
   uint64_t m;
   ScoreType type;
-  ScoreValue threshold;
-  double least;  // float matrices: what the complete sum in double precision must reach
-  void *cells;
+  uint64_t groups;  // 0 for a matrix of more than GROUP_MAXWORDS * 8 rows: exact test alone
+  double least;
+  float *tables;    // groups tables of 256 entries
 };
+
+constexpr float GROUP_FORBIDDEN = -1e30f;
 
 struct QgramTable {
   uint64_t regular;                // codes below this are indexed
@@ -183,6 +189,7 @@ ScoreValue scorevalue(Score score) {
 // must reach in real arithmetic to reach the threshold in the score type.
 struct QgramRows {
   uint64_t m = 0, regular = 0;
+  double absbound = 0.0, threshold = 0.0;
   uint64_t qrows = 0;          // m, or QGRAM_LENGTH for a shorter matrix
   std::vector<double> cells;   // qrows rows of regular entries, 0 beyond row m
   std::vector<double> best;    // per row
@@ -222,6 +229,8 @@ bool qgram_rows(const ScoringMatrix *matrix, uint64_t regular, QgramRows *rows) 
     absbound += rowbound;
   }
   const double threshold = static_cast<double>(scoreof<Score>(matrix->threshold));
+  rows->absbound = absbound;
+  rows->threshold = threshold;
   if constexpr (std::is_integral_v<Score>) {
     if (!(absbound < 0x1p50) || !(std::fabs(threshold) < 0x1p52)) return false;
     rows->least = threshold;
@@ -293,12 +302,41 @@ void qgram_enumerate(const QgramRows &rows, uint64_t offset, List &&list) {
   }
 }
 
-// The offset whose q-grams pass least often, and their share of all q-grams.
+// The offset whose q-grams pass least often, among the few whose rows spread their scores
+// most (counting is dear), and the share of all q-grams that pass there.
 void qgram_bestoffset(const QgramRows &rows, uint64_t *ret_offset, double *ret_density) {
-  uint64_t best = 0, bestcount = UINT64_MAX;
+  constexpr uint64_t COUNTED = 3;
+  // Spread of a row: its best minus the mean of its allowed cells (a forbidden cell counts
+  // as the row's least allowed one less the spread).
+  std::vector<double> spread(rows.qrows, 0.0);
+  for (uint64_t j = 0; j < rows.m; j++) {
+    double low = HUGE_VAL, sum = 0.0;
+    uint64_t allowed = 0;
+    for (uint64_t c = 0; c < rows.regular; c++) {
+      const double cell = rows.cells[j * rows.regular + c];
+      if (cell == -HUGE_VAL) continue;
+      low = std::min(low, cell);
+      sum += cell;
+      allowed++;
+    }
+    if (allowed == 0) continue;
+    const double mean = (sum + static_cast<double>(rows.regular - allowed) * low) /
+                        static_cast<double>(rows.regular);
+    spread[j] = rows.best[j] - mean + static_cast<double>(rows.regular - allowed) * (rows.best[j] - low + 1.0);
+  }
+  std::vector<std::pair<double, uint64_t>> candidates;
   for (uint64_t offset = 0; offset + QGRAM_LENGTH <= rows.qrows; offset++) {
+    double total = 0.0;
+    for (uint64_t j = offset; j < offset + QGRAM_LENGTH; j++) total += spread[j];
+    candidates.push_back({-total, offset});
+  }
+  const uint64_t counted = std::min<uint64_t>(COUNTED, candidates.size());
+  std::partial_sort(candidates.begin(), candidates.begin() + counted, candidates.end());
+  uint64_t best = 0, bestcount = UINT64_MAX;
+  for (uint64_t k = 0; k < counted; k++) {
+    const uint64_t offset = candidates[k].second;
     const uint64_t count = qgram_count(rows, offset);
-    if (count < bestcount) {
+    if (count < bestcount || (count == bestcount && offset < best)) {
       best = offset;
       bestcount = count;
     }
@@ -387,65 +425,70 @@ void plan_scan(Slot *slot) {
   slot->release = nullptr;
 }
 
-// A member's copy holds integer cells as they are and float cells as doubles. The clamped
-// value: integer cells lie within 2^50 and thresholds within 2^52, and at most TABLE_MAXROWS
-// rows sum it without overflow; float cells and thresholds lie within 1e25.
-template <typename Score>
-using CellOf = std::conditional_t<std::is_integral_v<Score>, int64_t, double>;
-template <typename Score>
-constexpr CellOf<Score> clampedcell() {
-  if constexpr (std::is_integral_v<Score>) {
-    return -(INT64_C(1) << 54);
-  } else {
-    return -1e30;
-  }
-}
-
-// The copy of a member's cells; regular is the wildcard column's code.
-template <typename Score>
-void *member_cells(const ScoringMatrix *matrix, uint64_t regular) {
-  CellOf<Score> *cells = allocorexit<CellOf<Score>>(nullptr, matrix->m * TABLE_STRIDE);
-  for (uint64_t j = 0; j < matrix->m; j++) {
-    for (uint64_t c = 0; c < TABLE_STRIDE; c++) {
-      CellOf<Score> cell = clampedcell<Score>();
-      if (c < regular) {
-        const Score s = matrix_cell<Score>(matrix, j, c);
-        if (!ScoreTraits<Score>::forbidden(s)) cell = static_cast<CellOf<Score>>(s);
+// The group tables of a member (see Member) from its rows.
+void member_tables(Member *member, const QgramRows &rows) {
+  const uint64_t m = rows.m;
+  member->groups = m <= GROUP_MAXWORDS * 8 ? (m + GROUP_ROWS - 1) / GROUP_ROWS : 0;
+  member->tables = member->groups == 0 ? nullptr : allocorexit<float>(nullptr, member->groups * 256);
+  for (uint64_t g = 0; g < member->groups; g++) {
+    for (uint64_t index = 0; index < 256; index++) {
+      double sum = 0.0;
+      for (uint64_t t = 0; t < GROUP_ROWS && g * GROUP_ROWS + t < m; t++) {
+        const uint64_t code = (index >> (2 * t)) & 3;
+        sum += code < rows.regular ? rows.cells[(g * GROUP_ROWS + t) * rows.regular + code] : -HUGE_VAL;
       }
-      cells[j * TABLE_STRIDE + c] = cell;
+      member->tables[g * 256 + index] = sum == -HUGE_VAL ? GROUP_FORBIDDEN : static_cast<float>(sum);
     }
   }
-  return cells;
+  const double scale = rows.absbound + std::fabs(rows.threshold);
+  member->least = rows.least - 4.0 * static_cast<double>(member->groups + 1) * std::ldexp(scale, -24);
 }
 
-// Tests the window of member starting at n: its complete sum first, in four independent
-// parts (integer sums are exact; float cells are summed in double precision against the
-// threshold lowered by the rounding margin of the exact test, member.least), then the exact
-// test of the lookahead search; a hit goes into list.
+// Codes of the eight bytes of word (the first lowest), two bits each: bits 2t and 2t + 1
+// hold the low two bits of byte t.
+inline uint64_t twobitcodes(uint64_t word) {
+  uint64_t x = word & UINT64_C(0x0303030303030303);
+  x = (x | (x >> 6)) & UINT64_C(0x000F000F000F000F);
+  x = (x | (x >> 12)) & UINT64_C(0x000000FF000000FF);
+  return (x | (x >> 24)) & UINT64_C(0xFFFF);
+}
+
+// Whether the window of member starting at n may pass the exact test by its group tables:
+// false when one of its codes is not regular or the table sum stays below least. Reads whole
+// words; the caller makes sure that they lie within the sequence.
+inline bool member_maypass(const Member &member, const unsigned char *window, uint64_t regular) {
+  const uint64_t ones = UINT64_C(0x0101010101010101);
+  const uint64_t add = (128 - regular) * ones, tops = ones * 0x80;
+  const float *tables = member.tables;
+  float sums[2] = {0.0f, 0.0f};
+  uint64_t row = 0;
+  for (uint64_t g = 0; g < member.groups; g += 2, row += 8) {
+    uint64_t word;
+    std::memcpy(&word, window + row, sizeof word);
+    // A byte of at least regular sets its top bit; a carry out of a byte of 128 or more can
+    // only reach the bytes after it.
+    uint64_t outside = ((word + add) | word) & tops;
+    if (member.m - row < 8) outside &= (UINT64_C(1) << (8 * (member.m - row))) - 1;
+    if (outside != 0) return false;
+    const uint64_t codes = twobitcodes(word);
+    sums[0] += tables[g * 256 + (codes & 0xFF)];
+    if (g + 1 < member.groups) sums[1] += tables[(g + 1) * 256 + (codes >> 8)];
+  }
+  return static_cast<double>(sums[0] + sums[1]) >= member.least;
+}
+
+// Tests the window of member starting at n: by the group tables where the words that they
+// read lie within the sequence, then by the exact test of the lookahead search; a hit goes
+// into list.
 template <typename Score>
 void member_test(const Member &member, const ScoringMatrix *matrix, const unsigned char *sequence,
-                 uint64_t regular, uint64_t n, HitList *list, std::atomic<uint64_t> *bytes) {
-  using Cell = CellOf<Score>;
-  const Cell *cells = static_cast<const Cell *>(member.cells);
+                 uint64_t total, uint64_t regular, uint64_t n, HitList *list,
+                 std::atomic<uint64_t> *bytes) {
   const unsigned char *window = sequence + n;
   const uint64_t m = member.m;
-  auto cell = [&](uint64_t j) {
-    return cells[j * TABLE_STRIDE + std::min<uint64_t>(window[j], regular)];
-  };
-  Cell sums[4] = {0, 0, 0, 0};
-  uint64_t j = 0;
-  for (; j + 4 <= m; j += 4) {
-    sums[0] += cell(j);
-    sums[1] += cell(j + 1);
-    sums[2] += cell(j + 2);
-    sums[3] += cell(j + 3);
-  }
-  for (; j < m; j++) sums[0] += cell(j);
-  const Cell sum = (sums[0] + sums[1]) + (sums[2] + sums[3]);
-  if constexpr (std::is_integral_v<Score>) {
-    if (sum < scoreof<Score>(member.threshold)) return;
-  } else {
-    if (!(sum >= member.least)) return;
+  if (member.groups != 0 && n + 4 * member.groups + 8 <= total &&
+      !member_maypass(member, window, regular)) {
+    return;
   }
   const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
   Score score;
@@ -478,10 +521,7 @@ void build_table(LookaheadBatch *batch, const std::vector<QgramRows> &rows,
     member.to = slot.to;
     member.m = slot.matrix->m;
     member.type = slot.matrix->scoretype;
-    member.threshold = slot.matrix->threshold;
-    member.least = rows[k].least;
-    member.cells = member.type == SCORE_INTEGER ? member_cells<int64_t>(slot.matrix, table.regular)
-                                                : member_cells<float>(slot.matrix, table.regular);
+    member_tables(&member, rows[k]);
   }
   table.shortest = QGRAM_LENGTH;
   for (uint64_t k = 0; k < numbers.size(); k++) {
@@ -511,22 +551,41 @@ void build_table(LookaheadBatch *batch, const std::vector<QgramRows> &rows,
 // ---------------------------------------------------------------------------------------
 // Sweep and scans
 
-// Tests the windows listed in scratch, in the order listed, into the lists of part.
+// Tests the windows listed in scratch into the lists of part.
+//
+// The windows are first put in order of their member (keeping their order within a member),
+// so that the tests of one member follow each other and their branches are foreseeable.
 void testlisted(LookaheadBatch *batch, uint64_t part, Scratch *scratch, uint64_t listed) {
+  if (listed == 0) return;
   const QgramTable &table = batch->table;
+  const uint64_t count = table.members.size();
+  uint32_t *ends = scratch->ends;
+  std::fill(ends, ends + count + 1, 0);
+  for (uint64_t i = 0; i < listed; i++) ends[scratch->members[i] + 1]++;
+  for (uint64_t k = 0; k < count; k++) ends[k + 1] += ends[k];
+  for (uint64_t i = 0; i < listed; i++) scratch->sorted[ends[scratch->members[i]]++] = scratch->starts[i];
+  // Now ends[k] is where the windows of member k end.
   const unsigned char *sequence = batch->multiseq->sequence;
-  for (uint64_t i = 0; i < listed; i++) {
-    const Member &member = table.members[scratch->members[i]];
+  const uint64_t total = batch->multiseq->totallength;
+  uint64_t begin = 0;
+  for (uint64_t k = 0; k < count && begin < listed; k++) {
+    const uint64_t end = ends[k];
+    if (end == begin) continue;
+    const Member &member = table.members[k];
     const Slot &slot = batch->slots[member.number];
-    if (slot.givenup.load(std::memory_order_relaxed)) continue;
     HitList *list = &slot.lists[part];
-    if (member.type == SCORE_INTEGER) {
-      member_test<int64_t>(member, slot.matrix, sequence, table.regular, scratch->starts[i], list,
-                           &batch->bytes);
-    } else {
-      member_test<float>(member, slot.matrix, sequence, table.regular, scratch->starts[i], list,
-                         &batch->bytes);
+    if (!slot.givenup.load(std::memory_order_relaxed)) {
+      for (uint64_t i = begin; i < end; i++) {
+        if (member.type == SCORE_INTEGER) {
+          member_test<int64_t>(member, slot.matrix, sequence, total, table.regular,
+                               scratch->sorted[i], list, &batch->bytes);
+        } else {
+          member_test<float>(member, slot.matrix, sequence, total, table.regular,
+                             scratch->sorted[i], list, &batch->bytes);
+        }
+      }
     }
+    begin = end;
   }
 }
 
@@ -745,6 +804,8 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
     scratch.partials = allocorexit<int64_t>(nullptr, FILTER_BLOCK);
     scratch.members = allocorexit<uint32_t>(nullptr, CANDIDATES);
     scratch.starts = allocorexit<uint64_t>(nullptr, CANDIDATES);
+    scratch.sorted = allocorexit<uint64_t>(nullptr, CANDIDATES);
+    scratch.ends = allocorexit<uint32_t>(nullptr, batch->table.members.size() + 1);
   }
 }
 
@@ -816,7 +877,9 @@ void lookaheadbatch_free(LookaheadBatch *batch) {
     freeandnull(scratch.partials);
     freeandnull(scratch.members);
     freeandnull(scratch.starts);
+    freeandnull(scratch.sorted);
+    freeandnull(scratch.ends);
   }
-  for (Member &member : batch->table.members) freeandnull(member.cells);
+  for (Member &member : batch->table.members) freeandnull(member.tables);
   delete batch;
 }
