@@ -53,15 +53,16 @@ constexpr double COST_TABLEFILTER = 3.0;
 // ---------------------------------------------------------------------------------------
 // Records
 
-struct BatchHit {
-  uint64_t endposition;
-  ScoreValue score;
-};
-
+// The hits of one matrix in one part: the starts of their windows, counted from base, which
+// lies before the part's start by the longest offset of a q-gram in a matrix (parts are
+// shorter than 2^32 positions by more). Their scores are computed again when they are
+// reported, which costs less than keeping them.
 struct HitList {
-  BatchHit *hits;
+  uint32_t *starts;
   uint64_t count, allocated;
+  uint64_t base;
 };
+constexpr uint64_t PART_MAXLENGTH = (UINT64_C(1) << 32) - 1024;
 
 enum SlotKind : int {
   SLOT_NONE,   // not searched here (invalid score type)
@@ -155,30 +156,21 @@ namespace {
 // ---------------------------------------------------------------------------------------
 // Hit lists
 
-void hits_append(HitList *list, uint64_t endposition, ScoreValue score,
-                 std::atomic<uint64_t> *bytes) {
+void hits_append(HitList *list, uint64_t start, std::atomic<uint64_t> *bytes) {
   if (list->count == list->allocated) {
-    const uint64_t grown = std::max<uint64_t>(64, list->allocated * 2);
-    list->hits = allocorexit<BatchHit>(list->hits, grown);
-    bytes->fetch_add((grown - list->allocated) * sizeof(BatchHit), std::memory_order_relaxed);
+    const uint64_t grown = std::max<uint64_t>(64, list->allocated + list->allocated / 2);
+    list->starts = allocorexit<uint32_t>(list->starts, grown);
+    bytes->fetch_add((grown - list->allocated) * sizeof(uint32_t), std::memory_order_relaxed);
     list->allocated = grown;
   }
-  list->hits[list->count++] = {endposition, score};
+  list->starts[list->count++] = static_cast<uint32_t>(start - list->base);
 }
 
 void hits_free(HitList *list, std::atomic<uint64_t> *bytes) {
-  if (list->hits == nullptr) return;
-  bytes->fetch_sub(list->allocated * sizeof(BatchHit), std::memory_order_relaxed);
-  freeandnull(list->hits);
+  if (list->starts == nullptr) return;
+  bytes->fetch_sub(list->allocated * sizeof(uint32_t), std::memory_order_relaxed);
+  freeandnull(list->starts);
   list->count = list->allocated = 0;
-}
-
-template <typename Score>
-ScoreValue scorevalue(Score score) {
-  ScoreValue value;
-  value.i = 0;
-  scoreof<Score>(value) = score;
-  return value;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -356,9 +348,10 @@ void scan_filtered(const Slot *slot, const Multiseq *multiseq, uint64_t from, ui
   view.packs = scratch->packs;
   view.survivors = scratch->survivors;
   view.partials = reinterpret_cast<Entry *>(scratch->partials);
+  const uint64_t m = slot->matrix->m;
   lookahead_scan_windows(multiseq, slot->matrix, &view, from, to,
-                         [&](Score score, uint64_t endposition) {
-    hits_append(list, endposition, scorevalue<Score>(score), bytes);
+                         [&](Score, uint64_t endposition) {
+    hits_append(list, endposition + 1 - m, bytes);
     return 0;
   });
 }
@@ -366,9 +359,10 @@ void scan_filtered(const Slot *slot, const Multiseq *multiseq, uint64_t from, ui
 template <typename Score>
 void scan_plain(const Slot *slot, const Multiseq *multiseq, uint64_t from, uint64_t to,
                 Scratch *, HitList *list, std::atomic<uint64_t> *bytes) {
+  const uint64_t m = slot->matrix->m;
   lookahead_scan_plain<Score>(multiseq, slot->matrix, from, to,
-                              [&](Score score, uint64_t endposition) {
-    hits_append(list, endposition, scorevalue<Score>(score), bytes);
+                              [&](Score, uint64_t endposition) {
+    hits_append(list, endposition + 1 - m, bytes);
     return 0;
   });
 }
@@ -497,7 +491,7 @@ void member_test(const Member &member, const ScoringMatrix *matrix, const unsign
     return;
   }
   if (!(scoreof<Score>(matrix->threshold) <= score)) return;
-  hits_append(list, n + m - 1, scorevalue<Score>(score), bytes);
+  hits_append(list, n, bytes);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -697,6 +691,16 @@ void keepbudget(LookaheadBatch *batch, uint64_t part) {
   }
 }
 
+// The score of the hit whose window starts at n: the exact test's sum again.
+template <typename Score>
+Score hitscore(const Multiseq *multiseq, const ScoringMatrix *matrix, uint64_t n) {
+  Score score = ScoreTraits<Score>::zero;
+  const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
+  lookahead_window<Score>(multiseq->sequence + n, matrix_scores<Score>(matrix), matrix->rowoffsets,
+                          matrix_intermediate<Score>(matrix), matrix->m, limit, &score);
+  return score;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -717,7 +721,7 @@ LookaheadBatch *lookaheadbatch_create(const Multiseq *multiseq, const SequenceRa
     batch->end = last + 1 < sequences ? multiseq->separatorpositions[last] : multiseq->totallength;
   }
   batch->parts = 0;
-  batch->budget = (UINT64_C(256) << 20) + multiseq->totallength;
+  batch->budget = (UINT64_C(64) << 20) + multiseq->totallength / 2;
   batch->bytes.store(0);
   return batch;
 }
@@ -731,7 +735,8 @@ void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes) { batch->bu
 
 void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route) {
   const uint64_t count = batch->matrices.size();
-  parts = std::max<uint64_t>(parts, 1);
+  const uint64_t length = batch->end - batch->from;
+  parts = std::max<uint64_t>({parts, 1, (length + PART_MAXLENGTH - 1) / PART_MAXLENGTH});
   batch->parts = parts;
   batch->slots = std::make_unique<Slot[]>(count);
   batch->maxm = 0;
@@ -767,7 +772,7 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
     }
     slot.to = batch->end - m + 1;
     slot.lists = allocorexit<HitList>(nullptr, parts);
-    for (uint64_t p = 0; p < parts; p++) slot.lists[p] = {nullptr, 0, 0};
+    for (uint64_t p = 0; p < parts; p++) slot.lists[p] = {nullptr, 0, 0, 0};
     QgramRows rows;
     const bool fits = route != BATCHROUTE_SCAN && regular > 0 &&
                       matrix_columns(matrix) == regular + 1 && table_rows(matrix, regular, &rows);
@@ -792,10 +797,16 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
 
   // Parts of equal length; each part's scratch.
   batch->partstarts.resize(parts + 1);
-  const uint64_t length = batch->end - batch->from;
   for (uint64_t p = 0; p <= parts; p++) {
     batch->partstarts[p] = batch->from + static_cast<uint64_t>(
                                              static_cast<unsigned __int128>(length) * p / parts);
+  }
+  for (uint64_t i = 0; i < count; i++) {
+    if (batch->slots[i].lists == nullptr) continue;
+    for (uint64_t p = 0; p < parts; p++) {
+      batch->slots[i].lists[p].base =
+          std::max(batch->from, batch->partstarts[p] - std::min(batch->partstarts[p], TABLE_MAXROWS));
+    }
   }
   batch->scratches.resize(parts);
   for (Scratch &scratch : batch->scratches) {
@@ -808,6 +819,8 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
     scratch.ends = allocorexit<uint32_t>(nullptr, batch->table.members.size() + 1);
   }
 }
+
+uint64_t lookaheadbatch_parts(const LookaheadBatch *batch) { return batch->parts; }
 
 void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part) {
   const uint64_t count = batch->matrices.size();
@@ -850,8 +863,13 @@ int lookaheadbatch_report(LookaheadBatch *batch, uint64_t number, const ScoringM
   for (uint64_t part = 0; part < batch->parts && slot.lists != nullptr; part++) {
     HitList *list = &slot.lists[part];
     for (uint64_t h = 0; h < list->count && result == 0; h++) {
-      match.score = list->hits[h].score;
-      match.endposition = list->hits[h].endposition;
+      const uint64_t n = list->base + list->starts[h];
+      if (matrix->scoretype == SCORE_INTEGER) {
+        scoreof<int64_t>(match.score) = hitscore<int64_t>(batch->multiseq, matrix, n);
+      } else {
+        scoreof<float>(match.score) = hitscore<float>(batch->multiseq, matrix, n);
+      }
+      match.endposition = n + matrix->m - 1;
       if (report(&match) != 0) result = -1;
     }
     hits_free(list, &batch->bytes);

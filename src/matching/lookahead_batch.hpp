@@ -27,9 +27,13 @@ LookaheadBatch *lookaheadbatch_create(const Multiseq *multiseq, const SequenceRa
 // until the last part has run. Returns the matrix's number, counted from 0.
 uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix);
 
-// Chooses how each matrix is searched and builds the tables, for a run in parts parts (at
-// least 1) that may run at the same time, each on its own stretch of the database.
+// Chooses how each matrix is searched and builds the tables, for a run in at least parts
+// parts (more when the database is longer than a part may be) that may run at the same time,
+// each on its own stretch of the database.
 void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route);
+
+// The number of parts of the plan.
+uint64_t lookaheadbatch_parts(const LookaheadBatch *batch);
 
 // Hits kept at most, in bytes: beyond it the matrix holding most hits is given up and its
 // search is left to lookaheadsearch. Set before the parts run (tests lower it).

@@ -314,32 +314,39 @@ LookaheadSettings lookaheadsettings() {
   return settings;
 }
 
-struct BatchPart {
+// The parts of the batch that one job runs: every jobs-th from first on.
+struct BatchWork {
   LookaheadBatch *batch;
-  uint64_t part;
+  uint64_t first, jobs;
 };
 
-void *batchpartbody(void *argument) {
-  const BatchPart *work = static_cast<const BatchPart *>(argument);
-  lookaheadbatch_runpart(work->batch, work->part);
+void runbatchwork(const BatchWork *work) {
+  const uint64_t parts = lookaheadbatch_parts(work->batch);
+  for (uint64_t part = work->first; part < parts; part += work->jobs)
+    lookaheadbatch_runpart(work->batch, part);
+}
+
+void *batchworkbody(void *argument) {
+  runbatchwork(static_cast<const BatchWork *>(argument));
   return nullptr;
 }
 
-// Runs the parts of the batch, one per job: the first in this thread, the others in threads
-// of their own; a part whose thread cannot start runs here afterwards. Quiet: the messages
-// about threads belong to the jobs.
-void runbatchparts(LookaheadBatch *batch, uint64_t parts) {
-  std::vector<BatchPart> work(parts);
-  std::vector<Thread> threads(parts);
-  std::vector<bool> started(parts, false);
-  for (uint64_t p = 0; p < parts; p++) work[p] = {batch, p};
-  for (uint64_t p = 1; p < parts; p++) started[p] = threadcreate(&threads[p], batchpartbody, &work[p]) == 0;
-  lookaheadbatch_runpart(batch, 0);
-  for (uint64_t p = 1; p < parts; p++) {
-    if (started[p]) {
-      threadjoin(&threads[p], nullptr);
+// Runs the parts of the batch in jobs jobs: the first in this thread, the others in threads
+// of their own; the work of a thread that cannot start is done here afterwards. Quiet: the
+// messages about threads belong to the jobs of the profiles.
+void runbatchparts(LookaheadBatch *batch, uint64_t jobs) {
+  std::vector<BatchWork> work(jobs);
+  std::vector<Thread> threads(jobs);
+  std::vector<bool> started(jobs, false);
+  for (uint64_t j = 0; j < jobs; j++) work[j] = {batch, j, jobs};
+  for (uint64_t j = 1; j < jobs; j++)
+    started[j] = threadcreate(&threads[j], batchworkbody, &work[j]) == 0;
+  runbatchwork(&work[0]);
+  for (uint64_t j = 1; j < jobs; j++) {
+    if (started[j]) {
+      threadjoin(&threads[j], nullptr);
     } else {
-      lookaheadbatch_runpart(batch, p);
+      runbatchwork(&work[j]);
     }
   }
 }
@@ -389,10 +396,10 @@ LookaheadBatch *runbatch(SearchJob *job, std::vector<uint64_t> *numbers) {
       (*numbers)[4 * i + strandslot(strand)] = lookaheadbatch_add(batch, matrix);
     }
   }
-  const uint64_t parts = threadedbuild && config->jobs > 1 ? config->jobs : 1;
-  lookaheadbatch_plan(batch, parts, settings.route);
+  const uint64_t jobs = threadedbuild && config->jobs > 1 ? config->jobs : 1;
+  lookaheadbatch_plan(batch, jobs, settings.route);
   if (settings.budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(settings.budget));
-  runbatchparts(batch, parts);
+  runbatchparts(batch, jobs);
   for (ScoringMatrix &copy : copies) matrix_free(&copy);
   return batch;
 }

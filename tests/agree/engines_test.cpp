@@ -476,7 +476,7 @@ void runbatchcase(std::mt19937_64 &random, uint64_t number) {
   lookaheadbatch_plan(batch, parts, route);
   const bool tight = makeinteger.chance(0.2);
   if (tight) lookaheadbatch_setbudget(batch, makeinteger.below(4096));
-  for (uint64_t part = parts; part-- > 0;) lookaheadbatch_runpart(batch, part);
+  for (uint64_t part = lookaheadbatch_parts(batch); part-- > 0;) lookaheadbatch_runpart(batch, part);
   for (uint64_t i = 0; i < count; i++) {
     SCOPED_TRACE("matrix " + std::to_string(i) + ", m " + std::to_string(matrices[i].m) +
                  (lookaheadbatch_intable(batch, i) ? ", in the table" : ", scanned"));
