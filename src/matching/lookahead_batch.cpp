@@ -34,7 +34,8 @@ namespace {
 
 constexpr uint64_t BATCH_BLOCK = UINT64_C(1) << 18;  // positions searched by all at once
 constexpr uint64_t QGRAM_CODEBITS = 2;
-constexpr uint64_t QGRAM_LENGTH = 8;
+constexpr uint64_t QGRAM_LENGTH = QGRAMPASS_LENGTH;
+static_assert(QGRAM_LENGTH == 8 && QGRAM_CODEBITS == 2, "q-gram pass: eight codes of two bits");
 constexpr uint64_t QGRAM_HALF = QGRAM_LENGTH / 2;
 constexpr uint64_t QGRAM_HALFCOUNT = UINT64_C(1) << (QGRAM_CODEBITS * QGRAM_HALF);
 constexpr uint64_t QGRAM_COUNT = QGRAM_HALFCOUNT * QGRAM_HALFCOUNT;
@@ -42,6 +43,7 @@ constexpr uint64_t GROUP_ROWS = 4;                // rows of a member's group ta
 constexpr uint64_t GROUP_MAXWORDS = 8;            // groups cover at most 64 rows
 constexpr uint64_t TABLE_MAXROWS = 511;
 constexpr uint64_t CANDIDATES = 4096;             // windows listed before they are tested
+constexpr uint64_t SWEEP_CHUNK = 4096;            // q-gram starts passed at once
 
 // Estimated costs, in processor cycles: the exact test of one window that the table lists,
 // and the filtered scan per window with and without the byte pass.
@@ -102,6 +104,7 @@ struct Scratch {
   uint64_t *starts;
   uint64_t *sorted;   // their starts in order of member
   uint32_t *ends;     // one more than the members of the table
+  uint32_t *qgrams;   // SWEEP_CHUNK starts listed by the q-gram pass
 };
 
 // A matrix of the q-gram table with what the sweep needs to test its windows cheaply before
@@ -147,6 +150,7 @@ struct LookaheadBatch {
   uint64_t maxm;
   QgramTable table;
   bool withtable;
+  QgramPass qgrampass;
   uint64_t budget;
   std::atomic<uint64_t> bytes;  // held by all hit lists
 };
@@ -584,23 +588,24 @@ void testlisted(LookaheadBatch *batch, uint64_t part, Scratch *scratch, uint64_t
 }
 
 // The q-gram sweep over the q-grams starting from first to last - 1 (last + QGRAM_LENGTH - 1
-// at most the end of the sequences searched), into the lists of part: the windows that the
-// table lists are gathered first and tested together, in the order of their q-grams, which
-// for each matrix is the order of the windows. At a code outside the regular ones, the
-// windows of the short members whose q-gram holds it are gathered too, in their place.
+// at most the end of the sequences searched), into the lists of part. The q-gram pass lists
+// the starts whose q-gram some member may match, chunk by chunk; the windows that the table
+// lists for them are gathered and tested together, in the order of their q-grams, which for
+// each matrix is the order of the windows. At a code outside the regular ones, the windows of
+// the short members whose q-gram holds it are gathered too, in their place: a q-gram counts
+// where its last code is, among the codes outside.
 void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) {
   const QgramTable &table = batch->table;
   Scratch *scratch = &batch->scratches[part];
   const unsigned char *sequence = batch->multiseq->sequence;
   const uint64_t regular = table.regular;
-  const uint64_t mask = QGRAM_COUNT - 1;
-  const uint64_t codemask = (UINT64_C(1) << QGRAM_CODEBITS) - 1;
   const uint64_t *present = table.present.data();
   const uint32_t *heads = table.heads.data();
   const uint32_t *numbers = table.numbers.data();
   const Member *members = table.members.data();
   const uint64_t from = batch->from;
   const uint64_t shortest = table.shortest;
+  const uint64_t codeend = last + QGRAM_LENGTH - 1;  // codes read: first to codeend - 1
   uint64_t listed = 0;
   auto list = [&](uint32_t number, uint64_t n) {
     if (listed == CANDIDATES) {
@@ -611,36 +616,46 @@ void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) 
     scratch->starts[listed] = n;
     listed++;
   };
-  uint64_t index = 0, run = 0;
-  for (uint64_t x = first; x + 1 < last + QGRAM_LENGTH; x++) {
-    const uint64_t code = sequence[x];
-    if (code >= regular) {
+  // Codes outside the regular ones, in order; runstart is where the run of regular codes
+  // before the next one starts.
+  uint64_t runstart = first;
+  uint64_t outside = firstatleast(sequence, first, codeend, regular);
+  auto passoutside = [&](uint64_t before) {
+    for (; outside < before; outside = firstatleast(sequence, outside + 1, codeend, regular)) {
+      const uint64_t x = outside, run = x - runstart;
+      runstart = x + 1;
       // Windows from x - QGRAM_LENGTH + 1 on whose q-gram holds x: those that end before x,
-      // lie after the last code outside the regular ones and start in this sweep.
-      if (run >= shortest) {
-        const uint64_t low = x - std::min(run, QGRAM_LENGTH - 1);
-        for (const uint32_t number : table.shortmembers) {
-          const Member &member = members[number];
-          for (uint64_t n = low; n + member.m <= x && n < last; n++) list(number, n);
-        }
+      // lie after the code outside before and start in this sweep.
+      if (run < shortest) continue;
+      const uint64_t low = x - std::min(run, QGRAM_LENGTH - 1);
+      for (const uint32_t number : table.shortmembers) {
+        const Member &member = members[number];
+        for (uint64_t n = low; n + member.m <= x && n < last; n++) list(number, n);
       }
-      run = 0;
-      continue;
     }
-    run++;
-    index = ((index << QGRAM_CODEBITS) | (code & codemask)) & mask;
-    if (run < QGRAM_LENGTH || ((present[index / 64] >> (index % 64)) & 1) == 0) continue;
-    const uint64_t p = x + 1 - QGRAM_LENGTH;
-    const uint32_t end = heads[index + 1];
-    for (uint32_t k = heads[index]; k < end; k++) {
-      const uint32_t number = numbers[k];
-      const Member &member = members[number];
-      const uint64_t n = p - member.offset;
-      // Windows before the sequences searched (n wraps around) or beyond their end.
-      if (p < from + member.offset || n >= member.to) continue;
-      list(number, n);
+  };
+  for (uint64_t chunk = first; chunk < last; chunk += SWEEP_CHUNK) {
+    const uint64_t count = std::min(last - chunk, SWEEP_CHUNK);
+    const uint64_t hits = batch->qgrampass(sequence + chunk, count, regular, present, scratch->qgrams);
+    for (uint64_t h = 0; h < hits; h++) {
+      const uint64_t p = chunk + scratch->qgrams[h];
+      passoutside(p + QGRAM_LENGTH - 1);
+      uint64_t word;
+      std::memcpy(&word, sequence + p, sizeof word);
+      const uint64_t index = twobitcodes(__builtin_bswap64(word));  // the first code highest
+      const uint32_t end = heads[index + 1];
+      for (uint32_t k = heads[index]; k < end; k++) {
+        const uint32_t number = numbers[k];
+        const Member &member = members[number];
+        const uint64_t n = p - member.offset;
+        // Windows before the sequences searched (n wraps around) or beyond their end.
+        if (p < from + member.offset || n >= member.to) continue;
+        list(number, n);
+      }
     }
+    passoutside(chunk + count + QGRAM_LENGTH - 1);
   }
+  passoutside(codeend);
   testlisted(batch, part, scratch, listed);
 }
 
@@ -793,6 +808,7 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
     }
   }
   batch->withtable = !tabled.empty();
+  batch->qgrampass = qgrampass_for(firstpass_level());
   if (batch->withtable) build_table(batch, tablerows, tabled);
 
   // Parts of equal length; each part's scratch.
@@ -817,6 +833,7 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
     scratch.starts = allocorexit<uint64_t>(nullptr, CANDIDATES);
     scratch.sorted = allocorexit<uint64_t>(nullptr, CANDIDATES);
     scratch.ends = allocorexit<uint32_t>(nullptr, batch->table.members.size() + 1);
+    scratch.qgrams = allocorexit<uint32_t>(nullptr, SWEEP_CHUNK);
   }
 }
 
@@ -897,6 +914,7 @@ void lookaheadbatch_free(LookaheadBatch *batch) {
     freeandnull(scratch.starts);
     freeandnull(scratch.sorted);
     freeandnull(scratch.ends);
+    freeandnull(scratch.qgrams);
   }
   for (Member &member : batch->table.members) freeandnull(member.tables);
   delete batch;

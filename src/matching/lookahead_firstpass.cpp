@@ -16,6 +16,22 @@
 
 namespace {
 
+// The q-gram pass one position after the other: a rolling index and the length of the run of
+// regular codes that ends at the current position.
+uint64_t qgrampass_scalar(const unsigned char *symbols, uint64_t count, uint64_t regular,
+                          const uint64_t *present, uint32_t *hits) {
+  constexpr uint64_t mask = (UINT64_C(1) << (2 * QGRAMPASS_LENGTH)) - 1;
+  uint64_t index = 0, run = 0, listed = 0;
+  for (uint64_t x = 0; x + 1 < count + QGRAMPASS_LENGTH; x++) {
+    const uint64_t code = symbols[x];
+    run = code < regular ? run + 1 : 0;
+    index = ((index << 2) | (code & 3)) & mask;
+    if (run < QGRAMPASS_LENGTH || ((present[index / 64] >> (index % 64)) & 1) == 0) continue;
+    hits[listed++] = static_cast<uint32_t>(x + 1 - QGRAMPASS_LENGTH);
+  }
+  return listed;
+}
+
 #if FIRSTPASS_X86
 
 // Lists the windows whose bits are set in keep, counted from window w.
@@ -166,6 +182,112 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) uint64_t bytepass_vbmi_wi
   return bytepass_rest(symbols, w, windows, tables, m, bound, survivors, count, 32);
 }
 
+// The q-gram pass on vectors. Codes masked to two bits give, four at a time, the bytes of
+// the first and the second half of each index: (c0 << 6) | (c1 << 4) | (c2 << 2) | c3 (shifts
+// of 16-bit lanes, which stay within each byte since every code is below 4 then). A start is
+// listed when the largest of its eight codes lies below regular and the bit of its index,
+// gathered from present as a 32-bit word, is set. The starts after the last full vector take
+// the scalar pass.
+inline uint64_t listbits(uint64_t bits, uint64_t p, uint32_t *hits, uint64_t listed) {
+  while (bits != 0) {
+    hits[listed++] = static_cast<uint32_t>(p + static_cast<uint64_t>(__builtin_ctzll(bits)));
+    bits &= bits - 1;
+  }
+  return listed;
+}
+
+// The starts from p on, after the last full vector.
+uint64_t qgrampass_rest(const unsigned char *symbols, uint64_t p, uint64_t count,
+                        uint64_t regular, const uint64_t *present, uint32_t *hits,
+                        uint64_t listed) {
+  const uint64_t rest = qgrampass_scalar(symbols + p, count - p, regular, present, hits + listed);
+  for (uint64_t i = listed; i < listed + rest; i++) hits[i] += static_cast<uint32_t>(p);
+  return listed + rest;
+}
+
+__attribute__((target("avx2"))) uint64_t qgrampass_avx2(const unsigned char *symbols,
+                                                         uint64_t count, uint64_t regular,
+                                                         const uint64_t *present,
+                                                         uint32_t *hits) {
+  const int *words = reinterpret_cast<const int *>(present);
+  const __m256i three = _mm256_set1_epi8(3);
+  const __m256i limit = _mm256_set1_epi8(static_cast<char>(regular - 1));
+  const __m256i low5 = _mm256_set1_epi32(31);
+  uint64_t listed = 0, p = 0;
+  alignas(32) uint8_t halves[2][32];
+  for (; p + 32 <= count; p += 32) {
+    __m256i codes[QGRAMPASS_LENGTH];
+    __m256i largest = _mm256_setzero_si256();
+    for (uint64_t t = 0; t < QGRAMPASS_LENGTH; t++) {
+      const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(symbols + p + t));
+      largest = _mm256_max_epu8(largest, loaded);
+      codes[t] = _mm256_and_si256(loaded, three);
+    }
+    // Starts whose codes all lie below regular: largest <= regular - 1.
+    const __m256i inside = _mm256_cmpeq_epi8(_mm256_min_epu8(largest, limit), largest);
+    const uint64_t valid = static_cast<uint32_t>(_mm256_movemask_epi8(inside));
+    if (valid == 0) continue;
+    for (int half = 0; half < 2; half++) {
+      const __m256i *c = codes + 4 * half;
+      __m256i byte = _mm256_or_si256(_mm256_slli_epi16(c[0], 6), _mm256_slli_epi16(c[1], 4));
+      byte = _mm256_or_si256(byte, _mm256_or_si256(_mm256_slli_epi16(c[2], 2), c[3]));
+      _mm256_store_si256(reinterpret_cast<__m256i *>(halves[half]), byte);
+    }
+    uint64_t found = 0;
+    for (int k = 0; k < 4; k++) {
+      const __m256i high = _mm256_cvtepu8_epi32(
+          _mm_loadl_epi64(reinterpret_cast<const __m128i *>(halves[0] + 8 * k)));
+      const __m256i low = _mm256_cvtepu8_epi32(
+          _mm_loadl_epi64(reinterpret_cast<const __m128i *>(halves[1] + 8 * k)));
+      const __m256i index = _mm256_or_si256(_mm256_slli_epi32(high, 8), low);
+      const __m256i word = _mm256_i32gather_epi32(words, _mm256_srli_epi32(index, 5), 4);
+      const __m256i bit =
+          _mm256_slli_epi32(_mm256_srlv_epi32(word, _mm256_and_si256(index, low5)), 31);
+      found |= static_cast<uint64_t>(_mm256_movemask_ps(_mm256_castsi256_ps(bit))) << (8 * k);
+    }
+    listed = listbits(found & valid, p, hits, listed);
+  }
+  return qgrampass_rest(symbols, p, count, regular, present, hits, listed);
+}
+
+__attribute__((target("avx512f,avx512bw"))) uint64_t qgrampass_avx512(
+    const unsigned char *symbols, uint64_t count, uint64_t regular, const uint64_t *present,
+    uint32_t *hits) {
+  const __m512i three = _mm512_set1_epi8(3);
+  const __m512i limit = _mm512_set1_epi8(static_cast<char>(regular - 1));
+  const __m512i low5 = _mm512_set1_epi32(31);
+  const __m512i one = _mm512_set1_epi32(1);
+  uint64_t listed = 0, p = 0;
+  for (; p + 64 <= count; p += 64) {
+    __m512i codes[QGRAMPASS_LENGTH];
+    __m512i largest = _mm512_setzero_si512();
+    for (uint64_t t = 0; t < QGRAMPASS_LENGTH; t++) {
+      const __m512i loaded = _mm512_loadu_si512(symbols + p + t);
+      largest = _mm512_max_epu8(largest, loaded);
+      codes[t] = _mm512_and_si512(loaded, three);
+    }
+    const uint64_t valid = _mm512_cmple_epu8_mask(largest, limit);
+    if (valid == 0) continue;
+    __m512i halves[2];
+    for (int half = 0; half < 2; half++) {
+      const __m512i *c = codes + 4 * half;
+      const __m512i byte = _mm512_or_si512(_mm512_slli_epi16(c[0], 6), _mm512_slli_epi16(c[1], 4));
+      halves[half] = _mm512_or_si512(byte, _mm512_or_si512(_mm512_slli_epi16(c[2], 2), c[3]));
+    }
+    uint64_t found = 0;
+    for (int k = 0; k < 4; k++) {
+      const __m512i high = _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(halves[0], k));
+      const __m512i low = _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(halves[1], k));
+      const __m512i index = _mm512_or_si512(_mm512_slli_epi32(high, 8), low);
+      const __m512i word = _mm512_i32gather_epi32(_mm512_srli_epi32(index, 5), present, 4);
+      const __m512i bit = _mm512_srlv_epi32(word, _mm512_and_si512(index, low5));
+      found |= static_cast<uint64_t>(_mm512_test_epi32_mask(bit, one)) << (16 * k);
+    }
+    listed = listbits(found & valid, p, hits, listed);
+  }
+  return qgrampass_rest(symbols, p, count, regular, present, hits, listed);
+}
+
 int detectlevel() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
@@ -200,6 +322,15 @@ int firstpass_level() {
 int firstpass_cap(int level) {
   cap.store(level < FIRSTPASS_SCALAR ? FIRSTPASS_SCALAR : level, std::memory_order_relaxed);
   return firstpass_level();
+}
+
+QgramPass qgrampass_for(int level) {
+#if FIRSTPASS_X86
+  if (level >= FIRSTPASS_AVX512) return qgrampass_avx512;
+  if (level >= FIRSTPASS_AVX2) return qgrampass_avx2;
+#endif
+  (void)level;
+  return qgrampass_scalar;
 }
 
 BytePass bytepass_for(int level, bool wide) {

@@ -44,6 +44,18 @@ using BytePass = uint64_t (*)(const unsigned char *symbols, uint64_t windows,
 // The byte pass of a level for narrow or wide rows, null for FIRSTPASS_SCALAR.
 BytePass bytepass_for(int level, bool wide = false);
 
+// The q-gram pass of the lookahead batch: QGRAMPASS_LENGTH codes of two bits each form the
+// index of a q-gram (the first code highest). Lists in hits, in order, the starts p (0 to
+// count - 1) whose q-gram symbols[p .. p + QGRAMPASS_LENGTH - 1] holds only codes below
+// regular (at most 4) and whose index has its bit set in present (bit i % 64 of word i / 64).
+// hits has room for count entries. Returns the number listed.
+constexpr uint64_t QGRAMPASS_LENGTH = 8;
+using QgramPass = uint64_t (*)(const unsigned char *symbols, uint64_t count, uint64_t regular,
+                               const uint64_t *present, uint32_t *hits);
+
+// The q-gram pass of a level; the scalar one for FIRSTPASS_SCALAR.
+QgramPass qgrampass_for(int level);
+
 // The byte score of the window at symbols, with rows of stride codes.
 inline unsigned bytescore(const unsigned char *symbols, const uint8_t *tables, uint64_t m,
                           uint64_t stride = BYTEPASS_CODES) {
