@@ -274,10 +274,16 @@ __attribute__((target("avx512f,avx512bw"))) uint64_t qgrampass_avx512(
       const __m512i byte = _mm512_or_si512(_mm512_slli_epi16(c[0], 6), _mm512_slli_epi16(c[1], 4));
       halves[half] = _mm512_or_si512(byte, _mm512_or_si512(_mm512_slli_epi16(c[2], 2), c[3]));
     }
+    // The starts of each quarter, 16 at a time.
+    alignas(64) uint8_t bytes[2][64];
+    _mm512_store_si512(bytes[0], halves[0]);
+    _mm512_store_si512(bytes[1], halves[1]);
     uint64_t found = 0;
     for (int k = 0; k < 4; k++) {
-      const __m512i high = _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(halves[0], k));
-      const __m512i low = _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(halves[1], k));
+      const __m512i high = _mm512_cvtepu8_epi32(
+          _mm_load_si128(reinterpret_cast<const __m128i *>(bytes[0] + 16 * k)));
+      const __m512i low = _mm512_cvtepu8_epi32(
+          _mm_load_si128(reinterpret_cast<const __m128i *>(bytes[1] + 16 * k)));
       const __m512i index = _mm512_or_si512(_mm512_slli_epi32(high, 8), low);
       const __m512i word = _mm512_i32gather_epi32(_mm512_srli_epi32(index, 5), present, 4);
       const __m512i bit = _mm512_srlv_epi32(word, _mm512_and_si512(index, low5));
