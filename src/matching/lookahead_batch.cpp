@@ -137,6 +137,18 @@ struct QgramTable {
   uint64_t shortest;                   // their least length (QGRAM_LENGTH when none)
 };
 
+// The parts of a matrix that the q-gram table looks at, as doubles: the cells of the regular
+// codes (forbidden cells as minus infinity), each row's best, and the least score a window
+// must reach in real arithmetic to reach the threshold in the score type.
+struct QgramRows {
+  uint64_t m = 0, regular = 0;
+  double absbound = 0.0, threshold = 0.0;
+  uint64_t qrows = 0;          // m, or QGRAM_LENGTH for a shorter matrix
+  std::vector<double> cells;   // qrows rows of regular entries, 0 beyond row m
+  std::vector<double> best;    // per row
+  double least = 0.0;
+};
+
 }  // namespace
 
 struct LookaheadBatch {
@@ -149,6 +161,8 @@ struct LookaheadBatch {
   std::vector<Scratch> scratches;
   uint64_t maxm;
   QgramTable table;
+  BatchRoute route;
+  std::vector<QgramRows> rows;  // while planning: the table's view of each matrix it takes
   bool withtable;
   QgramPass qgrampass;
   uint64_t budget;
@@ -180,17 +194,6 @@ void hits_free(HitList *list, std::atomic<uint64_t> *bytes) {
 // ---------------------------------------------------------------------------------------
 // Q-gram bounds
 
-// The parts of a matrix that the q-gram table looks at, as doubles: the cells of the regular
-// codes (forbidden cells as minus infinity), each row's best, and the least score a window
-// must reach in real arithmetic to reach the threshold in the score type.
-struct QgramRows {
-  uint64_t m = 0, regular = 0;
-  double absbound = 0.0, threshold = 0.0;
-  uint64_t qrows = 0;          // m, or QGRAM_LENGTH for a shorter matrix
-  std::vector<double> cells;   // qrows rows of regular entries, 0 beyond row m
-  std::vector<double> best;    // per row
-  double least = 0.0;
-};
 
 // Fills rows for matrix when the q-gram table can take it (see the file comment), with
 // regular codes of the database's alphabet. Integer sums must be exact in double precision;
@@ -748,13 +751,13 @@ uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix) 
 
 void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes) { batch->budget = bytes; }
 
-void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route) {
+void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, BatchRoute route) {
   const uint64_t count = batch->matrices.size();
   const uint64_t length = batch->end - batch->from;
-  parts = std::max<uint64_t>({parts, 1, (length + PART_MAXLENGTH - 1) / PART_MAXLENGTH});
-  batch->parts = parts;
+  batch->parts = std::max<uint64_t>({parts, 1, (length + PART_MAXLENGTH - 1) / PART_MAXLENGTH});
+  batch->route = route;
   batch->slots = std::make_unique<Slot[]>(count);
-  batch->maxm = 0;
+  batch->rows.assign(count, QgramRows{});
   // Codes below regular are indexed by the table: an alphabet of at most four regular codes
   // and the wildcard column, the same for all matrices.
   uint64_t regular = 0;
@@ -763,9 +766,12 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
     if (columns >= 2 && columns <= (UINT64_C(1) << QGRAM_CODEBITS) + 1) regular = columns - 1;
   }
   batch->table.regular = regular;
-  std::vector<QgramRows> tablerows;
-  std::vector<uint64_t> tabled;
-  for (uint64_t i = 0; i < count; i++) {
+}
+
+void lookaheadbatch_planshare(LookaheadBatch *batch, uint64_t share, uint64_t shares) {
+  const uint64_t count = batch->matrices.size();
+  const uint64_t parts = batch->parts, regular = batch->table.regular;
+  for (uint64_t i = share; i < count; i += shares) {
     Slot &slot = batch->slots[i];
     const ScoringMatrix *matrix = batch->matrices[i];
     slot.matrix = matrix;
@@ -788,25 +794,43 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
     slot.to = batch->end - m + 1;
     slot.lists = allocorexit<HitList>(nullptr, parts);
     for (uint64_t p = 0; p < parts; p++) slot.lists[p] = {nullptr, 0, 0, 0};
-    QgramRows rows;
-    const bool fits = route != BATCHROUTE_SCAN && regular > 0 &&
+    QgramRows &rows = batch->rows[i];
+    const bool fits = batch->route != BATCHROUTE_SCAN && regular > 0 &&
                       matrix_columns(matrix) == regular + 1 && table_rows(matrix, regular, &rows);
     double density = 1.0;
     if (fits) qgram_bestoffset(rows, &slot.offset, &density);
-    if (fits && (route == BATCHROUTE_TABLE || density * COST_CANDIDATE < scancost(matrix))) {
+    if (fits &&
+        (batch->route == BATCHROUTE_TABLE || density * COST_CANDIDATE < scancost(matrix))) {
       slot.kind = SLOT_TABLE;
-      tablerows.push_back(std::move(rows));
-      tabled.push_back(i);
     } else {
+      rows = QgramRows{};
       slot.kind = SLOT_SCAN;
       if (matrix->scoretype == SCORE_INTEGER) {
         plan_scan<int64_t>(&slot);
       } else {
         plan_scan<float>(&slot);
       }
-      batch->maxm = std::max(batch->maxm, m);
     }
   }
+}
+
+void lookaheadbatch_planfinish(LookaheadBatch *batch) {
+  const uint64_t count = batch->matrices.size();
+  const uint64_t parts = batch->parts;
+  const uint64_t length = batch->end - batch->from;
+  std::vector<QgramRows> tablerows;
+  std::vector<uint64_t> tabled;
+  batch->maxm = 0;
+  for (uint64_t i = 0; i < count; i++) {
+    const Slot &slot = batch->slots[i];
+    if (slot.kind == SLOT_TABLE) {
+      tablerows.push_back(std::move(batch->rows[i]));
+      tabled.push_back(i);
+    } else if (slot.kind == SLOT_SCAN) {
+      batch->maxm = std::max(batch->maxm, slot.matrix->m);
+    }
+  }
+  batch->rows.clear();
   batch->withtable = !tabled.empty();
   batch->qgrampass = qgrampass_for(firstpass_level());
   if (batch->withtable) build_table(batch, tablerows, tabled);
@@ -835,6 +859,12 @@ void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route
     scratch.ends = allocorexit<uint32_t>(nullptr, batch->table.members.size() + 1);
     scratch.qgrams = allocorexit<uint32_t>(nullptr, SWEEP_CHUNK);
   }
+}
+
+void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route) {
+  lookaheadbatch_planstart(batch, parts, route);
+  lookaheadbatch_planshare(batch, 0, 1);
+  lookaheadbatch_planfinish(batch);
 }
 
 uint64_t lookaheadbatch_parts(const LookaheadBatch *batch) { return batch->parts; }

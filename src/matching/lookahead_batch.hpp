@@ -32,6 +32,12 @@ uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix);
 // each on its own stretch of the database.
 void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route);
 
+// The same in three steps, of which the middle one may be shared out among threads: start;
+// then the shares 0 to shares - 1, at the same time or not; then finish.
+void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, BatchRoute route);
+void lookaheadbatch_planshare(LookaheadBatch *batch, uint64_t share, uint64_t shares);
+void lookaheadbatch_planfinish(LookaheadBatch *batch);
+
 // The number of parts of the plan.
 uint64_t lookaheadbatch_parts(const LookaheadBatch *batch);
 

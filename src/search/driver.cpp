@@ -314,15 +314,21 @@ LookaheadSettings lookaheadsettings() {
   return settings;
 }
 
-// The parts of the batch that one job runs: every jobs-th from first on.
+// One job's share of a step of the batch: the plan's matrices, or the parts of the search
+// (every jobs-th from the job's number on).
 struct BatchWork {
   LookaheadBatch *batch;
-  uint64_t first, jobs;
+  uint64_t job, jobs;
+  bool planning;
 };
 
 void runbatchwork(const BatchWork *work) {
+  if (work->planning) {
+    lookaheadbatch_planshare(work->batch, work->job, work->jobs);
+    return;
+  }
   const uint64_t parts = lookaheadbatch_parts(work->batch);
-  for (uint64_t part = work->first; part < parts; part += work->jobs)
+  for (uint64_t part = work->job; part < parts; part += work->jobs)
     lookaheadbatch_runpart(work->batch, part);
 }
 
@@ -331,14 +337,14 @@ void *batchworkbody(void *argument) {
   return nullptr;
 }
 
-// Runs the parts of the batch in jobs jobs: the first in this thread, the others in threads
-// of their own; the work of a thread that cannot start is done here afterwards. Quiet: the
-// messages about threads belong to the jobs of the profiles.
-void runbatchparts(LookaheadBatch *batch, uint64_t jobs) {
+// Runs a step of the batch in jobs jobs: the first share in this thread, the others in
+// threads of their own; the share of a thread that cannot start is done here afterwards.
+// Quiet: the messages about threads belong to the jobs of the profiles.
+void runbatchstep(LookaheadBatch *batch, uint64_t jobs, bool planning) {
   std::vector<BatchWork> work(jobs);
   std::vector<Thread> threads(jobs);
   std::vector<bool> started(jobs, false);
-  for (uint64_t j = 0; j < jobs; j++) work[j] = {batch, j, jobs};
+  for (uint64_t j = 0; j < jobs; j++) work[j] = {batch, j, jobs, planning};
   for (uint64_t j = 1; j < jobs; j++)
     started[j] = threadcreate(&threads[j], batchworkbody, &work[j]) == 0;
   runbatchwork(&work[0]);
@@ -397,9 +403,11 @@ LookaheadBatch *runbatch(SearchJob *job, std::vector<uint64_t> *numbers) {
     }
   }
   const uint64_t jobs = threadedbuild && config->jobs > 1 ? config->jobs : 1;
-  lookaheadbatch_plan(batch, jobs, settings.route);
+  lookaheadbatch_planstart(batch, jobs, settings.route);
+  runbatchstep(batch, jobs, true);
+  lookaheadbatch_planfinish(batch);
   if (settings.budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(settings.budget));
-  runbatchparts(batch, jobs);
+  runbatchstep(batch, jobs, false);
   for (ScoringMatrix &copy : copies) matrix_free(&copy);
   return batch;
 }

@@ -417,7 +417,7 @@ TYPED_TEST(EngineAgreement, random_matrices_and_databases_on_all_strands) {
 // hits the batch holds reports exactly what its own lookahead search reports, and stops
 // where that search stops. Strand matrices as the driver makes them; thresholds at a random
 // rank of the best windows (where the q-gram table pays) or anywhere; lengths around the
-// q-gram and the word tables; every route; parts run in reverse order.
+// q-gram and the word tables; every route; plan shares and parts run in reverse order.
 void runbatchcase(std::mt19937_64 &random, uint64_t number) {
   CaseMaker<int64_t> makeinteger{random};
   CaseMaker<float> makefloat{random};
@@ -473,7 +473,14 @@ void runbatchcase(std::mt19937_64 &random, uint64_t number) {
   LookaheadBatch *batch = lookaheadbatch_create(&db.multiseq, r);
   ASSERT_NE(batch, nullptr);
   for (const ScoringMatrix &matrix : matrices) lookaheadbatch_add(batch, &matrix);
-  lookaheadbatch_plan(batch, parts, route);
+  if (makeinteger.chance(0.5)) {
+    lookaheadbatch_plan(batch, parts, route);
+  } else {  // the plan shared out, the shares in reverse order
+    const uint64_t shares = 1 + makeinteger.below(3);
+    lookaheadbatch_planstart(batch, parts, route);
+    for (uint64_t share = shares; share-- > 0;) lookaheadbatch_planshare(batch, share, shares);
+    lookaheadbatch_planfinish(batch);
+  }
   const bool tight = makeinteger.chance(0.2);
   if (tight) lookaheadbatch_setbudget(batch, makeinteger.below(4096));
   for (uint64_t part = lookaheadbatch_parts(batch); part-- > 0;) lookaheadbatch_runpart(batch, part);
