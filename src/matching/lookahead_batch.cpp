@@ -19,7 +19,11 @@
 // sequences searched, where the table does not see it: the sweep tests those windows at
 // every such code, and at the end.
 //
-// Contents: records; hit lists; q-gram bounds; plan; sweep and scans; parts; reports.
+// The plan takes a matrix into the table when the share of q-grams that list it, times the
+// cost of testing a listed window, stays below the cost of its filtered scan per window.
+//
+// Contents: records; hit lists; q-gram bounds; filtered scans; group tables and tests; plan
+// helpers; sweep; interface (plan, parts, reports).
 #include "matching/lookahead_batch.hpp"
 
 #include <algorithm>
@@ -41,12 +45,13 @@ constexpr uint64_t QGRAM_HALFCOUNT = UINT64_C(1) << (QGRAM_CODEBITS * QGRAM_HALF
 constexpr uint64_t QGRAM_COUNT = QGRAM_HALFCOUNT * QGRAM_HALFCOUNT;
 constexpr uint64_t GROUP_ROWS = 4;                // rows of a member's group table
 constexpr uint64_t GROUP_MAXWORDS = 8;            // groups cover at most 64 rows
-constexpr uint64_t TABLE_MAXROWS = 511;
+constexpr uint64_t TABLE_MAXROWS = 511;           // longest matrix the table takes
 constexpr uint64_t CANDIDATES = 4096;             // windows listed before they are tested
 constexpr uint64_t SWEEP_CHUNK = 4096;            // q-gram starts passed at once
 
-// Estimated costs, in processor cycles: the exact test of one window that the table lists,
-// and the filtered scan per window with and without the byte pass.
+// Estimated costs, in processor cycles (measured on the fly upstream regions): one window that
+// the table lists (listing, group tables and now and then the exact test), and the filtered
+// scan per window, with the byte pass (per window and per row) and with the tables alone.
 constexpr double COST_CANDIDATE = 80.0;
 constexpr double COST_BYTEROW = 0.03;
 constexpr double COST_BYTEWINDOW = 0.08;
@@ -93,7 +98,6 @@ struct Slot {
   std::atomic<bool> givenup;
 };
 
-// Scratch of one part for the filtered scans, sized for the longest matrix.
 // Scratch of one part: for the filtered scans, sized for the longest matrix; for the sweep,
 // the windows listed and not yet tested.
 struct Scratch {
