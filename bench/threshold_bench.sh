@@ -15,9 +15,11 @@
 #
 # usage: bench/threshold_bench.sh [-build DIR] [-seqs N|all] [-repeats R] [-simplerepeats S]
 #                                 [-dnapvals "..."] [-proteinpvals "..."] [-libs "LIB ..."]
-#                                 [-strands "fn 2"] [-noprotein] [-nodna] [-scale] [-threads]
+#                                 [-strands "fn 2"] [-noprotein] [-nodna] [-noengine] [-scale]
+#                                 [-threads]
 # Defaults: the first 1000 fly sequences (2 Mbp; -seqs all for all 52.9 Mbp) and the first
-# 4000 UniProt sequences (-seqs all: all 20000), 3 repeats of -lahead and 1 of -simple.
+# 4000 UniProt sequences (-seqs all: all 20000), 3 repeats of -lahead and 1 of -simple
+# (-simplerepeats 0: none, the table then shows nan; -noengine: no naive loop).
 # Skips (exit 0) when the shared data are absent.
 set -euo pipefail
 
@@ -33,6 +35,7 @@ libs=""
 strands="fn 2"
 dodna=1
 doprotein=1
+doengine=1
 mode=table
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -45,6 +48,7 @@ while [ $# -gt 0 ]; do
     -libs) libs=$2; shift 2 ;;
     -strands) strands=$2; shift 2 ;;
     -noprotein) doprotein=0; shift ;;
+    -noengine) doengine=0; shift ;;
     -nodna) dodna=0; shift ;;
     -scale) mode=scale; shift ;;
     -threads) mode=threads; shift ;;
@@ -105,12 +109,15 @@ table() {
       rss=$(echo "$out" | cut -d' ' -f2); rsses+=("$rss")
       matches=$(echo "$out" | cut -d' ' -f3)
     done
-    simple=$(printf '%s\n' "${simples[@]}" | median)
+    simple=nan
+    [ "${#simples[@]}" -gt 0 ] && simple=$(printf '%s\n' "${simples[@]}" | median)
     lahead=$(printf '%s\n' "${laheads[@]}" | median)
     rss=$(printf '%s\n' "${rsses[@]}" | median)
     [ -n "$first" ] || first=$lahead
+    ratio=nan
+    [ "$simple" = nan ] || ratio=$(echo "$simple / $lahead" | bc -l)
     printf '%-26s %-5s %-6s %9.3f %9.3f %9.2f %9.3f %8.1f %7.2f %10s\n' "$title" "${strand:-fn}" "$p" \
-      "$simple" "$lahead" "$(echo "$simple / $lahead" | bc -l)" "$(echo "$lahead / $first" | bc -l)" \
+      "$simple" "$lahead" "$ratio" "$(echo "$lahead / $first" | bc -l)" \
       "$(echo "$rss / 1024" | bc -l)" "$(echo "$rss * 1024 / $positions" | bc -l)" "$matches"
   done
 }
@@ -190,7 +197,7 @@ if [ "$doprotein" = 1 ] && [ -x "$printsconv" ]; then
   table prints104 "$proteindb" "$proteinlib" -protein "" "$proteinpvals" "$positions"
 fi
 
-if [ -x "$enginebench" ]; then
+if [ -x "$enginebench" ] && [ "$doengine" = 1 ]; then
   echo
   echo "Floor: naive scoring loop beside the engines (each matrix's lookahead search, and the batch"
   echo "of all as zelkosearch runs it) over the same coded sequence, forward strand, reachable"
