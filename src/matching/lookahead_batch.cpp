@@ -913,7 +913,16 @@ int lookaheadbatch_report(LookaheadBatch *batch, uint64_t number, const ScoringM
   int result = 0;
   for (uint64_t part = 0; part < batch->parts && slot.lists != nullptr; part++) {
     HitList *list = &slot.lists[part];
+    // The windows are read again to score them: fetch them ahead, since the hits of a matrix
+    // lie far apart in a large database.
+    constexpr uint64_t ahead = 16;
+    for (uint64_t h = 0; h < std::min(ahead, list->count); h++) {
+      __builtin_prefetch(batch->multiseq->sequence + list->base + list->starts[h]);
+    }
     for (uint64_t h = 0; h < list->count && result == 0; h++) {
+      if (h + ahead < list->count) {
+        __builtin_prefetch(batch->multiseq->sequence + list->base + list->starts[h + ahead]);
+      }
       const uint64_t n = list->base + list->starts[h];
       if (matrix->scoretype == SCORE_INTEGER) {
         scoreof<int64_t>(match.score) = hitscore<int64_t>(batch->multiseq, matrix, n);
