@@ -1,11 +1,14 @@
-// Engine benchmark: times a naive scan (the floor), the simple search and the lookahead
-// search over one coded DNA database, all matrices of a library on the forward strand, at
-// thresholds derived from p-values (or a fixed fraction of each matrix's score range), and
-// prints medians, cells per second and ratios. The three must find the same matches.
+// Engine benchmark: times a naive scan (the floor), the simple search, the lookahead search
+// of each matrix by itself and the lookahead batch of all matrices at once (plan, search and
+// reports, as zelkosearch runs it) over one coded DNA or protein database, all matrices of a
+// library on the forward strand, at thresholds derived from p-values (or a fixed fraction of
+// each matrix's score range), and prints medians, cells per second and ratios. All must find
+// the same matches.
 //
 //   enginebench -db FILE.fa[.gz] -lib FILE.lib [-pvalue P]... [-fraction F] [-repeats R]
 //               [-prefix POSITIONS] [-scoretype float|integer] [-firstpass LEVEL]
-//               [-lookaheadonly 1]   (-lookaheadonly 1: the naive loop and -simple once only)
+//               [-lookaheadonly 1] [-protein 1]
+//               (-lookaheadonly 1: the naive loop and -simple once only)
 //   enginebench -random LENGTH -randommatrices COUNT ...      (generated data, no files)
 #include <algorithm>
 #include <cmath>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "matching/lookahead_batch.hpp"
 #include "matching/lookahead_firstpass.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
@@ -45,6 +49,7 @@ struct Options {
   bool integer = false;  // search integer copies of the matrices
   int firstpass = -1;    // >= 0: cap the lookahead's first pass (0 scalar, 1 AVX2, 2 AVX-512)
   bool lookaheadonly = false;  // time the lookahead search alone
+  bool protein = false;        // a protein database and library
 };
 
 uint64_t matchcount = 0;
@@ -102,6 +107,26 @@ uint64_t engineall(Engine engine, const Multiseq *multiseq,
   return matchcount;
 }
 
+// The lookahead batch of all matrices in one part, with the reports of every matrix.
+uint64_t batchall(const Multiseq *multiseq, const std::vector<ScoringMatrix *> &matrices) {
+  matchcount = 0;
+  LookaheadBatch *batch = lookaheadbatch_create(multiseq, nullptr);
+  for (const ScoringMatrix *matrix : matrices) lookaheadbatch_add(batch, matrix);
+  lookaheadbatch_plan(batch, 1, BATCHROUTE_AUTO);
+  lookaheadbatch_runpart(batch, 0);
+  for (uint64_t i = 0; i < matrices.size(); i++) {
+    const int result = lookaheadbatch_holds(batch, i)
+                           ? lookaheadbatch_report(batch, i, matrices[i], countmatch, nullptr)
+                           : lookaheadsearch(multiseq, matrices[i], nullptr, countmatch, nullptr);
+    if (result != 0) {
+      std::fprintf(stderr, "search failed: %s\n", errormessageorunknown());
+      std::exit(1);
+    }
+  }
+  lookaheadbatch_free(batch);
+  return matchcount;
+}
+
 // Processor time of the calling thread: steadier than wall time on a shared machine.
 double cputime() {
   timespec now;
@@ -143,7 +168,7 @@ double median(std::vector<double> values) {
                "usage: enginebench (-db FILE | -random LENGTH) (-lib FILE | -randommatrices COUNT)\n"
                "                   [-pvalue P]... [-fraction F] [-repeats R] [-prefix POSITIONS]\n"
                "                   [-scoretype float|integer] [-firstpass LEVEL]\n"
-               "                   [-lookaheadonly 1]\n");
+               "                   [-lookaheadonly 1] [-protein 1]\n");
   std::exit(1);
 }
 
@@ -162,6 +187,7 @@ Options parseoptions(int argc, char **argv) {
     else if (word == "-scoretype") options.integer = std::string(value) == "integer";
     else if (word == "-firstpass") options.firstpass = std::atoi(value);
     else if (word == "-lookaheadonly") options.lookaheadonly = std::atoi(value) != 0;
+    else if (word == "-protein") options.protein = std::atoi(value) != 0;
     else if (word == "-prefix") options.prefix = std::strtoull(value, nullptr, 10);
     else if (word == "-repeats") options.repeats = std::max<uint64_t>(1, std::strtoull(value, nullptr, 10));
     else usage();
@@ -226,10 +252,10 @@ void runall(const char *label, const Multiseq *multiseq,
   for (const ScoringMatrix *matrix : matrices) {
     if (matrix->m <= multiseq->totallength) cells += matrix->m * (multiseq->totallength - matrix->m + 1);
   }
-  uint64_t naivecount = 0, simplecount = 0, lookaheadcount = 0;
-  // The three runs alternate, so that a disturbance of the machine hits all of them alike.
+  uint64_t naivecount = 0, simplecount = 0, lookaheadcount = 0, batchcount = 0;
+  // The runs alternate, so that a disturbance of the machine hits all of them alike.
   const CycleCounter counter;
-  std::vector<double> times[3], cycles[3];
+  std::vector<double> times[4], cycles[4];
   auto measure = [&](int which, auto &&run) {
     const double startcycles = counter.read();
     const double start = cputime();
@@ -244,15 +270,20 @@ void runall(const char *label, const Multiseq *multiseq,
       simplecount = measure(1, [&] { return engineall(simplesearch, multiseq, matrices); });
     }
     lookaheadcount = measure(2, [&] { return engineall(lookaheadsearch, multiseq, matrices); });
+    batchcount = measure(3, [&] { return batchall(multiseq, matrices); });
   }
   const double naive = median(times[0]);
   const double simple = median(times[1]);
   const double lookahead = median(times[2]);
-  std::printf("%s%s: %lu matrices, %lu matches (naive %lu, simple %lu, lookahead %lu)%s\n", label,
-              integer ? " (integer scores)" : "", static_cast<unsigned long>(matrices.size()), static_cast<unsigned long>(simplecount),
-              static_cast<unsigned long>(naivecount), static_cast<unsigned long>(simplecount),
-              static_cast<unsigned long>(lookaheadcount),
-              naivecount == simplecount && simplecount == lookaheadcount ? "" : "  MISMATCH");
+  const double batch = median(times[3]);
+  std::printf("%s%s: %lu matrices, %lu matches (naive %lu, simple %lu, lookahead %lu, batch %lu)%s\n",
+              label, integer ? " (integer scores)" : "", static_cast<unsigned long>(matrices.size()),
+              static_cast<unsigned long>(simplecount), static_cast<unsigned long>(naivecount),
+              static_cast<unsigned long>(simplecount), static_cast<unsigned long>(lookaheadcount),
+              static_cast<unsigned long>(batchcount),
+              naivecount == simplecount && simplecount == lookaheadcount && lookaheadcount == batchcount
+                  ? ""
+                  : "  MISMATCH");
   auto line = [&](const char *name, int which) {
     const double seconds = median(times[which]);
     std::printf("  %-10s median %9.4f s cpu  %8.1f Mcells/s", name, seconds,
@@ -265,12 +296,16 @@ void runall(const char *label, const Multiseq *multiseq,
   line("naive", 0);
   line("simple", 1);
   line("lookahead", 2);
-  std::printf("  time ratios: simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f\n",
-              simple / naive, simple / lookahead, naive / lookahead);
+  line("batch", 3);
+  std::printf("  time ratios: simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f"
+              "   simple/batch %.2f   naive/batch %.2f\n",
+              simple / naive, simple / lookahead, naive / lookahead, simple / batch, naive / batch);
   if (counter.available()) {
     const double c0 = median(cycles[0]), c1 = median(cycles[1]), c2 = median(cycles[2]);
-    std::printf("  cycle ratios: simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f\n",
-                c1 / c0, c1 / c2, c0 / c2);
+    const double c3 = median(cycles[3]);
+    std::printf("  cycle ratios: simple/naive %.3f   simple/lookahead %.2f   naive/lookahead %.2f"
+                "   simple/batch %.2f   naive/batch %.2f\n",
+                c1 / c0, c1 / c2, c0 / c2, c1 / c3, c0 / c3);
   }
   for (ScoringMatrix &copy : copies) matrix_free(&copy);
 }
@@ -285,7 +320,11 @@ int main(int argc, char **argv) {
   std::printf("lookahead byte pass: level %d (processor supports %d)\n", firstpass_level(),
               firstpass_supported());
   Alphabet alpha;
-  dnaalphabet(&alpha);
+  if (options.protein) {
+    proteinalphabet(&alpha);
+  } else {
+    dnaalphabet(&alpha);
+  }
 
   Multiseq multiseq;
   initmultiseq(&multiseq);
@@ -298,7 +337,7 @@ int main(int argc, char **argv) {
     }
   } else {
     randomcodes.resize(options.randomlength);
-    for (unsigned char &code : randomcodes) code = static_cast<unsigned char>(random() % 4);
+    for (unsigned char &code : randomcodes) code = static_cast<unsigned char>(random() % (alpha.mapsize - 1));
     multiseq.sequence = randomcodes.data();
     multiseq.totallength = randomcodes.size();
     multiseq.numofsequences = 1;

@@ -84,6 +84,7 @@ struct LookaheadFilter {
   uint64_t *offsets;   // per step: first row of the step's group
   Entry *steps;        // per step: reject when the partial sum is below this
   Entry *maxentries;   // per step: largest entry of the step's table
+  // Scratch of the running scan (owned unless the filter is a view made by filter_view).
   uint16_t *packs;       // packs of FILTER_BLOCK + m positions
   uint32_t *survivors;   // windows of a block (from its start) passing the first steps
   Entry *partials;       // their partial sums
@@ -93,9 +94,13 @@ struct LookaheadFilter {
   // The byte pass (see filter_bytetables): used with the current threshold when bytepass is
   // set and byteusable.
   BytePass bytepass;
-  uint8_t *bytetables;  // m rows of 16 bytes
+  uint64_t bytestride;  // codes per row of the byte tables: 16, or 32 for wide alphabets
+  uint8_t *bytetables;  // m rows of bytestride bytes
   uint8_t bytebound;
   bool byteusable;
+  // The byte pass may also judge windows holding codes from codes up to the last column: the
+  // rows cover every column, and a forbidden cell in any column makes the exact test fail.
+  bool anycode;
 };
 
 // Reports whether the current intermediate thresholds make every window with a forbidden
@@ -179,8 +184,8 @@ void filter_bytetables(LookaheadFilter<Score, Entry> *filter, const ScoringMatri
   double residuals = 0.0;
   for (uint64_t j = 0; j < m; j++) {
     double residual = 0.0;
-    uint8_t *row = filter->bytetables + BYTEPASS_CODES * j;
-    for (uint64_t c = 0; c < BYTEPASS_CODES; c++) {
+    uint8_t *row = filter->bytetables + filter->bytestride * j;
+    for (uint64_t c = 0; c < filter->bytestride; c++) {
       row[c] = 0;
       if (c >= codes) continue;
       const Score s = matrix_cell<Score>(matrix, j, c);
@@ -207,6 +212,9 @@ void filter_bytetables(LookaheadFilter<Score, Entry> *filter, const ScoringMatri
 template <typename Score, typename Entry>
 void filter_retune(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *matrix) {
   filter->enabled = filter_forbidsafe<Score>(matrix, filter->codes);
+  const uint64_t columns = matrix_columns(matrix);
+  filter->anycode = filter->bytepass != nullptr && filter->bytestride >= columns &&
+                    filter_forbidsafe<Score>(matrix, columns);
   const Score threshold = scoreof<Score>(matrix->threshold);
   if constexpr (std::is_integral_v<Score>) {
     const Entry limit = filterlimit<Entry>();
@@ -237,12 +245,13 @@ void filter_retune(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *m
   }
 }
 
-// Builds the tables of the filter for matrix. Returns false when the matrix does not suit
-// the filter (then nothing is allocated): an alphabet without regular codes, non-finite or
-// huge cells.
+// Builds the tables of the filter for matrix, with its own scratch unless withscratch is
+// false (then every scan goes through a view, filter_view). Returns false when the matrix
+// does not suit the filter (then nothing is allocated): an alphabet without regular codes,
+// non-finite or huge cells.
 template <typename Score, typename Entry>
 bool filter_init(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *matrix,
-                 uint64_t limit) {
+                 uint64_t limit, bool withscratch = true) {
   const uint64_t m = matrix->m;
   const uint64_t columns = matrix_columns(matrix);
   if (m == 0 || columns < 2) return false;
@@ -291,14 +300,24 @@ bool filter_init(LookaheadFilter<Score, Entry> *filter, const ScoringMatrix *mat
   filter->offsets = allocorexit<uint64_t>(nullptr, groups);
   filter->steps = allocorexit<Entry>(nullptr, groups);
   filter->maxentries = allocorexit<Entry>(nullptr, groups);
-  filter->packs = allocorexit<uint16_t>(nullptr, FILTER_BLOCK + m);
-  filter->survivors = allocorexit<uint32_t>(nullptr, FILTER_BLOCK);
-  filter->partials = allocorexit<Entry>(nullptr, FILTER_BLOCK);
+  if (withscratch) {
+    filter->packs = allocorexit<uint16_t>(nullptr, FILTER_BLOCK + m);
+    filter->survivors = allocorexit<uint32_t>(nullptr, FILTER_BLOCK);
+    filter->partials = allocorexit<Entry>(nullptr, FILTER_BLOCK);
+  } else {
+    filter->packs = nullptr;
+    filter->survivors = nullptr;
+    filter->partials = nullptr;
+  }
   filter->firststeps = std::min(groups, FILTER_FIRSTSTEPS);
-  // The byte pass reads symbols as indexes of 16-byte tables; its sums saturate at 255.
-  filter->bytepass = codes <= BYTEPASS_CODES && m < 200 ? bytepass_for(firstpass_level()) : nullptr;
-  filter->bytetables =
-      filter->bytepass != nullptr ? allocorexit<uint8_t>(nullptr, BYTEPASS_CODES * m) : nullptr;
+  // The byte pass reads symbols as indexes of 16- or 32-byte rows; its sums saturate at 255.
+  filter->bytestride = codes <= BYTEPASS_CODES ? BYTEPASS_CODES : BYTEPASS_WIDECODES;
+  filter->bytepass = codes <= BYTEPASS_WIDECODES && m < 200
+                         ? bytepass_for(firstpass_level(), codes > BYTEPASS_CODES)
+                         : nullptr;
+  filter->bytetables = filter->bytepass != nullptr
+                           ? allocorexit<uint8_t>(nullptr, filter->bytestride * m)
+                           : nullptr;
 
   // Tables in row order first, with how often each group alone rejects a random window.
   const Score threshold = scoreof<Score>(matrix->threshold);
@@ -519,14 +538,75 @@ inline uint64_t firstatleast(const unsigned char *symbols, uint64_t from, uint64
   return p;
 }
 
-// Calls hit(score, endposition) for every window of the sequences in range that passes the
-// exact test and reaches the threshold, in order of end position. hit returns 0 to go on,
-// 1 after it changed the matrix's threshold and intermediate thresholds, or -1 to stop.
-// Returns 0, or -1 when the walk or hit failed.
+// Calls search(start, len, first, last) for every sequence that holds windows of m symbols
+// starting from `from` to `to - 1`, in increasing order: start and len are the sequence's
+// absolute start and length, first <= last the window starts within it (relative to start).
+// Returns 0, or -1 as soon as search answers non-zero.
+template <typename SegmentSearch>
+int walkwindows(const Multiseq *multiseq, uint64_t m, uint64_t from, uint64_t to,
+                SegmentSearch &&search) {
+  const uint64_t sequences = multiseq->numofsequences;
+  if (sequences == 0 || from >= to) return 0;
+  const uint64_t *separators = multiseq->separatorpositions;
+  // The sequence holding `from` (or, when `from` is a separator, the one after it).
+  uint64_t i = static_cast<uint64_t>(std::lower_bound(separators, separators + (sequences - 1), from) -
+                                     separators);
+  for (; i < sequences; i++) {
+    const uint64_t start = i == 0 ? 0 : separators[i - 1] + 1;
+    if (start >= to) break;
+    const uint64_t end = i + 1 < sequences ? separators[i] : multiseq->totallength;
+    if (end - start < m) continue;
+    const uint64_t first = std::max(from, start);
+    const uint64_t last = std::min(to - 1, end - m);
+    if (first > last) continue;
+    if (search(start, end - start, first - start, last - start) != 0) return -1;
+  }
+  return 0;
+}
+
+// The window starts of the sequences in range (all when null): [*ret_from, *ret_to) over the
+// concatenated sequence, empty when no window of m symbols fits. Both ends of a range are
+// looked up first; if either fails, the error code is set and the answer is -1.
+inline int windowspan(const Multiseq *multiseq, const SequenceRange *range, uint64_t m,
+                      uint64_t *ret_from, uint64_t *ret_to) {
+  uint64_t first = 0, last;
+  *ret_from = *ret_to = 0;
+  if (range != nullptr) {
+    PositionPair bounds;
+    if (seqrange(multiseq, range->first, &bounds) != 0 ||
+        seqrange(multiseq, range->last, &bounds) != 0) {
+      seterrorcode(1);
+      return -1;
+    }
+    first = range->first;
+    last = range->last;
+  } else {
+    if (multiseq->numofsequences == 0) return 0;
+    last = multiseq->numofsequences - 1;
+  }
+  const uint64_t start = first == 0 ? 0 : multiseq->separatorpositions[first - 1] + 1;
+  const uint64_t end = last + 1 < multiseq->numofsequences ? multiseq->separatorpositions[last]
+                                                           : multiseq->totallength;
+  if (m == 0 || end < start + m) return 0;
+  *ret_from = start;
+  *ret_to = end - m + 1;
+  return 0;
+}
+
+// Calls hit(score, endposition) for every window starting from `from` to `to - 1` (windows
+// that lie wholly in one sequence; to + m - 1 at most the total length) that passes the exact
+// test and reaches the threshold, in order of end position. hit returns 0 to go on, 1 after
+// it changed the matrix's threshold and intermediate thresholds, or -1 to stop. Returns 0,
+// or -1 when hit failed.
+//
+// While the byte pass may judge windows holding any code (filter_anycode), it runs over the
+// windows without regard to the sequences: a window that crosses a separator or holds a
+// wildcard fails the exact test. Otherwise the scan goes sequence by sequence, and only runs
+// of regular codes go through the filter.
 template <typename Score, typename Entry, typename Hit>
-int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matrix,
-                            const SequenceRange *range, LookaheadFilter<Score, Entry> *filter,
-                            Hit &&hit) {
+int lookahead_scan_windows(const Multiseq *multiseq, const ScoringMatrix *matrix,
+                           LookaheadFilter<Score, Entry> *filter, uint64_t from, uint64_t to,
+                           Hit &&hit) {
   const uint64_t m = matrix->m;
   const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
   const Score *scores = matrix_scores<Score>(matrix);
@@ -541,17 +621,28 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
   uint16_t *packs = filter->packs;
   const unsigned char *sequence = multiseq->sequence;
 
-  // The exact test of window n (relative to the segment at start): 0, or hit's answer.
-  auto exact = [&](uint64_t start, uint64_t n) -> int {
+  // The exact test of the window starting at n: 0, or hit's answer.
+  auto exact = [&](uint64_t n) -> int {
     Score score;
-    if (!lookahead_window<Score>(sequence + start + n, scores, rowoffsets,
+    if (!lookahead_window<Score>(sequence + n, scores, rowoffsets,
                                  matrix_intermediate<Score>(matrix), m, limit, &score)) {
       return 0;
     }
     if (!(scoreof<Score>(matrix->threshold) <= score)) return 0;
-    const int answer = hit(score, start + n + m - 1);
+    const int answer = hit(score, n + m - 1);
     if (answer > 0) filter_retune(filter, matrix);
     return answer < 0 ? -1 : 0;
+  };
+
+  // The byte pass over windows first to first + windows - 1, all of whose symbols are
+  // regular codes or, when filter_anycode holds, any codes.
+  auto bytewindows = [&](uint64_t first, uint64_t windows) -> int {
+    const uint64_t passed = filter->bytepass(sequence + first, windows, filter->bytetables, m,
+                                             filter->bytebound, filter->survivors);
+    for (uint64_t i = 0; i < passed; i++) {
+      if (exact(first + filter->survivors[i]) != 0) return -1;
+    }
+    return 0;
   };
 
   // Windows first to last of the segment at start, all of whose symbols are below codes.
@@ -565,19 +656,15 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
       const uint64_t windows = blockend - blockstart + 1;
       if (!filter->enabled) {
         for (uint64_t n = blockstart; n <= blockend; n++) {
-          if (exact(start, n) != 0) return -1;
+          if (exact(start + n) != 0) return -1;
         }
+        continue;
+      }
+      if (filter->byteusable) {
+        if (bytewindows(start + blockstart, windows) != 0) return -1;
         continue;
       }
       const unsigned char *symbols = segment + blockstart;
-      if (filter->byteusable) {
-        const uint64_t passed = filter->bytepass(symbols, windows, filter->bytetables, m,
-                                                 filter->bytebound, filter->survivors);
-        for (uint64_t i = 0; i < passed; i++) {
-          if (exact(start, blockstart + filter->survivors[i]) != 0) return -1;
-        }
-        continue;
-      }
       // Pack p holds the width symbols from blockstart + p on, the first one highest.
       const uint64_t npacks = windows + m - width;
       filter_packs(symbols, npacks, width, bits, packs);
@@ -592,18 +679,23 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
           if (partial < filter->steps[k]) break;
         }
         if (k < groups) continue;
-        if (exact(start, blockstart + w) != 0) return -1;
+        if (exact(start + blockstart + w) != 0) return -1;
       }
     }
     return 0;
   };
 
-  return walksegments(multiseq, range, [&](uint64_t start, uint64_t len) -> int {
-    if (len < m) return 0;
+  uint64_t n = from;
+  while (n < to && filter->enabled && filter->byteusable && filter->anycode) {
+    const uint64_t windows = std::min(to - n, FILTER_BLOCK);
+    if (bytewindows(n, windows) != 0) return -1;
+    n += windows;
+  }
+  return walkwindows(multiseq, m, n, to,
+                     [&](uint64_t start, uint64_t len, uint64_t first, uint64_t last) -> int {
     const unsigned char *segment = sequence + start;
-    const uint64_t last = len - m;
-    uint64_t special = 0;  // first position at or after n whose code is not below codes
-    uint64_t n = 0;
+    uint64_t special = first;  // first position at or after n whose code is not below codes
+    uint64_t n = first;
     while (n <= last) {
       if (special < n) special = n;
       special = firstatleast(segment, special, len, codes);
@@ -614,7 +706,7 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
       } else if (segment[special] >= limit) {
         n = special + 1;  // every window covering this symbol fails
       } else {
-        if (exact(start, n) != 0) return -1;
+        if (exact(start + n) != 0) return -1;
         n++;
       }
     }
@@ -624,34 +716,36 @@ int lookahead_scan_filtered(const Multiseq *multiseq, const ScoringMatrix *matri
 
 // The same scan without a filter: the exact test on every window.
 template <typename Score, typename Hit>
-int lookahead_scan_plain(const Multiseq *multiseq, const ScoringMatrix *matrix,
-                         const SequenceRange *range, Hit &&hit) {
+int lookahead_scan_plain(const Multiseq *multiseq, const ScoringMatrix *matrix, uint64_t from,
+                         uint64_t to, Hit &&hit) {
   const uint64_t m = matrix->m;
   const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
   const Score *scores = matrix_scores<Score>(matrix);
-  return walksegments(multiseq, range, [&](uint64_t start, uint64_t len) -> int {
-    if (len < m) return 0;
-    for (uint64_t n = 0; n + m <= len; n++) {
+  return walkwindows(multiseq, m, from, to,
+                     [&](uint64_t start, uint64_t, uint64_t first, uint64_t last) -> int {
+    for (uint64_t n = start + first; n <= start + last; n++) {
       Score score;
-      if (!lookahead_window<Score>(multiseq->sequence + start + n, scores, matrix->rowoffsets,
+      if (!lookahead_window<Score>(multiseq->sequence + n, scores, matrix->rowoffsets,
                                    matrix_intermediate<Score>(matrix), m, limit, &score)) {
         continue;
       }
       if (!(scoreof<Score>(matrix->threshold) <= score)) continue;
-      if (hit(score, start + n + m - 1) < 0) return -1;
+      if (hit(score, n + m - 1) < 0) return -1;
     }
     return 0;
   });
 }
 
-// Chooses the filter's entry type (or none) for matrix and scans.
+// Chooses the filter's entry type (or none) for matrix and scans the sequences in range.
 template <typename Score, typename Hit>
 int lookahead_scan(const Multiseq *multiseq, const ScoringMatrix *matrix,
                    const SequenceRange *range, Hit &&hit) {
-  if (matrix->m == 0) return walksegments(multiseq, range, [](uint64_t, uint64_t) { return 0; });
+  uint64_t from, to;
+  if (windowspan(multiseq, range, matrix->m, &from, &to) != 0) return -1;
+  if (from >= to) return 0;
   const uint64_t limit = std::min<uint64_t>(matrix_columns(matrix), WILDCARDCODE);
   auto filtered = [&](auto *filter) -> int {
-    const int result = lookahead_scan_filtered(multiseq, matrix, range, filter, hit);
+    const int result = lookahead_scan_windows(multiseq, matrix, filter, from, to, hit);
     filter_free(filter);
     return result;
   };
@@ -664,7 +758,7 @@ int lookahead_scan(const Multiseq *multiseq, const ScoringMatrix *matrix,
     LookaheadFilter<Score, float> single{};
     if (filter_init(&single, matrix, limit)) return filtered(&single);
   }
-  return lookahead_scan_plain<Score>(multiseq, matrix, range, hit);
+  return lookahead_scan_plain<Score>(multiseq, matrix, from, to, hit);
 }
 
 // ---------------------------------------------------------------------------------------

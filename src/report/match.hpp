@@ -12,6 +12,7 @@ struct MatchCollection;
 struct Multiseq;
 struct SearchJob;
 struct SequenceRange;
+struct LookaheadBatch;
 
 constexpr uint32_t SOURCE_MULTISEQ = 1;
 constexpr uint32_t SOURCE_VIRTUALTREE = 2;
@@ -50,4 +51,10 @@ struct SearchJob {
   bool isindex;
   const SequenceRange *range;  // sequences the simple and lookahead engines search; null: all
   void *userdata;              // for a ReportFunction of the caller's own (the scan library)
+  // Hits of the lookahead searches found ahead of the jobs, or null; batchnumbers holds the
+  // batch's number of the matrix of each profile and strand (four per profile, in the order
+  // in which the strands are searched), BATCH_NONE where the batch has none.
+  LookaheadBatch *batch;
+  const uint64_t *batchnumbers;
 };
+constexpr uint64_t BATCH_NONE = UINT64_MAX;

@@ -2,17 +2,21 @@
 // thresholds and the complementary strands, searches every profile on every requested strand
 // in one job or several threads, reports and cleans up.
 //
-// Contents: jobs and threads; sorted report walk; runsearch. The search of one profile is in
-// profilesearch.cpp.
+// Contents: lookahead batch; jobs and threads; sorted report walk; runsearch. The search of
+// one profile is in profilesearch.cpp.
 #include "search/driver.hpp"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/error.hpp"
 #include "base/output.hpp"
 #include "base/threads.hpp"
+#include "matching/lookahead_batch.hpp"
+#include "matching/lookahead_firstpass.hpp"
 #include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
@@ -33,6 +37,139 @@
 namespace {
 
 constexpr uint64_t MAXTHREADS = 128;
+
+// ---- Lookahead batch -----------------------------------------------------------------------
+//
+// Without k best, the lookahead searches of all profiles and strands run ahead of the jobs as
+// one batch over the database (lookahead_batch.hpp); the profile routines then report each
+// strand's hits from it, in the order and with the messages of a search of their own.
+
+// Settings that tests use to force the ways of the lookahead search, from the environment
+// variable ZELKO_TEST_LOOKAHEAD: words separated by commas, "nobatch" (every strand searched
+// by itself), "table" or "scan" (the route of every matrix in the batch), "level=N" (cap of
+// the byte pass, FirstPassLevel) and "budget=N" (bytes of hits the batch may keep).
+struct LookaheadSettings {
+  bool batch = true;
+  BatchRoute route = BATCHROUTE_AUTO;
+  int64_t budget = -1;
+};
+
+LookaheadSettings lookaheadsettings() {
+  LookaheadSettings settings;
+  const char *text = std::getenv("ZELKO_TEST_LOOKAHEAD");
+  while (text != nullptr && *text != '\0') {
+    const char *end = std::strchr(text, ',');
+    const size_t length = end != nullptr ? static_cast<size_t>(end - text) : std::strlen(text);
+    auto is = [&](const char *word) {
+      return std::strlen(word) == length && std::strncmp(text, word, length) == 0;
+    };
+    if (is("nobatch")) settings.batch = false;
+    if (is("table")) settings.route = BATCHROUTE_TABLE;
+    if (is("scan")) settings.route = BATCHROUTE_SCAN;
+    if (std::strncmp(text, "level=", 6) == 0) firstpass_cap(std::atoi(text + 6));
+    if (std::strncmp(text, "budget=", 7) == 0) settings.budget = std::atoll(text + 7);
+    text = end != nullptr ? end + 1 : nullptr;
+  }
+  return settings;
+}
+
+// One job's share of a step of the batch: the plan's matrices, or the parts of the search
+// (every jobs-th from the job's number on).
+struct BatchWork {
+  LookaheadBatch *batch;
+  uint64_t job, jobs;
+  bool planning;
+};
+
+void runbatchwork(const BatchWork *work) {
+  if (work->planning) {
+    lookaheadbatch_planshare(work->batch, work->job, work->jobs);
+    return;
+  }
+  const uint64_t parts = lookaheadbatch_parts(work->batch);
+  for (uint64_t part = work->job; part < parts; part += work->jobs)
+    lookaheadbatch_runpart(work->batch, part);
+}
+
+void *batchworkbody(void *argument) {
+  runbatchwork(static_cast<const BatchWork *>(argument));
+  return nullptr;
+}
+
+// Runs a step of the batch in jobs jobs: the first share in this thread, the others in
+// threads of their own; the share of a thread that cannot start is done here afterwards.
+// Quiet: the messages about threads belong to the jobs of the profiles.
+void runbatchstep(LookaheadBatch *batch, uint64_t jobs, bool planning) {
+  std::vector<BatchWork> work(jobs);
+  std::vector<Thread> threads(jobs);
+  std::vector<bool> started(jobs, false);
+  for (uint64_t j = 0; j < jobs; j++) work[j] = {batch, j, jobs, planning};
+  for (uint64_t j = 1; j < jobs; j++)
+    started[j] = threadcreate(&threads[j], batchworkbody, &work[j]) == 0;
+  runbatchwork(&work[0]);
+  for (uint64_t j = 1; j < jobs; j++) {
+    if (started[j]) {
+      threadjoin(&threads[j], nullptr);
+    } else {
+      runbatchwork(&work[j]);
+    }
+  }
+}
+
+// Searches the strands of every profile that the profile routine would search in one batch;
+// the profile routine finds the hits through job->batch and job->batchnumbers. Returns the
+// batch, or null when there is none.
+LookaheadBatch *runbatch(SearchJob *job, std::vector<uint64_t> *numbers) {
+  const RunConfiguration *config = job->config;
+  const LookaheadSettings settings = lookaheadsettings();
+  if (config->algorithm != ALGORITHM_LOOKAHEAD || config->thresholdkind == THRESHOLD_KBEST ||
+      !settings.batch)
+    return nullptr;
+  const SequenceRange range = {config->seqrangelower, config->seqrangeupper};
+  LookaheadBatch *batch =
+      lookaheadbatch_create(databaseof(job), config->seqrangegiven ? &range : nullptr);
+  if (batch == nullptr) return nullptr;
+  const uint64_t profiles = job->profiles->numofprofiles;
+  numbers->assign(4 * profiles, BATCH_NONE);
+  // The strand matrices as the profile routine derives them, each a copy of its own.
+  std::vector<ScoringMatrix> copies;
+  copies.reserve(3 * profiles);
+  for (uint64_t i = 0; i < profiles; i++) {
+    ScoringMatrix *own = searchedmatrix(job, &job->profiles->profiles[i]);
+    if (belowthreshold(own)) continue;
+    for (unsigned char strand : strandorder) {
+      if ((config->strands & strand) == 0) continue;
+      const ScoringMatrix *matrix = own;
+      if (strand != STRAND_FORWARD) {
+        ScoringMatrix copy{};
+        int status = 0;
+        if (strand == STRAND_REVERSE) {
+          status = matrix_reversed_copy(own, &copy, true);
+        } else {
+          status = matrix_swapped_copy(own, &copy, job->swapmap);
+          if (status == 0 && strand == STRAND_REVERSECOMPLEMENT) status = matrix_reverse(&copy, true);
+        }
+        if (status != 0) {
+          // The profile routine meets the same failure and reports it.
+          matrix_free(&copy);
+          clearerrorcode();
+          continue;
+        }
+        copies.push_back(copy);
+        matrix = &copies.back();
+      }
+      (*numbers)[4 * i + strandslot(strand)] = lookaheadbatch_add(batch, matrix);
+    }
+  }
+  const uint64_t jobs = threadedbuild && config->jobs > 1 ? config->jobs : 1;
+  lookaheadbatch_planstart(batch, jobs, settings.route);
+  runbatchstep(batch, jobs, true);
+  lookaheadbatch_planfinish(batch);
+  if (settings.budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(settings.budget));
+  runbatchstep(batch, jobs, false);
+  for (ScoringMatrix &copy : copies) matrix_free(&copy);
+  return batch;
+}
 
 // ---- Jobs --------------------------------------------------------------------------------
 
@@ -199,6 +336,10 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
                                                                : reducedalphabet_check;
   }
 
+  std::vector<uint64_t> batchnumbers;
+  job.batch = runbatch(&job, &batchnumbers);
+  job.batchnumbers = batchnumbers.data();
+
   int result = 0;
   if constexpr (threadedbuild) {
     result = config->jobs > 1 ? runthreads(&job, config->jobs) : runonejob(&job);
@@ -234,6 +375,7 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
     printstatus("Found %lu match%s.\n", static_cast<unsigned long>(job.matchcount),
                 job.matchcount == 1 ? "" : "es");
   if (matches != nullptr) matchcollection_free(matches);
+  lookaheadbatch_free(job.batch);
   return result;
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
+#include "matching/lookahead_batch.hpp"
 #include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
@@ -43,15 +44,6 @@ int pairsymbol(const Alphabet *alpha, char lower, char upper, uint64_t *ret_symb
 }
 
 // ---- Profile routines ------------------------------------------------------------------
-
-const Multiseq *databaseof(const SearchJob *job) {
-  return &static_cast<const Virtualtree *>(job->database)->multiseq;
-}
-
-bool belowthreshold(const ScoringMatrix *matrix) {
-  if (matrix->scoretype == SCORE_INTEGER) return matrix->maxscore.i < matrix->threshold.i;
-  return matrix->maxscore.f < matrix->threshold.f;
-}
 
 void printsearching(const SearchJob *job, const Profile *profile, const ScoringMatrix *matrix) {
   if (!statusenabled()) return;
@@ -101,6 +93,13 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
         return reducedkbest(job, matrix, rangeref);
       if (config->thresholdkind == THRESHOLD_KBEST)
         return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
+      if (job->batch != nullptr) {
+        const uint64_t number =
+            job->batchnumbers[4 * static_cast<uint64_t>(job->profile - job->profiles->profiles) +
+                              strandslot(job->strand)];
+        if (number != BATCH_NONE && lookaheadbatch_holds(job->batch, number))
+          return lookaheadbatch_report(job->batch, number, matrix, report, job);
+      }
       return lookaheadsearch(multiseq, matrix, rangeref, report, job);
     case ALGORITHM_ESA: {
       const Virtualtree *index = static_cast<const Virtualtree *>(job->database);
@@ -114,6 +113,34 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
 }
 
 }  // namespace
+
+const Multiseq *databaseof(const SearchJob *job) {
+  return &static_cast<const Virtualtree *>(job->database)->multiseq;
+}
+
+bool belowthreshold(const ScoringMatrix *matrix) {
+  if (matrix->scoretype == SCORE_INTEGER) return matrix->maxscore.i < matrix->threshold.i;
+  return matrix->maxscore.f < matrix->threshold.f;
+}
+
+uint64_t strandslot(unsigned char strand) {
+  switch (strand) {
+    case STRAND_FORWARD:
+      return 0;
+    case STRAND_COMPLEMENT:
+      return 1;
+    case STRAND_REVERSECOMPLEMENT:
+      return 2;
+    default:
+      return 3;
+  }
+}
+
+ScoringMatrix *searchedmatrix(const SearchJob *job, Profile *profile) {
+  const ReducedAlphabetData *reduced = static_cast<const ReducedAlphabetData *>(job->reduceddata);
+  return reduced == nullptr ? &profile->matrix
+                            : &reduced->reduced->profiles[profile - job->profiles->profiles].matrix;
+}
 
 int preparecomplement(const Alphabet *alpha, bool ncompl, ComplementTables *tables) {
   uint64_t c = 0, g = 0, a = 0, t = 0, u = 0;
@@ -155,10 +182,7 @@ int preparecomplement(const Alphabet *alpha, bool ncompl, ComplementTables *tabl
 int profileroutine(SearchJob *job, Profile *profile) {
   // Under the reduced alphabet the engines search the reduced matrix at the profile's index,
   // while the job's profile stays the protein profile that the reports show.
-  const ReducedAlphabetData *reduced = static_cast<const ReducedAlphabetData *>(job->reduceddata);
-  ScoringMatrix *own = reduced == nullptr
-                           ? &profile->matrix
-                           : &reduced->reduced->profiles[profile - job->profiles->profiles].matrix;
+  ScoringMatrix *own = searchedmatrix(job, profile);
   const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
   // The k-best index search looks at every profile; the others skip one that cannot match.
   if (!(kbest && job->config->algorithm == ALGORITHM_ESA) && belowthreshold(own)) return 0;
@@ -178,9 +202,7 @@ int profileroutine(SearchJob *job, Profile *profile) {
   enum { NOCOPY, COMPLEMENT, REVERSECOMPLEMENT, REVERSE } copystate = NOCOPY;
   ScoringMatrix copy{};
   int result = 0;
-  static constexpr unsigned char order[4] = {STRAND_FORWARD, STRAND_COMPLEMENT,
-                                             STRAND_REVERSECOMPLEMENT, STRAND_REVERSE};
-  for (unsigned char strand : order) {
+  for (unsigned char strand : strandorder) {
     if ((job->config->strands & strand) == 0) continue;
     ScoringMatrix *matrix = own;
     switch (strand) {

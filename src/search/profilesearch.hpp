@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "report/match.hpp"
+#include "search/runconfig.hpp"
 #include "sequences/alphabet.hpp"
 
 struct ComplementTables {
@@ -24,3 +25,15 @@ int preparecomplement(const Alphabet *alpha, bool ncompl, ComplementTables *tabl
 // complementary, reverse complementary, reverse. Every match goes to job->firstreport.
 // A profile whose maximum score is below its threshold is skipped. 0 or -1.
 int profileroutine(SearchJob *job, Profile *profile);
+
+// For the lookahead batch of the driver, which searches the strand matrices of every profile
+// ahead of the jobs: the strands in the order in which a profile's strands are searched, the
+// slot of a strand in that order (job->batchnumbers holds four slots per profile), the matrix
+// the engines search for a profile (the reduced one under the reduced alphabet), whether a
+// matrix cannot reach its threshold, and the job's database.
+inline constexpr unsigned char strandorder[4] = {STRAND_FORWARD, STRAND_COMPLEMENT,
+                                                 STRAND_REVERSECOMPLEMENT, STRAND_REVERSE};
+uint64_t strandslot(unsigned char strand);
+ScoringMatrix *searchedmatrix(const SearchJob *job, Profile *profile);
+bool belowthreshold(const ScoringMatrix *matrix);
+const Multiseq *databaseof(const SearchJob *job);

@@ -4,7 +4,9 @@
 // against the k best of the simple search, on all four strands and on sequence ranges; the
 // index search against the lookahead hits in suffix array order, and its k-best form
 // against the k best of them by score and suffix rank; the
-// lookahead search once with each level of its byte pass that the processor has.
+// lookahead search once with each level of its byte pass that the processor has; and batches
+// of many matrices (lookahead_batch.hpp) against the lookahead search of each, by every route,
+// in parts run in any order, under a budget that gives matrices up.
 //
 // The seed is printed; ZELKO_AGREE_SEED=<number> repeats a run, ZELKO_AGREE_CASES=<number>
 // changes the number of random cases.
@@ -18,8 +20,9 @@
 #include <set>
 #include <string>
 
-#include "matching/match_arraysearch.hpp"
+#include "matching/lookahead_batch.hpp"
 #include "matching/lookahead_firstpass.hpp"
+#include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
 #include "support/enginefixtures.hpp"
@@ -381,7 +384,7 @@ void eachlevel(Check &&check) {
     SCOPED_TRACE("byte pass level " + std::to_string(level));
     check();
   }
-  firstpass_cap(FIRSTPASS_AVX512);
+  firstpass_cap(FIRSTPASS_BEST);
 }
 
 uint64_t agreeseed() {
@@ -408,6 +411,125 @@ TYPED_TEST(EngineAgreement, random_matrices_and_databases_on_all_strands) {
       if (this->HasFailure()) break;
     }
   });
+}
+
+// One batch of matrices of both score types over one random database: every matrix whose
+// hits the batch holds reports exactly what its own lookahead search reports, and stops
+// where that search stops. Strand matrices as the driver makes them; thresholds at a random
+// rank of the best windows (where the q-gram table pays) or anywhere; lengths around the
+// q-gram and the word tables; every route; plan shares and parts run in reverse order.
+void runbatchcase(std::mt19937_64 &random, uint64_t number) {
+  CaseMaker<int64_t> makeinteger{random};
+  CaseMaker<float> makefloat{random};
+  static const uint64_t alphabets[] = {5, 5, 5, 5, 21, 2, 3};
+  Case shape;
+  shape.columns = alphabets[makeinteger.below(7)];
+  shape.wildcardscores = makeinteger.chance(0.1);
+  shape.exact = makeinteger.chance(0.6);
+  const Alphabet alpha = alphabetof(shape.columns);
+  MemoryMultiseq db(makeinteger.database(shape));
+  unsigned char maps[512];
+  for (int i = 0; i < 256; i++) maps[i] = maps[256 + i] = static_cast<unsigned char>(i);
+  if (shape.columns == 5) {
+    maps[0] = 3;
+    maps[1] = 2;
+  }
+  SequenceRange range = {0, db.multiseq.numofsequences - 1};
+  const bool ranged = db.multiseq.numofsequences > 1 && makeinteger.chance(0.4);
+  if (ranged) {
+    range.first = makeinteger.below(db.multiseq.numofsequences);
+    range.last = range.first + makeinteger.below(db.multiseq.numofsequences - range.first);
+  }
+  const SequenceRange *r = ranged ? &range : nullptr;
+
+  const uint64_t count = 1 + makeinteger.below(12);
+  std::vector<ScoringMatrix> matrices(count);
+  for (ScoringMatrix &matrix : matrices) {
+    static const uint64_t lengths[] = {1, 3, 4, 5, 7, 8, 9, 12, 16, 17, 24, 31, 33, 64, 65, 70};
+    const uint64_t m = makeinteger.chance(0.5) ? lengths[makeinteger.below(16)]
+                                               : 1 + makeinteger.below(30);
+    ScoringMatrix forward{};
+    const bool integer = makeinteger.chance(0.5);
+    Case matrixshape = shape;
+    matrixshape.exact = integer || shape.exact;
+    if (integer) {
+      makeinteger.matrix(&forward, &alpha, m, matrixshape);
+      scoreof<int64_t>(forward.threshold) = makeinteger.threshold(db, &forward);
+    } else {
+      makefloat.matrix(&forward, &alpha, m, matrixshape);
+      scoreof<float>(forward.threshold) = makefloat.threshold(db, &forward);
+    }
+    matrix_set_intermediate_thresholds(&forward);
+    strandmatrix(&forward, &matrix, static_cast<int>(makeinteger.below(4)), maps);
+    matrix_free(&forward);
+  }
+  const BatchRoute routes[] = {BATCHROUTE_AUTO, BATCHROUTE_TABLE, BATCHROUTE_SCAN};
+  const BatchRoute route = routes[makeinteger.below(3)];
+  const uint64_t parts = 1 + makeinteger.below(4);
+  SCOPED_TRACE("batch case " + std::to_string(number) + ", columns " +
+               std::to_string(shape.columns) + ", " + std::to_string(count) + " matrices, route " +
+               std::to_string(route) + ", " + std::to_string(parts) + " parts");
+
+  LookaheadBatch *batch = lookaheadbatch_create(&db.multiseq, r);
+  ASSERT_NE(batch, nullptr);
+  for (const ScoringMatrix &matrix : matrices) lookaheadbatch_add(batch, &matrix);
+  if (makeinteger.chance(0.5)) {
+    lookaheadbatch_plan(batch, parts, route);
+  } else {  // the plan shared out, the shares in reverse order
+    const uint64_t shares = 1 + makeinteger.below(3);
+    lookaheadbatch_planstart(batch, parts, route);
+    for (uint64_t share = shares; share-- > 0;) lookaheadbatch_planshare(batch, share, shares);
+    lookaheadbatch_planfinish(batch);
+  }
+  const bool tight = makeinteger.chance(0.2);
+  if (tight) lookaheadbatch_setbudget(batch, makeinteger.below(4096));
+  for (uint64_t part = lookaheadbatch_parts(batch); part-- > 0;) lookaheadbatch_runpart(batch, part);
+  for (uint64_t i = 0; i < count; i++) {
+    SCOPED_TRACE("matrix " + std::to_string(i) + ", m " + std::to_string(matrices[i].m) +
+                 (lookaheadbatch_intable(batch, i) ? ", in the table" : ", scanned"));
+    if (!lookaheadbatch_holds(batch, i)) {
+      EXPECT_TRUE(tight);  // only the budget gives a matrix up
+      continue;
+    }
+    const std::vector<Found> own = record([&](ReportFunction report) {
+      return lookaheadsearch(&db.multiseq, &matrices[i], r, report, nullptr);
+    });
+    // Every other matrix stops at a random hit; the report stops there too.
+    const uint64_t stopat =
+        !own.empty() && i % 2 == 1 ? makeinteger.below(own.size()) : UINT64_MAX;
+    int status = 0;
+    const std::vector<Found> held = record([&](ReportFunction report) {
+      return lookaheadbatch_report(batch, i, &matrices[i], report, nullptr);
+    }, &status, stopat);
+    if (stopat == UINT64_MAX) {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(held, own);
+    } else {
+      EXPECT_EQ(status, -1);
+      EXPECT_EQ(held, std::vector<Found>(own.begin(), own.begin() + stopat + 1));
+    }
+  }
+  lookaheadbatch_free(batch);
+  for (ScoringMatrix &matrix : matrices) matrix_free(&matrix);
+}
+
+TEST(EngineAgreementBatch, batches_report_what_each_lookahead_search_reports) {
+  eachlevel([] {
+    std::mt19937_64 random(agreeseed() + 11);
+    const uint64_t cases = envnumber("ZELKO_AGREE_CASES", 150);
+    for (uint64_t number = 0; number < cases; number++) {
+      runbatchcase(random, number);
+      if (testing::Test::HasFailure()) break;
+    }
+  });
+}
+
+// A range naming a missing sequence leaves the searches to report it: no batch.
+TEST(EngineAgreementBatch, no_batch_for_a_range_beyond_the_last_sequence) {
+  MemoryMultiseq db({{0, 1, 2, 3}, {3, 2, 1, 0}});
+  const SequenceRange beyond = {1, 2};
+  EXPECT_EQ(lookaheadbatch_create(&db.multiseq, &beyond), nullptr);
+  EXPECT_EQ(geterrorcode(), 0);
 }
 
 // Thresholds so low that a forbidden cell no longer drives a prefix below its intermediate

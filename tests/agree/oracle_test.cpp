@@ -2,7 +2,9 @@
 // DNA and protein databases and random libraries are written to a scratch folder, the
 // programs run with tab-separated output, and every printed record must be one the model
 // expects, field by field, with the match count of the final status line. Also checks that
-// several jobs find what one job finds and that sorted output does not depend on them.
+// several jobs find what one job finds and that sorted output does not depend on them, and
+// that every way of the lookahead search (forced through ZELKO_TEST_LOOKAHEAD) prints what
+// the plain one prints.
 //
 // The seed is printed; ZELKO_ORACLE_SEED=<number> repeats a run, ZELKO_ORACLE_KEEP=1 keeps
 // the scratch folder.
@@ -631,6 +633,80 @@ TEST_F(WholeRuns, job_counts_do_not_change_the_matches) {
     }
   }
   EXPECT_GT(matches, 0u);
+}
+
+// Every way of the lookahead search, forced through ZELKO_TEST_LOOKAHEAD (batch or not, q-gram
+// table or byte pass or table filter, parts for several jobs, a budget that gives every
+// matrix up), prints byte for byte what the search of each strand by itself prints with the
+// scalar filter: real DNA matrices at strict and loose p-values, random DNA and protein
+// libraries with forbidden cells under raw cutoffs, all strand sets, sequence ranges, sorted
+// and unsorted reports, both builds.
+TEST_F(WholeRuns, every_lookahead_path_prints_what_the_plain_search_prints) {
+  Random random = randomfor("lookahead_paths");
+  const std::string examples = ZELKO_TEST_DATA "/../../examples/";
+  const char *reference = "nobatch,level=0";
+  const std::vector<std::string> paths = {"",           "table",          "scan",
+                                          "table,budget=0", "table,level=0", "scan,level=1",
+                                          "level=2",     "nobatch"};
+  auto runwith = [](const std::string &path, const std::string &program,
+                    const std::vector<std::string> &args) {
+    setenv("ZELKO_TEST_LOOKAHEAD", path.c_str(), 1);
+    Outcome outcome = runprogram(program, args);
+    unsetenv("ZELKO_TEST_LOOKAHEAD");
+    return outcome;
+  };
+  auto compare = [&](const std::vector<std::string> &args, bool sorted) {
+    const Outcome plain = runwith(reference, threaded, args);
+    ASSERT_EQ(plain.status, 0) << commandline(threaded, args) << "\n" << plain.err;
+    for (const std::string &path : paths) {
+      for (const std::string &program : {threaded, single}) {
+        const Outcome outcome = runwith(path, program, args);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.out, plain.out) << "ZELKO_TEST_LOOKAHEAD=" << path << " "
+                                          << commandline(program, args);
+        EXPECT_EQ(outcome.err, plain.err) << "ZELKO_TEST_LOOKAHEAD=" << path << " "
+                                          << commandline(program, args);
+      }
+      if (sorted) {
+        // Several jobs split the batch into parts; sorted output stays that of one job.
+        std::vector<std::string> jobs = args;
+        jobs.insert(jobs.end(), {"-j", "3"});
+        const Outcome outcome = runwith(path, threaded, jobs);
+        EXPECT_EQ(outcome.out, plain.out) << "ZELKO_TEST_LOOKAHEAD=" << path << " "
+                                          << commandline(threaded, jobs);
+      }
+    }
+  };
+  struct RealRun {
+    const char *pvalue, *strands;
+    bool sorted;
+  };
+  for (const RealRun &run : {RealRun{"1e-3", "-2", false}, RealRun{"1e-7", "-4", false},
+                             RealRun{"1e-5", "-fn", true}}) {
+    std::vector<std::string> args = {"-db", examples + "dm3_upstream300.fa.gz", "-dna", "-pr",
+                                     examples + "jaspar_vertebrates40.lib", "-lahead", "-pval",
+                                     run.pvalue, "-lazy", "-uniform", run.strands, "-format", "tabs"};
+    if (run.sorted) args.insert(args.end(), {"-sort", "pno", "-seqrange", "3:250"});
+    compare(args, run.sorted);
+  }
+  for (int round = 0; round < 6; round++) {
+    const bool dna = round % 3 != 2;
+    const LibraryShape shape = {dna ? 7u : 3u, true, false};
+    const Scenario scenario = makescenario(random, format("paths%d", round), dna, shape,
+                                           4 + random.below(6));
+    Options options;
+    options.cutoff = Cutoff::mss;
+    options.valuetext = decimal(random.between(40, 95) / 100.0, "%.2f");
+    options.lookahead = true;
+    options.all = true;
+    options.jobs = 0;  // no -j: the single-threaded build has none
+    randomstrands(random, options, dna);
+    maybeseqrange(random, options, scenario);
+    std::vector<std::string> args = arguments(options, scenario.db.alpha, scenario.dbpath,
+                                              scenario.libpath, scenario.freqpath);
+    if (round % 2 == 1) *(std::find(args.begin(), args.end(), "-format") + 1) = "human";
+    compare(args, false);
+  }
 }
 
 // Ties between profiles are many on real data (equal p-values of different matrices): every

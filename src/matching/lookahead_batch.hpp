@@ -1,0 +1,64 @@
+// Many lookahead searches over one Multiseq at once. The matrices of every profile and strand
+// of a run are searched block by block over the database, so that a block is read from
+// memory once for all of them and the work can be cut into parts of the database for
+// threads. Matrices whose threshold leaves few windows worth a look share one table over the
+// q-grams of the database, which lists per q-gram the matrices that a window holding it may
+// still match, so that a position costs one look-up instead of one pass per matrix; the
+// others take the byte pass of the lookahead filter. The hits of each matrix are kept and
+// reported afterwards, in the order and with the scores that lookaheadsearch reports.
+#pragma once
+
+#include <cstdint>
+
+#include "matching/match_simplesearch.hpp"
+
+struct LookaheadBatch;
+
+// How the matrices of a batch are searched: by the cheaper way for each (the normal case), or,
+// for tests that compare the ways, every matrix the q-gram table can take in the table, or
+// none.
+enum BatchRoute : int { BATCHROUTE_AUTO = 0, BATCHROUTE_TABLE = 1, BATCHROUTE_SCAN = 2 };
+
+// An empty batch over the sequences in range (all when null). Null when the range names a
+// sequence that does not exist (the searches of the matrices then report that themselves).
+LookaheadBatch *lookaheadbatch_create(const Multiseq *multiseq, const SequenceRange *range);
+
+// Adds a matrix with its threshold and intermediate thresholds set; it must stay as it is
+// until the last part has run. Returns the matrix's number, counted from 0.
+uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix);
+
+// Chooses how each matrix is searched and builds the tables, for a run in at least parts
+// parts (more when the database is longer than a part may be) that may run at the same time,
+// each on its own stretch of the database.
+void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route);
+
+// The same in three steps, of which the middle one may be shared out among threads: start;
+// then the shares 0 to shares - 1, at the same time or not; then finish.
+void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, BatchRoute route);
+void lookaheadbatch_planshare(LookaheadBatch *batch, uint64_t share, uint64_t shares);
+void lookaheadbatch_planfinish(LookaheadBatch *batch);
+
+// The number of parts of the plan.
+uint64_t lookaheadbatch_parts(const LookaheadBatch *batch);
+
+// Hits kept at most, in bytes: beyond it the matrix holding most hits is given up and its
+// search is left to lookaheadsearch. Set before the parts run (tests lower it).
+void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes);
+
+// Searches part number part of the plan. Different parts may run at the same time.
+void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part);
+
+// After all parts: whether the hits of matrix number are held (not when its score type is
+// invalid or it was given up).
+bool lookaheadbatch_holds(const LookaheadBatch *batch, uint64_t number);
+
+// Whether matrix number went through the q-gram table (for tests and benchmarks).
+bool lookaheadbatch_intable(const LookaheadBatch *batch, uint64_t number);
+
+// Reports the held hits of matrix number as lookaheadsearch would with matrix (a matrix
+// equal to the one added) and releases them: 0, or -1 as soon as report answers non-zero.
+// Different matrices may be reported at the same time.
+int lookaheadbatch_report(LookaheadBatch *batch, uint64_t number, const ScoringMatrix *matrix,
+                          ReportFunction report, SearchJob *userdata);
+
+void lookaheadbatch_free(LookaheadBatch *batch);
