@@ -16,21 +16,9 @@
 #include "base/error.hpp"
 #include "merge/shardrecords.hpp"
 #include "report/reports.hpp"
+#include "search/profilesearch.hpp"
 
 namespace {
-
-int strandrank(unsigned char strand) {
-  switch (strand) {
-    case STRAND_FORWARD:
-      return 0;
-    case STRAND_COMPLEMENT:
-      return 1;
-    case STRAND_REVERSECOMPLEMENT:
-      return 2;
-    default:
-      return 3;
-  }
-}
 
 bool isinteger(const Profile *profile) { return profile->matrix.scoretype == SCORE_INTEGER; }
 
@@ -306,7 +294,7 @@ int comparerecords(const MergeRun *run, const ShardRecord &a, const ShardRecord 
   // The order in which one job reports: profiles in library order, strands in search order,
   // then the order of the engine.
   if (a.profile != b.profile) return ascending(a.profile, b.profile);
-  if (a.strand != b.strand) return ascending(strandrank(a.strand), strandrank(b.strand));
+  if (a.strand != b.strand) return ascending(strandslot(a.strand), strandslot(b.strand));
   if (run->config->thresholdkind == THRESHOLD_KBEST)
     return bestorder(pa, a.score, a.seqnum, a.seqposition, b.score, b.seqnum, b.seqposition);
   const int bysequence = ascending(a.seqnum, b.seqnum);
@@ -333,7 +321,7 @@ struct BestSelection {
 };
 
 size_t slotof(const ShardRecord &record) {
-  return static_cast<size_t>(record.profile) * 4 + static_cast<size_t>(strandrank(record.strand));
+  return static_cast<size_t>(record.profile) * 4 + static_cast<size_t>(strandslot(record.strand));
 }
 
 bool greaterthreshold(const Profile *profile, std::string_view a, std::string_view b) {
