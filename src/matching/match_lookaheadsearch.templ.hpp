@@ -569,21 +569,10 @@ int walkwindows(const Multiseq *multiseq, uint64_t m, uint64_t from, uint64_t to
 // looked up first; if either fails, the error code is set and the answer is -1.
 inline int windowspan(const Multiseq *multiseq, const SequenceRange *range, uint64_t m,
                       uint64_t *ret_from, uint64_t *ret_to) {
-  uint64_t first = 0, last;
+  uint64_t first = 0, last = 0;
   *ret_from = *ret_to = 0;
-  if (range != nullptr) {
-    PositionPair bounds;
-    if (seqrange(multiseq, range->first, &bounds) != 0 ||
-        seqrange(multiseq, range->last, &bounds) != 0) {
-      seterrorcode(1);
-      return -1;
-    }
-    first = range->first;
-    last = range->last;
-  } else {
-    if (multiseq->numofsequences == 0) return 0;
-    last = multiseq->numofsequences - 1;
-  }
+  const int found = rangesequences(multiseq, range, &first, &last);
+  if (found <= 0) return found;
   const uint64_t start = first == 0 ? 0 : multiseq->separatorpositions[first - 1] + 1;
   const uint64_t end = last + 1 < multiseq->numofsequences ? multiseq->separatorpositions[last]
                                                            : multiseq->totallength;

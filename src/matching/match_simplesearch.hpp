@@ -40,14 +40,11 @@ inline void initmatch(Match *match, const Multiseq *multiseq, const ScoringMatri
   match->score.i = 0;
 }
 
-// Calls search(start, length) for every sequence of range (all when null) in increasing
-// order, start being the absolute position of the sequence's first symbol. Both ends of a
-// range are looked up first (seqrange); if either fails nothing is searched and the error
-// code is set. Returns 0, or -1 when a lookup or a call of search failed.
-template <typename SegmentSearch>
-int walksegments(const Multiseq *multiseq, const SequenceRange *range, SegmentSearch &&search) {
-  uint64_t first = 0;
-  uint64_t last;
+// The first and last sequence of range (all sequences when null). Both ends of a range are
+// looked up first (seqrange): 1 with the two numbers, 0 when the database holds no sequence,
+// -1 with the error code set when a lookup failed.
+inline int rangesequences(const Multiseq *multiseq, const SequenceRange *range,
+                          uint64_t *ret_first, uint64_t *ret_last) {
   if (range != nullptr) {
     PositionPair bounds;
     if (seqrange(multiseq, range->first, &bounds) != 0 ||
@@ -55,12 +52,25 @@ int walksegments(const Multiseq *multiseq, const SequenceRange *range, SegmentSe
       seterrorcode(1);
       return -1;
     }
-    first = range->first;
-    last = range->last;
-  } else {
-    if (multiseq->numofsequences == 0) return 0;
-    last = multiseq->numofsequences - 1;
+    *ret_first = range->first;
+    *ret_last = range->last;
+    return 1;
   }
+  if (multiseq->numofsequences == 0) return 0;
+  *ret_first = 0;
+  *ret_last = multiseq->numofsequences - 1;
+  return 1;
+}
+
+// Calls search(start, length) for every sequence of range (all when null) in increasing
+// order, start being the absolute position of the sequence's first symbol. Both ends of a
+// range are looked up first (seqrange); if either fails nothing is searched and the error
+// code is set. Returns 0, or -1 when a lookup or a call of search failed.
+template <typename SegmentSearch>
+int walksegments(const Multiseq *multiseq, const SequenceRange *range, SegmentSearch &&search) {
+  uint64_t first = 0, last = 0;
+  const int found = rangesequences(multiseq, range, &first, &last);
+  if (found <= 0) return found;
   for (uint64_t i = first; i <= last; i++) {
     const uint64_t start = i == 0 ? 0 : multiseq->separatorpositions[i - 1] + 1;
     const uint64_t end = i + 1 < multiseq->numofsequences ? multiseq->separatorpositions[i]
