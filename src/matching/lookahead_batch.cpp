@@ -594,6 +594,19 @@ void testlisted(LookaheadBatch *batch, uint64_t part, Scratch *scratch, uint64_t
   }
 }
 
+// Lists the window of member number starting at n for the exact tests, testing the list
+// first when it is full.
+inline void listcandidate(LookaheadBatch *batch, uint64_t part, Scratch *scratch,
+                          uint64_t *listed, uint32_t number, uint64_t n) {
+  if (*listed == CANDIDATES) {
+    testlisted(batch, part, scratch, *listed);
+    *listed = 0;
+  }
+  scratch->members[*listed] = number;
+  scratch->starts[*listed] = n;
+  (*listed)++;
+}
+
 // The q-gram sweep over the q-grams starting from first to last - 1 (last + QGRAM_LENGTH - 1
 // at most the end of the sequences searched), into the lists of part. The q-gram pass lists
 // the starts whose q-gram some member may match, chunk by chunk; the windows that the table
@@ -615,13 +628,7 @@ void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) 
   const uint64_t codeend = last + QGRAM_LENGTH - 1;  // codes read: first to codeend - 1
   uint64_t listed = 0;
   auto list = [&](uint32_t number, uint64_t n) {
-    if (listed == CANDIDATES) {
-      testlisted(batch, part, scratch, listed);
-      listed = 0;
-    }
-    scratch->members[listed] = number;
-    scratch->starts[listed] = n;
-    listed++;
+    listcandidate(batch, part, scratch, &listed, number, n);
   };
   // Codes outside the regular ones, in order; runstart is where the run of regular codes
   // before the next one starts.
@@ -675,13 +682,7 @@ void sweep_end(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t la
   for (const uint32_t number : table.shortmembers) {
     const Member &member = table.members[number];
     for (uint64_t n = first; n < last && n < member.to; n++) {
-      if (listed == CANDIDATES) {
-        testlisted(batch, part, scratch, listed);
-        listed = 0;
-      }
-      scratch->members[listed] = number;
-      scratch->starts[listed] = n;
-      listed++;
+      listcandidate(batch, part, scratch, &listed, number, n);
     }
   }
   testlisted(batch, part, scratch, listed);
