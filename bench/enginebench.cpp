@@ -112,8 +112,8 @@ uint64_t batchall(const Multiseq *multiseq, const std::vector<ScoringMatrix *> &
   matchcount = 0;
   LookaheadBatch *batch = lookaheadbatch_create(multiseq, nullptr);
   for (const ScoringMatrix *matrix : matrices) lookaheadbatch_add(batch, matrix);
-  lookaheadbatch_plan(batch, 1, BATCHROUTE_AUTO);
-  lookaheadbatch_runpart(batch, 0);
+  lookaheadbatch_plan(batch, 1, 1, BATCHROUTE_AUTO);
+  for (uint64_t part = 0; part < lookaheadbatch_parts(batch); part++) lookaheadbatch_runpart(batch, part, 0);
   for (uint64_t i = 0; i < matrices.size(); i++) {
     const int result = lookaheadbatch_holds(batch, i)
                            ? lookaheadbatch_report(batch, i, matrices[i], countmatch, nullptr)

@@ -70,6 +70,11 @@ struct HitList {
   uint64_t base;
 };
 constexpr uint64_t PART_MAXLENGTH = (UINT64_C(1) << 32) - 1024;
+// A long database is cut into parts of about this length, so that threads that take the next
+// part as they finish one share the work evenly even when one of them runs slower; but into
+// at most PARTS_PERWORKER parts per thread, since every part holds a hit list per matrix.
+constexpr uint64_t PART_LENGTH = UINT64_C(1) << 20;
+constexpr uint64_t PARTS_PERWORKER = 16;
 
 enum SlotKind : int {
   SLOT_NONE,   // not searched here (invalid score type)
@@ -98,7 +103,7 @@ struct Slot {
   std::atomic<bool> givenup;
 };
 
-// Scratch of one part: for the filtered scans, sized for the longest matrix; for the sweep,
+// Scratch of one thread: for the filtered scans, sized for the longest matrix; for the sweep,
 // the windows listed and not yet tested.
 struct Scratch {
   uint16_t *packs;
@@ -160,9 +165,9 @@ struct LookaheadBatch {
   uint64_t from, end;  // the positions of the sequences searched: [from, end)
   std::vector<const ScoringMatrix *> matrices;
   std::unique_ptr<Slot[]> slots;
-  uint64_t parts;
+  uint64_t parts, workers;
   std::vector<uint64_t> partstarts;  // parts + 1 positions
-  std::vector<Scratch> scratches;
+  std::vector<Scratch> scratches;    // one per worker
   uint64_t maxm;
   QgramTable table;
   BatchRoute route;
@@ -614,9 +619,9 @@ inline void listcandidate(LookaheadBatch *batch, uint64_t part, Scratch *scratch
 // each matrix is the order of the windows. At a code outside the regular ones, the windows of
 // the short members whose q-gram holds it are gathered too, in their place: a q-gram counts
 // where its last code is, among the codes outside.
-void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) {
+void sweep(LookaheadBatch *batch, uint64_t part, Scratch *scratch, uint64_t first,
+           uint64_t last) {
   const QgramTable &table = batch->table;
-  Scratch *scratch = &batch->scratches[part];
   const unsigned char *sequence = batch->multiseq->sequence;
   const uint64_t regular = table.regular;
   const uint64_t *present = table.present.data();
@@ -675,9 +680,9 @@ void sweep(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) 
 
 // The windows of the short members starting from first to last - 1 whose q-gram runs past
 // the end of the sequences searched (first at least that end minus QGRAM_LENGTH - 1).
-void sweep_end(LookaheadBatch *batch, uint64_t part, uint64_t first, uint64_t last) {
+void sweep_end(LookaheadBatch *batch, uint64_t part, Scratch *scratch, uint64_t first,
+               uint64_t last) {
   const QgramTable &table = batch->table;
-  Scratch *scratch = &batch->scratches[part];
   uint64_t listed = 0;
   for (const uint32_t number : table.shortmembers) {
     const Member &member = table.members[number];
@@ -743,7 +748,7 @@ LookaheadBatch *lookaheadbatch_create(const Multiseq *multiseq, const SequenceRa
     batch->from = first == 0 ? 0 : multiseq->separatorpositions[first - 1] + 1;
     batch->end = last + 1 < sequences ? multiseq->separatorpositions[last] : multiseq->totallength;
   }
-  batch->parts = 0;
+  batch->parts = batch->workers = 0;
   batch->budget = (UINT64_C(64) << 20) + multiseq->totallength / 2;
   batch->bytes.store(0);
   return batch;
@@ -756,10 +761,14 @@ uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix) 
 
 void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes) { batch->budget = bytes; }
 
-void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, BatchRoute route) {
+void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, uint64_t workers,
+                              BatchRoute route) {
   const uint64_t count = batch->matrices.size();
   const uint64_t length = batch->end - batch->from;
-  batch->parts = std::max<uint64_t>({parts, 1, (length + PART_MAXLENGTH - 1) / PART_MAXLENGTH});
+  workers = std::max<uint64_t>(workers, 1);
+  const uint64_t even = std::min((length + PART_LENGTH - 1) / PART_LENGTH, PARTS_PERWORKER * workers);
+  batch->parts = std::max<uint64_t>({parts, 1, even, (length + PART_MAXLENGTH - 1) / PART_MAXLENGTH});
+  batch->workers = workers;
   batch->route = route;
   batch->slots = std::make_unique<Slot[]>(count);
   batch->rows.assign(count, QgramRows{});
@@ -840,7 +849,7 @@ void lookaheadbatch_planfinish(LookaheadBatch *batch) {
   batch->qgrampass = qgrampass_for(firstpass_level());
   if (batch->withtable) build_table(batch, tablerows, tabled);
 
-  // Parts of equal length; each part's scratch.
+  // Parts of equal length; each worker's scratch.
   batch->partstarts.resize(parts + 1);
   for (uint64_t p = 0; p <= parts; p++) {
     batch->partstarts[p] = batch->from + static_cast<uint64_t>(
@@ -853,7 +862,7 @@ void lookaheadbatch_planfinish(LookaheadBatch *batch) {
           std::max(batch->from, batch->partstarts[p] - std::min(batch->partstarts[p], TABLE_MAXROWS));
     }
   }
-  batch->scratches.resize(parts);
+  batch->scratches.resize(batch->workers);
   for (Scratch &scratch : batch->scratches) {
     scratch.packs = allocorexit<uint16_t>(nullptr, FILTER_BLOCK + batch->maxm + 1);
     scratch.survivors = allocorexit<uint32_t>(nullptr, FILTER_BLOCK);
@@ -866,24 +875,25 @@ void lookaheadbatch_planfinish(LookaheadBatch *batch) {
   }
 }
 
-void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route) {
-  lookaheadbatch_planstart(batch, parts, route);
+void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, uint64_t workers,
+                         BatchRoute route) {
+  lookaheadbatch_planstart(batch, parts, workers, route);
   lookaheadbatch_planshare(batch, 0, 1);
   lookaheadbatch_planfinish(batch);
 }
 
 uint64_t lookaheadbatch_parts(const LookaheadBatch *batch) { return batch->parts; }
 
-void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part) {
+void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part, uint64_t worker) {
   const uint64_t count = batch->matrices.size();
   const uint64_t start = batch->partstarts[part], stop = batch->partstarts[part + 1];
   // The last q-gram start from which a q-gram fits in the sequences searched.
   const uint64_t qgramend =
       batch->end >= batch->from + QGRAM_LENGTH ? batch->end - QGRAM_LENGTH + 1 : batch->from;
-  Scratch *scratch = &batch->scratches[part];
+  Scratch *scratch = &batch->scratches[worker];
   for (uint64_t block = start; block < stop; block += BATCH_BLOCK) {
     const uint64_t blockend = std::min(stop, block + BATCH_BLOCK);
-    if (batch->withtable && block < qgramend) sweep(batch, part, block, std::min(blockend, qgramend));
+    if (batch->withtable && block < qgramend) sweep(batch, part, scratch, block, std::min(blockend, qgramend));
     for (uint64_t i = 0; i < count; i++) {
       Slot &slot = batch->slots[i];
       if (slot.kind != SLOT_SCAN || slot.givenup.load(std::memory_order_relaxed)) continue;
@@ -894,7 +904,7 @@ void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part) {
     keepbudget(batch, part);
   }
   const uint64_t endfirst = std::max(start, qgramend);
-  if (batch->withtable && endfirst < stop) sweep_end(batch, part, endfirst, stop);
+  if (batch->withtable && endfirst < stop) sweep_end(batch, part, scratch, endfirst, stop);
 }
 
 bool lookaheadbatch_holds(const LookaheadBatch *batch, uint64_t number) {

@@ -28,13 +28,16 @@ LookaheadBatch *lookaheadbatch_create(const Multiseq *multiseq, const SequenceRa
 uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix);
 
 // Chooses how each matrix is searched and builds the tables, for a run in at least parts
-// parts (more when the database is longer than a part may be) that may run at the same time,
-// each on its own stretch of the database.
-void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, BatchRoute route);
+// parts, each on its own stretch of the database, by at most workers threads at once. A long
+// database is cut into more parts (up to 16 per worker), so that threads that each take the
+// next part when done with one finish together.
+void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, uint64_t workers,
+                         BatchRoute route);
 
 // The same in three steps, of which the middle one may be shared out among threads: start;
 // then the shares 0 to shares - 1, at the same time or not; then finish.
-void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, BatchRoute route);
+void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, uint64_t workers,
+                              BatchRoute route);
 void lookaheadbatch_planshare(LookaheadBatch *batch, uint64_t share, uint64_t shares);
 void lookaheadbatch_planfinish(LookaheadBatch *batch);
 
@@ -45,8 +48,10 @@ uint64_t lookaheadbatch_parts(const LookaheadBatch *batch);
 // search is left to lookaheadsearch. Set before the parts run (tests lower it).
 void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes);
 
-// Searches part number part of the plan. Different parts may run at the same time.
-void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part);
+// Searches part number part of the plan with the scratch of worker (below the plan's
+// workers). Different parts may run at the same time, each with a worker of its own; every
+// part runs once, in any order.
+void lookaheadbatch_runpart(LookaheadBatch *batch, uint64_t part, uint64_t worker);
 
 // After all parts: whether the hits of matrix number are held (not when its score type is
 // invalid or it was given up).

@@ -6,6 +6,7 @@
 // one profile is in profilesearch.cpp.
 #include "search/driver.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -73,12 +74,14 @@ LookaheadSettings lookaheadsettings() {
   return settings;
 }
 
-// One job's share of a step of the batch: the plan's matrices, or the parts of the search
-// (every jobs-th from the job's number on).
+// One job's share of a step of the batch: the plan's matrices (every jobs-th from the job's
+// number on), or the parts of the search, each job taking the next part not yet taken, so
+// that a job slowed down by other work on its processor does less of it.
 struct BatchWork {
   LookaheadBatch *batch;
   uint64_t job, jobs;
   bool planning;
+  std::atomic<uint64_t> *nextpart;
 };
 
 void runbatchwork(const BatchWork *work) {
@@ -87,8 +90,11 @@ void runbatchwork(const BatchWork *work) {
     return;
   }
   const uint64_t parts = lookaheadbatch_parts(work->batch);
-  for (uint64_t part = work->job; part < parts; part += work->jobs)
-    lookaheadbatch_runpart(work->batch, part);
+  for (;;) {
+    const uint64_t part = work->nextpart->fetch_add(1, std::memory_order_relaxed);
+    if (part >= parts) break;
+    lookaheadbatch_runpart(work->batch, part, work->job);
+  }
 }
 
 void *batchworkbody(void *argument) {
@@ -100,10 +106,11 @@ void *batchworkbody(void *argument) {
 // threads of their own; the share of a thread that cannot start is done here afterwards.
 // Quiet: the messages about threads belong to the jobs of the profiles.
 void runbatchstep(LookaheadBatch *batch, uint64_t jobs, bool planning) {
+  std::atomic<uint64_t> nextpart{0};
   std::vector<BatchWork> work(jobs);
   std::vector<Thread> threads(jobs);
   std::vector<bool> started(jobs, false);
-  for (uint64_t j = 0; j < jobs; j++) work[j] = {batch, j, jobs, planning};
+  for (uint64_t j = 0; j < jobs; j++) work[j] = {batch, j, jobs, planning, &nextpart};
   for (uint64_t j = 1; j < jobs; j++)
     started[j] = threadcreate(&threads[j], batchworkbody, &work[j]) == 0;
   runbatchwork(&work[0]);
@@ -162,7 +169,7 @@ LookaheadBatch *runbatch(SearchJob *job, std::vector<uint64_t> *numbers) {
     }
   }
   const uint64_t jobs = threadedbuild && config->jobs > 1 ? config->jobs : 1;
-  lookaheadbatch_planstart(batch, jobs, settings.route);
+  lookaheadbatch_planstart(batch, jobs, jobs, settings.route);
   runbatchstep(batch, jobs, true);
   lookaheadbatch_planfinish(batch);
   if (settings.budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(settings.budget));
@@ -401,8 +408,9 @@ int runsearch(RunConfiguration *config) {
 
   Virtualtree database{};
   bool isindex = false;
+  const uint64_t jobs = threadedbuild && config->jobs > 1 ? config->jobs : 1;
   if (selectinputsequence(config->databasename, config->smapname, config->protein, config->dna,
-                          demand, &database, &isindex) != 0) {
+                          demand, &database, &isindex, jobs) != 0) {
     printerror();
     outputdestroy();
     return 1;

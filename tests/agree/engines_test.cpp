@@ -466,24 +466,28 @@ void runbatchcase(std::mt19937_64 &random, uint64_t number) {
   const BatchRoute routes[] = {BATCHROUTE_AUTO, BATCHROUTE_TABLE, BATCHROUTE_SCAN};
   const BatchRoute route = routes[makeinteger.below(3)];
   const uint64_t parts = 1 + makeinteger.below(4);
+  const uint64_t workers = 1 + makeinteger.below(3);
   SCOPED_TRACE("batch case " + std::to_string(number) + ", columns " +
                std::to_string(shape.columns) + ", " + std::to_string(count) + " matrices, route " +
-               std::to_string(route) + ", " + std::to_string(parts) + " parts");
+               std::to_string(route) + ", " + std::to_string(parts) + " parts, " +
+               std::to_string(workers) + " workers");
 
   LookaheadBatch *batch = lookaheadbatch_create(&db.multiseq, r);
   ASSERT_NE(batch, nullptr);
   for (const ScoringMatrix &matrix : matrices) lookaheadbatch_add(batch, &matrix);
   if (makeinteger.chance(0.5)) {
-    lookaheadbatch_plan(batch, parts, route);
+    lookaheadbatch_plan(batch, parts, workers, route);
   } else {  // the plan shared out, the shares in reverse order
     const uint64_t shares = 1 + makeinteger.below(3);
-    lookaheadbatch_planstart(batch, parts, route);
+    lookaheadbatch_planstart(batch, parts, workers, route);
     for (uint64_t share = shares; share-- > 0;) lookaheadbatch_planshare(batch, share, shares);
     lookaheadbatch_planfinish(batch);
   }
   const bool tight = makeinteger.chance(0.2);
   if (tight) lookaheadbatch_setbudget(batch, makeinteger.below(4096));
-  for (uint64_t part = lookaheadbatch_parts(batch); part-- > 0;) lookaheadbatch_runpart(batch, part);
+  // The parts in reverse order, the workers' scratches taken in turn.
+  for (uint64_t part = lookaheadbatch_parts(batch); part-- > 0;)
+    lookaheadbatch_runpart(batch, part, part % workers);
   for (uint64_t i = 0; i < count; i++) {
     SCOPED_TRACE("matrix " + std::to_string(i) + ", m " + std::to_string(matrices[i].m) +
                  (lookaheadbatch_intable(batch, i) ? ", in the table" : ", scanned"));

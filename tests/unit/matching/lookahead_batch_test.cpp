@@ -44,9 +44,9 @@ BatchRun runbatch(const MemoryMultiseq &db, const std::vector<ScoringMatrix> &ma
                   const SequenceRange *range = nullptr) {
   LookaheadBatch *batch = lookaheadbatch_create(&db.multiseq, range);
   for (const ScoringMatrix &matrix : matrices) lookaheadbatch_add(batch, &matrix);
-  lookaheadbatch_plan(batch, parts, route);
+  lookaheadbatch_plan(batch, parts, 1, route);
   if (budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(budget));
-  for (uint64_t part = 0; part < lookaheadbatch_parts(batch); part++) lookaheadbatch_runpart(batch, part);
+  for (uint64_t part = 0; part < lookaheadbatch_parts(batch); part++) lookaheadbatch_runpart(batch, part, 0);
   BatchRun run;
   for (uint64_t i = 0; i < matrices.size(); i++) {
     run.held.push_back(lookaheadbatch_holds(batch, i));
