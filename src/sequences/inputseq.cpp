@@ -37,7 +37,8 @@ int setupalphabet(Alphabet *alpha, const char *smapname, bool protein, bool dna)
 }  // namespace
 
 int selectinputsequence(const char *databasename, const char *smapname, bool protein, bool dna,
-                        uint32_t demand, Virtualtree *virtualtree, bool *ret_isindex) {
+                        uint32_t demand, Virtualtree *virtualtree, bool *ret_isindex,
+                        uint64_t jobs) {
   *virtualtree = Virtualtree{};
   *ret_isindex = false;
   if (databasename != nullptr && isindexname(databasename)) {
@@ -67,7 +68,7 @@ int selectinputsequence(const char *databasename, const char *smapname, bool pro
   }
   virtualtree->filename = databasename;
   if (readsequencefile(&virtualtree->multiseq, databasename, &virtualtree->alpha,
-                       (demand & OISTAB) != 0) != 0) {
+                       (demand & OISTAB) != 0, jobs) != 0) {
     freemultiseq(&virtualtree->multiseq);  // a failed load leaves the container partly filled
     seterrorcode(1);
     return -1;

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "base/error.hpp"
 #include "base/mapfile.hpp"
 #include "base/readgzip.hpp"
+#include "base/threads.hpp"
 #include "sequences/multiseq.hpp"
 #include "sequences/parsemultiform.hpp"
 
@@ -112,38 +114,42 @@ bool endswith(const char *name, const char *suffix) {
          std::strcmp(name + namelength - suffixlength, suffix) == 0;
 }
 
-}  // namespace
+// One stretch of the Fasta text parsed by itself: from `in` (a header that follows a newline,
+// or the first header of the text) to end, which lies after a newline or at the end of the
+// text. The codes are written over the text from begin on; the separators, headers and their
+// offsets go to tables, those of the multiseq for the first stretch and tables of their own
+// for the others, with positions and offsets counted from the stretch's start.
+struct FastaPart {
+  unsigned char *text;
+  const uint16_t *classes;
+  uint64_t begin, in, end;
+  uint64_t lastnewline;  // the newline before in, or UINT64_MAX
+  bool follows;          // other sequences come before it: its first header adds a separator
+  Multiseq *tables;
+  OffsetTable offsets;
+  uint64_t out, specials, ranges;
+  bool previousspecial;  // the last code written is special
+  uint64_t line;         // lines begun, counted from 1 at in
+  // A failure: the illegal character and its line, counted from 1 at in.
+  bool failed;
+  unsigned char illegal;
+  uint64_t illegalline;
+};
 
-int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
-               unsigned char *text, uint64_t length) {
-  initmultiseq(multiseq);
-  multiseq->sequence = text;
-  uint16_t classes[256];
-  classifybytes(alpha, classes);
-
-  uint64_t line = 1;
-  uint64_t in = 0;
-  // Position of the last newline read: a header must follow one or start the text.
-  uint64_t lastnewline = UINT64_MAX;
-  // Before the first header only white space may stand.
-  while (in < length && classes[text[in]] == skipbyte) {
-    if (text[in] == '\n') {
-      line++;
-      lastnewline = in;
-    }
-    in++;
-  }
-  if (in == length || std::memchr(text + in, '>', length - in) == nullptr) {
-    reporttext("no sequences in multiple fasta file");
-    return -2;
-  }
-  if (text[in] != '>') return illegalcharacter(text[in], filename, line);
-
-  OffsetTable offsets{};
-  uint64_t out = 0;
-  uint64_t specials = 0;
-  uint64_t ranges = 0;
+void parsepart(FastaPart *part) {
+  unsigned char *text = part->text;
+  const uint16_t *classes = part->classes;
+  Multiseq *tables = part->tables;
+  const uint64_t length = part->end;
+  uint64_t in = part->in, out = part->begin;
+  uint64_t line = 1, lastnewline = part->lastnewline;
+  uint64_t specials = 0, ranges = 0;
   bool previousspecial = false;
+  auto fail = [&](unsigned char c) {
+    part->failed = true;
+    part->illegal = c;
+    part->illegalline = line;
+  };
   while (in < length) {
     // Fast path: a whole line of ordinary symbols up to its newline, checked in a first pass
     // and then coded, so that a line with anything else is taken byte by byte below.
@@ -174,37 +180,170 @@ int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
       }
       in++;
     } else if (kind == headerbyte) {
-      if (in != 0 && lastnewline != in - 1) return illegalcharacter('>', filename, line);
-      appendoffset(multiseq, &offsets, multiseq->desctextlength, multiseq->numofsequences);
-      if (multiseq->numofsequences > 0) {
+      if (in != 0 && lastnewline != in - 1) {
+        fail('>');
+        break;
+      }
+      appendoffset(tables, &part->offsets, tables->desctextlength, tables->numofsequences);
+      if (tables->numofsequences > 0 || part->follows) {
         text[out] = SEPARATORCODE;
-        appendseparator(multiseq, out);
+        appendseparator(tables, out - part->begin);
         out++;
         specials++;
         if (!previousspecial) ranges++;
         previousspecial = true;
       }
-      multiseq->numofsequences++;
+      tables->numofsequences++;
       const uint64_t headerstart = in + 1;
       const void *newline = std::memchr(text + headerstart, '\n', length - headerstart);
       if (newline != nullptr) {
         const uint64_t headerend = uint64_t(static_cast<const unsigned char *>(newline) - text);
-        appenddesc(multiseq, text + headerstart, headerend + 1 - headerstart);
+        appenddesc(tables, text + headerstart, headerend + 1 - headerstart);
         lastnewline = headerend;
         line++;
         in = headerend + 1;
       } else {
         // A header on the unterminated last line still ends with a newline in desctext.
         static const unsigned char newlinechar = '\n';
-        appenddesc(multiseq, text + headerstart, length - headerstart);
-        appenddesc(multiseq, &newlinechar, 1);
+        appenddesc(tables, text + headerstart, length - headerstart);
+        appenddesc(tables, &newlinechar, 1);
         in = length;
       }
     } else {
-      return illegalcharacter(c, filename, line);
+      fail(c);
+      break;
     }
   }
-  appendoffset(multiseq, &offsets, multiseq->desctextlength, multiseq->numofsequences);
+  part->out = out - part->begin;
+  part->specials = specials;
+  part->ranges = ranges;
+  part->previousspecial = previousspecial;
+  part->line = line;
+}
+
+void *parsepartbody(void *argument) {
+  parsepart(static_cast<FastaPart *>(argument));
+  return nullptr;
+}
+
+// Where the stretches after the first start: up to jobs - 1 headers that follow a newline,
+// near equal shares of the text after from, in ascending order.
+std::vector<uint64_t> partstarts(const unsigned char *text, uint64_t from, uint64_t length,
+                                 uint64_t jobs) {
+  std::vector<uint64_t> starts;
+  if (jobs < 2) return starts;
+  for (uint64_t k = 1; k < jobs; k++) {
+    uint64_t at = std::max(from + (length - from) / jobs * k, starts.empty() ? from : starts.back());
+    while (at < length) {
+      const void *newline = std::memchr(text + at, '\n', length - at);
+      if (newline == nullptr) return starts;
+      at = uint64_t(static_cast<const unsigned char *>(newline) - text) + 1;
+      if (at < length && text[at] == '>') break;
+    }
+    if (at >= length) break;
+    starts.push_back(at);
+  }
+  return starts;
+}
+
+// Appends the tables of a later stretch, whose codes now start at position offset, to the
+// multiseq's.
+void appendpart(Multiseq *multiseq, OffsetTable *offsets, const FastaPart &part,
+                uint64_t offset) {
+  const Multiseq *tables = part.tables;
+  for (uint64_t k = 0; k < tables->numofseparators; k++)
+    appendseparator(multiseq, tables->separatorpositions[k] + offset);
+  const uint64_t descbase = multiseq->desctextlength;
+  for (uint64_t k = 0; k < tables->numofsequences; k++) {
+    appendoffset(multiseq, offsets, tables->descoffsets[k] + descbase,
+                 multiseq->numofsequences + k);
+  }
+  appenddesc(multiseq, tables->desctext, tables->desctextlength);
+  multiseq->numofsequences += tables->numofsequences;
+}
+
+}  // namespace
+
+int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
+               unsigned char *text, uint64_t length, uint64_t jobs) {
+  initmultiseq(multiseq);
+  multiseq->sequence = text;
+  uint16_t classes[256];
+  classifybytes(alpha, classes);
+
+  uint64_t line = 1;
+  uint64_t in = 0;
+  // Position of the last newline read: a header must follow one or start the text.
+  uint64_t lastnewline = UINT64_MAX;
+  // Before the first header only white space may stand.
+  while (in < length && classes[text[in]] == skipbyte) {
+    if (text[in] == '\n') {
+      line++;
+      lastnewline = in;
+    }
+    in++;
+  }
+  if (in == length || std::memchr(text + in, '>', length - in) == nullptr) {
+    reporttext("no sequences in multiple fasta file");
+    return -2;
+  }
+  if (text[in] != '>') return illegalcharacter(text[in], filename, line);
+
+  // The text is cut at headers into stretches parsed at the same time, each coding over its
+  // own text; their codes are then moved together and their tables appended in order. The
+  // first failure in the text is the one reported, as by a parse in one stretch.
+  const std::vector<uint64_t> starts = partstarts(text, in, length, jobs);
+  const uint64_t count = starts.size() + 1;
+  std::vector<FastaPart> parts(count);
+  std::vector<Multiseq> tables(count - 1);
+  for (uint64_t k = 0; k < count; k++) {
+    FastaPart &part = parts[k];
+    part = FastaPart{};
+    part.text = text;
+    part.classes = classes;
+    part.begin = k == 0 ? 0 : starts[k - 1];
+    part.in = k == 0 ? in : starts[k - 1];
+    part.end = k + 1 < count ? starts[k] : length;
+    part.lastnewline = k == 0 ? lastnewline : part.in - 1;
+    part.follows = k > 0;
+    if (k > 0) initmultiseq(&tables[k - 1]);
+    part.tables = k == 0 ? multiseq : &tables[k - 1];
+  }
+  std::vector<Thread> threads(count);
+  std::vector<bool> started(count, false);
+  for (uint64_t k = 1; k < count; k++)
+    started[k] = threadcreate(&threads[k], parsepartbody, &parts[k]) == 0;
+  parsepart(&parts[0]);
+  for (uint64_t k = 1; k < count; k++) {
+    if (started[k]) {
+      threadjoin(&threads[k], nullptr);
+    } else {
+      parsepart(&parts[k]);
+    }
+  }
+
+  int status = 0;
+  uint64_t out = parts[0].out, specials = 0, ranges = 0;
+  for (uint64_t k = 0; k < count; k++) {
+    const FastaPart &part = parts[k];
+    if (part.failed) {
+      status = illegalcharacter(part.illegal, filename, line + part.illegalline - 1);
+      break;
+    }
+    line += part.line - 1;
+    if (k > 0) {
+      std::memmove(text + out, text + part.begin, part.out);
+      appendpart(multiseq, &parts[0].offsets, part, out);
+      out += part.out;
+      // The separator that begins the stretch continues a run of special codes before it.
+      if (parts[k - 1].previousspecial) ranges--;
+    }
+    specials += part.specials;
+    ranges += part.ranges;
+  }
+  for (Multiseq &table : tables) freemultiseq(&table);
+  if (status != 0) return status;
+  appendoffset(multiseq, &parts[0].offsets, multiseq->desctextlength, multiseq->numofsequences);
   multiseq->totallength = out;
   multiseq->specialcharacters = specials;
   multiseq->specialranges = ranges;
@@ -244,7 +383,7 @@ uint64_t extractplain(unsigned char *destination, const unsigned char *text, uin
 }
 
 int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *alpha,
-                     bool keepcharacters) {
+                     bool keepcharacters, uint64_t jobs) {
   uint64_t filelength = 0;
   unsigned char *buffer = nullptr;
   if (endswith(filename, ".gz")) {
@@ -269,7 +408,10 @@ int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *a
     plain = allocorexit<unsigned char>(nullptr, uint64_t(converted));
     extractplain(plain, buffer, uint64_t(converted));
   }
-  const int parsed = parsefasta(alpha, multiseq, filename, buffer, uint64_t(converted));
+  // Threads pay only for some megabytes of text.
+  constexpr int64_t parallelminimum = INT64_C(1) << 22;
+  const int parsed = parsefasta(alpha, multiseq, filename, buffer, uint64_t(converted),
+                                converted >= parallelminimum ? jobs : 1);
   multiseq->plainsequence = plain;
   multiseq->numoffiles = 1;
   multiseq->fileinfo[0].filename = copystring(filename);

@@ -49,15 +49,20 @@ int freemultiseq(Multiseq *multiseq);
 // empty multiseq: 0 or -1 with the message in the ErrorBuffer (text only). A file named
 // "*.gz" is decompressed, any other is mapped as a private copy; that buffer becomes
 // sequence. With keepcharacters the plain characters are kept in plainsequence. After a
-// failure the multiseq may be partly filled; freemultiseq releases it.
+// failure the multiseq may be partly filled; freemultiseq releases it. The Fasta text is
+// parsed by up to jobs threads (see parsefasta).
 int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *alpha,
-                     bool keepcharacters);
+                     bool keepcharacters, uint64_t jobs = 1);
 
 // Parses Fasta text in one pass, writing the codes over the text itself, which becomes
 // multiseq->sequence (owned from then on, also after a failure). filename is for messages.
 // 0; -1 illegal character; -2 no sequence at all; -3 an empty sequence among several.
+// With jobs above 1 the text is cut at headers into up to jobs stretches parsed at the same
+// time, with the same result and the same message as one pass (where a thread cannot start,
+// its stretch is parsed afterwards by the caller). readsequencefile does so for texts of
+// some megabytes.
 int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
-               unsigned char *text, uint64_t length);
+               unsigned char *text, uint64_t length, uint64_t jobs = 1);
 // Writes the residue characters of Fasta text to destination, 255 in place of every header
 // but a leading one; white space is dropped. Returns the number of bytes written, which is
 // never more than length.

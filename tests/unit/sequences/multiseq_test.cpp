@@ -1,6 +1,7 @@
 // Reading Fasta, GenBank and EMBL files into a Multiseq, its messages and its queries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -192,6 +193,62 @@ TEST(FastaInput, parser_without_any_header) {
   EXPECT_EQ(errortext(), "no sequences in multiple fasta file");
   multiseq.sequence = nullptr;  // the text is a local array
   EXPECT_EQ(freemultiseq(&multiseq), 0);
+}
+
+// Texts cut into up to five stretches parsed by threads: the tables, counts and messages are
+// those of one pass, wherever the cuts fall (at headers after runs of wildcards, before empty
+// sequences, before a failure in a later stretch, after leading blank lines).
+TEST(FastaInput, parse_in_stretches_matches_one_pass) {
+  const std::string texts[] = {
+      ">a\nacgt\n>b desc\nnnac\ngg\n>c\nacnn\n>d\nttt\n>e\nnnnn\n>f\nac",
+      "\n\n>a\nac\n>b\nnn\n>c\ng\n>d\nt\n>e\nacgtacgt\n>f\n",
+      ">a\nac\n>b\ngg\n>c\ntt\n>d\nacxt\n>e\nac\n",
+      ">a\nac\n>b\ngg\n>c\ntt\n>d\nac>t\n>e\nac\n",
+      ">a\nac\n>b\ngg\n>c\n>d\nac\n>e\nac\n",
+      ">a\nac\r\n>b\r\ngg\r\n>c\r\ntt\r\n>d\r\nnn\r\n>e\r\nnac",
+      ">only one\nacgtnnacgt\nacgt\n",
+  };
+  const Alphabet alpha = dna();
+  for (const std::string &text : texts) {
+    SCOPED_TRACE(text);
+    std::vector<unsigned char> onebuffer(text.begin(), text.end());
+    Multiseq one{};
+    errormessagespace()[0] = '\0';
+    const int onestatus = parsefasta(&alpha, &one, "t.fa", onebuffer.data(), onebuffer.size());
+    const std::string onemessage = errortext();
+    for (uint64_t jobs = 2; jobs <= 5; jobs++) {
+      SCOPED_TRACE("jobs " + std::to_string(jobs));
+      std::vector<unsigned char> buffer(text.begin(), text.end());
+      Multiseq parts{};
+      errormessagespace()[0] = '\0';
+      EXPECT_EQ(parsefasta(&alpha, &parts, "t.fa", buffer.data(), buffer.size(), jobs), onestatus);
+      EXPECT_EQ(errortext(), onemessage);
+      if (onestatus == 0) {
+        EXPECT_EQ(multiseq_check(&parts), 0);
+        EXPECT_EQ(std::vector<unsigned char>(buffer.data(), buffer.data() + parts.totallength),
+                  std::vector<unsigned char>(onebuffer.data(), onebuffer.data() + one.totallength));
+        EXPECT_EQ(std::vector<uint64_t>(parts.separatorpositions,
+                                        parts.separatorpositions + parts.numofseparators),
+                  std::vector<uint64_t>(one.separatorpositions,
+                                        one.separatorpositions + one.numofseparators));
+        EXPECT_EQ(std::vector<uint64_t>(parts.descoffsets, parts.descoffsets + parts.numofsequences + 1),
+                  std::vector<uint64_t>(one.descoffsets, one.descoffsets + one.numofsequences + 1));
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(parts.desctext), parts.desctextlength),
+                  std::string(reinterpret_cast<char *>(one.desctext), one.desctextlength));
+        const uint64_t counts[] = {parts.numofsequences, parts.specialcharacters,
+                                   parts.specialranges, parts.lengthofspecialprefix,
+                                   parts.lengthofspecialsuffix, parts.numofdbsequences};
+        const uint64_t expected[] = {one.numofsequences, one.specialcharacters,
+                                     one.specialranges, one.lengthofspecialprefix,
+                                     one.lengthofspecialsuffix, one.numofdbsequences};
+        EXPECT_TRUE(std::equal(std::begin(counts), std::end(counts), std::begin(expected)));
+      }
+      parts.sequence = nullptr;  // the text is a local buffer
+      EXPECT_EQ(freemultiseq(&parts), 0);
+    }
+    one.sequence = nullptr;
+    EXPECT_EQ(freemultiseq(&one), 0);
+  }
 }
 
 TEST(Positions, sequence_of_position_and_ranges) {
