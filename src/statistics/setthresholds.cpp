@@ -8,13 +8,16 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "base/error.hpp"
 #include "base/mapfile.hpp"
 #include "base/output.hpp"
+#include "base/threads.hpp"
 #include "statistics/distindex.hpp"
 #include "statistics/distribution.hpp"
 
@@ -226,6 +229,12 @@ int readrecord(gzFile file, const char *filename, Profile *profile) {
 
 enum PreparationStep { STEP_FREQUENCIES, STEP_FILE, STEP_PLAIN };
 
+// A threshold computed ahead of the walk over the Profiles, its table held by the Profile.
+struct AheadThreshold {
+  int64_t threshold;
+  bool done;
+};
+
 struct Preparation {
   const RunConfiguration *config;
   ProfileCollection *mirror;
@@ -233,6 +242,7 @@ struct Preparation {
   double target;  // the p-value of an E-value or p-value cutoff
   gzFile file;
   bool tablesread;  // the Profiles hold their tables already (through the file's index)
+  const AheadThreshold *ahead = nullptr;  // STEP_FREQUENCIES: one per Profile, or null
 };
 
 // The smallest p-value the Profile's distribution can give must not exceed the target;
@@ -260,24 +270,34 @@ void reachcheck(const Preparation *preparation, const ThresholdOps *ops, Profile
   }
 }
 
+// The lazily computed threshold of the Profile and its table: 0, or -1 with the message set.
+int lazyprofilethreshold(const Preparation *preparation, Profile *profile,
+                         int64_t *ret_threshold) {
+  const RunConfiguration *config = preparation->config;
+  ScoringMatrix scratch;
+  const ScoringMatrix *floatmatrix;
+  const bool copied = matrix_float_copy(&profile->matrix, &scratch, &floatmatrix);
+  freedistribution(&profile->distribution);
+  int status = check_distribution_size(profile, floatmatrix, config->multiplier,
+                                       preparation->target > 1.0);
+  if (status == 0) {
+    status = lazy_threshold(floatmatrix, config->frequencies, config->multiplier,
+                            preparation->target, ret_threshold, &profile->distribution);
+  }
+  if (copied) matrix_free(&scratch);
+  return status != 0 ? -1 : 0;
+}
+
 int probabilitythreshold(const Preparation *preparation, const ThresholdOps *ops,
-                         Profile *profile) {
+                         uint64_t index, Profile *profile) {
   const RunConfiguration *config = preparation->config;
   int64_t threshold;
   if (preparation->step == STEP_FREQUENCIES) {
-    ScoringMatrix scratch;
-    const ScoringMatrix *floatmatrix;
-    const bool copied = matrix_float_copy(&profile->matrix, &scratch, &floatmatrix);
-    freedistribution(&profile->distribution);
-    if (check_distribution_size(profile, floatmatrix, config->multiplier,
-                                preparation->target > 1.0) != 0) {
-      if (copied) matrix_free(&scratch);
+    if (preparation->ahead != nullptr && preparation->ahead[index].done) {
+      threshold = preparation->ahead[index].threshold;
+    } else if (lazyprofilethreshold(preparation, profile, &threshold) != 0) {
       return -1;
     }
-    const int status = lazy_threshold(floatmatrix, config->frequencies, config->multiplier,
-                                      preparation->target, &threshold, &profile->distribution);
-    if (copied) matrix_free(&scratch);
-    if (status != 0) return -1;
     profile->multiplier = config->multiplier;
   } else if (preparation->step == STEP_FILE) {
     if (!preparation->tablesread &&
@@ -333,7 +353,7 @@ int prepareprofile(const Preparation *preparation, uint64_t index, Profile *prof
     case THRESHOLD_EVALUE:
     case THRESHOLD_PVALUE:
       if (preparation->step == STEP_PLAIN) return internalerror();
-      status = probabilitythreshold(preparation, ops, profile);
+      status = probabilitythreshold(preparation, ops, index, profile);
       break;
     default:
       status = directthreshold(preparation, ops, profile);
@@ -363,8 +383,60 @@ double targetpvalue(const RunConfiguration *config) {
              : config->thresholdvalue;
 }
 
+// Computes the lazy thresholds of the Profiles ahead in jobs threads (the calling one among
+// them), each taking the next Profile not yet taken. A Profile whose computation fails is left
+// to the walk, which computes it again in its turn, so that the messages come as from a walk
+// alone: warnings in the order of the Profiles, then the first failure.
+struct AheadWork {
+  const Preparation *preparation;
+  ProfileCollection *collection;
+  AheadThreshold *ahead;
+  std::atomic<uint64_t> next;
+};
+
+void *aheadbody(void *argument) {
+  AheadWork *work = static_cast<AheadWork *>(argument);
+  for (;;) {
+    const uint64_t i = work->next.fetch_add(1, std::memory_order_relaxed);
+    if (i >= work->collection->numofprofiles) break;
+    AheadThreshold *ahead = &work->ahead[i];
+    ahead->done = lazyprofilethreshold(work->preparation, &work->collection->profiles[i],
+                                       &ahead->threshold) == 0;
+  }
+  return nullptr;
+}
+
+std::vector<AheadThreshold> computeahead(const Preparation *preparation,
+                                         ProfileCollection *collection, uint64_t jobs) {
+  std::vector<AheadThreshold> ahead(collection->numofprofiles, AheadThreshold{0, false});
+  AheadWork work{preparation, collection, ahead.data(), {0}};
+  const uint64_t helpers = std::min<uint64_t>(jobs, collection->numofprofiles) - 1;
+  std::vector<Thread> threads(helpers);
+  std::vector<bool> started(helpers, false);
+  for (uint64_t t = 0; t < helpers; t++)
+    started[t] = threadcreate(&threads[t], aheadbody, &work) == 0;
+  aheadbody(&work);
+  for (uint64_t t = 0; t < helpers; t++)
+    if (started[t]) threadjoin(&threads[t], nullptr);
+  // The failures are met again by the walk, with their messages.
+  if (std::any_of(ahead.begin(), ahead.end(), [](const AheadThreshold &a) { return !a.done; })) {
+    clearerrorcode();
+    errormessagespace()[0] = '\0';
+  }
+  return ahead;
+}
+
 int walkprofiles(ProfileCollection *collection, Preparation *preparation) {
   preparation->target = targetpvalue(preparation->config);
+  // Only tables cut at the threshold are computed ahead: complete ones may be large, and
+  // several of them at once might not fit where one does.
+  std::vector<AheadThreshold> ahead;
+  const uint64_t jobs = preparation->config->jobs;
+  if (preparation->step == STEP_FREQUENCIES && jobs > 1 && collection->numofprofiles > 1 &&
+      preparation->target <= 1.0) {
+    ahead = computeahead(preparation, collection, jobs);
+    preparation->ahead = ahead.data();
+  }
   for (uint64_t i = 0; i < collection->numofprofiles; i++) {
     if (prepareprofile(preparation, i, &collection->profiles[i]) != 0) return -1;
   }
