@@ -107,6 +107,19 @@ int64_t firstemptysequence(const Multiseq *multiseq) {
   return -1;
 }
 
+// Whether a text of length bytes is parsed by jobs threads: threads pay only for some
+// megabytes.
+bool parallelparse(uint64_t jobs, uint64_t length) {
+  return jobs > 1 && length >= (UINT64_C(1) << 22);
+}
+
+// Whether the text is Fasta as it stands: a header after white space.
+bool startsfasta(const unsigned char *text, uint64_t length) {
+  uint64_t in = 0;
+  while (in < length && std::isspace(text[in])) in++;
+  return in < length && text[in] == '>';
+}
+
 bool endswith(const char *name, const char *suffix) {
   const size_t namelength = std::strlen(name);
   const size_t suffixlength = std::strlen(suffix);
@@ -125,6 +138,7 @@ struct FastaPart {
   uint64_t begin, in, end;
   uint64_t lastnewline;  // the newline before in, or UINT64_MAX
   bool follows;          // other sequences come before it: its first header adds a separator
+  bool prefault;         // make the pages of its text present first
   Multiseq *tables;
   OffsetTable offsets;
   uint64_t out, specials, ranges;
@@ -145,6 +159,7 @@ void parsepart(FastaPart *part) {
   uint64_t line = 1, lastnewline = part->lastnewline;
   uint64_t specials = 0, ranges = 0;
   bool previousspecial = false;
+  if (part->prefault) prefaultwritable(text + part->begin, part->end - part->begin);
   auto fail = [&](unsigned char c) {
     part->failed = true;
     part->illegal = c;
@@ -306,6 +321,7 @@ int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
     part.end = k + 1 < count ? starts[k] : length;
     part.lastnewline = k == 0 ? lastnewline : part.in - 1;
     part.follows = k > 0;
+    part.prefault = jobs > 1;
     if (k > 0) initmultiseq(&tables[k - 1]);
     part.tables = k == 0 ? multiseq : &tables[k - 1];
   }
@@ -391,8 +407,12 @@ int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *a
   } else {
     buffer = static_cast<unsigned char *>(mapwholefile(filename, true, &filelength));
     // The parse writes over every page of the private copy: taking the copies in one go
-    // saves a fault per 4 KiB page.
-    if (buffer != nullptr) prefaultwritable(buffer, filelength);
+    // saves a fault per 4 KiB page. A Fasta text parsed by threads is left to them, each
+    // taking the pages of its stretch.
+    if (buffer != nullptr &&
+        !(parallelparse(jobs, filelength) && !keepcharacters && startsfasta(buffer, filelength))) {
+      prefaultwritable(buffer, filelength);
+    }
   }
   if (buffer == nullptr) return -1;
   // From here on the multiseq owns the buffer, whatever happens.
@@ -408,10 +428,8 @@ int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *a
     plain = allocorexit<unsigned char>(nullptr, uint64_t(converted));
     extractplain(plain, buffer, uint64_t(converted));
   }
-  // Threads pay only for some megabytes of text.
-  constexpr int64_t parallelminimum = INT64_C(1) << 22;
   const int parsed = parsefasta(alpha, multiseq, filename, buffer, uint64_t(converted),
-                                converted >= parallelminimum ? jobs : 1);
+                                parallelparse(jobs, uint64_t(converted)) ? jobs : 1);
   multiseq->plainsequence = plain;
   multiseq->numoffiles = 1;
   multiseq->fileinfo[0].filename = copystring(filename);

@@ -59,8 +59,8 @@ int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *a
 // 0; -1 illegal character; -2 no sequence at all; -3 an empty sequence among several.
 // With jobs above 1 the text is cut at headers into up to jobs stretches parsed at the same
 // time, with the same result and the same message as one pass (where a thread cannot start,
-// its stretch is parsed afterwards by the caller). readsequencefile does so for texts of
-// some megabytes.
+// its stretch is parsed afterwards by the caller); each stretch's pages are first made
+// present by its thread. readsequencefile does so for texts of some megabytes.
 int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
                unsigned char *text, uint64_t length, uint64_t jobs = 1);
 // Writes the residue characters of Fasta text to destination, 255 in place of every header

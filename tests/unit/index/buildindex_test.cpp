@@ -136,7 +136,9 @@ TEST(BuildIndex, every_table_matches_its_definition) {
       EXPECT_EQ(tree.llvtab[i].position, naive.llv[i].position);
       EXPECT_EQ(tree.llvtab[i].value, naive.llv[i].value);
     }
-    if (c.repeat) EXPECT_GT(naive.llv.size(), 0u);
+    if (c.repeat) {
+      EXPECT_GT(naive.llv.size(), 0u);
+    }
     LargeLcpCursor cursor{};
     for (uint64_t r = 0; r <= n; r++) {
       if (lcpvalue(&tree, r, &cursor) != naive.lcpvalues[r]) {
