@@ -70,11 +70,31 @@ struct HitList {
   uint64_t base;
 };
 constexpr uint64_t PART_MAXLENGTH = (UINT64_C(1) << 32) - 1024;
-// A long database is cut into parts of about this length, so that threads that take the next
-// part as they finish one share the work evenly even when one of them runs slower; but into
-// at most PARTS_PERWORKER parts per thread, since every part holds a hit list per matrix.
-constexpr uint64_t PART_LENGTH = UINT64_C(1) << 20;
-constexpr uint64_t PARTS_PERWORKER = 16;
+// A long database is cut into parts that shrink toward its end, each a share of what is left
+// (1 / (PART_SHARE * workers)) but no shorter than PART_MINLENGTH, so that threads that each
+// take the next part when done with one finish close together even when one of them runs
+// slower; their number grows only with the logarithm of the length, since every part holds
+// a hit list per matrix.
+constexpr uint64_t PART_SHARE = 4;
+constexpr uint64_t PART_MINLENGTH = UINT64_C(1) << 18;
+
+// The starts of the parts of [from, end), and end: at least parts parts of equal length, or,
+// when that gives more, the shrinking parts above.
+std::vector<uint64_t> cutparts(uint64_t from, uint64_t end, uint64_t parts, uint64_t workers) {
+  const uint64_t length = end - from;
+  std::vector<uint64_t> starts{from};
+  for (uint64_t at = from; at < end;) {
+    const uint64_t left = end - at;
+    const uint64_t share = (left + PART_SHARE * workers - 1) / (PART_SHARE * workers);
+    at += std::min({left, std::max(share, PART_MINLENGTH), PART_MAXLENGTH});
+    starts.push_back(at);
+  }
+  if (starts.size() - 1 >= std::max<uint64_t>(parts, 1)) return starts;
+  starts.resize(parts + 1);
+  for (uint64_t p = 0; p <= parts; p++)
+    starts[p] = from + static_cast<uint64_t>(static_cast<unsigned __int128>(length) * p / parts);
+  return starts;
+}
 
 enum SlotKind : int {
   SLOT_NONE,   // not searched here (invalid score type)
@@ -764,11 +784,9 @@ void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes) { batch->bu
 void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, uint64_t workers,
                               BatchRoute route) {
   const uint64_t count = batch->matrices.size();
-  const uint64_t length = batch->end - batch->from;
-  workers = std::max<uint64_t>(workers, 1);
-  const uint64_t even = std::min((length + PART_LENGTH - 1) / PART_LENGTH, PARTS_PERWORKER * workers);
-  batch->parts = std::max<uint64_t>({parts, 1, even, (length + PART_MAXLENGTH - 1) / PART_MAXLENGTH});
-  batch->workers = workers;
+  batch->workers = std::max<uint64_t>(workers, 1);
+  batch->partstarts = cutparts(batch->from, batch->end, parts, batch->workers);
+  batch->parts = batch->partstarts.size() - 1;
   batch->route = route;
   batch->slots = std::make_unique<Slot[]>(count);
   batch->rows.assign(count, QgramRows{});
@@ -831,7 +849,6 @@ void lookaheadbatch_planshare(LookaheadBatch *batch, uint64_t share, uint64_t sh
 void lookaheadbatch_planfinish(LookaheadBatch *batch) {
   const uint64_t count = batch->matrices.size();
   const uint64_t parts = batch->parts;
-  const uint64_t length = batch->end - batch->from;
   std::vector<QgramRows> tablerows;
   std::vector<uint64_t> tabled;
   batch->maxm = 0;
@@ -849,12 +866,7 @@ void lookaheadbatch_planfinish(LookaheadBatch *batch) {
   batch->qgrampass = qgrampass_for(firstpass_level());
   if (batch->withtable) build_table(batch, tablerows, tabled);
 
-  // Parts of equal length; each worker's scratch.
-  batch->partstarts.resize(parts + 1);
-  for (uint64_t p = 0; p <= parts; p++) {
-    batch->partstarts[p] = batch->from + static_cast<uint64_t>(
-                                             static_cast<unsigned __int128>(length) * p / parts);
-  }
+  // Where each part's hits are counted from; each worker's scratch.
   for (uint64_t i = 0; i < count; i++) {
     if (batch->slots[i].lists == nullptr) continue;
     for (uint64_t p = 0; p < parts; p++) {
