@@ -41,12 +41,15 @@ struct BatchRun {
 
 BatchRun runbatch(const MemoryMultiseq &db, const std::vector<ScoringMatrix> &matrices,
                   uint64_t parts, BatchRoute route, int64_t budget = -1,
-                  const SequenceRange *range = nullptr) {
+                  const SequenceRange *range = nullptr, uint64_t workers = 1,
+                  uint64_t *ret_parts = nullptr) {
   LookaheadBatch *batch = lookaheadbatch_create(&db.multiseq, range);
   for (const ScoringMatrix &matrix : matrices) lookaheadbatch_add(batch, &matrix);
-  lookaheadbatch_plan(batch, parts, 1, route);
+  lookaheadbatch_plan(batch, parts, workers, route);
   if (budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(budget));
-  for (uint64_t part = 0; part < lookaheadbatch_parts(batch); part++) lookaheadbatch_runpart(batch, part, 0);
+  if (ret_parts != nullptr) *ret_parts = lookaheadbatch_parts(batch);
+  for (uint64_t part = 0; part < lookaheadbatch_parts(batch); part++)
+    lookaheadbatch_runpart(batch, part, part % workers);
   BatchRun run;
   for (uint64_t i = 0; i < matrices.size(); i++) {
     run.held.push_back(lookaheadbatch_holds(batch, i));
@@ -119,6 +122,32 @@ TEST_F(LookaheadBatchTest, windows_found_through_the_next_part) {
     const BatchRun run = runbatch(db, matrices, parts, BATCHROUTE_TABLE);
     EXPECT_TRUE(run.intable[0]);
     EXPECT_EQ(run.found[0], own) << parts << " parts";
+  }
+}
+
+// A long database is cut into more parts than asked for, more of them with more workers, and
+// the hits are those of the lookahead search, by both routes.
+TEST_F(LookaheadBatchTest, a_long_database_in_parts_for_several_workers) {
+  add("acgtac");
+  add("ttgacgtcaa");
+  std::vector<unsigned char> text(3u << 20);
+  uint64_t state = 12345;
+  for (unsigned char &code : text) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    code = static_cast<unsigned char>(state >> 62);
+  }
+  MemoryMultiseq db({text, dna("acgtacgt")});
+  const std::vector<Found> own[] = {ownsearch(db, matrices[0]), ownsearch(db, matrices[1])};
+  ASSERT_GT(own[0].size(), 100u);
+  uint64_t before = 1;
+  for (uint64_t workers : {1, 3}) {
+    for (BatchRoute route : {BATCHROUTE_TABLE, BATCHROUTE_SCAN}) {
+      uint64_t parts = 0;
+      const BatchRun run = runbatch(db, matrices, 2, route, -1, nullptr, workers, &parts);
+      EXPECT_GT(parts, before) << workers << " workers";
+      for (uint64_t i = 0; i < matrices.size(); i++) EXPECT_EQ(run.found[i], own[i]) << i;
+      if (route == BATCHROUTE_SCAN) before = parts;
+    }
   }
 }
 
