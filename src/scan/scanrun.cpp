@@ -387,9 +387,12 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   ScanLibrary *library = motifs->library;
   const ScanDatabase *database = sequences->database;
 
-  // The search's settings, as zelkosearch -lahead (or -esa) -lazy -pval P with the background.
+  // The search's settings, as zelkosearch -lahead (or -esa) -lazy -pval P with the background;
+  // the thresholds are computed by the scan's threads.
+  const uint64_t threads = options.threads == 0 ? scan_availablethreads() : options.threads;
   RunConfiguration config;
   initrunconfiguration(&config);
+  config.jobs = threads;
   config.thresholdkind = THRESHOLD_PVALUE;
   config.thresholdvalue = options.pvalue;
   config.lazy = true;
@@ -456,7 +459,6 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   call->deliverwarnings();
 
   // The search.
-  const uint64_t threads = options.threads == 0 ? scan_availablethreads() : options.threads;
   const std::vector<WorkUnit> units =
       workunits(*sequences, count, threads, strands, database->isindex);
   std::vector<UnitHits> results(units.size());
