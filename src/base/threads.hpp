@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <cstdint>
+#include <vector>
 
 struct Mutex {
   pthread_mutex_t handle;
@@ -38,6 +39,25 @@ struct Thread {
 int threadcreate(Thread *thread, ThreadBody body, void *argument);
 // Joins a thread: 0, or the error number (EDEADLK, ...); the body's result in *ret_result.
 int threadjoin(Thread *thread, void **ret_result);
+
+// Runs body on each of count items (body(items + k)): the first in the calling thread, the
+// others each in a thread of its own; an item whose thread cannot start (always so in the
+// single-threaded build) is run by the calling thread afterwards. Returns when all are done.
+// Quiet: nothing is printed about the threads.
+template <typename Item>
+void runeach(Item *items, uint64_t count, ThreadBody body) {
+  std::vector<Thread> threads(count);
+  std::vector<bool> started(count, false);
+  for (uint64_t k = 1; k < count; k++) started[k] = threadcreate(&threads[k], body, items + k) == 0;
+  if (count > 0) body(items);
+  for (uint64_t k = 1; k < count; k++) {
+    if (started[k]) {
+      threadjoin(&threads[k], nullptr);
+    } else {
+      body(items + k);
+    }
+  }
+}
 
 // Starts up to jobs threads running body(argument) in threads[0 ..]: the number started,
 // fewer than jobs when the system refused one for lack of memory or permission (warned about

@@ -102,25 +102,13 @@ void *batchworkbody(void *argument) {
   return nullptr;
 }
 
-// Runs a step of the batch in jobs jobs: the first share in this thread, the others in
-// threads of their own; the share of a thread that cannot start is done here afterwards.
-// Quiet: the messages about threads belong to the jobs of the profiles.
+// Runs a step of the batch in jobs jobs (runeach). Quiet: the messages about threads belong
+// to the jobs of the profiles.
 void runbatchstep(LookaheadBatch *batch, uint64_t jobs, bool planning) {
   std::atomic<uint64_t> nextpart{0};
   std::vector<BatchWork> work(jobs);
-  std::vector<Thread> threads(jobs);
-  std::vector<bool> started(jobs, false);
   for (uint64_t j = 0; j < jobs; j++) work[j] = {batch, j, jobs, planning, &nextpart};
-  for (uint64_t j = 1; j < jobs; j++)
-    started[j] = threadcreate(&threads[j], batchworkbody, &work[j]) == 0;
-  runbatchwork(&work[0]);
-  for (uint64_t j = 1; j < jobs; j++) {
-    if (started[j]) {
-      threadjoin(&threads[j], nullptr);
-    } else {
-      runbatchwork(&work[j]);
-    }
-  }
+  runeach(work.data(), jobs, batchworkbody);
 }
 
 // Searches the strands of every profile that the profile routine would search in one batch;

@@ -325,18 +325,7 @@ int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
     if (k > 0) initmultiseq(&tables[k - 1]);
     part.tables = k == 0 ? multiseq : &tables[k - 1];
   }
-  std::vector<Thread> threads(count);
-  std::vector<bool> started(count, false);
-  for (uint64_t k = 1; k < count; k++)
-    started[k] = threadcreate(&threads[k], parsepartbody, &parts[k]) == 0;
-  parsepart(&parts[0]);
-  for (uint64_t k = 1; k < count; k++) {
-    if (started[k]) {
-      threadjoin(&threads[k], nullptr);
-    } else {
-      parsepart(&parts[k]);
-    }
-  }
+  runeach(parts.data(), count, parsepartbody);
 
   int status = 0;
   uint64_t out = parts[0].out, specials = 0, ranges = 0;

@@ -395,7 +395,7 @@ struct AheadWork {
 };
 
 void *aheadbody(void *argument) {
-  AheadWork *work = static_cast<AheadWork *>(argument);
+  AheadWork *work = *static_cast<AheadWork **>(argument);
   for (;;) {
     const uint64_t i = work->next.fetch_add(1, std::memory_order_relaxed);
     if (i >= work->collection->numofprofiles) break;
@@ -410,14 +410,8 @@ std::vector<AheadThreshold> computeahead(const Preparation *preparation,
                                          ProfileCollection *collection, uint64_t jobs) {
   std::vector<AheadThreshold> ahead(collection->numofprofiles, AheadThreshold{0, false});
   AheadWork work{preparation, collection, ahead.data(), {0}};
-  const uint64_t helpers = std::min<uint64_t>(jobs, collection->numofprofiles) - 1;
-  std::vector<Thread> threads(helpers);
-  std::vector<bool> started(helpers, false);
-  for (uint64_t t = 0; t < helpers; t++)
-    started[t] = threadcreate(&threads[t], aheadbody, &work) == 0;
-  aheadbody(&work);
-  for (uint64_t t = 0; t < helpers; t++)
-    if (started[t]) threadjoin(&threads[t], nullptr);
+  std::vector<AheadWork *> shares(std::min<uint64_t>(jobs, collection->numofprofiles), &work);
+  runeach(shares.data(), shares.size(), aheadbody);
   // The failures are met again by the walk, with their messages.
   if (std::any_of(ahead.begin(), ahead.end(), [](const AheadThreshold &a) { return !a.done; })) {
     clearerrorcode();
