@@ -53,8 +53,10 @@ struct SearchJob {
   void *userdata;              // for a ReportFunction of the caller's own (the scan library)
   // Hits of the lookahead searches found ahead of the jobs, or null; batchnumbers holds the
   // batch's number of the matrix of each profile and strand (four per profile, in the order
-  // in which the strands are searched), BATCH_NONE where the batch has none.
+  // in which the strands are searched), BATCH_NONE where the batch has none, and the profile
+  // being searched has number batchindex there.
   LookaheadBatch *batch;
   const uint64_t *batchnumbers;
+  uint64_t batchindex;
 };
 constexpr uint64_t BATCH_NONE = UINT64_MAX;

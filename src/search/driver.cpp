@@ -17,7 +17,6 @@
 #include "base/output.hpp"
 #include "base/threads.hpp"
 #include "matching/lookahead_batch.hpp"
-#include "matching/lookahead_firstpass.hpp"
 #include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
@@ -42,128 +41,43 @@ constexpr uint64_t MAXTHREADS = 128;
 // ---- Lookahead batch -----------------------------------------------------------------------
 //
 // Without k best, the lookahead searches of all profiles and strands run ahead of the jobs as
-// one batch over the database (lookahead_batch.hpp); the profile routines then report each
-// strand's hits from it, in the order and with the messages of a search of their own.
+// one batch over the database (preparebatch); the profile routines then report each strand's
+// hits from it.
 
-// Settings that tests use to force the ways of the lookahead search, from the environment
-// variable ZELKO_TEST_LOOKAHEAD: words separated by commas, "nobatch" (every strand searched
-// by itself), "table" or "scan" (the route of every matrix in the batch), "level=N" (cap of
-// the byte pass, FirstPassLevel) and "budget=N" (bytes of hits the batch may keep).
-struct LookaheadSettings {
-  bool batch = true;
-  BatchRoute route = BATCHROUTE_AUTO;
-  int64_t budget = -1;
-};
-
-LookaheadSettings lookaheadsettings() {
-  LookaheadSettings settings;
-  const char *text = std::getenv("ZELKO_TEST_LOOKAHEAD");
-  while (text != nullptr && *text != '\0') {
-    const char *end = std::strchr(text, ',');
-    const size_t length = end != nullptr ? static_cast<size_t>(end - text) : std::strlen(text);
-    auto is = [&](const char *word) {
-      return std::strlen(word) == length && std::strncmp(text, word, length) == 0;
-    };
-    if (is("nobatch")) settings.batch = false;
-    if (is("table")) settings.route = BATCHROUTE_TABLE;
-    if (is("scan")) settings.route = BATCHROUTE_SCAN;
-    if (std::strncmp(text, "level=", 6) == 0) firstpass_cap(std::atoi(text + 6));
-    if (std::strncmp(text, "budget=", 7) == 0) settings.budget = std::atoll(text + 7);
-    text = end != nullptr ? end + 1 : nullptr;
-  }
-  return settings;
-}
-
-// One job's share of a step of the batch: the plan's matrices (every jobs-th from the job's
-// number on), or the parts of the search, each job taking the next part not yet taken, so
-// that a job slowed down by other work on its processor does less of it.
+// One job's share of the parts of the batch: each job takes the next part not yet taken, so
+// that a job slowed down by other work on its processor does less of them.
 struct BatchWork {
   LookaheadBatch *batch;
-  uint64_t job, jobs;
-  bool planning;
+  uint64_t job;
   std::atomic<uint64_t> *nextpart;
 };
 
-void runbatchwork(const BatchWork *work) {
-  if (work->planning) {
-    lookaheadbatch_planshare(work->batch, work->job, work->jobs);
-    return;
-  }
+void *batchworkbody(void *argument) {
+  const BatchWork *work = static_cast<const BatchWork *>(argument);
   const uint64_t parts = lookaheadbatch_parts(work->batch);
   for (;;) {
     const uint64_t part = work->nextpart->fetch_add(1, std::memory_order_relaxed);
     if (part >= parts) break;
     lookaheadbatch_runpart(work->batch, part, work->job);
   }
-}
-
-void *batchworkbody(void *argument) {
-  runbatchwork(static_cast<const BatchWork *>(argument));
   return nullptr;
 }
 
-// Runs a step of the batch in jobs jobs (runeach). Quiet: the messages about threads belong
-// to the jobs of the profiles.
-void runbatchstep(LookaheadBatch *batch, uint64_t jobs, bool planning) {
+// Searches the strands of every profile that the profile routine would search in one batch
+// (in the prepared record, whose batch is null when there is none), in jobs jobs (runeach;
+// quiet: the messages about threads belong to the jobs of the profiles).
+void runbatch(SearchJob *job, PreparedBatch *prepared) {
+  const uint64_t jobs = threadedbuild && job->config->jobs > 1 ? job->config->jobs : 1;
+  const uint64_t count = job->profiles->numofprofiles;
+  std::vector<Profile *> profiles(count);
+  for (uint64_t i = 0; i < count; i++) profiles[i] = &job->profiles->profiles[i];
+  preparebatch(job, profiles.data(), count, jobs, prepared);
+  if (prepared->batch == nullptr) return;
   std::atomic<uint64_t> nextpart{0};
   std::vector<BatchWork> work(jobs);
-  for (uint64_t j = 0; j < jobs; j++) work[j] = {batch, j, jobs, planning, &nextpart};
+  for (uint64_t j = 0; j < jobs; j++) work[j] = {prepared->batch, j, &nextpart};
   runeach(work.data(), jobs, batchworkbody);
-}
-
-// Searches the strands of every profile that the profile routine would search in one batch;
-// the profile routine finds the hits through job->batch and job->batchnumbers. Returns the
-// batch, or null when there is none.
-LookaheadBatch *runbatch(SearchJob *job, std::vector<uint64_t> *numbers) {
-  const RunConfiguration *config = job->config;
-  const LookaheadSettings settings = lookaheadsettings();
-  if (config->algorithm != ALGORITHM_LOOKAHEAD || config->thresholdkind == THRESHOLD_KBEST ||
-      !settings.batch)
-    return nullptr;
-  const SequenceRange range = {config->seqrangelower, config->seqrangeupper};
-  LookaheadBatch *batch =
-      lookaheadbatch_create(databaseof(job), config->seqrangegiven ? &range : nullptr);
-  if (batch == nullptr) return nullptr;
-  const uint64_t profiles = job->profiles->numofprofiles;
-  numbers->assign(4 * profiles, BATCH_NONE);
-  // The strand matrices as the profile routine derives them, each a copy of its own.
-  std::vector<ScoringMatrix> copies;
-  copies.reserve(3 * profiles);
-  for (uint64_t i = 0; i < profiles; i++) {
-    ScoringMatrix *own = searchedmatrix(job, &job->profiles->profiles[i]);
-    if (belowthreshold(own)) continue;
-    for (unsigned char strand : strandorder) {
-      if ((config->strands & strand) == 0) continue;
-      const ScoringMatrix *matrix = own;
-      if (strand != STRAND_FORWARD) {
-        ScoringMatrix copy{};
-        int status = 0;
-        if (strand == STRAND_REVERSE) {
-          status = matrix_reversed_copy(own, &copy, true);
-        } else {
-          status = matrix_swapped_copy(own, &copy, job->swapmap);
-          if (status == 0 && strand == STRAND_REVERSECOMPLEMENT) status = matrix_reverse(&copy, true);
-        }
-        if (status != 0) {
-          // The profile routine meets the same failure and reports it.
-          matrix_free(&copy);
-          clearerrorcode();
-          continue;
-        }
-        copies.push_back(copy);
-        matrix = &copies.back();
-      }
-      (*numbers)[4 * i + strandslot(strand)] = lookaheadbatch_add(batch, matrix);
-    }
-  }
-  const uint64_t jobs = threadedbuild && config->jobs > 1 ? config->jobs : 1;
-  lookaheadbatch_planstart(batch, jobs, jobs, settings.route);
-  runbatchstep(batch, jobs, true);
-  lookaheadbatch_planfinish(batch);
-  if (settings.budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(settings.budget));
-  runbatchstep(batch, jobs, false);
-  for (ScoringMatrix &copy : copies) matrix_free(&copy);
-  return batch;
+  releasebatchmatrices(prepared);
 }
 
 // ---- Jobs --------------------------------------------------------------------------------
@@ -174,6 +88,7 @@ void *threadbody(void *argument) {
   for (;;) {
     const int64_t index = collection_next_profile(job.profiles);
     if (index < 0) break;
+    job.batchindex = static_cast<uint64_t>(index);
     if (job.profileroutine(&job, &job.profiles->profiles[index]) != 0) {
       seterrorcode(1);
       return nullptr;
@@ -183,8 +98,10 @@ void *threadbody(void *argument) {
 }
 
 int runonejob(SearchJob *job) {
-  for (uint64_t i = 0; i < job->profiles->numofprofiles; i++)
+  for (uint64_t i = 0; i < job->profiles->numofprofiles; i++) {
+    job->batchindex = i;
     if (job->profileroutine(job, &job->profiles->profiles[i]) != 0) return -1;
+  }
   return 0;
 }
 
@@ -331,9 +248,10 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
                                                                : reducedalphabet_check;
   }
 
-  std::vector<uint64_t> batchnumbers;
-  job.batch = runbatch(&job, &batchnumbers);
-  job.batchnumbers = batchnumbers.data();
+  PreparedBatch prepared;
+  runbatch(&job, &prepared);
+  job.batch = prepared.batch;
+  job.batchnumbers = prepared.numbers.data();
 
   int result = 0;
   if constexpr (threadedbuild) {

@@ -3,11 +3,15 @@
 // scan library share.
 #include "search/profilesearch.hpp"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "base/error.hpp"
 #include "base/output.hpp"
+#include "base/threads.hpp"
+#include "matching/lookahead_firstpass.hpp"
 #include "matching/lookahead_batch.hpp"
 #include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
@@ -94,9 +98,7 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
       if (config->thresholdkind == THRESHOLD_KBEST)
         return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
       if (job->batch != nullptr) {
-        const uint64_t number =
-            job->batchnumbers[4 * static_cast<uint64_t>(job->profile - job->profiles->profiles) +
-                              strandslot(job->strand)];
+        const uint64_t number = job->batchnumbers[4 * job->batchindex + strandslot(job->strand)];
         if (number != BATCH_NONE && lookaheadbatch_holds(job->batch, number))
           return lookaheadbatch_report(job->batch, number, matrix, report, job);
       }
@@ -140,6 +142,98 @@ ScoringMatrix *searchedmatrix(const SearchJob *job, Profile *profile) {
   const ReducedAlphabetData *reduced = static_cast<const ReducedAlphabetData *>(job->reduceddata);
   return reduced == nullptr ? &profile->matrix
                             : &reduced->reduced->profiles[profile - job->profiles->profiles].matrix;
+}
+
+LookaheadSettings lookaheadsettings() {
+  LookaheadSettings settings;
+  const char *text = std::getenv("ZELKO_TEST_LOOKAHEAD");
+  while (text != nullptr && *text != '\0') {
+    const char *end = std::strchr(text, ',');
+    const size_t length = end != nullptr ? static_cast<size_t>(end - text) : std::strlen(text);
+    auto is = [&](const char *word) {
+      return std::strlen(word) == length && std::strncmp(text, word, length) == 0;
+    };
+    if (is("nobatch")) settings.batch = false;
+    if (is("table")) settings.route = BATCHROUTE_TABLE;
+    if (is("scan")) settings.route = BATCHROUTE_SCAN;
+    if (std::strncmp(text, "level=", 6) == 0) firstpass_cap(std::atoi(text + 6));
+    if (std::strncmp(text, "budget=", 7) == 0) settings.budget = std::atoll(text + 7);
+    text = end != nullptr ? end + 1 : nullptr;
+  }
+  return settings;
+}
+
+namespace {
+
+// One thread's share of the plan: every shares-th matrix from its number on.
+struct PlanShare {
+  LookaheadBatch *batch;
+  uint64_t share, shares;
+};
+
+void *plansharebody(void *argument) {
+  const PlanShare *share = static_cast<const PlanShare *>(argument);
+  lookaheadbatch_planshare(share->batch, share->share, share->shares);
+  return nullptr;
+}
+
+}  // namespace
+
+void preparebatch(const SearchJob *job, Profile *const *profiles, uint64_t count,
+                  uint64_t workers, PreparedBatch *prepared) {
+  const RunConfiguration *config = job->config;
+  const LookaheadSettings settings = lookaheadsettings();
+  prepared->batch = nullptr;
+  if (config->algorithm != ALGORITHM_LOOKAHEAD || config->thresholdkind == THRESHOLD_KBEST ||
+      !settings.batch)
+    return;
+  LookaheadBatch *batch = lookaheadbatch_create(databaseof(job), job->range);
+  if (batch == nullptr) return;
+  prepared->numbers.assign(4 * count, BATCH_NONE);
+  // The strand matrices as the profile routine derives them, each a copy of its own.
+  std::vector<ScoringMatrix> &copies = prepared->copies;
+  copies.clear();
+  copies.reserve(3 * count);
+  for (uint64_t i = 0; i < count; i++) {
+    ScoringMatrix *own = searchedmatrix(job, profiles[i]);
+    if (belowthreshold(own)) continue;
+    for (unsigned char strand : strandorder) {
+      if ((config->strands & strand) == 0) continue;
+      const ScoringMatrix *matrix = own;
+      if (strand != STRAND_FORWARD) {
+        ScoringMatrix copy{};
+        int status = 0;
+        if (strand == STRAND_REVERSE) {
+          status = matrix_reversed_copy(own, &copy, true);
+        } else {
+          status = matrix_swapped_copy(own, &copy, job->swapmap);
+          if (status == 0 && strand == STRAND_REVERSECOMPLEMENT) status = matrix_reverse(&copy, true);
+        }
+        if (status != 0) {
+          // The profile routine meets the same failure and reports it.
+          matrix_free(&copy);
+          clearerrorcode();
+          continue;
+        }
+        copies.push_back(copy);
+        matrix = &copies.back();
+      }
+      prepared->numbers[4 * i + strandslot(strand)] = lookaheadbatch_add(batch, matrix);
+    }
+  }
+  workers = std::max<uint64_t>(workers, 1);
+  lookaheadbatch_planstart(batch, workers, workers, settings.route);
+  std::vector<PlanShare> shares(workers);
+  for (uint64_t j = 0; j < workers; j++) shares[j] = {batch, j, workers};
+  runeach(shares.data(), workers, plansharebody);
+  lookaheadbatch_planfinish(batch);
+  if (settings.budget >= 0) lookaheadbatch_setbudget(batch, static_cast<uint64_t>(settings.budget));
+  prepared->batch = batch;
+}
+
+void releasebatchmatrices(PreparedBatch *prepared) {
+  for (ScoringMatrix &copy : prepared->copies) matrix_free(&copy);
+  prepared->copies.clear();
 }
 
 int preparecomplement(const Alphabet *alpha, bool ncompl, ComplementTables *tables) {

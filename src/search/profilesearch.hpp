@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "matching/lookahead_batch.hpp"
 #include "report/match.hpp"
 #include "search/runconfig.hpp"
 #include "sequences/alphabet.hpp"
@@ -37,3 +39,33 @@ uint64_t strandslot(unsigned char strand);
 ScoringMatrix *searchedmatrix(const SearchJob *job, Profile *profile);
 bool belowthreshold(const ScoringMatrix *matrix);
 const Multiseq *databaseof(const SearchJob *job);
+
+// Settings that tests use to force the ways of the lookahead search, from the environment
+// variable ZELKO_TEST_LOOKAHEAD: words separated by commas, "nobatch" (every strand searched
+// by itself), "table" or "scan" (the route of every matrix in the batch), "level=N" (cap of
+// the byte pass, FirstPassLevel, set at once) and "budget=N" (bytes of hits the batch may
+// keep).
+struct LookaheadSettings {
+  bool batch = true;
+  BatchRoute route = BATCHROUTE_AUTO;
+  int64_t budget = -1;
+};
+LookaheadSettings lookaheadsettings();
+
+// Without k best, the lookahead searches of all profiles and strands can run ahead of the
+// profile routines as one batch over the database (lookahead_batch.hpp); the profile routine
+// then reports each strand's hits from it (job->batch, job->batchnumbers, job->batchindex),
+// in the order and with the messages of a search of its own.
+struct PreparedBatch {
+  LookaheadBatch *batch = nullptr;
+  std::vector<uint64_t> numbers;      // four per profile, as SearchJob::batchnumbers
+  std::vector<ScoringMatrix> copies;  // the strand matrices the parts search
+};
+// Builds and plans, in workers threads, the batch of the strands of profiles[0 .. count - 1]
+// as the profile routine would search them with job (its configuration, swap map, range and
+// reduced data). No batch (null) for another engine, k best, the test setting "nobatch" or a
+// range that names no sequence. The parts are left to the caller (lookaheadbatch_runpart);
+// then releasebatchmatrices, and lookaheadbatch_free after the reports.
+void preparebatch(const SearchJob *job, Profile *const *profiles, uint64_t count,
+                  uint64_t workers, PreparedBatch *prepared);
+void releasebatchmatrices(PreparedBatch *prepared);
