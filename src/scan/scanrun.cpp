@@ -32,12 +32,36 @@ double secondssince(Clock::time_point start) {
 
 // ---- Work units --------------------------------------------------------------------------
 
-// One profile over one range of sequences (all of them for the index engine).
+// One profile over one range of sequences (all of them for the index engine), or one part of
+// the lookahead batch of all motifs.
 struct WorkUnit {
   uint64_t motif;
   bool hasrange;
   SequenceRange range;
-  uint64_t work;  // letters x strands
+  uint64_t work;  // letters x strands (x motifs for a part of the batch)
+  bool batchpart = false;
+  uint64_t part = 0;
+};
+
+// The parts of the batch as units, and the motifs as units that report their hits from it.
+std::vector<WorkUnit> batchunits(LookaheadBatch *batch, const ScanSequences &sequences,
+                                 uint64_t motifs, uint64_t strands) {
+  std::vector<WorkUnit> units;
+  const uint64_t parts = lookaheadbatch_parts(batch);
+  for (uint64_t part = 0; part < parts; part++) {
+    const uint64_t share = sequences.residues / parts + (part < sequences.residues % parts);
+    units.push_back({0, false, {0, 0}, share * strands * motifs, true, part});
+  }
+  return units;
+}
+
+// The batch of a scan, released whatever happens.
+struct ScanBatch {
+  PreparedBatch prepared;
+  ~ScanBatch() {
+    releasebatchmatrices(&prepared);
+    lookaheadbatch_free(prepared.batch);
+  }
 };
 
 // Ranges of whole sequences of about chunk letters each.
@@ -152,6 +176,9 @@ int collecthit(Match *match) {
 
 struct RunShared {
   const std::vector<WorkUnit> *units;
+  uint64_t worktotal = 0;  // of all units of the run (those of the batch's parts too)
+  LookaheadBatch *batch = nullptr;
+  std::atomic<uint64_t> workers{0};  // numbers the workers, whose scratch in the batch it is
   std::vector<UnitHits> *results;
   const std::vector<Profile *> *profiles;
   SearchJob templatejob;
@@ -192,24 +219,27 @@ void *workerbody(void *argument) {
   SearchJob job = shared->templatejob;
   job.userdata = &context;
   const uint64_t count = shared->units->size();
-  uint64_t worktotal = 0;
+  const uint64_t worktotal = shared->worktotal;
+  const uint64_t worker = shared->workers.fetch_add(1);
   Clock::time_point lastprogress = Clock::now();
-  if (shared->options != nullptr) {
-    for (const WorkUnit &unit : *shared->units) worktotal += unit.work;
-  }
   while (!cancelrequested(shared)) {
     const uint64_t index = shared->next.fetch_add(1);
     if (index >= count) break;
     const WorkUnit &unit = (*shared->units)[index];
-    context.unit = &(*shared->results)[index];
-    job.range = unit.hasrange ? &unit.range : nullptr;
     job.matchcount = 0;
-    if (profileroutine(&job, (*shared->profiles)[unit.motif]) != 0) {
-      MutexGuard guard(&shared->errorlock);
-      shared->errormessage = errormessageorunknown();
-      shared->failed = true;
-      shared->stop = true;
-      break;
+    if (unit.batchpart) {
+      lookaheadbatch_runpart(shared->batch, unit.part, worker);
+    } else {
+      context.unit = &(*shared->results)[index];
+      job.range = unit.hasrange ? &unit.range : nullptr;
+      job.batchindex = unit.motif;
+      if (profileroutine(&job, (*shared->profiles)[unit.motif]) != 0) {
+        MutexGuard guard(&shared->errorlock);
+        shared->errormessage = errormessageorunknown();
+        shared->failed = true;
+        shared->stop = true;
+        break;
+      }
     }
     shared->workdone += unit.work;
     shared->hits += job.matchcount;
@@ -228,11 +258,15 @@ void *workerbody(void *argument) {
 }
 
 // Runs the units in threads (the caller's thread waits, reports progress and watches the
-// flag) or, with one thread, on the caller's thread: 0, or -1 with the message.
-int runworkers(RunShared *shared, uint64_t threads, const ScanOptions &options,
+// flag) or, with one thread, on the caller's thread: 0, or -1 with the message. A run may
+// take its units in more than one call (the batch's parts, then the motifs); the last one
+// reports the progress at its end.
+int runworkers(RunShared *shared, uint64_t threads, const ScanOptions &options, bool last,
                uint64_t *ret_threadsused) {
-  uint64_t worktotal = 0;
-  for (const WorkUnit &unit : *shared->units) worktotal += unit.work;
+  const uint64_t worktotal = shared->worktotal;
+  shared->next = 0;
+  shared->finished = 0;
+  shared->workers = 0;
   threads = std::min<uint64_t>(threads, std::max<size_t>(shared->units->size(), 1));
   if (threads <= 1) {
     shared->options = &options;
@@ -268,7 +302,7 @@ int runworkers(RunShared *shared, uint64_t threads, const ScanOptions &options,
   if (shared->cancelled || (options.cancel != nullptr && options.cancel->load())) {
     return reporterror("scan cancelled");
   }
-  if (options.progress != nullptr) {
+  if (last && options.progress != nullptr) {
     // A last report, so that a progress line can end at 100 %.
     options.progress(progressof(shared, worktotal), options.progresscontext);
   }
@@ -458,18 +492,14 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   }
   call->deliverwarnings();
 
-  // The search.
-  const std::vector<WorkUnit> units =
-      workunits(*sequences, count, threads, strands, database->isindex);
-  std::vector<UnitHits> results(units.size());
+  // The search. Without an index, the lookahead searches of all motifs and strands run first
+  // as one batch over the database, its parts taken by the threads as units; the motifs'
+  // units then report their hits from it.
   RunShared shared;
-  shared.units = &units;
-  shared.results = &results;
   shared.profiles = &library->profiles;
   shared.wanttext = options.matchedtext;
   shared.cancel = options.cancel;
   shared.start = Clock::now();
-  if (mutexinit(&shared.errorlock) != 0) return internalerror();
   SearchJob &job = shared.templatejob;
   job = SearchJob{};
   job.config = &config;
@@ -483,8 +513,37 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
     std::memcpy(job.swapmap, complement.swapmap, sizeof job.swapmap);
     job.complementcharacters = complement.characters;
   }
+  ScanBatch batch;
+  if (!database->isindex) preparebatch(&job, library->profiles.data(), count, threads, &batch.prepared);
+  std::vector<WorkUnit> units;
+  std::vector<WorkUnit> parts;
+  if (batch.prepared.batch != nullptr) {
+    parts = batchunits(batch.prepared.batch, *sequences, count, strands);
+    for (uint64_t motif = 0; motif < count; motif++) units.push_back({motif, false, {0, 0}, 0});
+    job.batch = batch.prepared.batch;
+    job.batchnumbers = batch.prepared.numbers.data();
+    shared.batch = batch.prepared.batch;
+  } else {
+    units = workunits(*sequences, count, threads, strands, database->isindex);
+  }
+  std::vector<UnitHits> results(units.size());
+  shared.results = &results;
+  for (const std::vector<WorkUnit> *list : {&parts, &units})
+    for (const WorkUnit &unit : *list) shared.worktotal += unit.work;
+  if (mutexinit(&shared.errorlock) != 0) return internalerror();
   uint64_t threadsused = 1;
-  const int searched = runworkers(&shared, threads, options, &threadsused);
+  int searched = 0;
+  if (!parts.empty()) {
+    shared.units = &parts;
+    searched = runworkers(&shared, threads, options, false, &threadsused);
+    releasebatchmatrices(&batch.prepared);
+  }
+  if (searched == 0) {
+    uint64_t used = 1;
+    shared.units = &units;
+    searched = runworkers(&shared, threads, options, true, &used);
+    threadsused = std::max(threadsused, used);
+  }
   mutexdestroy(&shared.errorlock);
   if (searched != 0) return -1;
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -152,22 +153,27 @@ TEST(Scan, background_counted_from_the_sequences_equals_a_frequency_file) {
   EXPECT_NE(counted.motifs.motifs[0].weights, uniform.motifs.motifs[0].weights);
 }
 
+// Also with the motifs searched one by one instead of in one batch (a setting for tests).
 TEST(Scan, every_thread_count_and_sequences_in_memory_give_the_same_rows) {
   ScanOptions options;
   options.pvalue = 1e-3;
   std::string first, firstbypvalue;
-  for (uint64_t threads : {1, 2, 4, 7}) {
-    for (ScanSort sort : {SCAN_SORT_POSITION, SCAN_SORT_PVALUE}) {
-      Scan scan;
-      options.threads = threads;
-      options.sort = sort;
-      runscan(&scan, {jaspar}, example, options);
-      const std::string text = rows(scan);
-      std::string &expected = sort == SCAN_SORT_POSITION ? first : firstbypvalue;
-      if (expected.empty()) expected = text;
-      EXPECT_EQ(text, expected) << threads << " threads, sort " << sort;
+  for (const char *setting : {"", "nobatch"}) {
+    setenv("ZELKO_TEST_LOOKAHEAD", setting, 1);
+    for (uint64_t threads : {1, 2, 4, 7}) {
+      for (ScanSort sort : {SCAN_SORT_POSITION, SCAN_SORT_PVALUE}) {
+        Scan scan;
+        options.threads = threads;
+        options.sort = sort;
+        runscan(&scan, {jaspar}, example, options);
+        const std::string text = rows(scan);
+        std::string &expected = sort == SCAN_SORT_POSITION ? first : firstbypvalue;
+        if (expected.empty()) expected = text;
+        EXPECT_EQ(text, expected) << threads << " threads, sort " << sort << ", " << setting;
+      }
     }
   }
+  unsetenv("ZELKO_TEST_LOOKAHEAD");
   // The same sequences given one by one, as a caller holding them in memory would.
   Scan memory;
   options.threads = 3;
