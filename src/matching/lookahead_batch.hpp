@@ -29,8 +29,8 @@ uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix);
 
 // Chooses how each matrix is searched and builds the tables, for a run in at least parts
 // parts, each on its own stretch of the database, by at most workers threads at once. A long
-// database is cut into more parts (up to 16 per worker), so that threads that each take the
-// next part when done with one finish together.
+// database is cut into more parts, shorter toward its end, so that threads that each take
+// the next part when done with one finish together.
 void lookaheadbatch_plan(LookaheadBatch *batch, uint64_t parts, uint64_t workers,
                          BatchRoute route);
 
