@@ -43,7 +43,7 @@ struct WorkUnit {
   uint64_t part = 0;
 };
 
-// The parts of the batch as units, and the motifs as units that report their hits from it.
+// The parts of the batch as units, each with its share of the work of all motifs.
 std::vector<WorkUnit> batchunits(LookaheadBatch *batch, const ScanSequences &sequences,
                                  uint64_t motifs, uint64_t strands) {
   std::vector<WorkUnit> units;
