@@ -11,7 +11,8 @@
 #
 # With -scale it times instead -lahead on the fly file and on the fly file 21 times over
 # (1.1 Gbp) and prints the processor time and memory per residue of each; with -threads the
-# wall time of -j 2 over -j 1 (alternating runs; needs an otherwise idle machine).
+# wall time of -j 2 over -j 1 (alternating runs, each after an untimed run with the same
+# jobs; needs an otherwise idle machine).
 #
 # usage: bench/threshold_bench.sh [-build DIR] [-seqs N|all] [-repeats R] [-simplerepeats S]
 #                                 [-dnapvals "..."] [-proteinpvals "..."] [-libs "LIB ..."]
@@ -168,8 +169,12 @@ if [ "$mode" = threads ]; then
       one=(); two=(); pairs=()
       for ((r = 0; r < repeats; r++)); do
         common=(-db "$database" -dna -pr "$lib" -pval 1e-5 -lazy -uniform -all -format null -q "-$strand" -lahead)
+        # Each timed run follows an untimed one with the same jobs: on a virtual machine a
+        # processor left idle during a run of one job is slow to come back for the next run.
+        "$search" "${common[@]}" -j 1 > /dev/null 2>&1
         start=$(date +%s.%N); "$search" "${common[@]}" -j 1 > /dev/null 2>&1; end=$(date +%s.%N)
         one+=("$(echo "$end - $start" | bc -l)")
+        "$search" "${common[@]}" -j 2 > /dev/null 2>&1
         start=$(date +%s.%N); "$search" "${common[@]}" -j 2 > /dev/null 2>&1; end=$(date +%s.%N)
         two+=("$(echo "$end - $start" | bc -l)")
         pairs+=("$(echo "${two[-1]} / ${one[-1]}" | bc -l)")
