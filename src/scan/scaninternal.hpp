@@ -63,7 +63,8 @@ class ScanCall {
 };
 
 // The internal steps behind the entry points (the caller holds a ScanCall).
-int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet);
+// A sequence file is read by up to jobs threads.
+int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t jobs = 1);
 int scancountbackground(const ScanSequences &sequences, std::vector<double> *frequencies);
 int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
                       const ScanBackground &background, double pseudocount);

@@ -413,7 +413,9 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   if (motifs->library == nullptr || motifs->motifs.empty()) return reporterror("no motifs were read");
   const ScanAlphabet alphabet =
       options.alphabet == SCAN_ALPHABET_AUTO ? motifs->alphabet : options.alphabet;
-  if (scanloadsequences(sequences, alphabet) != 0) return -1;
+  // The scan's threads read a sequence file not yet loaded and compute the thresholds too.
+  const uint64_t threads = options.threads == 0 ? scan_availablethreads() : options.threads;
+  if (scanloadsequences(sequences, alphabet, threads) != 0) return -1;
   if (scanpreparemotifs(motifs, *sequences, options.background, options.pseudocount) != 0) {
     return -1;
   }
@@ -421,9 +423,7 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   ScanLibrary *library = motifs->library;
   const ScanDatabase *database = sequences->database;
 
-  // The search's settings, as zelkosearch -lahead (or -esa) -lazy -pval P with the background;
-  // the thresholds are computed by the scan's threads.
-  const uint64_t threads = options.threads == 0 ? scan_availablethreads() : options.threads;
+  // The search's settings, as zelkosearch -lahead (or -esa) -lazy -pval P with the background.
   RunConfiguration config;
   initrunconfiguration(&config);
   config.jobs = threads;

@@ -98,7 +98,7 @@ int scan_addsequence(ScanSequences *sequences, std::string_view name,
   return call.finish(0);
 }
 
-int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet) {
+int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t jobs) {
   if (sequences->loaded) return 0;
   ScanDatabase *database = new ScanDatabase;
   int result = 0;
@@ -117,7 +117,7 @@ int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet) {
     if (database->isindex) demand |= SUFTAB | LCPTAB | SKPTAB;
     bool isindex = false;
     result = selectinputsequence(database->name.c_str(), nullptr, protein, dna, demand,
-                                 &database->tree, &isindex);
+                                 &database->tree, &isindex, jobs);
     database->isindex = isindex;
     if (result == 0 && database->tree.multiseq.sequence == nullptr &&
         database->tree.multiseq.totallength > 0) {
