@@ -384,9 +384,9 @@ double targetpvalue(const RunConfiguration *config) {
 }
 
 // Computes the lazy thresholds of the Profiles ahead in jobs threads (the calling one among
-// them), each taking the next Profile not yet taken. A Profile whose computation fails is left
-// to the walk, which computes it again in its turn, so that the messages come as from a walk
-// alone: warnings in the order of the Profiles, then the first failure.
+// them), each taking the next Profile not yet taken. A Profile whose computation would warn or
+// fails is left to the walk, which computes it again in its turn, so that the messages come as
+// from a walk alone: warnings in the order of the Profiles, then the first failure.
 struct AheadWork {
   const Preparation *preparation;
   ProfileCollection *collection;
@@ -394,12 +394,23 @@ struct AheadWork {
   std::atomic<uint64_t> next;
 };
 
+// Whether scaling the Profile's matrix warns of a background frequency above 1: such a
+// Profile is left to the walk too, which prints the warning in its turn.
+bool frequencywarning(const Preparation *preparation, const Profile *profile) {
+  const double *frequencies = preparation->config->frequencies;
+  const uint64_t columns = matrix_columns(&profile->matrix);
+  for (uint64_t j = 0; j + 1 < columns; j++)
+    if (frequencies[j] > 1.0) return true;
+  return false;
+}
+
 void *aheadbody(void *argument) {
   AheadWork *work = *static_cast<AheadWork **>(argument);
   for (;;) {
     const uint64_t i = work->next.fetch_add(1, std::memory_order_relaxed);
     if (i >= work->collection->numofprofiles) break;
     AheadThreshold *ahead = &work->ahead[i];
+    if (frequencywarning(work->preparation, &work->collection->profiles[i])) continue;
     ahead->done = lazyprofilethreshold(work->preparation, &work->collection->profiles[i],
                                        &ahead->threshold) == 0;
   }
