@@ -157,12 +157,20 @@ int scan_preparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
 
 // ---- Statistics of single motifs (prepared motifs; the code the search uses) --------------
 
-// The smallest integer score whose exact p-value does not exceed pvalue.
+// The strand a window is read on. The background describes the forward strand; a window of
+// the reverse complementary strand reads the complements of its letters, which follow the
+// complemented frequencies (a .45, t .10 on the forward strand make t .45, a .10 there), so
+// each strand has its own score distribution, threshold and p-values. Protein and other
+// alphabets without complements have the forward strand only.
+enum ScanStrand { SCAN_STRAND_FORWARD, SCAN_STRAND_REVERSE };
+
+// The smallest integer score whose exact p-value on the strand does not exceed pvalue.
 int scan_threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue,
-                   int64_t *ret_threshold);
-// The exact p-value of an integer score (probability that a random window scores at least
-// score under the background).
-int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue);
+                   int64_t *ret_threshold, ScanStrand strand = SCAN_STRAND_FORWARD);
+// The exact p-value of an integer score (probability that a random window of the strand
+// scores at least score under the background): 0 above the motif's highest score.
+int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue,
+                ScanStrand strand = SCAN_STRAND_FORWARD);
 // The score of every window of sequence (letters; coded with the sequences' alphabet) on the
 // forward strand and, for DNA, the reverse complementary strand (reverse is then filled, its
 // entry i being the window at the same position i read on the other strand). A window that
@@ -243,8 +251,13 @@ struct ScanHits {
 inline uint64_t scan_hitcount(const ScanHits &hits) { return hits.motif.size(); }
 
 struct ScanMotifSummary {
-  int64_t threshold = 0;    // x1000 units; above maxscore when the cutoff cannot be met
+  int64_t threshold = 0;    // forward strand, x1000 units; above maxscore when the cutoff
+                            // cannot be met
   bool reachable = false;   // the motif can score its threshold at all
+  // The same for the reverse complementary strand, under the complemented background (equal
+  // to the forward strand's under a background that complementing leaves as it is).
+  int64_t reversethreshold = 0;
+  bool reversereachable = false;
   uint64_t windows = 0;     // N of the q-values: windows of every sequence the motif fits in,
                             // times the strands searched
   uint64_t hits = 0;        // matches reported (after the q-value filter)

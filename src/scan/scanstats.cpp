@@ -150,12 +150,13 @@ int scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequ
 }  // namespace
 
 int scan_threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue,
-                   int64_t *ret_threshold) {
+                   int64_t *ret_threshold, ScanStrand strand) {
   ScanCall call;
   return call.finish(threshold(motifs, motif, pvalue, ret_threshold));
 }
 
-int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue) {
+int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue,
+                ScanStrand strand) {
   ScanCall call;
   return call.finish(pvalue(motifs, motif, score, ret_pvalue));
 }
