@@ -17,6 +17,8 @@ struct ErrorBuffer {
 };
 
 ErrorBuffer errorbuffer;
+// Whether an overlong message is cut to the buffer instead of ending the process.
+std::atomic<bool> cutlongmessages{false};
 // Keeps every report whole when several worker threads fail at once.
 std::mutex reportlock;
 
@@ -27,12 +29,17 @@ int formatreport(const char *file, unsigned long line, const char *format, va_li
   std::lock_guard<std::mutex> guard(reportlock);
   char scratch[errorcapacity];
   const int needed = std::vsnprintf(scratch, sizeof scratch, format, args);
-  if (needed < 0 || static_cast<size_t>(needed) >= errorcapacity) {
+  if (needed >= 0 && static_cast<size_t>(needed) >= errorcapacity && cutlongmessages) {
+    // The message as far as it fits, its end marked, not cutting a UTF-8 character.
+    size_t end = errorcapacity - 4;
+    while (end > 0 && (static_cast<unsigned char>(scratch[end]) & 0xC0) == 0x80) end--;
+    std::memcpy(scratch + end, "...", 4);
+  } else if (needed < 0 || static_cast<size_t>(needed) >= errorcapacity) {
     std::fprintf(stderr, "file %s, line %lu: space for errormessage too small\n",
                  unitname(file).c_str(), line);
     std::exit(EXIT_FAILURE);
   }
-  std::memcpy(errorbuffer.text, scratch, static_cast<size_t>(needed) + 1);
+  std::memcpy(errorbuffer.text, scratch, std::strlen(scratch) + 1);
   if (setcode) errorbuffer.code = 1;
   return -1;
 }
@@ -40,6 +47,7 @@ int formatreport(const char *file, unsigned long line, const char *format, va_li
 }  // namespace
 
 char *errormessagespace() { return errorbuffer.text; }
+void setlongmessagescut(bool cut) { cutlongmessages = cut; }
 size_t errormessagecapacity() { return errorcapacity; }
 void seterrorcode(int64_t code) { errorbuffer.code = code; }
 int64_t geterrorcode() { return errorbuffer.code; }

@@ -36,7 +36,8 @@ const char *errormessageorunknown();
 // Recoverable failure of an upper layer: formats the message into the ErrorBuffer (whole,
 // under a lock, so concurrent reports never interleave), sets the error code to 1 and
 // returns -1. A message of 1024 or more characters is fatal:
-// "file %s, line %lu: space for errormessage too small".
+// "file %s, line %lu: space for errormessage too small", unless long messages are cut
+// (setlongmessagescut).
 [[gnu::format(printf, 3, 4)]] int reporterror_at(const char *file, unsigned long line,
                                                   const char *format, ...);
 // The same for the base services: writes the text only; the calling upper layer sets the code.
@@ -44,6 +45,10 @@ const char *errormessageorunknown();
                                                  const char *format, ...);
 #define reporterror(...) reporterror_at(__FILE__, __LINE__, __VA_ARGS__)
 #define reporttext(...) reporttext_at(__FILE__, __LINE__, __VA_ARGS__)
+
+// A library that must never end its host process (the scan library, under Python too) cuts
+// overlong messages instead: their first 1020 characters and "...". Off by default.
+void setlongmessagescut(bool cut);
 
 // An impossible case in the program's own layers: reports "Internal program error (%s, line
 // %lu). This should not happen. :-(" and returns -1. Not fatal by itself.

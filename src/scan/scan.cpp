@@ -25,6 +25,9 @@ void *defaultcontext = nullptr;
 ScanCall::ScanCall(bool warnings, ScanWarningFunction handler, void *context)
     : handler_(handler), context_(context) {
   librarylock.lock();
+  // A message about a long file name or pasted text is a failure to report, not a reason to
+  // end the caller's process.
+  setlongmessagescut(true);
   if (handler_ == nullptr) {
     handler_ = defaulthandler;
     context_ = defaultcontext;

@@ -29,8 +29,17 @@ struct ScanLibrary {
   std::vector<double> frequencies;  // one per symbol code of alphabet
   std::vector<ProfileCollection> collections;
   std::vector<Profile *> profiles;
-  // Complete distributions for scan_pvalue, computed on first need (size 0 until then).
+  // For an alphabet with complements (DNA): the reverse complementary matrix of every motif,
+  // in motif order. The - strand is searched as this matrix over the forward text, whose
+  // letters follow the background; so its threshold and distribution, its own under that
+  // background, are the motif's under the complemented background, as the - strand reads it.
+  bool hasreverse = false;
+  ProfileCollection reversecollection{};
+  std::vector<Profile *> reverseprofiles;
+  // Complete distributions for scan_pvalue, computed on first need (size 0 until then): one
+  // per motif and strand.
   std::vector<ScoreDistribution> complete;
+  std::vector<ScoreDistribution> reversecomplete;
 };
 
 struct ScanDatabase {
@@ -68,8 +77,10 @@ int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t 
 int scancountbackground(const ScanSequences &sequences, std::vector<double> *frequencies);
 int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
                       const ScanBackground &background, double pseudocount);
-// The Profile of a prepared motif, or null with a message.
-Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif);
+// The Profile of a prepared motif on a strand, or null with a message (the reverse strand
+// of an alphabet without complements is refused).
+Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif,
+                     ScanStrand strand = SCAN_STRAND_FORWARD);
 // Frees the collections and distributions of a library (not its sources).
 void scanunprepare(ScanLibrary *library);
 // The strand code of a strand bit, as the tabs report writes it: "fn", "rn", "fc", "rc".

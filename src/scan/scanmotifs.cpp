@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/error.hpp"
@@ -14,6 +15,7 @@
 #include "motifconv/logodds.hpp"
 #include "profiles/libparse.hpp"
 #include "scan/scaninternal.hpp"
+#include "search/profilesearch.hpp"
 #include "statistics/freqfileparser.hpp"
 
 namespace {
@@ -107,14 +109,34 @@ void librarymotifs(const ScanSource &source, const ProfileCollection &collection
   }
 }
 
+// A nucleotide motif without a column for each of A, C, G and T (a JASPAR matrix that lost
+// its T row): the names of the letters it lacks, empty when it has them all or is no
+// nucleotide motif.
+std::string missingnucleotides(std::string_view letters) {
+  if (!nucleotideletters(letters)) return "";
+  std::string missing;
+  for (const char *pair : {"Aa", "Cc", "Gg", "TtUu"}) {
+    if (letters.find_first_of(pair) == std::string_view::npos) missing.push_back(pair[0]);
+  }
+  return missing;
+}
+
 int readsource(const std::string &path, ScanFormat format, ScanSource *source,
                ScanMotifs *motifs, bool *nucleotides) {
   source->path = path;
   if (access(path.c_str(), R_OK) != 0) {
     return reporterror("cannot open `%s': %s", path.c_str(), std::strerror(errno));
   }
+  struct stat status;
+  if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    return reporterror("`%s' is a directory, not a motif file", path.c_str());
+  }
   uint64_t length;
   unsigned char *content = readgzipfile(path.c_str(), &length);
+  if (content == nullptr && gzipendedearly()) {
+    return reporterror("file `%s' is truncated or corrupt: its gzip data ends early",
+                       path.c_str());
+  }
   if (content == nullptr) return reporterror("%s", errormessageorunknown());
   const std::string_view text(reinterpret_cast<const char *>(content), length);
   source->library = format == SCAN_FORMAT_LIBRARY || (format == SCAN_FORMAT_AUTO && islibrarytext(text));
@@ -142,9 +164,24 @@ int readsource(const std::string &path, ScanFormat format, ScanSource *source,
   static constexpr MotifFormat formats[] = {MOTIF_AUTO, MOTIF_JASPAR, MOTIF_TRANSFAC,
                                             MOTIF_MEME, MOTIF_AUTO};
   uint64_t skipped = 0;
-  result = readmotiftext(path.c_str(), text, formats[format], &source->counts, &skipped);
+  result = readmotiftext(path.c_str(), text, formats[format], &source->counts, &skipped,
+                         "--motif-format");
   std::free(content);
   if (result != 0) return -1;
+  for (const Motif &counts : source->counts) {
+    const std::string missing = missingnucleotides(counts.letters);
+    if (missing.empty()) continue;
+    const std::string &label = counts.accession.empty() ? counts.name : counts.accession;
+    std::string rows;
+    for (const char letter : missing) {
+      rows += rows.empty() ? "" : ", ";
+      rows.push_back(letter);
+    }
+    return reporterror("file `%s', line %lu: motif `%s' has no row for %s: a DNA motif needs "
+                       "counts for each of A, C, G and T",
+                       path.c_str(), static_cast<unsigned long>(counts.line), label.c_str(),
+                       rows.c_str());
+  }
   motifs->skipped += skipped;
   const std::string base(pathbasename(path));
   for (const Motif &counts : source->counts) {
@@ -283,6 +320,103 @@ int countlibrary(const ScanSource &source, BackgroundSource *background, double 
   return 0;
 }
 
+// The reverse complementary matrix of every profile, as a profile of its own, when the
+// alphabet has complements: 0, or -1 with the message.
+int buildreverseprofiles(ScanLibrary *library) {
+  ComplementTables complement{};
+  const bool warnings = warningsenabled();
+  outputinit(false, false);
+  const int complementable = preparecomplement(&library->alphabet, true, &complement);
+  outputinit(false, warnings);
+  if (complementable != 0) {
+    clearerrorcode();
+    return 0;
+  }
+  if (collection_init(&library->reversecollection, &library->alphabet) != 0) return -1;
+  library->hasreverse = true;
+  for (const Profile *profile : library->profiles) {
+    Profile *copy = collection_append_profile(&library->reversecollection);
+    copy->identifier = copystring(profile->identifier);
+    if (profile->accession != nullptr) copy->accession = copystring(profile->accession);
+    if (profile->description != nullptr) copy->description = copystring(profile->description);
+    copy->groupnumber = profile->groupnumber;
+    copy->groupposition = profile->groupposition;
+    copy->multiplier = profile->multiplier;
+    copy->smallestvalue = profile->smallestvalue;
+    copy->beginline = profile->beginline;
+    copy->alphabet = profile->alphabet;
+    if (matrix_swapped_copy(&profile->matrix, &copy->matrix, complement.swapmap) != 0 ||
+        matrix_reverse(&copy->matrix, true) != 0) {
+      return -1;
+    }
+    copy->matrix.alphabet = &copy->alphabet;
+  }
+  for (uint64_t i = 0; i < library->reversecollection.numofprofiles; i++) {
+    library->reverseprofiles.push_back(&library->reversecollection.profiles[i]);
+  }
+  return 0;
+}
+
+// A background sum may miss 1 by the rounding of the printed frequencies; beyond that the
+// frequencies are scaled to add up to 1, with a warning.
+constexpr double backgroundsumtolerance = 0.01;
+
+// The frequencies of a background file or the caller's: every regular letter of the
+// alphabet needs a positive frequency (one that is missing, zero or negative would make
+// windows holding it impossible or the statistics meaningless), and the frequencies add up
+// to 1, scaled when they do not. what names the background in the messages.
+int checkbackground(const Alphabet *alpha, const std::string &what,
+                    std::vector<double> *frequencies) {
+  double sum = 0.0;
+  for (uint64_t code = 0; code + 1 < alpha->mapsize; code++) {
+    const double value = (*frequencies)[code];
+    if (!(value > 0.0) || !std::isfinite(value)) {
+      return reporterror("%s gives letter `%c' no positive frequency (every letter of the "
+                         "alphabet needs one)",
+                         what.c_str(), alpha->characters[code]);
+    }
+    sum += value;
+  }
+  if (!std::isfinite(sum)) return reporterror("%s: the frequencies are too large", what.c_str());
+  if (std::fabs(sum - 1.0) > backgroundsumtolerance) {
+    printwarning("%s: the frequencies add up to %g, not 1; they are scaled to add up to 1.\n",
+                 what.c_str(), sum);
+  }
+  if (sum != 1.0) {
+    for (uint64_t code = 0; code + 1 < alpha->mapsize; code++) (*frequencies)[code] /= sum;
+  }
+  return 0;
+}
+
+// A background file as the scan reads it: named in every message, and an empty file, a
+// folder or one that cannot be read said to be so.
+int loadbackgroundfile(const std::string &path, const Alphabet *alpha,
+                       std::vector<double> *frequencies) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0 || access(path.c_str(), R_OK) != 0) {
+    return reporterror("cannot open background file `%s': %s", path.c_str(),
+                       std::strerror(errno));
+  }
+  if (S_ISDIR(status.st_mode)) {
+    return reporterror("background file `%s' is a directory", path.c_str());
+  }
+  if (S_ISREG(status.st_mode) && status.st_size == 0) {
+    return reporterror("background file `%s' is empty", path.c_str());
+  }
+  // The reader's own warning about the sum gives way to the scan's.
+  const bool warnings = warningsenabled();
+  outputinit(false, false);
+  double *loaded = loadfrequencies(path.c_str(), alpha);
+  outputinit(false, warnings);
+  if (loaded == nullptr) {
+    const std::string message = errormessageorunknown();
+    return reporterror("background file `%s': %s", path.c_str(), message.c_str());
+  }
+  frequencies->assign(loaded, loaded + alpha->mapsize);
+  std::free(loaded);
+  return checkbackground(alpha, "background file `" + path + "'", frequencies);
+}
+
 }  // namespace
 
 int scan_readmotifs(const std::vector<std::string> &paths, ScanFormat format, ScanMotifs *out) {
@@ -306,8 +440,14 @@ void scanunprepare(ScanLibrary *library) {
   }
   library->collections.clear();
   library->profiles.clear();
-  for (ScoreDistribution &distribution : library->complete) freedistribution(&distribution);
-  library->complete.clear();
+  if (library->hasreverse) collection_free(&library->reversecollection, false, false);
+  library->reversecollection = ProfileCollection{};
+  library->hasreverse = false;
+  library->reverseprofiles.clear();
+  for (std::vector<ScoreDistribution> *list : {&library->complete, &library->reversecomplete}) {
+    for (ScoreDistribution &distribution : *list) freedistribution(&distribution);
+    list->clear();
+  }
   library->prepared = false;
 }
 
@@ -340,16 +480,17 @@ int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
       if (scancountbackground(sequences, &library->frequencies) != 0) return -1;
       motifs->backgroundsource = "sequences";
       break;
-    case SCAN_BACKGROUND_UNIFORM:
-    case SCAN_BACKGROUND_FILE: {
-      const bool file = background.kind == SCAN_BACKGROUND_FILE;
-      double *loaded = loadfrequencies(file ? background.filename.c_str() : nullptr, alpha);
-      if (loaded == nullptr) return -1;
+    case SCAN_BACKGROUND_UNIFORM: {
+      double *loaded = loadfrequencies(nullptr, alpha);
       library->frequencies.assign(loaded, loaded + alpha->mapsize);
       std::free(loaded);
-      motifs->backgroundsource = file ? background.filename : "uniform";
+      motifs->backgroundsource = "uniform";
       break;
     }
+    case SCAN_BACKGROUND_FILE:
+      if (loadbackgroundfile(background.filename, alpha, &library->frequencies) != 0) return -1;
+      motifs->backgroundsource = background.filename;
+      break;
     case SCAN_BACKGROUND_GIVEN: {
       // As a frequency file's lines: values of one symbol add up, letters outside the
       // alphabet are refused.
@@ -368,6 +509,7 @@ int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
         }
         library->frequencies[code] += background.frequencies[i];
       }
+      if (checkbackground(alpha, "the background", &library->frequencies) != 0) return -1;
       motifs->backgroundsource = "given";
       break;
     }
@@ -430,7 +572,12 @@ int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
     if (motif->counts.empty()) motif->letters = alphabetletters(alpha);
     fillweights(profile, motif);
   }
+  if (sequences.alphabet == SCAN_ALPHABET_DNA && buildreverseprofiles(library) != 0) {
+    scanunprepare(library);
+    return -1;
+  }
   library->complete.assign(library->profiles.size(), ScoreDistribution{});
+  library->reversecomplete.assign(library->reverseprofiles.size(), ScoreDistribution{});
   library->prepared = true;
   return 0;
 }
@@ -441,7 +588,7 @@ int scan_preparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
   return call.finish(scanpreparemotifs(motifs, sequences, background, pseudocount));
 }
 
-Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif) {
+Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand) {
   if (motifs.library == nullptr || !motifs.library->prepared) {
     reporterror("the motifs are not prepared for the sequences");
     return nullptr;
@@ -449,6 +596,13 @@ Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif) {
   if (motif >= motifs.library->profiles.size()) {
     reporterror("there is no motif %lu", static_cast<unsigned long>(motif));
     return nullptr;
+  }
+  if (strand == SCAN_STRAND_REVERSE) {
+    if (!motifs.library->hasreverse) {
+      reporterror("the sequences' alphabet has no reverse complementary strand");
+      return nullptr;
+    }
+    return motifs.library->reverseprofiles[motif];
   }
   return motifs.library->profiles[motif];
 }

@@ -32,25 +32,25 @@ double secondssince(Clock::time_point start) {
 
 // ---- Work units --------------------------------------------------------------------------
 
-// One profile over one range of sequences (all of them for the index engine), or one part of
-// the lookahead batch of all motifs.
+// One searched profile (a motif, or a motif's reverse complementary matrix) over one range of
+// sequences, or one part of the lookahead batch of all of them.
 struct WorkUnit {
-  uint64_t motif;
+  uint64_t motif;  // the searched profile: motif, or motifs + motif for its - strand
   bool hasrange;
   SequenceRange range;
-  uint64_t work;  // letters x strands (x motifs for a part of the batch)
+  uint64_t work;  // letters (x profiles for a part of the batch)
   bool batchpart = false;
   uint64_t part = 0;
 };
 
-// The parts of the batch as units, each with its share of the work of all motifs.
+// The parts of the batch as units, each with its share of the work of all profiles.
 std::vector<WorkUnit> batchunits(LookaheadBatch *batch, const ScanSequences &sequences,
-                                 uint64_t motifs, uint64_t strands) {
+                                 uint64_t profiles) {
   std::vector<WorkUnit> units;
   const uint64_t parts = lookaheadbatch_parts(batch);
   for (uint64_t part = 0; part < parts; part++) {
     const uint64_t share = sequences.residues / parts + (part < sequences.residues % parts);
-    units.push_back({0, false, {0, 0}, share * strands * motifs, true, part});
+    units.push_back({0, false, {0, 0}, share * profiles, true, part});
   }
   return units;
 }
@@ -82,19 +82,16 @@ std::vector<SequenceRange> sequencechunks(const ScanSequences &sequences, uint64
 // Every profile is one unit when there are enough of them to keep the threads busy, as in
 // zelkosearch; otherwise the sequences are cut into ranges so that there are. Ranges stay
 // below 16 M letters, so that cancelling and the progress line do not wait long.
-std::vector<WorkUnit> workunits(const ScanSequences &sequences, uint64_t motifs, uint64_t threads,
-                                uint64_t strands, bool index) {
+std::vector<WorkUnit> workunits(const ScanSequences &sequences, uint64_t profiles,
+                                uint64_t threads) {
   constexpr uint64_t smallest = uint64_t{1} << 16;
   constexpr uint64_t largest = uint64_t{16} << 20;
-  std::vector<SequenceRange> chunks;
-  if (!index) {
-    const uint64_t wanted = 8 * threads;
-    uint64_t pieces = motifs >= wanted ? 1 : (wanted + motifs - 1) / motifs;
-    uint64_t chunk = std::max<uint64_t>(sequences.residues / pieces, smallest);
-    chunk = std::min(chunk, largest);
-    if (chunk >= sequences.residues) chunk = sequences.residues + 1;
-    chunks = sequencechunks(sequences, chunk);
-  }
+  const uint64_t wanted = 8 * threads;
+  uint64_t pieces = profiles >= wanted ? 1 : (wanted + profiles - 1) / profiles;
+  uint64_t chunk = std::max<uint64_t>(sequences.residues / pieces, smallest);
+  chunk = std::min(chunk, largest);
+  if (chunk >= sequences.residues) chunk = sequences.residues + 1;
+  const std::vector<SequenceRange> chunks = sequencechunks(sequences, chunk);
   std::vector<uint64_t> letters;
   for (const SequenceRange &range : chunks) {
     uint64_t sum = 0;
@@ -102,13 +99,13 @@ std::vector<WorkUnit> workunits(const ScanSequences &sequences, uint64_t motifs,
     letters.push_back(sum);
   }
   std::vector<WorkUnit> units;
-  for (uint64_t motif = 0; motif < motifs; motif++) {
-    if (index || chunks.size() <= 1) {
-      units.push_back({motif, false, {0, 0}, sequences.residues * strands});
+  for (uint64_t profile = 0; profile < profiles; profile++) {
+    if (chunks.size() <= 1) {
+      units.push_back({profile, false, {0, 0}, sequences.residues});
       continue;
     }
     for (size_t c = 0; c < chunks.size(); c++) {
-      units.push_back({motif, true, chunks[c], letters[c] * strands});
+      units.push_back({profile, true, chunks[c], letters[c]});
     }
   }
   return units;
@@ -135,6 +132,10 @@ struct UnitHits {
 struct WorkerContext {
   UnitHits *unit = nullptr;
   bool wanttext = true;
+  // Whether the unit's profile is a motif's reverse complementary matrix: its matches, found
+  // on the forward text, are the motif's on the - strand.
+  bool reverse = false;
+  const unsigned char *complementcharacters = nullptr;
   std::string scratch;
   std::string oriented;
 };
@@ -156,15 +157,17 @@ int collecthit(Match *match) {
   hit.pvalue = statistics.pvalue;
   hit.evalue = statistics.evalue;
   hit.mss = statistics.mss;
-  hit.strand = job->strand;
+  hit.strand = context->reverse ? STRAND_REVERSECOMPLEMENT : job->strand;
   context->unit->hits.push_back(hit);
   if (context->wanttext && location.sequence != nullptr) {
     // The text as the tabs report prints it, turned as zelkotable turns it.
     context->scratch.clear();
     appendmatchingsequence(context->scratch, location.sequence, location.startposition,
-                           match->endposition, matchcharacters(match));
+                           match->endposition,
+                           context->reverse ? context->complementcharacters
+                                            : matchcharacters(match));
     TabsRecord record;
-    record.strand = scanstrandcode(job->strand);
+    record.strand = scanstrandcode(hit.strand);
     record.matchedtext = context->scratch;
     orientedtext(record, false, &context->oriented);
     context->unit->text += context->oriented;
@@ -180,7 +183,9 @@ struct RunShared {
   LookaheadBatch *batch = nullptr;
   std::atomic<uint64_t> workers{0};  // numbers the workers, whose scratch in the batch it is
   std::vector<UnitHits> *results;
-  const std::vector<Profile *> *profiles;
+  const std::vector<Profile *> *profiles;  // the motifs', then their reverse matrices
+  uint64_t motifs = 0;
+  const unsigned char *complementcharacters = nullptr;
   SearchJob templatejob;
   bool wanttext;
   std::atomic<bool> *cancel;
@@ -216,6 +221,7 @@ void *workerbody(void *argument) {
   RunShared *shared = static_cast<RunShared *>(argument);
   WorkerContext context;
   context.wanttext = shared->wanttext;
+  context.complementcharacters = shared->complementcharacters;
   SearchJob job = shared->templatejob;
   job.userdata = &context;
   const uint64_t count = shared->units->size();
@@ -231,6 +237,7 @@ void *workerbody(void *argument) {
       lookaheadbatch_runpart(shared->batch, unit.part, worker);
     } else {
       context.unit = &(*shared->results)[index];
+      context.reverse = unit.motif >= shared->motifs;
       job.range = unit.hasrange ? &unit.range : nullptr;
       job.batchindex = unit.motif;
       if (profileroutine(&job, (*shared->profiles)[unit.motif]) != 0) {
@@ -423,7 +430,9 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   ScanLibrary *library = motifs->library;
   const ScanDatabase *database = sequences->database;
 
-  // The search's settings, as zelkosearch -lahead (or -esa) -lazy -pval P with the background.
+  // The search's settings, as zelkosearch -lahead -lazy -pval P with the background. An index
+  // is searched the same way over its sequences: the lookahead engine is faster than the
+  // index engine at every cutoff and finds the same windows.
   RunConfiguration config;
   initrunconfiguration(&config);
   config.jobs = threads;
@@ -436,20 +445,27 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   config.statusoff = true;
   config.warningsoff = true;
   config.format = FORMAT_TABS;
-  config.algorithm = database->isindex ? ALGORITHM_ESA : ALGORITHM_LOOKAHEAD;
-  ComplementTables complement{};
+  config.algorithm = ALGORITHM_LOOKAHEAD;
+  // Every profile is searched on the forward text: the motifs, and for the - strand their
+  // reverse complementary matrices, each with the threshold of its own distribution.
   config.strands = STRAND_FORWARD;
-  if (options.strands == SCAN_STRANDS_BOTH && sequences->alphabet == SCAN_ALPHABET_DNA) {
+  ComplementTables complement{};
+  bool bothstrands = false;
+  if (options.strands == SCAN_STRANDS_BOTH && library->hasreverse) {
     // Warnings about the alphabet's letter pairs are the search's business, not the user's.
     const bool warnings = warningsenabled();
     outputinit(false, false);
-    if (preparecomplement(&database->tree.alpha, false, &complement) == 0) {
-      config.strands = STRAND_FORWARD | STRAND_REVERSECOMPLEMENT;
-    }
+    bothstrands = preparecomplement(&database->tree.alpha, false, &complement) == 0;
     clearerrorcode();
     outputinit(false, warnings);
   }
-  const uint64_t strands = config.strands == STRAND_FORWARD ? 1 : 2;
+  const uint64_t strands = bothstrands ? 2 : 1;
+  const size_t count = motifs->motifs.size();
+  std::vector<Profile *> profiles = library->profiles;
+  if (bothstrands) {
+    profiles.insert(profiles.end(), library->reverseprofiles.begin(),
+                    library->reverseprofiles.end());
+  }
 
   // Thresholds through the exact lazy distribution. Its warnings name lines of the generated
   // library; the motifs that cannot reach the cutoff are named here instead.
@@ -463,10 +479,13 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
         break;
       }
     }
+    if (result == 0 && bothstrands &&
+        prepare_with_frequencies(&library->reversecollection, &config, nullptr) != 0) {
+      result = -1;
+    }
     outputinit(false, warnings);
     if (result != 0) return -1;
   }
-  const size_t count = motifs->motifs.size();
   out->motifs.assign(count, ScanMotifSummary{});
   std::string unreachable;
   uint64_t unreachablecount = 0;
@@ -475,7 +494,10 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
     ScanMotifSummary *summary = &out->motifs[i];
     summary->threshold = profile->matrix.threshold.i;
     summary->reachable = profile->matrix.threshold.i <= profile->matrix.maxscore.i;
-    if (!summary->reachable) {
+    const Profile *reverse = bothstrands ? library->reverseprofiles[i] : profile;
+    summary->reversethreshold = reverse->matrix.threshold.i;
+    summary->reversereachable = reverse->matrix.threshold.i <= reverse->matrix.maxscore.i;
+    if (!summary->reachable && !summary->reversereachable) {
       // Short or vague motifs: named once, a few of them.
       if (++unreachablecount <= 5) {
         unreachable += unreachablecount == 1 ? "" : ", ";
@@ -496,7 +518,9 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   // as one batch over the database, its parts taken by the threads as units; the motifs'
   // units then report their hits from it.
   RunShared shared;
-  shared.profiles = &library->profiles;
+  shared.profiles = &profiles;
+  shared.motifs = count;
+  shared.complementcharacters = complement.characters;
   shared.wanttext = options.matchedtext;
   shared.cancel = options.cancel;
   shared.start = Clock::now();
@@ -509,22 +533,21 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   job.isindex = database->isindex;
   job.firstreport = collecthit;
   for (int i = 0; i < 256; i++) job.swapmap[i] = static_cast<unsigned char>(i);
-  if (strands == 2) {
-    std::memcpy(job.swapmap, complement.swapmap, sizeof job.swapmap);
-    job.complementcharacters = complement.characters;
-  }
+  const uint64_t profilecount = profiles.size();
   ScanBatch batch;
-  if (!database->isindex) preparebatch(&job, library->profiles.data(), count, threads, &batch.prepared);
+  preparebatch(&job, profiles.data(), profilecount, threads, &batch.prepared);
   std::vector<WorkUnit> units;
   std::vector<WorkUnit> parts;
   if (batch.prepared.batch != nullptr) {
-    parts = batchunits(batch.prepared.batch, *sequences, count, strands);
-    for (uint64_t motif = 0; motif < count; motif++) units.push_back({motif, false, {0, 0}, 0});
+    parts = batchunits(batch.prepared.batch, *sequences, profilecount);
+    for (uint64_t profile = 0; profile < profilecount; profile++) {
+      units.push_back({profile, false, {0, 0}, 0});
+    }
     job.batch = batch.prepared.batch;
     job.batchnumbers = batch.prepared.numbers.data();
     shared.batch = batch.prepared.batch;
   } else {
-    units = workunits(*sequences, count, threads, strands, database->isindex);
+    units = workunits(*sequences, profilecount, threads);
   }
   std::vector<UnitHits> results(units.size());
   shared.results = &results;
@@ -558,12 +581,14 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   std::vector<const RawHit *> motifhits;
   std::vector<const char *> motiftexts;
   std::vector<double> qvalues;
-  size_t unit = 0;
+  // The units of each motif, of its forward and of its reverse matrix.
+  std::vector<std::vector<size_t>> unitsof(count);
+  for (size_t unit = 0; unit < units.size(); unit++) unitsof[units[unit].motif % count].push_back(unit);
   for (uint32_t motif = 0; motif < count; motif++) {
     const uint64_t m = motifs->motifs[motif].length;
     motifhits.clear();
     motiftexts.clear();
-    for (; unit < units.size() && units[unit].motif == motif; unit++) {
+    for (const size_t unit : unitsof[motif]) {
       const UnitHits &found = results[unit];
       for (size_t h = 0; h < found.hits.size(); h++) {
         motifhits.push_back(&found.hits[h]);

@@ -24,11 +24,12 @@ struct FloatView {
   }
 };
 
-int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, int64_t *ret_threshold) {
+int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStrand strand,
+              int64_t *ret_threshold) {
   if (!(pvalue > 0.0 && pvalue <= 1.0)) {
     return reporterror("The p-value cutoff must lie above 0 and at most 1.");
   }
-  const Profile *profile = scanprofile(motifs, motif);
+  const Profile *profile = scanprofile(motifs, motif, strand);
   if (profile == nullptr) return -1;
   const FloatView view(&profile->matrix);
   ScoreDistribution distribution{};
@@ -47,15 +48,18 @@ int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, int64_t *
   return 0;
 }
 
-int pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue) {
-  const Profile *profile = scanprofile(motifs, motif);
+int pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand strand,
+           double *ret_pvalue) {
+  const Profile *profile = scanprofile(motifs, motif, strand);
   if (profile == nullptr) return -1;
   // No window scores above the maximum; the table would answer with the maximum's tail.
   if (score > profile->matrix.maxscore.i) {
     *ret_pvalue = 0.0;
     return 0;
   }
-  ScoreDistribution *distribution = &motifs.library->complete[motif];
+  ScoreDistribution *distribution =
+      &(strand == SCAN_STRAND_REVERSE ? motifs.library->reversecomplete
+                                      : motifs.library->complete)[motif];
   if (distribution->size == 0) {
     const FloatView view(&profile->matrix);
     if (complete_distribution(view.matrix, motifs.library->frequencies.data(), 1.0,
@@ -152,13 +156,13 @@ int scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequ
 int scan_threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue,
                    int64_t *ret_threshold, ScanStrand strand) {
   ScanCall call;
-  return call.finish(threshold(motifs, motif, pvalue, ret_threshold));
+  return call.finish(threshold(motifs, motif, pvalue, strand, ret_threshold));
 }
 
 int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue,
                 ScanStrand strand) {
   ScanCall call;
-  return call.finish(pvalue(motifs, motif, score, ret_pvalue));
+  return call.finish(pvalue(motifs, motif, score, strand, ret_pvalue));
 }
 
 int scan_scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequence,

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "base/error.hpp"
 #include "scan/scaninternal.hpp"
@@ -23,6 +26,29 @@ struct NumberText {
   }
 };
 
+// The motifs' names in BED and GFF3, which have one name column: the accession and the name
+// joined by `_' ("MA0071.1_RORA"; the name alone without an accession), blanks as `_', and
+// a name that is still taken (the same motif file twice) followed by `_2', `_3', ... in
+// motif order, so that every motif's rows can be told apart.
+std::vector<std::string> uniquenames(const ScanMotifs &motifs) {
+  std::vector<std::string> names;
+  std::set<std::string> taken;
+  for (const ScanMotif &motif : motifs.motifs) {
+    std::string name = motif.accession.empty()  ? motif.id
+                       : motif.id.empty()       ? motif.accession
+                       : motif.id == motif.accession ? motif.id
+                                                     : motif.accession + "_" + motif.id;
+    for (char &c : name) {
+      if (c == ' ' || c == '\t') c = '_';
+    }
+    std::string unique = name;
+    for (uint64_t k = 2; taken.count(unique) != 0; k++) unique = name + "_" + std::to_string(k);
+    taken.insert(unique);
+    names.push_back(std::move(unique));
+  }
+  return names;
+}
+
 int writetable(const ScanResult &result, const ScanMotifs &motifs,
                const ScanSequences &sequences, TableFormat format, FILE *stream) {
   TableSettings settings;
@@ -36,15 +62,19 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
   const ScanHits &hits = result.hits;
   NumberText threshold, score, pvalue, evalue, mss, qvalue;
   const bool withtext = hits.textoffset.size() == hits.motif.size() + 1;
+  const std::vector<std::string> names =
+      format == TABLE_TSV ? std::vector<std::string>() : uniquenames(motifs);
   for (size_t i = 0; i < hits.motif.size(); i++) {
     const ScanMotif &motif = motifs.motifs[hits.motif[i]];
     TabsRecord record;
-    record.identifier = motif.id;
+    record.identifier = format == TABLE_TSV ? motif.id : names[hits.motif[i]];
     record.accession = motif.accession;
     record.position = hits.start[i] - 1;
     record.length = hits.stop[i] - hits.start[i] + 1;
     record.strand = hits.strand[i] == '-' ? "rc" : "fn";
-    record.threshold = threshold.integer(result.motifs[hits.motif[i]].threshold);
+    const ScanMotifSummary &summary = result.motifs[hits.motif[i]];
+    record.threshold =
+        threshold.integer(hits.strand[i] == '-' ? summary.reversethreshold : summary.threshold);
     record.score = score.integer(hits.score[i]);
     record.pvalue = pvalue.real(hits.pvalue[i]);
     record.pvaluenumber = hits.pvalue[i];
