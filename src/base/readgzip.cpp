@@ -68,8 +68,12 @@ uint64_t recordedlength(const char *path) {
   return std::min(recorded, static_cast<uint64_t>(status.st_size) * 1032);
 }
 
+bool endedearly = false;
+
 bool closegzip(gzFile file, const char *path) {
-  if (gzclose(file) != Z_OK) {
+  const int closed = gzclose(file);
+  endedearly = closed == Z_BUF_ERROR;
+  if (closed != Z_OK) {
     reporttext("cannot close gzipped file \"%s\"", path);
     return false;
   }
@@ -112,6 +116,7 @@ struct TextCheck {
 
 unsigned char *readgzip(const char *path, uint64_t maxline, uint64_t *ret_length,
                         std::source_location where) {
+  endedearly = false;
   gzFile file = opengzip(path);
   if (file == nullptr) return nullptr;
   // One pass into a growing buffer, so that a pipe or a fifo is read as well as a file. The
@@ -184,3 +189,5 @@ unsigned char *readgziptext(const char *path, uint64_t maxline, uint64_t *ret_le
                             std::source_location where) {
   return readgzip(path, maxline, ret_length, where);
 }
+
+bool gzipendedearly() { return endedearly; }

@@ -17,3 +17,7 @@ unsigned char *readgzipfile(const char *path, uint64_t *ret_length,
 // %lu bytes" or "line %lu of file \"%s\" holds a NUL byte: no text" (text only).
 unsigned char *readgziptext(const char *path, uint64_t maxline, uint64_t *ret_length,
                             std::source_location where = std::source_location::current());
+// Whether the last failure of readgzipfile or readgziptext was compressed data that ends
+// before its stream does (a truncated file, "cannot close gzipped file"): callers that name
+// the fault in their own words ask.
+bool gzipendedearly();

@@ -38,9 +38,11 @@ MotifFormat detectmotifformat(std::string_view text, uint64_t *ret_line);
 // that names the file, the line and the motif, and counted in *ret_skipped. TRANSFAC tables
 // lose their leading and trailing positions without counts, with a warning. Returns 0, or -1
 // with "Parsing error in file `%s', line %lu: %s." when the layout is not the format's or the
-// text holds no motif at all.
+// text holds no motif at all. formatoption names the option that chooses the format, for
+// the message of a text whose format is not detected ("unknown motif format (try -from)").
 int readmotiftext(const char *filename, std::string_view text, MotifFormat format,
-                  std::vector<Motif> *motifs, uint64_t *ret_skipped);
+                  std::vector<Motif> *motifs, uint64_t *ret_skipped,
+                  const char *formatoption = "-from");
 
 // Reads the file (plain or gzip-compressed) and its motifs as readmotiftext does. Fails with
 // "Failed to open file `%s'." when it cannot be opened, or with the reader's message.

@@ -213,15 +213,16 @@ MotifFormat detectmotifformat(std::string_view text, uint64_t *ret_line) {
 }
 
 int readmotiftext(const char *filename, std::string_view text, MotifFormat format,
-                  std::vector<Motif> *motifs, uint64_t *ret_skipped) {
+                  std::vector<Motif> *motifs, uint64_t *ret_skipped, const char *formatoption) {
   MotifSink sink = {filename, motifs, 0, 0};
   if (format == MOTIF_AUTO) {
     uint64_t line;
     format = detectmotifformat(text, &line);
     if (format == MOTIF_AUTO) {
       const bool empty = text.find_first_not_of(" \t\r\n") == std::string_view::npos;
-      return layouterror(&sink, line,
-                         empty ? "the file holds no motif" : "unknown motif format (try -from)");
+      const std::string unknown =
+          std::string("unknown motif format (try ") + formatoption + ")";
+      return layouterror(&sink, line, empty ? "the file holds no motif" : unknown.c_str());
     }
   }
   LineCursor cursor = {text, 0, 0};

@@ -11,9 +11,12 @@
 
 #include "base/error.hpp"
 #include "base/genfile.hpp"
+#include "base/output.hpp"
+#include "base/readgzip.hpp"
 #include "report/reports.hpp"
 #include "scan/scaninternal.hpp"
 #include "sequences/inputseq.hpp"
+#include "sequences/parsemultiform.hpp"
 #include "statistics/freqfileparser.hpp"
 #include "table/tabsrecord.hpp"
 
@@ -34,7 +37,11 @@ int loadpending(ScanSequences *sequences, ScanDatabase *database) {
   unsigned char *buffer = allocorexit<unsigned char>(nullptr, length);
   std::memcpy(buffer, sequences->pending.data(), length);
   Multiseq *multiseq = &database->tree.multiseq;
-  if (parsefasta(&database->tree.alpha, multiseq, "(memory)", buffer, length) != 0) {
+  const bool accepted = emptysequencesaccepted();
+  setemptysequencesaccepted(true);
+  const int parsed = parsefasta(&database->tree.alpha, multiseq, "(memory)", buffer, length);
+  setemptysequencesaccepted(accepted);
+  if (parsed != 0) {
     freemultiseq(multiseq);
     return reporterror("%s", errormessageorunknown());
   }
@@ -46,8 +53,46 @@ int loadpending(ScanSequences *sequences, ScanDatabase *database) {
   return 0;
 }
 
+// A sequence file (no index) read as zelkosearch reads one, but for a protein alphabet that
+// takes lower-case letters too and empty records kept as sequences of length 0. The
+// messages name the file.
+int readfile(ScanDatabase *database, bool protein, uint64_t jobs, bool *ret_embl) {
+  Virtualtree *tree = &database->tree;
+  *tree = Virtualtree{};
+  if (protein) {
+    proteinalphabetanycase(&tree->alpha);
+  } else {
+    dnaalphabet(&tree->alpha);
+  }
+  const char *name = database->name.c_str();
+  tree->filename = name;
+  const bool accepted = emptysequencesaccepted();
+  setemptysequencesaccepted(true);
+  const int read = readsequencefile(&tree->multiseq, name, &tree->alpha, false, jobs);
+  setemptysequencesaccepted(accepted);
+  if (read != 0) {
+    freemultiseq(&tree->multiseq);
+    std::string message = errormessageorunknown();
+    if (gzipendedearly()) {
+      return reporterror("file `%s' is truncated or corrupt: its gzip data ends early", name);
+    }
+    // GenBank and EMBL messages name neither the file nor the key's line.
+    std::string text;
+    for (const char c : message) {
+      if (c != '\n') text.push_back(c);
+    }
+    if (text.find(database->name) == std::string::npos) {
+      return reporterror("file `%s': %s", name, text.c_str());
+    }
+    return reporterror("%s", text.c_str());
+  }
+  tree->filebuffer = tree->multiseq.sequence;
+  *ret_embl = lastconvertedformat() == SOURCE_EMBL;
+  return 0;
+}
+
 // Names and lengths of the loaded sequences.
-void describe(ScanSequences *sequences) {
+void describe(ScanSequences *sequences, bool embl) {
   const Multiseq *multiseq = &sequences->database->tree.multiseq;
   sequences->count = multiseq->numofsequences;
   sequences->totallength = multiseq->totallength;
@@ -67,8 +112,21 @@ void describe(ScanSequences *sequences) {
                         multiseq->descoffsets[i + 1] - multiseq->descoffsets[i]);
     }
     // A sequence whose header gives no name is named by its number, as in zelkotable.
-    const std::string_view name = sequencename(description);
+    std::string_view name = sequencename(description);
+    // An EMBL ID line ends its name with `;' ("ID   J01636; SV 1; ...").
+    if (embl && name.size() > 1 && name.back() == ';') name.remove_suffix(1);
     sequences->names[i] = name.empty() ? std::to_string(i) : std::string(name);
+  }
+}
+
+// One warning for every record without letters: it keeps its number and has no windows.
+void warnempty(const ScanSequences &sequences) {
+  if (sequences.isindex) return;
+  const std::string file = sequences.path.empty() ? "(memory)" : sequences.path;
+  for (uint64_t i = 0; i < sequences.count; i++) {
+    if (sequences.lengths[i] != 0) continue;
+    printwarning("sequence `%s' (number %lu) of `%s' holds no letters and is skipped.\n",
+                 sequences.names[i].c_str(), static_cast<unsigned long>(i), file.c_str());
   }
 }
 
@@ -102,6 +160,7 @@ int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t 
   if (sequences->loaded) return 0;
   ScanDatabase *database = new ScanDatabase;
   int result = 0;
+  bool embl = false;
   if (!sequences->path.empty()) {
     database->name = sequences->path;
     if (access(database->name.c_str(), R_OK) != 0 && !isindexname(database->name)) {
@@ -110,14 +169,24 @@ int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t 
       return reporterror("cannot open `%s': %s", sequences->path.c_str(), std::strerror(error));
     }
     database->isindex = isindexname(database->name);
+    struct stat folder;
+    if (!database->isindex && stat(database->name.c_str(), &folder) == 0 &&
+        S_ISDIR(folder.st_mode)) {
+      delete database;
+      return reporterror("`%s' is a directory, not a sequence file", sequences->path.c_str());
+    }
     // An index brings its alphabet and the tables of the index engine.
     const bool protein = !database->isindex && alphabet == SCAN_ALPHABET_PROTEIN;
     const bool dna = !database->isindex && !protein;
     uint32_t demand = TISTAB | DESTAB;
     if (database->isindex) demand |= SUFTAB | LCPTAB | SKPTAB;
     bool isindex = false;
-    result = selectinputsequence(database->name.c_str(), nullptr, protein, dna, demand,
-                                 &database->tree, &isindex, jobs);
+    if (database->isindex) {
+      result = selectinputsequence(database->name.c_str(), nullptr, protein, dna, demand,
+                                   &database->tree, &isindex, jobs);
+    } else {
+      result = readfile(database, protein, jobs, &embl);
+    }
     database->isindex = isindex;
     if (result == 0 && database->tree.multiseq.sequence == nullptr &&
         database->tree.multiseq.totallength > 0) {
@@ -131,7 +200,7 @@ int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t 
     }
   } else {
     if (alphabet == SCAN_ALPHABET_PROTEIN) {
-      proteinalphabet(&database->tree.alpha);
+      proteinalphabetanycase(&database->tree.alpha);
     } else {
       dnaalphabet(&database->tree.alpha);
     }
@@ -157,7 +226,8 @@ int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t 
                                           : (alphabet == SCAN_ALPHABET_PROTEIN
                                                  ? SCAN_ALPHABET_PROTEIN
                                                  : SCAN_ALPHABET_DNA);
-  describe(sequences);
+  describe(sequences, embl);
+  warnempty(*sequences);
   return 0;
 }
 

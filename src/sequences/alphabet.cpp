@@ -110,6 +110,13 @@ void proteinalphabet(Alphabet *alpha) {
   fillfromclasses(alpha, classes, std::size(classes));
 }
 
+void proteinalphabetanycase(Alphabet *alpha) {
+  static constexpr const char *classes[] = {"Ll", "Vv", "Ii", "Ff", "Kk", "Rr", "Ee",
+                                            "Dd", "Aa", "Gg", "Ss", "Tt", "Nn", "Qq",
+                                            "Yy", "Ww", "Pp", "Hh", "Mm", "Cc", "XUBZ*-xubz"};
+  fillfromclasses(alpha, classes, std::size(classes));
+}
+
 void copyalphabet(Alphabet *destination, const Alphabet *source) { *destination = *source; }
 
 int readsymbolmap(Alphabet *alpha, const char *filename, FILE *stream) {

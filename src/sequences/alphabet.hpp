@@ -22,6 +22,9 @@ struct Alphabet {
 
 void dnaalphabet(Alphabet *alpha);
 void proteinalphabet(Alphabet *alpha);
+// The protein alphabet with the same codes and characters, whose letters are also read in
+// lower case.
+void proteinalphabetanycase(Alphabet *alpha);
 void copyalphabet(Alphabet *destination, const Alphabet *source);
 
 // Reads a symbol map file from an open stream: 0, or -1/-2/-3 with the message in the

@@ -15,6 +15,8 @@
 namespace {
 
 constexpr uint64_t desctextstep = 4096;
+
+bool emptyaccepted = false;
 constexpr uint64_t tablestep = 128;
 
 // Growth is at least the fixed step and otherwise proportional to the size, so that many
@@ -359,7 +361,7 @@ int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
   multiseq->lengthofspecialprefix = prefix;
   multiseq->lengthofspecialsuffix = suffix;
   multiseq->numofdbsequences = multiseq->numofsequences;
-  if (multiseq->numofsequences >= 2) {
+  if (multiseq->numofsequences >= 2 && !emptyaccepted) {
     const int64_t empty = firstemptysequence(multiseq);
     if (empty >= 0) {
       reporttext("sequence %lu is empty", static_cast<unsigned long>(empty));
@@ -368,6 +370,9 @@ int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
   }
   return 0;
 }
+
+void setemptysequencesaccepted(bool accepted) { emptyaccepted = accepted; }
+bool emptysequencesaccepted() { return emptyaccepted; }
 
 uint64_t extractplain(unsigned char *destination, const unsigned char *text, uint64_t length) {
   uint64_t out = 0;

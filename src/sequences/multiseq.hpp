@@ -63,6 +63,12 @@ int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *a
 // present by its thread. readsequencefile does so for texts of some megabytes.
 int parsefasta(const Alphabet *alpha, Multiseq *multiseq, const char *filename,
                unsigned char *text, uint64_t length, uint64_t jobs = 1);
+// Whether parsefasta (and so readsequencefile) takes an empty sequence among several as a
+// sequence of length 0 instead of failing with -3. Off unless a caller turns it on for its
+// own reads; the scan library does, and skips such sequences with a warning.
+void setemptysequencesaccepted(bool accepted);
+bool emptysequencesaccepted();
+
 // Writes the residue characters of Fasta text to destination, 255 in place of every header
 // but a leading one; white space is dropped. Returns the number of bytes written, which is
 // never more than length.

@@ -15,6 +15,8 @@ namespace {
 
 constexpr uint64_t notfound = UINT64_MAX;
 
+SourceFormat lastformat = SOURCE_FASTA;
+
 // Boyer-Moore-Horspool search for key in text[from, to): the position of the first
 // occurrence, or notfound.
 uint64_t findkey(const unsigned char *text, uint64_t from, uint64_t to, const char *key) {
@@ -141,15 +143,22 @@ int64_t convertmultiformat(unsigned char *buffer, uint64_t length) {
   while (skipped < length && std::isspace(buffer[skipped])) skipped++;
   if (skipped < length && buffer[skipped] == '>') {
     std::memmove(buffer, buffer + skipped, length - skipped);
+    lastformat = SOURCE_FASTA;
     return int64_t(length - skipped);
   }
   const int64_t genbank =
       convertall(FORMAT_GENBANK, buffer + skipped, length - skipped, buffer, &genbankkeys);
-  if (genbank > 0) return genbank;
+  if (genbank > 0) {
+    lastformat = SOURCE_GENBANK;
+    return genbank;
+  }
   if (genbank < 0) return -1;
   // EMBL is tried from the very first byte: a file that begins with white space is not taken
   // for EMBL (and after a partial GenBank conversion the buffer begins with Fasta text).
   const int64_t embl = convertall(FORMAT_EMBL, buffer, length, buffer, &emblkeys);
   if (embl < 0) return -2;
+  if (embl > 0) lastformat = SOURCE_EMBL;
   return embl;
 }
+
+SourceFormat lastconvertedformat() { return lastformat; }

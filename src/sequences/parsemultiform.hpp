@@ -20,6 +20,10 @@ extern const RecordKeys emblkeys;     // "ID   ", "\nDE   ", "\nSQ   "
 // an EMBL record failed (message in the ErrorBuffer, text only).
 int64_t convertmultiformat(unsigned char *buffer, uint64_t length);
 
+// The format the last successful convertmultiformat found (SOURCE_FASTA before any).
+enum SourceFormat { SOURCE_FASTA, SOURCE_GENBANK, SOURCE_EMBL };
+SourceFormat lastconvertedformat();
+
 // Converts the one record at the start of text (length bytes) to ">id description\n" plus
 // the sequence and a newline, written at destination, which may be text itself or lie
 // before it. Returns the bytes written and the record's length in *ret_consumed; 0 when the
