@@ -190,6 +190,17 @@ bool chooseonce(const CommandOptions &command, const char **chosen, const char *
   return true;
 }
 
+bool refusesharedfiles(const CommandOptions &command, const std::vector<NamedFile> &outputs,
+                       const std::vector<NamedFile> &inputs) {
+  NamedFile output, other;
+  if (findsharedfile(outputs, inputs, &output, &other)) return true;
+  const std::string text = "`" + output.path + "', " + output.role + ", is " + other.role +
+                           (output.path == other.path ? "" : " `" + other.path + "'") +
+                           ": give another output file";
+  usageerror(command, "%s", text.c_str());
+  return false;
+}
+
 bool readnumber(const char *text, double *ret_value) {
   char *end = nullptr;
   errno = 0;

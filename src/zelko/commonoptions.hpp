@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "scan/scan.hpp"
+#include "zelko/zelkofiles.hpp"
 
 // What reading a command line ends in.
 enum Outcome { OUTCOME_RUN, OUTCOME_HELP, OUTCOME_VERSION, OUTCOME_USAGE };
@@ -74,6 +75,10 @@ Outcome readoptions(const CommandOptions &command, int argc, char **argv,
 // Takes option as the one of a set that exclude each other (--dna and --protein, --tsv,
 // --bed and --gff3): a usage error when *chosen holds another of the set.
 bool chooseonce(const CommandOptions &command, const char **chosen, const char *option);
+
+// An output that is an input or another output: false after the usage error naming both.
+bool refusesharedfiles(const CommandOptions &command, const std::vector<NamedFile> &outputs,
+                       const std::vector<NamedFile> &inputs);
 
 // A real number, read whole and finite.
 bool readnumber(const char *text, double *ret_value);

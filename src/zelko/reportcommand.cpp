@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/replacefile.hpp"
 #include "htmlreport/htmlreport.hpp"
 #include "htmlreport/scanreport.hpp"
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
 #include "zelko/commonoptions.hpp"
+#include "zelko/zelkofiles.hpp"
 
 namespace {
 
@@ -90,6 +92,14 @@ Outcome readcommandline(int argc, char **argv, ReportCommandLine *line) {
   }
   line->table = argv[optind];
   for (int i = optind + 1; i < argc; i++) line->motiffiles.emplace_back(argv[i]);
+  std::vector<NamedFile> inputs = {{line->table, "the table"}};
+  for (const std::string &file : line->motiffiles) inputs.push_back({file, "a motif file"});
+  if (line->sequencefile != nullptr) inputs.push_back({line->sequencefile, "the sequence file"});
+  const char *output = line->common.output;
+  if (output != nullptr && std::strcmp(output, "-") != 0 &&
+      !refusesharedfiles(command, {{output, "the output (-o)"}}, inputs)) {
+    return OUTCOME_USAGE;
+  }
   return OUTCOME_RUN;
 }
 
@@ -147,6 +157,27 @@ int preparemotifs(ScanMotifs *motifs, const ReportCommandLine &line, ScanSequenc
   return scan_preparemotifs(motifs, *standin, background, common.pseudocount);
 }
 
+// The page through a temporary file beside path, which a signal does not leave behind.
+int writepagefile(const HtmlReport &report, const char *path) {
+  const std::string page = htmlreport_render(report);
+  ReplacingFile file;
+  if (replacefile_open(&file, path, true) != 0)
+    return reporterror("cannot write `%s': %s", path, std::strerror(errno));
+  const std::string temporary = file.temporary;
+  registertemporary(temporary);
+  if (std::fwrite(page.data(), 1, page.size(), file.stream) != page.size()) {
+    const int code = errno != 0 ? errno : EIO;
+    replacefile_discard(&file);
+    unregistertemporary(temporary);
+    return reporterror("cannot write `%s': %s", path, std::strerror(code));
+  }
+  const int committed = replacefile_commit(&file);
+  const int code = errno;
+  unregistertemporary(temporary);
+  if (committed != 0) return reporterror("cannot write `%s': %s", path, std::strerror(code));
+  return 0;
+}
+
 int writepage(const HtmlReport &report, const char *output) {
   if (output == nullptr || std::strcmp(output, "-") == 0) {
     const std::string page = htmlreport_render(report);
@@ -155,7 +186,7 @@ int writepage(const HtmlReport &report, const char *output) {
       return reporterror("cannot write to standard output: %s", std::strerror(errno));
     return 0;
   }
-  return htmlreport_writefile(report, output);
+  return writepagefile(report, output);
 }
 
 }  // namespace
@@ -176,7 +207,7 @@ int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,
   HtmlReport report;
   if (scanreport_build(motifs, sequences, result, commandlinetext(argc, argv), &report) != 0)
     return -1;
-  return htmlreport_writefile(report, path);
+  return writepagefile(report, path);
 }
 
 // ---- reportcommand -----------------------------------------------------------------------
@@ -187,6 +218,7 @@ int reportcommand(int argc, char **argv) {
   if (stop >= 0) return stop;
   const CommonOptions &common = line.common;
   setwarnings(common.quiet);
+  installcleanuphandlers();
   ScanMotifs motifs;
   ScanSequences sequences;
   ScanSequences standin;

@@ -17,6 +17,7 @@
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
 #include "zelko/commonoptions.hpp"
+#include "zelko/zelkofiles.hpp"
 
 namespace {
 
@@ -35,7 +36,10 @@ const char *const scanhelp =
     "Thresholds and p-values are exact for these integer weights, that is to a\n"
     "thousandth of a unit.\n"
     "SEQUENCES: a Fasta, GenBank or EMBL file (plain or gzip), or an index built by\n"
-    "zelkoindex, which is then searched with the index engine.\n"
+    "zelkoindex, which is then searched with the index engine; - for standard input.\n"
+    "Standard input, pipes and FIFOs are copied to a temporary file first (see\n"
+    "--tmpdir). A record without letters is skipped with a warning; the records keep\n"
+    "their numbers (sequence_number counts every record from 0, the skipped ones too).\n"
     "\n"
     "Defaults: both strands of DNA, p-value at most 1e-4, the lookahead engine, the\n"
     "exact lazy distribution, the background counted from SEQUENCES (order 0, over the\n"
@@ -51,7 +55,9 @@ const char *const scanhelp =
     "Options:\n"
     "  -o, --output=FILE       Write the table to FILE (written under a temporary\n"
     "                          name and renamed when complete) instead of standard\n"
-    "                          output.\n"
+    "                          output. An output that is an input or the other\n"
+    "                          output is refused; with --html, both files are\n"
+    "                          written or neither.\n"
     "  -p, --pvalue=P          Report windows with p-value <= P (default 1e-4).\n"
     "      --qvalue=Q          Keep only the matches with q-value <= Q.\n"
     "      --forward           Search the forward strand only.\n"
@@ -77,6 +83,9 @@ const char *const scanhelp =
     "      --bin-width=N       Letters per bin of the report's position plots\n"
     "                          (default: a round width giving at most 100 bins).\n"
     "      --center            The report's positions from the sequence centres.\n"
+    "      --tmpdir=DIR        Folder of the copy of sequences read from standard\n"
+    "                          input or a pipe (default: $TMPDIR, else /tmp); the\n"
+    "                          copy is removed at the end.\n"
     "  -j, --threads=N         Worker threads (default: the available cores); the\n"
     "                          table is the same for every N.\n"
     "      --progress          Draw the progress line on standard error even when it\n"
@@ -100,6 +109,7 @@ struct ScanCommandLine {
   std::vector<std::string> motiffiles;
   std::string sequencefile;
   const char *html = nullptr;  // the HTML report's file
+  const char *tmpdir = nullptr;  // --tmpdir
 };
 
 enum ScanOption {
@@ -110,6 +120,7 @@ enum ScanOption {
   OPTION_SORT,
   OPTION_PROGRESS,
   OPTION_HTML,
+  OPTION_TMPDIR,
 };
 
 // The scan's own options, beside the shared ones.
@@ -157,6 +168,9 @@ Outcome readscanoption(const CommandOptions &command, int code, const char *name
     case OPTION_HTML:
       line->html = value;
       break;
+    case OPTION_TMPDIR:
+      line->tmpdir = value;
+      break;
   }
   return OUTCOME_RUN;
 }
@@ -171,7 +185,8 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
                       {"sort", required_argument, nullptr, OPTION_SORT},
                       {"threads", required_argument, nullptr, 'j'},
                       {"progress", no_argument, nullptr, OPTION_PROGRESS},
-                      {"html", required_argument, nullptr, OPTION_HTML}},
+                      {"html", required_argument, nullptr, OPTION_HTML},
+                      {"tmpdir", required_argument, nullptr, OPTION_TMPDIR}},
                      "j:");
   const Outcome outcome = readoptions(
       command, argc, argv, &line->common,
@@ -197,6 +212,14 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
   }
   for (int i = optind; i + 1 < argc; i++) line->motiffiles.emplace_back(argv[i]);
   line->sequencefile = argv[argc - 1];
+  std::vector<NamedFile> inputs;
+  for (const std::string &file : line->motiffiles) inputs.push_back({file, "a motif file"});
+  inputs.push_back({line->sequencefile, "the sequence file"});
+  std::vector<NamedFile> outputs;
+  if (common.output != nullptr && std::strcmp(common.output, "-") != 0)
+    outputs.push_back({common.output, "the output (-o)"});
+  if (line->html != nullptr) outputs.push_back({line->html, "the HTML report (--html)"});
+  if (!refusesharedfiles(command, outputs, inputs)) return OUTCOME_USAGE;
   line->options.pvalue = common.pvalue;
   line->options.strands = common.forward ? SCAN_STRANDS_FORWARD : SCAN_STRANDS_BOTH;
   line->options.background = common.background;
@@ -277,14 +300,34 @@ bool openoutput(const char *path, OutputFile *file) {
     std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", path, std::strerror(errno));
     return false;
   }
+  registertemporary(file->file.temporary);
   file->stream = file->file.stream;
   return true;
 }
 
 void discardoutput(OutputFile *file) {
   if (file->stream == nullptr || file->stream == stdout) return;
+  const std::string temporary = file->file.temporary;
   replacefile_discard(&file->file);
+  unregistertemporary(temporary);
   file->stream = nullptr;
+}
+
+// The table written in full, not yet in place: false after a message.
+bool flushoutput(OutputFile *file) {
+  errno = 0;
+  if (std::fflush(file->stream) != 0 || std::ferror(file->stream) != 0) {
+    const int error = errno != 0 ? errno : EIO;
+    if (file->stream == stdout) {
+      std::fprintf(stderr, "zelko scan: cannot write to standard output: %s\n",
+                   std::strerror(error));
+    } else {
+      std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", file->file.finalpath.c_str(),
+                   std::strerror(error));
+    }
+    return false;
+  }
+  return true;
 }
 
 bool closeoutput(OutputFile *file) {
@@ -297,7 +340,10 @@ bool closeoutput(OutputFile *file) {
     return true;
   }
   file->stream = nullptr;
-  if (replacefile_commit(&file->file) != 0) {
+  const std::string temporary = file->file.temporary;
+  const int committed = replacefile_commit(&file->file);
+  unregistertemporary(temporary);
+  if (committed != 0) {
     std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", file->file.finalpath.c_str(),
                  std::strerror(errno));
     return false;
@@ -306,6 +352,84 @@ bool closeoutput(OutputFile *file) {
 }
 
 int failed(const char *message) { return commandfailed("scan", message); }
+
+// Warnings as the user's names tell them: the copy of standard input or a pipe is named as
+// given.
+void showwarning(const char *text, void *context) {
+  const SequenceInput *input = static_cast<const SequenceInput *>(context);
+  std::fputs(showninput(*input, text).c_str(), stderr);
+}
+
+// Whether the motifs can be read in the alphabet the sequences were given: nucleotide motifs
+// (A, C, G, T) would otherwise be taken for the amino acids of those letters, and amino acid
+// motifs lose their columns in DNA. A message names the first motif when not.
+bool alphabetfits(const ScanMotifs &motifs, ScanAlphabet alphabet) {
+  if (alphabet == SCAN_ALPHABET_AUTO || alphabet == motifs.alphabet) return true;
+  const bool protein = alphabet == SCAN_ALPHABET_PROTEIN;
+  for (const ScanMotif &motif : motifs.motifs) {
+    const bool nucleotides = motif.letters.find_first_not_of("ACGTUacgtu") == std::string::npos;
+    if (nucleotides != protein) continue;
+    std::fprintf(stderr,
+                 "zelko scan: the alphabet of motif `%s' (`%s') does not fit the sequences': "
+                 "its letters %s are %s, the sequences %s (%s)\n",
+                 motif.id.c_str(), motif.sourcefile.c_str(), motif.letters.c_str(),
+                 protein ? "nucleotides" : "amino acids", protein ? "protein" : "DNA",
+                 protein ? "--protein" : "--dna");
+    return false;
+  }
+  return true;
+}
+
+// The scan of the loaded motifs and the sequence input, and its table and page.
+int scanandwrite(ScanCommandLine *line, ScanMotifs *motifs, ScanSequences *sequences,
+                 const SequenceInput &input, ProgressLine *progress, int argc, char **argv) {
+  const CommonOptions &common = line->common;
+  OutputFile output;
+  ScanResult result;
+  if (!openoutput(common.output, &output)) return EXIT_FAILED;
+  if (line->html != nullptr &&
+      preparescanreport(*motifs, sequences, &line->options, common.binwidth, common.centred,
+                        line->html) != 0) {
+    discardoutput(&output);
+    return failed(showninput(input, errormessageorunknown()).c_str());
+  }
+  if (scan_run(motifs, sequences, line->options, &result) != 0) {
+    endprogress(progress);
+    discardoutput(&output);
+    return failed(showninput(input, scan_errormessage()).c_str());
+  }
+  endprogress(progress);
+  // The page shows the sequence file as the user named it.
+  sequences->path = input.given;
+  int written = 0;
+  switch (line->table) {
+    case TABLE_KIND_TSV:
+      written = scan_writetsv(result, *motifs, *sequences, output.stream);
+      break;
+    case TABLE_KIND_BED:
+      written = scan_writebed(result, *motifs, *sequences, output.stream);
+      break;
+    case TABLE_KIND_GFF3:
+      written = scan_writegff3(result, *motifs, *sequences, output.stream);
+      break;
+  }
+  // Table and page are put in place together: a page that cannot be written leaves no
+  // table behind (and an older table as it was).
+  if (written != 0) {
+    discardoutput(&output);
+    return failed(scan_errormessage());
+  }
+  if (!flushoutput(&output)) {
+    discardoutput(&output);
+    return EXIT_FAILED;
+  }
+  if (line->html != nullptr &&
+      writescanreport(*motifs, *sequences, result, argc, argv, line->html) != 0) {
+    discardoutput(&output);
+    return failed(errormessageorunknown());
+  }
+  return closeoutput(&output) ? EXIT_DONE : EXIT_FAILED;
+}
 
 }  // namespace
 
@@ -324,50 +448,30 @@ int scancommand(int argc, char **argv) {
   }
   line.options.warnings = !common.quiet;
   setwarnings(common.quiet);
+  installcleanuphandlers();
 
   ScanMotifs motifs;
   ScanSequences sequences;
-  sequences.path = line.sequencefile;
-  OutputFile output;
+  SequenceInput input;
   int status = EXIT_DONE;
-  ScanResult result;
+  std::string message;
   if (scan_readmotifs(line.motiffiles, common.motifformat, &motifs) != 0) {
     status = failed(scan_errormessage());
-  } else if (!openoutput(common.output, &output)) {
+  } else if (!alphabetfits(motifs, common.alphabet)) {
     status = EXIT_FAILED;
-  } else if (line.html != nullptr &&
-             preparescanreport(motifs, &sequences, &line.options, common.binwidth, common.centred,
-                               line.html) != 0) {
-    discardoutput(&output);
-    status = failed(errormessageorunknown());
-  } else if (scan_run(&motifs, &sequences, line.options, &result) != 0) {
-    endprogress(&progress);
-    discardoutput(&output);
-    status = failed(scan_errormessage());
+  } else if (opensequenceinput(line.sequencefile, temporaryfolder(line.tmpdir), &input,
+                               &message) != 0) {
+    status = failed(message.c_str());
   } else {
-    endprogress(&progress);
-    int written = 0;
-    switch (line.table) {
-      case TABLE_KIND_TSV:
-        written = scan_writetsv(result, motifs, sequences, output.stream);
-        break;
-      case TABLE_KIND_BED:
-        written = scan_writebed(result, motifs, sequences, output.stream);
-        break;
-      case TABLE_KIND_GFF3:
-        written = scan_writegff3(result, motifs, sequences, output.stream);
-        break;
+    sequences.path = input.path;
+    if (input.copied && !common.quiet) {
+      line.options.warning = showwarning;
+      line.options.warningcontext = &input;
+      scan_setwarninghandler(showwarning, &input);
     }
-    if (written != 0) {
-      discardoutput(&output);
-      status = failed(scan_errormessage());
-    } else if (!closeoutput(&output)) {
-      status = EXIT_FAILED;
-    } else if (line.html != nullptr &&
-               writescanreport(motifs, sequences, result, argc, argv, line.html) != 0) {
-      status = failed(errormessageorunknown());
-    }
+    status = scanandwrite(&line, &motifs, &sequences, input, &progress, argc, argv);
   }
+  closesequenceinput(&input);
   scan_freesequences(&sequences);
   scan_freemotifs(&motifs);
   return status;
