@@ -253,24 +253,34 @@ py::tuple backgroundof(MotifSet *set, const Preparation &preparation) {
   return py::make_tuple(background.letters, background.frequencies, background.source);
 }
 
-int64_t thresholdof(MotifSet *set, int64_t index, double pvalue, const Preparation &preparation) {
+// "+" is the forward strand, "-" the reverse complementary one.
+ScanStrand strandnamed(const std::string &name) {
+  if (name == "+") return SCAN_STRAND_FORWARD;
+  if (name == "-") return SCAN_STRAND_REVERSE;
+  throw py::value_error("strand must be '+' or '-', not `" + name + "'");
+}
+
+int64_t thresholdof(MotifSet *set, int64_t index, double pvalue, const Preparation &preparation,
+                    const std::string &strandname) {
   motifat(*set, index);
+  const ScanStrand strand = strandnamed(strandname);
   return withprepared(set, preparation, [&](MotifSet *prepared) {
     int64_t threshold = 0;
-    if (scan_threshold(prepared->motifs, index, pvalue, &threshold) != 0) failed();
+    if (scan_threshold(prepared->motifs, index, pvalue, &threshold, strand) != 0) failed();
     return threshold;
   });
 }
 
 // P-values of every score of scores.
 py::array_t<double> pvaluesof(MotifSet *set, int64_t index, py::array_t<int64_t> scores,
-                              const Preparation &preparation) {
+                              const Preparation &preparation, const std::string &strandname) {
   motifat(*set, index);
+  const ScanStrand strand = strandnamed(strandname);
   std::vector<int64_t> values(scores.data(), scores.data() + scores.size());
   std::vector<double> pvalues(values.size());
   withprepared(set, preparation, [&](MotifSet *prepared) {
     for (size_t i = 0; i < values.size(); i++) {
-      if (scan_pvalue(prepared->motifs, index, values[i], &pvalues[i]) != 0) failed();
+      if (scan_pvalue(prepared->motifs, index, values[i], &pvalues[i], strand) != 0) failed();
     }
     return 0;
   });
@@ -546,12 +556,14 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
 py::dict summariesof(const Result &result) {
   const std::vector<ScanMotifSummary> &summaries = result.result.motifs;
   const py::ssize_t count = static_cast<py::ssize_t>(summaries.size());
-  py::array_t<int64_t> threshold(count);
-  py::array_t<bool> reachable(count);
+  py::array_t<int64_t> threshold(count), reversethreshold(count);
+  py::array_t<bool> reachable(count), reversereachable(count);
   py::array_t<uint64_t> windows(count), hits(count), sequenceswithhit(count);
   for (py::ssize_t i = 0; i < count; i++) {
     threshold.mutable_at(i) = summaries[i].threshold;
     reachable.mutable_at(i) = summaries[i].reachable;
+    reversethreshold.mutable_at(i) = summaries[i].reversethreshold;
+    reversereachable.mutable_at(i) = summaries[i].reversereachable;
     windows.mutable_at(i) = summaries[i].windows;
     hits.mutable_at(i) = summaries[i].hits;
     sequenceswithhit.mutable_at(i) = summaries[i].sequenceswithhit;
@@ -559,6 +571,8 @@ py::dict summariesof(const Result &result) {
   py::dict columns;
   columns["threshold"] = threshold;
   columns["reachable"] = reachable;
+  columns["reverse_threshold"] = reversethreshold;
+  columns["reverse_reachable"] = reversereachable;
   columns["windows"] = windows;
   columns["hits"] = hits;
   columns["sequences_with_hit"] = sequenceswithhit;
@@ -635,8 +649,10 @@ PYBIND11_MODULE(_zelko, m) {
       .def("weights", &weightsof)
       .def("score_range", &scorerangeof)
       .def("background", &backgroundof)
-      .def("threshold", &thresholdof)
-      .def("pvalues", &pvaluesof)
+      .def("threshold", &thresholdof, py::arg("index"), py::arg("pvalue"),
+           py::arg("preparation"), py::arg("strand") = "+")
+      .def("pvalues", &pvaluesof, py::arg("index"), py::arg("scores"), py::arg("preparation"),
+           py::arg("strand") = "+")
       .def("score_windows", &scorewindowsof);
 
   py::class_<Preparation>(m, "Preparation")

@@ -25,10 +25,15 @@ from __future__ import annotations
 import contextlib
 import errno as _errno
 import io
+import collections
+import html
 import itertools
+import math
+import operator
 import os
 import re
 import sys
+import tempfile
 import warnings
 
 import numpy as np
@@ -36,13 +41,16 @@ import numpy as np
 from . import _zelko
 
 __all__ = [
+    "COLUMNS",
     "Hits",
     "Motif",
     "NOSCORE",
     "SCALE",
     "ZelkoWarning",
     "available_threads",
+    "motifs_from_text",
     "read_motifs",
+    "Row",
     "scan",
     "to_pandas",
 ]
@@ -113,17 +121,81 @@ def _exception_for(message):
 
 
 @contextlib.contextmanager
-def _library(warn=True):
+def _library(warn=True, rename=None):
     """Turns the failures of the extension module into the builtin exceptions and its
-    warnings into ZelkoWarning (or drops them, warn=False)."""
+    warnings into ZelkoWarning (or drops them, warn=False). rename, when given, rewrites the
+    messages first (the temporary files of text given in memory get their labels back)."""
+    rename = rename or (lambda text: text)
     try:
         yield
     except _zelko.ScanError as failure:
-        raise _exception_for(str(failure)) from None
+        raise _exception_for(rename(str(failure))) from None
     finally:
         texts = _zelko.take_warnings()
         if warn:
-            _warn(texts)
+            _warn([rename(text) for text in texts])
+
+
+_TEXT_LABEL = "(text)"
+
+
+class _Text:
+    """Text given in memory (motifs or sequences) where the library reads files: it is
+    written to a temporary file for the call, and the messages name it by its label."""
+
+    __slots__ = ("data", "label")
+
+    def __init__(self, data, label=_TEXT_LABEL):
+        self.data = data.encode("utf-8") if isinstance(data, str) else bytes(data)
+        self.label = label
+
+
+@contextlib.contextmanager
+def _materialised(inputs):
+    """(paths, rename) for inputs, a list of file names and _Text: each text written to a
+    file of a temporary folder, removed when the block ends; rename turns the names of
+    those files in a message back into the texts' labels."""
+    if not any(isinstance(item, _Text) for item in inputs):
+        yield [os.fspath(item) for item in inputs], None
+        return
+    with tempfile.TemporaryDirectory(prefix="zelko-") as folder:
+        paths, labels = [], {}
+        for number, item in enumerate(inputs):
+            if not isinstance(item, _Text):
+                paths.append(os.fspath(item))
+                continue
+            # gzip data is known by its file name's ending.
+            suffix = ".gz" if item.data.startswith(b"\x1f\x8b") else ""
+            path = os.path.join(folder, "%d%s" % (number, suffix))
+            with open(path, "wb") as stream:
+                stream.write(item.data)
+            paths.append(path)
+            labels[path] = item.label
+
+        def rename(text):
+            for path in sorted(labels, key=len, reverse=True):
+                text = text.replace(path, labels[path])
+            return text
+
+        yield paths, rename
+
+
+def _typename(value):
+    return type(value).__name__
+
+
+def _number(value, name, kind=float):
+    """value as a float (or int), or TypeError naming the argument."""
+    if isinstance(value, (str, bytes, bool)) or value is None:
+        raise TypeError("%s must be a number, not %s" % (name, _typename(value)))
+    try:
+        if kind is int:
+            return operator.index(value)
+        return float(value)
+    except TypeError:
+        raise TypeError("%s must be %s, not %s"
+                        % (name, "an integer" if kind is int else "a number",
+                           _typename(value))) from None
 
 
 def _warn(texts):
@@ -186,19 +258,26 @@ def _background(background, letters, allow_sequences):
 _FORMATS = ("auto", "jaspar", "transfac", "meme", "library")
 
 
+def _read_motifset(inputs, formats, warn=True):
+    """The library's record of the motifs of inputs (file names and _Text) and the message
+    rewriting of their temporary files."""
+    with _materialised(inputs) as (paths, rename):
+        with _library(warn=warn, rename=rename):
+            return _zelko.read_motifs(paths, formats), rename
+
+
 class _Source:
-    """The motifs of one read_motifs call: the files, how they were read, the library's
-    record of them and the background of the weights."""
+    """The motifs of one read_motifs call: the files (or texts), how they were read, the
+    library's record of them and the background of the weights."""
 
     _serials = itertools.count()
 
-    def __init__(self, paths, formats, pseudocount, background):
+    def __init__(self, inputs, formats, pseudocount, background):
         self.serial = next(self._serials)  # sources scanned together go in reading order
-        self.paths = paths
+        self.paths = inputs  # file names and _Text, read again for a scan with other sources
         self.formats = formats
         self.pseudocount = pseudocount
-        with _library():
-            self.motifset = _zelko.read_motifs(paths, formats)
+        self.motifset, self.rename = _read_motifset(inputs, formats)
         uniform = _zelko.Preparation("auto", "uniform", pseudocount=pseudocount)
         with _library():
             self.letters = self.motifset.background(uniform)[0]
@@ -215,42 +294,238 @@ class _Source:
                                   given.frequencies, self.pseudocount)
 
 
+def _motifs_of(inputs, formats, pseudocount, background):
+    source = _Source(inputs, formats, pseudocount, background)
+    source.motifs = [Motif(source, i) for i in range(len(source.motifset))]
+    return list(source.motifs)
+
+
+def _number_text(value):
+    """A number as the readers take it back unchanged (shortest round-trip form)."""
+    text = repr(float(value))
+    return text[:-2] if text.endswith(".0") else text
+
+
+def _header_word(value, name, blanks):
+    value = str(value)
+    if any(c in value for c in "\n\r") or (not blanks and any(c.isspace() for c in value)):
+        raise ValueError("%s must be %s, not %r"
+                         % (name, "one line" if blanks else "one word", value))
+    return value.strip()
+
+
+def _counts_text(identifier, accession, letters, counts):
+    """The text and format of a count matrix (positions x letters) for the library's
+    readers: JASPAR, or TRANSFAC for a name with blanks and no accession (a JASPAR header
+    would take its first word for the accession)."""
+    rows = counts.T
+    if accession or not any(c.isspace() for c in identifier):
+        header = ">%s %s" % (accession, identifier) if accession else ">" + identifier
+        lines = [header] + ["%s [ %s ]" % (letter, " ".join(map(_number_text, row)))
+                            for letter, row in zip(letters, rows)]
+        return "\n".join(lines) + "\n", "jaspar"
+    lines = ["ID " + identifier, "P0 " + " ".join(letters)]
+    for position, row in enumerate(counts, 1):
+        lines.append("%02d %s" % (position, " ".join(map(_number_text, row))))
+    return "\n".join(lines) + "\n//\n", "transfac"
+
+
+def _frequencies_text(identifier, accession, letters, frequencies, sites):
+    """MEME text of a matrix of letter frequencies counted over sites sequences."""
+    lines = ["MEME version 4", "", "ALPHABET= " + letters, "",
+             "MOTIF %s %s" % (accession, identifier) if accession else "MOTIF " + identifier,
+             "letter-probability matrix: alength= %d w= %d nsites= %s E= 0"
+             % (len(letters), len(frequencies), _number_text(sites))]
+    lines += [" ".join(map(_number_text, row)) for row in frequencies]
+    return "\n".join(lines) + "\n", "meme"
+
+
+def _weights_text(identifier, accession, description, letters, weights):
+    """A profile library of integer weights (positions x letters), taken as they are."""
+    lines = ["BEGIN GROUP", "BEGIN INT", "ID " + identifier]
+    if accession:
+        lines.append("AC " + accession)
+    if description:
+        lines.append("DE " + description)
+    lines += ["AL " + letters, "LE %d" % len(weights)]
+    lines += ["MA " + " ".join(str(int(w)) for w in row) for row in weights]
+    return "\n".join(lines + ["END", "END"]) + "\n", "library"
+
+
+def _matrix(values, letters, name):
+    """values (an array of positions x letters, or a dict letter -> column) as a float
+    array and the letters of its columns."""
+    if isinstance(values, dict):
+        letters = "".join(str(letter) for letter in values)
+        values = np.column_stack([np.asarray(column, dtype=float)
+                                  for column in values.values()]) if values else np.empty((0, 0))
+    if not isinstance(letters, str):
+        raise TypeError("letters must be a str such as 'ACGT', not %s" % _typename(letters))
+    try:
+        matrix = np.asarray(values, dtype=float)
+    except (TypeError, ValueError):
+        raise TypeError("%s must be an array of numbers (positions x letters), not %s"
+                        % (name, _typename(values))) from None
+    if matrix.ndim != 2 or matrix.shape[0] == 0 or matrix.shape[1] != len(letters):
+        raise ValueError("%s must be an array of positions x %d letters (%s), not of shape %s"
+                         % (name, len(letters), letters, matrix.shape))
+    if not np.isfinite(matrix).all():
+        raise ValueError("%s must be finite numbers" % name)
+    return matrix, letters
+
+
 class Motif:
     """One motif of a motif file or profile library.
 
-    Attributes: id and name (the motif's name: the ID of a library entry, the name of a
-    JASPAR, MEME or TRANSFAC matrix; the motif_id column of the tables), accession (empty
-    when the file gives none), description, alphabet (the letters of the weight columns),
-    length (positions), counts (positions x letters, as read; empty for library matrices),
-    weights (positions x letters, int64, thousandths of a natural-log unit, for the
-    background and pseudocount given to read_motifs), background (letter -> frequency of
-    those weights), source_file and source_line.
+    Attributes (read-only): id and name (the motif's name: the ID of a library entry, the
+    name of a JASPAR, MEME or TRANSFAC matrix; the motif_id column of the tables), accession
+    (empty when the file gives none), description, alphabet (the letters of the weight
+    columns), length (positions), counts (positions x letters, as read; empty for library
+    matrices), weights (positions x letters, int64, thousandths of a natural-log unit, for
+    the background and pseudocount given to read_motifs), background (letter -> frequency of
+    those weights), source_file and source_line. The arrays are read-only.
+
+    Motifs compare equal when their id, accession, letters, counts, weights and background
+    are; they can be pickled and copied (a copy is the motif itself: it cannot change).
+    Motif.from_counts, Motif.from_weights and Motif.from_biopython make motifs in memory.
     """
 
-    __slots__ = ("_source", "_index", "id", "name", "accession", "description", "alphabet",
-                 "length", "counts", "weights", "source_file", "source_line", "__weakref__")
+    __slots__ = ("_source", "_index", "_id", "_accession", "_description", "_alphabet",
+                 "_length", "_counts", "_weights", "_source_file", "_source_line",
+                 "__weakref__")
 
     def __init__(self, source, index):
         fields = source.motifset.fields(index)
+        rename = source.rename or (lambda text: text)
         self._source = source
         self._index = index
-        self.id = fields["id"]
-        self.name = fields["id"]
-        self.accession = fields["accession"]
-        self.description = fields["description"]
-        self.alphabet = fields["letters"]
-        self.length = int(fields["length"])
-        self.counts = fields["counts"]
-        self.counts.setflags(write=False)
+        self._id = fields["id"]
+        self._accession = fields["accession"]
+        self._description = rename(fields["description"])
+        self._alphabet = fields["letters"]
+        self._length = int(fields["length"])
+        self._counts = fields["counts"]
+        self._counts.setflags(write=False)
         with _library():
-            self.weights = source.motifset.weights(index, source.preparation)
-        self.weights.setflags(write=False)
-        self.source_file = fields["source_file"]
-        self.source_line = int(fields["source_line"])
+            self._weights = source.motifset.weights(index, source.preparation)
+        self._weights.setflags(write=False)
+        self._source_file = rename(fields["source_file"])
+        self._source_line = int(fields["source_line"])
+
+    id = property(lambda self: self._id, doc="The motif's name (motif_id in the tables).")
+    name = property(lambda self: self._id, doc="The same as id.")
+    accession = property(lambda self: self._accession)
+    description = property(lambda self: self._description)
+    alphabet = property(lambda self: self._alphabet,
+                        doc="The letters of the columns of counts and weights.")
+    length = property(lambda self: self._length)
+    counts = property(lambda self: self._counts)
+    weights = property(lambda self: self._weights)
+    source_file = property(lambda self: self._source_file)
+    source_line = property(lambda self: self._source_line)
 
     def __repr__(self):
         accession = " " + self.accession if self.accession else ""
         return "<Motif %s%s, length %d>" % (self.id, accession, self.length)
+
+    # -- Values: equality, hashing, pickling and copies.
+
+    def __eq__(self, other):
+        if not isinstance(other, Motif):
+            return NotImplemented
+        if other is self:
+            return True
+        return (self._id == other._id and self._accession == other._accession
+                and self._alphabet == other._alphabet
+                and np.array_equal(self._counts, other._counts)
+                and np.array_equal(self._weights, other._weights)
+                and self.background == other.background)
+
+    def __hash__(self):
+        return hash((self._id, self._accession, self._alphabet, self._length))
+
+    def __copy__(self):
+        return self
+
+    def __deepcopy__(self, memo):
+        return self
+
+    def __reduce__(self):
+        background = self.background
+        uniform = len(set(background.values())) <= 1
+        state = {
+            "id": self._id, "accession": self._accession, "description": self._description,
+            "alphabet": self._alphabet, "counts": np.array(self._counts),
+            "weights": np.array(self._weights), "pseudocount": self._source.pseudocount,
+            "background": None if uniform else background,
+            "source_file": self._source_file, "source_line": self._source_line,
+        }
+        return (_restore_motif, (state,))
+
+    # -- Motifs made in memory.
+
+    @classmethod
+    def from_counts(cls, counts, letters="ACGT", id="motif", accession="", *, sites=None,
+                    pseudocount=1.0, background=None):
+        """A motif from a matrix of counts (positions x letters: a numpy array, nested
+        lists, or a dict letter -> column), weighed as read_motifs weighs the motifs of a
+        file (pseudocount, background). A matrix whose rows each sum to 1 holds frequencies:
+        they count as sites sequences (20 when not given, as for a MEME matrix without
+        nsites); given sites, the rows are always taken as frequencies."""
+        matrix, letters = _matrix(counts, letters, "counts")
+        identifier = _header_word(id, "id", blanks=True)
+        accession = _header_word(accession, "accession", blanks=False)
+        if not identifier:
+            raise ValueError("id must not be empty")
+        frequencies = sites is not None or np.allclose(matrix.sum(axis=1), 1.0, atol=1e-3)
+        if frequencies:
+            sites = 20.0 if sites is None else _number(sites, "sites")
+            if any(c.isspace() for c in identifier):
+                raise ValueError("id must be one word for a matrix of frequencies, not %r"
+                                 % identifier)
+            text, format = _frequencies_text(identifier, accession, letters, matrix, sites)
+        else:
+            text, format = _counts_text(identifier, accession, letters, matrix)
+        return _one_motif(text, format, pseudocount, background)
+
+    @classmethod
+    def from_weights(cls, weights, letters="ACGT", id="motif", accession="",
+                     description=""):
+        """A motif of the given integer weights (positions x letters), in the units of
+        Motif.weights: thousandths of a natural-log unit (log-odds in nats times
+        zelko.SCALE, rounded). Its scores and statistics use them as they are."""
+        matrix, letters = _matrix(weights, letters, "weights")
+        if not (matrix == np.round(matrix)).all():
+            raise ValueError("weights must be whole numbers (thousandths of a natural-log "
+                             "unit: multiply log-odds in nats by zelko.SCALE and round)")
+        identifier = _header_word(id, "id", blanks=False)
+        if not identifier:
+            raise ValueError("id must not be empty")
+        accession = _header_word(accession, "accession", blanks=False)
+        description = _header_word(description, "description", blanks=True)
+        text, format = _weights_text(identifier, accession, description, letters,
+                                     matrix.astype(np.int64))
+        return _one_motif(text, format, 1.0, None)
+
+    @classmethod
+    def from_biopython(cls, motif, *, pseudocount=1.0, background=None):
+        """A motif from a Bio.motifs motif: its counts, alphabet, name and (JASPAR)
+        matrix_id as the accession."""
+        counts = getattr(motif, "counts", None)
+        letters = getattr(motif, "alphabet", None)
+        if counts is None or letters is None:
+            raise TypeError("motif must be a Bio.motifs motif with counts, not %s"
+                            % _typename(motif))
+        letters = "".join(letters)
+        matrix = np.column_stack([np.asarray(counts[letter], dtype=float)
+                                  for letter in letters])
+        identifier = str(getattr(motif, "name", "") or "").strip() or "motif"
+        accession = str(getattr(motif, "matrix_id", "") or "").strip()
+        matrix, letters = _matrix(matrix, letters, "counts")
+        text, format = _counts_text(identifier, accession, letters, matrix)
+        return _one_motif(text, format, pseudocount, background)
+
+    # -- Statistics.
 
     @property
     def background(self):
@@ -266,32 +541,57 @@ class Motif:
         with _library():
             return self._source.motifset.score_range(self._index, self._source.preparation)
 
-    def threshold(self, pvalue, background=None):
+    def _strand(self, strand):
+        if strand not in ("+", "-"):
+            raise ValueError("strand must be '+' or '-', not %r" % (strand,))
+        if strand == "-" and self._source.motifset.alphabet == "protein":
+            raise ValueError("motif %s is not a DNA motif: it has no reverse strand" % self.id)
+        return strand
+
+    def threshold(self, pvalue, background=None, strand="+"):
         """The smallest integer score whose exact p-value (the probability that a random
         window scores at least as much) does not exceed pvalue: the threshold a scan at this
         p-value uses. background: None for the motif's own, or "uniform", a frequency file,
         a dict of letter frequencies or the frequencies in the order of the sequence
         alphabet's letters; a scan with the background counted from the sequences uses that
-        one (see Hits.summary())."""
+        one (see Hits.summary()). strand: "+" or "-" (DNA): the background describes the
+        forward strand, and a window of the reverse strand reads the complements, whose
+        frequencies are the complemented ones, so each strand has its own threshold."""
+        pvalue = _number(pvalue, "pvalue")
+        strand = self._strand(strand)
         preparation = self._source.preparation_for(background)
         with _library():
-            return int(self._source.motifset.threshold(self._index, float(pvalue),
-                                                       preparation))
+            return int(self._source.motifset.threshold(self._index, pvalue, preparation,
+                                                       strand))
 
-    def pvalue(self, score, background=None):
+    def pvalue(self, score, background=None, strand="+"):
         """The exact p-value of a score (a number or an array of them): the probability that
-        a random window scores at least score. A score between two integers counts as the
-        next integer up; NaN gives NaN."""
+        a random window of the strand ("+" or "-", see threshold) scores at least score. A
+        score between two integers counts as the next integer up; a score above the highest
+        (inf included) gives 0, one at or below the lowest (-inf included) 1; NaN (the
+        score of a window Motif.score cannot score) gives NaN."""
+        strand = self._strand(strand)
+        if isinstance(score, (str, bytes)) or score is None:
+            raise TypeError("score must be a number or an array of numbers, not %s"
+                            % _typename(score))
+        try:
+            scores = np.asarray(score, dtype=float)
+        except OverflowError:  # an int beyond the floats: above or below every score
+            scores = np.asarray(math.inf if score > 0 else -math.inf)
+        except (TypeError, ValueError):
+            raise TypeError("score must be a number or an array of numbers, not %s"
+                            % _typename(score)) from None
         preparation = self._source.preparation_for(background)
-        scores = np.asarray(score, dtype=float)
-        known = ~np.isnan(scores)
-        integers = np.ceil(scores[known]).astype(np.int64)
         with _library():
-            pvalues = self._source.motifset.pvalues(self._index, integers, preparation)
-            highest = self._source.motifset.score_range(self._index, preparation)[1]
+            low, high = self._source.motifset.score_range(self._index, preparation)
+        known = ~np.isnan(scores)
+        # Within [low, high + 1] every score keeps its p-value, and int64 holds it.
+        integers = np.ceil(np.clip(scores[known], low, high + 1)).astype(np.int64)
+        with _library():
+            pvalues = self._source.motifset.pvalues(self._index, integers, preparation, strand)
         # No window scores above the highest score (the library's lookup gives that
         # score's p-value there).
-        pvalues[integers > highest] = 0.0
+        pvalues[integers > high] = 0.0
         result = np.full(scores.shape, np.nan)
         result[known] = pvalues
         return float(result) if result.ndim == 0 else result
@@ -304,13 +604,15 @@ class Motif:
         score (a wildcard such as N in it) is NaN."""
         if strand not in ("+", "-", "both"):
             raise ValueError("strand must be '+', '-' or 'both', not %r" % (strand,))
-        if hasattr(sequence, "seq") and not isinstance(sequence, (str, bytes)):
-            sequence = sequence.seq  # a SeqRecord
-        if not isinstance(sequence, (str, bytes)):
-            sequence = str(sequence)
+        if _is_record(sequence):
+            sequence = sequence.seq
+        letters = _letters(sequence)
+        if letters is None:
+            raise TypeError("sequence must be str, bytes or a Biopython Seq or SeqRecord, "
+                            "not %s" % _typename(sequence))
         preparation = self._source.preparation_for(background)
         with _library():
-            forward, reverse = self._source.motifset.score_windows(self._index, sequence,
+            forward, reverse = self._source.motifset.score_windows(self._index, letters,
                                                                    preparation)
 
         def floats(scores):
@@ -327,27 +629,113 @@ class Motif:
         return np.vstack([floats(forward), floats(reverse)])
 
 
+def _one_motif(text, format, pseudocount, background):
+    """The motif of a text holding one, read as a file of it would be; one the reader skips
+    fails with the reason it gave."""
+    pseudocount = _number(pseudocount, "pseudocount")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", ZelkoWarning)
+        try:
+            motifs = _motifs_of([_Text(text)], [format], pseudocount, background)
+        except ValueError as error:
+            reasons = [str(w.message) for w in caught if issubclass(w.category, ZelkoWarning)]
+            if reasons:
+                raise ValueError("; ".join(reasons)) from None
+            raise
+    for warning in caught:
+        warnings.warn_explicit(warning.message, warning.category, warning.filename,
+                               warning.lineno)
+    return motifs[0]
+
+
+def _restore_motif(state):
+    """A pickled motif: its counts (or weights) read again with its pseudocount and
+    background, and the fields of where it came from."""
+    letters = state["alphabet"]
+    if state["counts"].size:
+        text, format = _counts_text(state["id"], state["accession"], letters, state["counts"])
+    else:
+        text, format = _weights_text(state["id"], state["accession"], "", letters,
+                                     state["weights"])
+    motif = _one_motif(text, format, state["pseudocount"], state["background"])
+    motif._description = state["description"]
+    motif._source_file = state["source_file"]
+    motif._source_line = state["source_line"]
+    return motif
+
+
+def _is_text(value):
+    """Motif or sequence text given where a file name may be: more than one line, and no
+    file of that name."""
+    if isinstance(value, bytes):
+        return b"\n" in value and not os.path.exists(value)
+    return isinstance(value, str) and "\n" in value and not os.path.exists(value)
+
+
+def _motif_inputs(path):
+    """The file names and texts of read_motifs' first argument."""
+    if isinstance(path, (str, bytes, os.PathLike)) or hasattr(path, "read"):
+        items = [path]
+    elif isinstance(path, (list, tuple)) or (hasattr(path, "__iter__")
+                                             and not isinstance(path, dict)):
+        items = list(path)
+    else:
+        raise TypeError("path must be a motif file name, motif text or a list of them, "
+                        "not %s" % _typename(path))
+    inputs = []
+    for item in items:
+        if hasattr(item, "read"):
+            inputs.append(_Text(item.read()))
+        elif _is_text(item):
+            inputs.append(_Text(item))
+        elif isinstance(item, (str, bytes, os.PathLike)):
+            inputs.append(os.fsdecode(item))
+        else:
+            raise TypeError("path must be a motif file name, motif text or a list of them; "
+                            "it holds an item of type %s" % _typename(item))
+    return inputs
+
+
 def read_motifs(path, format=None, pseudocount=1.0, background=None):
     """Every motif of a motif file or of several (a str, path or list of them): JASPAR,
     TRANSFAC-style counts and MEME files as motifconv reads them, plain or gzip, and profile
-    libraries. format: None or "auto" (detected per file), "jaspar", "transfac", "meme" or
-    "library". Count matrices become log-odds weights with pseudocount and background
-    (None: uniform; or a frequency file, a dict of letter frequencies, or frequencies in the
-    order of the alphabet's letters), times 1000 and rounded. Returns a list of Motif."""
-    if isinstance(path, (str, bytes, os.PathLike)):
-        paths = [path]
-    else:
-        paths = list(path)
-    paths = [os.fsdecode(p) for p in paths]
-    if not paths:
+    libraries. Text of such a file (a str of more than one line, bytes, or a file object
+    open for reading) is read as the file would be. format: None or "auto" (detected per
+    file), "jaspar", "transfac", "meme" or "library". Count matrices become log-odds weights
+    with pseudocount and background (None: uniform; or a frequency file, a dict of letter
+    frequencies, or frequencies in the order of the alphabet's letters), times 1000 and
+    rounded. Returns a list of Motif."""
+    inputs = _motif_inputs(path)
+    if not inputs:
         raise ValueError("no motif file given")
-    format = "auto" if format is None else str(format).lower()
+    if format is not None and not isinstance(format, str):
+        raise TypeError("format must be a str, not %s" % _typename(format))
+    format = "auto" if format is None else format.lower()
     if format not in _FORMATS:
         raise ValueError("format must be one of %s, not %r" % (", ".join(_FORMATS), format))
-    pseudocount = float(pseudocount)
-    source = _Source(paths, [format] * len(paths), pseudocount, background)
-    source.motifs = [Motif(source, i) for i in range(len(source.motifset))]
-    return list(source.motifs)
+    pseudocount = _number(pseudocount, "pseudocount")
+    return _motifs_of(inputs, [format] * len(inputs), pseudocount, background)
+
+
+def motifs_from_text(text, format=None, pseudocount=1.0, background=None):
+    """The motifs of the text of a motif file (str or bytes), as read_motifs reads the
+    file."""
+    if hasattr(text, "read"):
+        text = text.read()
+    if not isinstance(text, (str, bytes, bytearray, memoryview)):
+        raise TypeError("text must be str or bytes, not %s" % _typename(text))
+    if format is not None and not isinstance(format, str):
+        raise TypeError("format must be a str, not %s" % _typename(format))
+    format = "auto" if format is None else format.lower()
+    if format not in _FORMATS:
+        raise ValueError("format must be one of %s, not %r" % (", ".join(_FORMATS), format))
+    pseudocount = _number(pseudocount, "pseudocount")
+    return _motifs_of([_Text(text)], [format], pseudocount, background)
+
+
+def _is_biopython_motif(value):
+    return (hasattr(value, "counts") and hasattr(value, "alphabet")
+            and hasattr(value, "consensus"))
 
 
 def _selection(motifs):
@@ -356,8 +744,15 @@ def _selection(motifs):
         return read_motifs(motifs)
     if isinstance(motifs, Motif):
         return [motifs]
+    if _is_biopython_motif(motifs):
+        return [Motif.from_biopython(motifs)]
+    if not hasattr(motifs, "__iter__") or isinstance(motifs, dict):
+        raise TypeError("motifs must be Motif objects or motif file names, not %s"
+                        % _typename(motifs))
     chosen, seen = [], set()
     for motif in motifs:
+        if _is_biopython_motif(motif):
+            motif = Motif.from_biopython(motif)
         if not isinstance(motif, Motif):
             raise TypeError("motifs must be Motif objects or motif file names, not %r"
                             % type(motif).__name__)
@@ -373,6 +768,9 @@ def _selection(motifs):
 # ---- Sequences ----------------------------------------------------------------------------
 
 _RESIDUES = re.compile(r"[A-Za-z*\-\s]*\Z")
+_SEQUENCES_TYPES = ("a file name, Fasta text, the letters of a sequence, a file object, or an "
+                    "iterable of sequences")
+_ITEM_TYPES = ("str, bytes, a Biopython Seq or SeqRecord, or a (name, sequence) pair")
 
 
 def _fasta_pairs(text):
@@ -395,18 +793,27 @@ def _fasta_pairs(text):
     return pairs
 
 
+def _is_record(value):
+    """A Biopython SeqRecord (or anything with seq and id)."""
+    return hasattr(value, "seq") and hasattr(value, "id")
+
+
 def _letters(sequence):
+    """The letters of one sequence (str, bytes-like or Biopython Seq), or None for anything
+    else."""
     if isinstance(sequence, (str, bytes)):
         return sequence
     if isinstance(sequence, (bytearray, memoryview)):
         return bytes(sequence)
-    return str(sequence)  # Biopython Seq, ...
+    if hasattr(sequence, "reverse_complement") and not _is_record(sequence):
+        return str(sequence)  # Biopython Seq, MutableSeq
+    return None
 
 
-def _header(item):
+def _header(item, number):
     """(header, letters) of one in-memory sequence: a Biopython SeqRecord, a (name,
     sequence) pair or the letters alone (str, bytes, Seq; named by their number)."""
-    if hasattr(item, "seq") and hasattr(item, "id"):
+    if _is_record(item):
         identifier = str(item.id)
         description = str(getattr(item, "description", "") or "")
         if description.split(None, 1)[:1] == [identifier]:
@@ -415,35 +822,72 @@ def _header(item):
             header = identifier + " " + description
         else:
             header = identifier
-        return header, _letters(item.seq)
-    if isinstance(item, tuple) and len(item) == 2:
-        return str(item[0]), _letters(item[1])
-    return "", _letters(item)
+        letters = _letters(item.seq)
+        if letters is not None:
+            return header, letters
+    elif isinstance(item, tuple) and len(item) == 2 and isinstance(item[0], (str, bytes)):
+        letters = _letters(item[1])
+        if letters is not None:
+            name = item[0].decode("latin-1") if isinstance(item[0], bytes) else item[0]
+            return name, letters
+    else:
+        letters = _letters(item)
+        if letters is not None:
+            return "", letters
+    what = _typename(item)
+    if isinstance(item, tuple):
+        what = "tuple of %d" % len(item) if len(item) != 2 else "(%s, %s)" % tuple(
+            _typename(part) for part in item)
+    raise TypeError("sequences: item %d must be %s, not %s" % (number, _ITEM_TYPES, what))
+
+
+def _sequence_text(data):
+    """The record of sequences given as the text of a file: Fasta text in memory, any other
+    (GenBank, EMBL, gzip) as a file the library reads."""
+    if isinstance(data, str):
+        if data.lstrip().startswith(">"):
+            return _in_memory(_fasta_pairs(data)), None
+        return None, _Text(data)
+    data = bytes(data)
+    if data.lstrip().startswith(b">"):
+        return _in_memory(_fasta_pairs(data.decode("latin-1"))), None
+    return None, _Text(data)
 
 
 def _sequences(sequences):
     """The library's record of the scan's sequences: a file or an index named by a path, or
-    sequences in memory."""
+    sequences in memory; and the text to write to a temporary file for it (or None)."""
     if isinstance(sequences, os.PathLike):
-        return _zelko.Sequences(os.fspath(sequences))
+        return _zelko.Sequences(os.fspath(sequences)), None
+    if hasattr(sequences, "read"):
+        data = sequences.read()
+        if not isinstance(data, (str, bytes)):
+            raise TypeError("sequences: the file object gave %s, not text or bytes"
+                            % _typename(data))
+        return _sequence_text(data)
     if isinstance(sequences, str):
         if os.path.exists(sequences) or os.path.exists(sequences + ".prj"):
-            return _zelko.Sequences(sequences)
-        if sequences.lstrip().startswith(">"):
-            return _in_memory(_fasta_pairs(sequences))
+            return _zelko.Sequences(sequences), None
+        if sequences.lstrip().startswith(">") or "\n" in sequences:
+            return _sequence_text(sequences)
         if _RESIDUES.match(sequences) and sequences.strip():
-            return _in_memory([("", sequences)])
-        return _zelko.Sequences(sequences)  # a file name: the library says it is missing
+            return _in_memory([("", sequences)]), None
+        return _zelko.Sequences(sequences), None  # a file name: the library says it is missing
     if isinstance(sequences, (bytes, bytearray, memoryview)):
         data = bytes(sequences)
-        if data.lstrip().startswith(b">"):
-            return _in_memory(_fasta_pairs(data.decode("latin-1")))
-        return _in_memory([("", data)])
-    if hasattr(sequences, "seq") and hasattr(sequences, "id"):
-        return _in_memory([_header(sequences)])
-    if hasattr(sequences, "__iter__"):
-        return _in_memory(_header(item) for item in sequences)
-    return _in_memory([_header(sequences)])
+        if data.lstrip().startswith(b">") or data.startswith(b"\x1f\x8b") or (
+                b"\n" in data.strip()):
+            return _sequence_text(data)
+        return _in_memory([("", data)]), None
+    if _is_record(sequences) or _letters(sequences) is not None:
+        return _in_memory([_header(sequences, 0)]), None
+    if not hasattr(sequences, "__iter__"):
+        raise TypeError("sequences must be %s, not %s" % (_SEQUENCES_TYPES,
+                                                          _typename(sequences)))
+    if isinstance(sequences, dict):
+        raise TypeError("sequences must be %s, not dict (give its items() for (name, "
+                        "sequence) pairs)" % _SEQUENCES_TYPES)
+    return _in_memory(_header(item, number) for number, item in enumerate(sequences)), None
 
 
 def _in_memory(pairs):
@@ -461,10 +905,11 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     """Every window of the sequences whose score reaches the motif's threshold for pvalue,
     as `zelko scan` finds them: exact p-values, E-values, and q-values per motif.
 
-    motifs: Motif objects (from read_motifs) or motif file names. sequences: the name of a
-    Fasta, GenBank or EMBL file (plain or gzip) or of a zelkoindex index; or sequences in
-    memory: Fasta text (str or bytes starting with `>'), the letters of one sequence, a list
-    of (name, sequence) pairs, Biopython SeqRecords or letters. qvalue: keep only the matches
+    motifs: Motif objects (from read_motifs), Bio.motifs motifs, or motif file names.
+    sequences: the name of a Fasta, GenBank or EMBL file (plain or gzip) or of a zelkoindex
+    index; the text of such a file (str or bytes of more than one line, or a file object
+    open for reading); or sequences in memory: the letters of one sequence, a list of (name,
+    sequence) pairs, Biopython SeqRecords or letters. qvalue: keep only the matches
     with a q-value (Benjamini-Hochberg per motif over every window tested) at most this;
     pvalue then only bounds what is computed. strands: "both" or "forward" (protein is
     forward only). background: None (counted from the sequences, order 0), "uniform", a
@@ -491,8 +936,7 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
                              "together; scan them separately")
         paths = [path for source in sources for path in source.paths]
         formats = [format for source in sources for format in source.formats]
-        with _library(warn=False):  # said when the files were read
-            motifset = _zelko.read_motifs(paths, formats)
+        motifset, _ = _read_motifset(paths, formats, warn=False)  # warned when read
         if len(motifset) != sum(len(source.motifs) for source in sources):
             raise ValueError("the motif files changed since they were read: read them again")
     offsets, offset = {}, 0
@@ -502,10 +946,10 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     allmotifs = [motif for source in sources for motif in source.motifs]
 
     options = _zelko.RunOptions()
-    options.pvalue = float(pvalue)
+    options.pvalue = _number(pvalue, "pvalue")
     if qvalue is not None:
         options.useqvalue = True
-        options.qvalue = float(qvalue)
+        options.qvalue = _number(qvalue, "qvalue")
     if strands not in ("both", "forward"):
         raise ValueError("strands must be 'both' or 'forward', not %r" % (strands,))
     options.strands = strands
@@ -518,9 +962,10 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     if threads is None:
         options.threads = 0
     else:
-        if int(threads) < 1:
+        threads = _number(threads, "threads", int)
+        if threads < 1:
             raise ValueError("threads must be at least 1, not %r" % (threads,))
-        options.threads = int(threads)
+        options.threads = threads
     if sort not in ("position", "pvalue"):
         raise ValueError("sort must be 'position' or 'pvalue', not %r" % (sort,))
     options.sort = sort
@@ -528,15 +973,35 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable")
 
-    held = _sequences(sequences)
-    with _library():
-        result = _zelko.run(motifset, held, options, progress)
+    held, text = _sequences(sequences)
+    if text is None:
+        with _library():
+            result = _zelko.run(motifset, held, options, progress)
+    else:
+        with _materialised([text]) as (paths, rename):
+            held = _zelko.Sequences(paths[0])
+            with _library(rename=rename):
+                result = _zelko.run(motifset, held, options, progress)
     _warn(result.warnings)
     selected = sorted(offsets[id(motif._source)] + motif._index for motif in chosen)
-    return Hits._create(result, allmotifs, selected)
+    run = result.run_info()
+    # Texts given in memory are named by their labels, not by their temporary files.
+    run["motif_files"] = [item.label if isinstance(item, _Text) else item
+                          for source in sources for item in source.paths]
+    if text is not None:
+        run["sequence_file"] = text.label
+    return Hits._create(result, allmotifs, selected, run)
 
 
 _SIGNS = np.array(["+", "-"], dtype=object)
+
+# The columns of `zelko scan`'s TSV, in its order: the fields of a row of Hits.
+COLUMNS = ("motif_id", "motif_accession", "sequence_name", "sequence_number", "start", "stop",
+           "strand", "score", "p_value", "e_value", "mss", "matched_sequence", "threshold",
+           "q_value")
+Row = collections.namedtuple("Row", COLUMNS)
+Row.__doc__ = """One match of a scan, with the columns of `zelko scan`'s TSV as fields."""
+_HTML_ROWS = 10
 
 
 class Hits:
@@ -546,17 +1011,21 @@ class Hits:
     .sequence_names), sequence_name, start and stop (1-based, closed), strand ('+' or '-',
     the reverse complementary strand), score (int64, thousandths of a natural-log unit),
     pvalue, evalue, mss (matrix similarity score, 0 to 1), qvalue, threshold (of the row's
-    motif) and matched (the matched letters in the motif's reading direction, upper case).
+    motif on the row's strand) and matched (the matched letters in the motif's reading
+    direction, upper case).
 
+    Iterating gives the rows as Row named tuples whose fields are the TSV's columns
+    (zelko.COLUMNS); hits[i] is row i, hits[slice or mask or indices] the Hits of those rows.
     to_pandas() gives the table of `zelko scan`; to_tsv(), to_bed() and to_gff3() write its
-    files. summary() describes every motif of the scan; run holds the scan's facts.
+    files. summary() describes every motif of the scan; run holds the scan's facts. In a
+    notebook, Hits show as a table of their first rows.
     """
 
     def __init__(self):
         raise TypeError("Hits come from zelko.scan()")
 
     @classmethod
-    def _create(cls, result, allmotifs, selected):
+    def _create(cls, result, allmotifs, selected, run=None):
         hits = object.__new__(cls)
         columns = result.columns()
         if len(selected) < len(allmotifs) and len(result) > 0:
@@ -581,11 +1050,13 @@ class Hits:
         hits.mss = columns["mss"]
         hits.qvalue = columns["qvalue"]
         summaries = result.summaries()
-        hits._thresholds = summaries["threshold"]
-        hits.threshold = hits._thresholds[hits._scanmotif]
+        # Each strand has its threshold (the reverse one under the complemented background).
+        hits.threshold = np.where(hits.strand == "-",
+                                  summaries["reverse_threshold"][hits._scanmotif],
+                                  summaries["threshold"][hits._scanmotif])
         hits._summaries = summaries
         hits.sequence_names = list(result.sequences.names)
-        hits.run = result.run_info()
+        hits.run = dict(run) if run is not None else result.run_info()
         hits.warnings = [text.strip() for text in result.warnings]
         hits._matched = None
         for name in ("strand", "threshold"):
@@ -600,14 +1071,60 @@ class Hits:
             len(self), len(self.motifs), len(self.sequence_names))
 
     def __getitem__(self, rows):
-        """The matches at rows (a slice, a boolean mask or indices), as Hits."""
+        """The match at an integer position as a Row; the matches at rows (a slice, a
+        boolean mask or indices) as Hits."""
+        if isinstance(rows, (int, np.integer)) and not isinstance(rows, (bool, np.bool_)):
+            position = operator.index(rows)
+            if not -len(self) <= position < len(self):
+                raise IndexError("match %d of %d out of range" % (position, len(self)))
+            position %= len(self)
+            return next(self._rows(slice(position, position + 1)))
         picked = np.arange(len(self), dtype=np.int64)[rows]
         if picked.ndim != 1:
-            raise IndexError("select matches with a slice, a boolean mask or indices")
+            raise IndexError("select matches with an integer, a slice, a boolean mask or "
+                             "indices")
         hits = Hits._create(self._result.select(picked), self._allmotifs,
-                            self._selected.tolist())
+                            self._selected.tolist(), self.run)
         hits.warnings = self.warnings
         return hits
+
+    def __iter__(self):
+        """The matches as Row named tuples, in the order of the table."""
+        step = 4096  # rows converted at a time
+        for first in range(0, len(self), step):
+            yield from self._rows(slice(first, first + step))
+
+    def _rows(self, part):
+        columns = [
+            self.motif_id[part], self.motif_accession[part], self.sequence_name[part],
+            self.sequence[part], self.start[part], self.stop[part], self.strand[part],
+            self.score[part], self.pvalue[part], self.evalue[part], self.mss[part],
+            self.matched[part], self.threshold[part], self.qvalue[part],
+        ]
+        return map(Row._make, zip(*(column.tolist() for column in columns)))
+
+    def _repr_html_(self):
+        """A notebook's view: the scan in one line, then the first rows of the table."""
+        facts = "%d matches of %d motifs in %d sequences" % (
+            len(self), len(self.motifs), len(self.sequence_names))
+        pvalue = self.run.get("pvalue")
+        if pvalue is not None:
+            facts += ", p-value &le; %s" % html.escape("%g" % pvalue)
+        if self.run.get("qvalue") is not None:
+            facts += ", q-value &le; %s" % html.escape("%g" % self.run["qvalue"])
+        parts = ["<div><p><b>zelko.Hits</b>: %s</p>" % facts]
+        if len(self):
+            parts.append("<table><thead><tr>%s</tr></thead><tbody>" % "".join(
+                "<th>%s</th>" % html.escape(name) for name in COLUMNS))
+            for row in self._rows(slice(0, _HTML_ROWS)):
+                parts.append("<tr>%s</tr>" % "".join(
+                    "<td>%s</td>" % html.escape(_cell(value)) for value in row))
+            parts.append("</tbody></table>")
+            if len(self) > _HTML_ROWS:
+                parts.append("<p>&hellip; %d more rows (to_pandas() gives them all)</p>"
+                             % (len(self) - _HTML_ROWS))
+        parts.append("</div>")
+        return "".join(parts)
 
     @property
     def matched(self):
@@ -658,16 +1175,19 @@ class Hits:
         })
 
     def summary(self):
-        """One row per motif of the scan: motif_id, motif_accession, threshold (of the
-        scan's background), reachable (the motif can score it at all), windows (tested: the
-        N of the q-values), hits (reported by the scan) and sequences_with_hit."""
+        """One row per motif of the scan, as a pandas DataFrame: motif_id, motif_accession,
+        threshold and reverse_threshold (of the forward and the reverse strand, under the
+        scan's background and its complement), reachable and reverse_reachable (the motif
+        can score that threshold at all), windows (tested: the N of the q-values), hits
+        (reported by the scan) and sequences_with_hit."""
         import pandas
 
         columns = {
             "motif_id": [motif.id for motif in self.motifs],
             "motif_accession": [motif.accession for motif in self.motifs],
         }
-        for name in ("threshold", "reachable", "windows", "hits", "sequences_with_hit"):
+        for name in ("threshold", "reverse_threshold", "reachable", "reverse_reachable",
+                     "windows", "hits", "sequences_with_hit"):
             values = self._summaries[name][self._selected]
             columns[name] = values.astype(np.int64) if values.dtype == np.uint64 else values
         return pandas.DataFrame(columns)
@@ -699,6 +1219,12 @@ class Hits:
     def to_gff3(self, path=None):
         """GFF3 as `zelko scan --gff3` writes it, with a qvalue attribute."""
         return self._table("gff3", path)
+
+
+def _cell(value):
+    if isinstance(value, float):
+        return "%.4g" % value
+    return str(value)
 
 
 def to_pandas(hits):

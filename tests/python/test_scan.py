@@ -75,7 +75,11 @@ def test_columns_agree_with_the_frame(scanned):
                           [hits.motifs[i].length for i in hits.motif])
     summary = hits.summary()
     assert summary["hits"].sum() == len(hits)
-    assert np.array_equal(summary["threshold"].to_numpy()[hits.motif], hits.threshold)
+    reverse = hits.strand == "-"
+    assert np.array_equal(summary["threshold"].to_numpy()[hits.motif][~reverse],
+                          hits.threshold[~reverse])
+    assert np.array_equal(summary["reverse_threshold"].to_numpy()[hits.motif][reverse],
+                          hits.threshold[reverse])
 
 
 def test_sequences_in_memory_give_the_file_hits(fly_records):
