@@ -295,6 +295,16 @@ void appendmotif(std::string *out, const HtmlReport &report, const Frames &frame
       *out += formatpvalue(motif.thresholdpvalue);
       *out += ")";
     }
+    if (motif.reversethresholdshown) {
+      *out += " on the + strand, ";
+      *out += formatnumber(motif.reversethreshold, 6);
+      if (motif.reversethresholdpvalue >= 0.0) {
+        *out += " (p = ";
+        *out += formatpvalue(motif.reversethresholdpvalue);
+        *out += ")";
+      }
+      *out += " on the &minus; strand";
+    }
     if (motif.windows > 0) {
       *out += ", ";
       *out += formatthousands(motif.windows);

@@ -45,6 +45,11 @@ struct HtmlMotif {
   bool thresholdknown = true;
   double threshold = 0.0;            // in weight units
   double thresholdpvalue = -1.0;     // exact p-value of the threshold (negative: not known)
+  // The - strand's threshold, under the complemented background, when both strands were
+  // searched and it differs from the + strand's.
+  bool reversethresholdshown = false;
+  double reversethreshold = 0.0;
+  double reversethresholdpvalue = -1.0;
   // Hit centres per strand in bins of HtmlReport::binwidth from binorigin; reversebins
   // empty when one strand was searched.
   int64_t binorigin = 0;

@@ -343,10 +343,13 @@ int readrow(RowReader *reader, std::string_view line, uint64_t number, TableRow 
 struct TableMotif {
   uint64_t hits = 0;
   bool thresholdseen = false;
-  int64_t threshold = 0;
+  int64_t threshold = 0;  // of the first row, whose strand it is
+  // The threshold column of each strand's rows, as first seen.
+  bool strandthresholdseen[2] = {false, false};
+  int64_t strandthreshold[2] = {0, 0};
   ScanScoreLayout scores;
   std::vector<uint64_t> scorebins;
-  std::map<int64_t, uint64_t> seenscores;  // when the table's highest score counts: all
+  std::map<int64_t, uint64_t> seenscores;  // hits by score
   std::vector<uint64_t> forward, reverse;
   std::vector<uint64_t> sequences;  // sequence numbers, a new entry when it changes
 };
@@ -382,22 +385,21 @@ void gatherrow(Gathering *g, const ScanMotif &motif, const TableRow &row) {
   gather.hits++;
   if (gather.sequences.empty() || gather.sequences.back() != row.sequence)
     gather.sequences.push_back(row.sequence);
+  const int strand = row.strand == '-' ? 1 : 0;
+  if (!gather.strandthresholdseen[strand]) {
+    gather.strandthresholdseen[strand] = true;
+    gather.strandthreshold[strand] = row.threshold;
+  }
   if (!gather.thresholdseen) {
     gather.thresholdseen = true;
     gather.threshold = row.threshold;
-    gather.scores =
-        scan_scorelayout(motif, true, row.threshold, motif.maxscore, options.scorebins);
-    gather.scorebins.assign(gather.scores.count, 0);
     if (!g->adaptive) {
       gather.forward.assign(g->layout.count, 0);
       gather.reverse.assign(g->layout.count, 0);
     }
   }
-  if (options.weightsknown) {
-    gather.scorebins[scan_scorebin(gather.scores, row.score)]++;
-  } else {
-    gather.seenscores[row.score]++;
-  }
+  // Binned at the end, from the lowest threshold of the strands.
+  gather.seenscores[row.score]++;
   // Where the scan counts the hit.
   const int64_t x = scan_hitposition(
       row.start, motif.length, g->centred ? g->sequences->lengths[row.sequence] : 0, g->centred);
@@ -424,12 +426,40 @@ void gatherrow(Gathering *g, const ScanMotif &motif, const TableRow &row) {
     hit.start = row.start;
     hit.stop = row.stop;
     hit.strand = row.strand;
-    hit.score = static_cast<double>(row.score) / SCAN_SCALE;
+    hit.score = static_cast<double>(row.score);
     hit.pvalue = row.pvalue;
     hit.qvalue = row.qvalue;
     hit.text = row.text;
     besthits_insert(&g->best, row.motif, key, std::move(hit));
   }
+}
+
+// The threshold fields of a motif's page and its hits expected by chance: the windows of each
+// strand times the exact p-value of its threshold (page->windows counts both strands).
+int thresholdstatistics(const ScanMotifs &motifs, size_t m, int64_t forward, int64_t reverse,
+                        bool bothstrands, HtmlMotif *page) {
+  const ScanMotif &motif = motifs.motifs[m];
+  const bool forwardreachable = forward <= motif.maxscore;
+  const bool reversereachable = bothstrands && reverse <= motif.maxscore;
+  page->reachable = forwardreachable || reversereachable;
+  page->threshold = static_cast<double>(forward);
+  page->reversethresholdshown = bothstrands && reverse != forward;
+  page->reversethreshold = static_cast<double>(reverse);
+  const double strandwindows =
+      static_cast<double>(page->windows) / (bothstrands ? 2.0 : 1.0);
+  page->expected = 0.0;
+  double p = 0.0;
+  if (forwardreachable) {
+    if (scan_pvalue(motifs, m, forward, &p, SCAN_STRAND_FORWARD) != 0) return -1;
+    page->thresholdpvalue = p;
+    page->expected += strandwindows * p;
+  }
+  if (reversereachable) {
+    if (scan_pvalue(motifs, m, reverse, &p, SCAN_STRAND_REVERSE) != 0) return -1;
+    page->reversethresholdpvalue = p;
+    page->expected += strandwindows * p;
+  }
+  return 0;
 }
 
 // The page record of motif m from what its rows gave; *mismatched counts a threshold that
@@ -447,46 +477,57 @@ int finishmotif(Gathering *g, const ScanMotifs &motifs, size_t m, HtmlMotif *pag
       std::unique(gather.sequences.begin(), gather.sequences.end()) - gather.sequences.begin());
   int64_t threshold = gather.threshold;
   bool known = gather.thresholdseen;
-  if (sequences != nullptr) {
-    int64_t computed = 0;
-    if (scan_threshold(motifs, m, options.pvalue, &computed) != 0) return -1;
-    if (known && computed != threshold) ++*mismatched;
-    if (!known) threshold = computed;
-    known = true;
+  // The score histogram starts at the lower of the strands' thresholds.
+  int64_t lowest = threshold;
+  for (int strand = 0; strand < 2; strand++) {
+    if (gather.strandthresholdseen[strand]) lowest = std::min(lowest, gather.strandthreshold[strand]);
   }
-  page->thresholdknown = known;
-  page->reachable = known && threshold <= motif.maxscore;
-  page->threshold = static_cast<double>(threshold) / SCAN_SCALE;
   if (sequences != nullptr) {
-    page->windows = windowsof(*sequences, motif.length, options.bothstrands ? 2 : 1);
-    page->expected = 0.0;
-    if (page->reachable) {
-      double p = 0.0;
-      if (scan_pvalue(motifs, m, threshold, &p) != 0) return -1;
-      page->thresholdpvalue = p;
-      page->expected = static_cast<double>(page->windows) * p;
+    // Each strand's threshold, which its rows must show.
+    const int strands = options.bothstrands ? 2 : 1;
+    int64_t computed[2] = {0, 0};
+    for (int strand = 0; strand < strands; strand++) {
+      if (scan_threshold(motifs, m, options.pvalue, &computed[strand],
+                         strand == 0 ? SCAN_STRAND_FORWARD : SCAN_STRAND_REVERSE) != 0)
+        return -1;
+      if (gather.strandthresholdseen[strand] && gather.strandthreshold[strand] != computed[strand])
+        ++*mismatched;
     }
+    threshold = computed[0];
+    known = true;
+    const bool forwardreachable = computed[0] <= motif.maxscore;
+    const bool reversereachable = computed[strands - 1] <= motif.maxscore;
+    lowest = forwardreachable && reversereachable ? std::min(computed[0], computed[strands - 1])
+             : reversereachable                   ? computed[strands - 1]
+                                                  : computed[0];
+    page->thresholdknown = true;
+    page->windows = windowsof(*sequences, motif.length, strands);
+    if (thresholdstatistics(motifs, m, computed[0], computed[strands - 1], strands == 2,
+                            page) != 0)
+      return -1;
+  } else {
+    page->thresholdknown = known;
+    page->reachable = known && threshold <= motif.maxscore;
+    page->threshold = static_cast<double>(threshold);
   }
   if (!gather.thresholdseen) {
-    gather.scores =
-        scan_scorelayout(motif, page->reachable, threshold, motif.maxscore, options.scorebins);
-    gather.scorebins.assign(gather.scores.count, 0);
     gather.forward.assign(g->layout.count, 0);
     gather.reverse.assign(g->layout.count, 0);
   }
   page->binorigin = g->layout.origin;
   page->forwardbins = std::move(gather.forward);
   if (options.bothstrands) page->reversebins = std::move(gather.reverse);
-  if (!options.weightsknown && !gather.seenscores.empty()) {
-    // The weights as prepared are not the scan's: the table's scores span the histogram.
-    gather.scores = scan_scorelayout(motif, true, threshold, gather.seenscores.rbegin()->first,
-                                     options.scorebins);
-    gather.scorebins.assign(gather.scores.count, 0);
-    for (const auto &[score, hits] : gather.seenscores)
-      gather.scorebins[scan_scorebin(gather.scores, score)] += hits;
-  }
-  page->scorelow = static_cast<double>(gather.scores.low) / SCAN_SCALE;
-  page->scorebinwidth = gather.scores.width / SCAN_SCALE;
+  // With weights that are not the scan's, the table's scores span the histogram.
+  const int64_t highest = options.weightsknown || gather.seenscores.empty()
+                              ? motif.maxscore
+                              : gather.seenscores.rbegin()->first;
+  gather.scores = scan_scorelayout(motif, gather.thresholdseen || page->reachable, lowest,
+                                   highest, options.scorebins);
+  gather.scorebins.assign(gather.scores.count, 0);
+  for (const auto &[score, hits] : gather.seenscores)
+    gather.scorebins[scan_scorebin(gather.scores, score)] += hits;
+  page->scorelow = static_cast<double>(gather.scores.low);
+  page->scorebinwidth = gather.scores.width;
   page->scorebins = std::move(gather.scorebins);
   page->best = besthits_take(&g->best, static_cast<uint32_t>(m));
   return 0;
@@ -596,6 +637,11 @@ double logoddsscale(const std::vector<int64_t> &weights, size_t k, size_t length
   return 0.5 * (low + high);
 }
 
+// The unit of every score, threshold and score bin on the page: the table's own.
+constexpr const char *scoreunittext =
+    "the table's integer scores: log-odds weights (natural logarithm) times 1000, that is "
+    "thousandths of a nat, for count matrices; a library's own units for its matrices";
+
 }  // namespace
 
 void scanreport_probabilities(const ScanMotif &motif, std::vector<double> *probabilities) {
@@ -658,7 +704,7 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
     hit.start = hits.start[i];
     hit.stop = hits.stop[i];
     hit.strand = hits.strand[i];
-    hit.score = static_cast<double>(hits.score[i]) / SCAN_SCALE;
+    hit.score = static_cast<double>(hits.score[i]);
     hit.pvalue = hits.pvalue[i];
     hit.qvalue = hits.qvalue[i];
     if (withtext)
@@ -673,21 +719,14 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
     page.hits = summary.hits;
     page.sequenceswithhit = summary.sequenceswithhit;
     page.windows = summary.windows;
-    page.reachable = summary.reachable;
-    page.threshold = static_cast<double>(summary.threshold) / SCAN_SCALE;
-    if (summary.reachable) {
-      double p = 0.0;
-      if (scan_pvalue(motifs, m, summary.threshold, &p) != 0) return -1;
-      page.thresholdpvalue = p;
-      page.expected = static_cast<double>(summary.windows) * p;
-    } else {
-      page.expected = 0.0;
-    }
+    if (thresholdstatistics(motifs, m, summary.threshold, summary.reversethreshold,
+                            report->bothstrands, &page) != 0)
+      return -1;
     page.binorigin = summary.binorigin;
     page.forwardbins = summary.forwardbins;
     if (report->bothstrands) page.reversebins = summary.reversebins;
-    page.scorelow = static_cast<double>(summary.scorelow) / SCAN_SCALE;
-    page.scorebinwidth = summary.scorebinwidth / SCAN_SCALE;
+    page.scorelow = static_cast<double>(summary.scorelow);
+    page.scorebinwidth = summary.scorebinwidth;
     page.scorebins = summary.scorebins;
     page.best = besthits_take(&best, static_cast<uint32_t>(m));
     report->motifs.push_back(std::move(page));
@@ -704,6 +743,7 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
     items.push_back({"Q-value cutoff", formatnumber(run.options.qvalue, 3)});
   items.push_back({"Background", backgroundtext(motifs)});
   items.push_back({"Pseudocount", formatnumber(motifs.pseudocount, 3)});
+  items.push_back({"Scores", scoreunittext});
   items.push_back({"Position bins", binstext(report->binwidth, report->centred)});
   items.push_back({"Threads", std::to_string(run.threadsused)});
   items.push_back({"Scan time", formatnumber(run.elapsed, 3) + " s"});
@@ -813,6 +853,7 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
                                   "chance or thresholds of motifs without a row"});
   }
   items.push_back({"Strands", options.bothstrands ? "both" : "forward"});
+  items.push_back({"Scores", scoreunittext});
   items.push_back({"Position bins", binstext(width, g.centred)});
   items.push_back({"Date", today()});
   items.push_back({"Program", scan_version()});

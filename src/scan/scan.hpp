@@ -335,8 +335,8 @@ int64_t scan_hitposition(uint64_t start, uint64_t motiflength, uint64_t sequence
 uint64_t scan_positionbin(const ScanPositionLayout &layout, int64_t position);
 
 // Score bins: count bins (at least 1) of one width from low to highest (the last bin
-// closed). low is the threshold, or the motif's lowest score when the threshold cannot be
-// reached; a scan's highest is the motif's highest score (a highest below low is taken as
+// closed). low is the threshold (the lower of the two strands' when both are searched), or
+// the motif's lowest score when no threshold can be reached; a scan's highest is the motif's highest score (a highest below low is taken as
 // low).
 struct ScanScoreLayout {
   int64_t low = 0;

@@ -381,8 +381,13 @@ void startbins(const ScanPositionLayout &positions, uint64_t scorebins, const Sc
   summary->binorigin = positions.origin;
   summary->forwardbins.assign(positions.count, 0);
   summary->reversebins.assign(positions.count, 0);
-  const ScanScoreLayout scores = scan_scorelayout(motif, summary->reachable, summary->threshold,
-                                                  motif.maxscore, scorebins);
+  // From the lower threshold of the strands that can reach theirs.
+  const bool forward = summary->reachable, reverse = summary->reversereachable;
+  const int64_t low = forward && reverse ? std::min(summary->threshold, summary->reversethreshold)
+                      : reverse          ? summary->reversethreshold
+                                         : summary->threshold;
+  const ScanScoreLayout scores =
+      scan_scorelayout(motif, forward || reverse, low, motif.maxscore, scorebins);
   summary->scorelow = scores.low;
   summary->scorebinwidth = scores.width;
   summary->scorebins.assign(scores.count, 0);
