@@ -639,8 +639,8 @@ double logoddsscale(const std::vector<int64_t> &weights, size_t k, size_t length
 
 // The unit of every score, threshold and score bin on the page: the table's own.
 constexpr const char *scoreunittext =
-    "the table's integer scores: log-odds weights (natural logarithm) times 1000, that is "
-    "thousandths of a nat, for count matrices; a library's own units for its matrices";
+    "the table's integer scores (for count matrices log-odds weights in thousandths of a "
+    "nat, natural logarithm times 1000)";
 
 }  // namespace
 
