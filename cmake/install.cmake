@@ -47,15 +47,20 @@ foreach(page ${ZELKO_PAGES})
     COMMENT "Manual page ${page}.1")
   list(APPEND pagefiles ${output})
 endforeach()
+# The single-threaded builds get a copy of the page of their threaded twin: a page of their
+# own, which `man -l' reads from anywhere (a `.so' link is found only from the manual's root).
+foreach(program zelkosearch zelkodist)
+  if(TARGET ${program}-st)
+    set(twin ${CMAKE_BINARY_DIR}/man/${program}.1)
+    set(output ${CMAKE_BINARY_DIR}/man/${program}-st.1)
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -E copy ${twin} ${output}
+      DEPENDS ${twin}
+      COMMENT "Manual page ${program}-st.1")
+    list(APPEND pagefiles ${output})
+  endif()
+endforeach()
 add_custom_target(manpages ALL DEPENDS ${pagefiles})
 # What `make install` needs, without the tests and benchmarks.
 add_custom_target(installables DEPENDS ${installedprograms} manpages)
 install(FILES ${pagefiles} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-
-# The single-threaded builds share the page of their threaded twin.
-foreach(program zelkosearch zelkodist)
-  if(TARGET ${program}-st)
-    file(WRITE ${CMAKE_BINARY_DIR}/man/${program}-st.1 ".so man1/${program}.1\n")
-    install(FILES ${CMAKE_BINARY_DIR}/man/${program}-st.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
-endforeach()

@@ -35,10 +35,13 @@ for page in zelko zelkosearch zelkodist zelkoindex motifconv zelkotable zelkomer
   grep -q "^NAME" "$work/$page.txt" && grep -q "^OPTIONS\|^EXIT STATUS" "$work/$page.txt" ||
     { echo "$file renders without its sections"; failed=1; }
 done
-# The pages of the single-threaded builds point to their threaded twins.
+# The pages of the single-threaded builds are their threaded twins' pages, read by man -l
+# from any folder.
 for file in man1/*-st.1; do
   [ -e "$file" ] || continue
-  warnings=$(man --warnings -E UTF-8 -l "$file" 2>&1 > /dev/null) || true
+  warnings=$(cd / && MANWIDTH=80 man --warnings -E UTF-8 -l "$root/share/man/$file" 2>&1 \
+    > "$work/st.txt") || true
   [ -z "$warnings" ] || { echo "$file: $warnings"; failed=1; }
+  grep -q "^NAME" "$work/st.txt" || { echo "$file renders without its sections"; failed=1; }
 done
 exit $failed
