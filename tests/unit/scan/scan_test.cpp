@@ -395,3 +395,53 @@ TEST(Scan, histogram_bins_follow_their_rules) {
 }
 
 }  // namespace
+
+// Sequences given in memory as the Python module gives them: records without letters are
+// skipped (their numbers kept, no windows), lower-case protein reads as upper case.
+TEST(Scan, empty_records_and_lower_case_protein_in_memory) {
+  const auto records = fastarecords(data + "table/chrom.fa");
+  ASSERT_EQ(records.size(), 2u);
+  ScanOptions options;
+  options.pvalue = 1e-3;
+  Scan plain, gaps;
+  for (const auto &[header, residues] : records) {
+    ASSERT_EQ(scan_addsequence(&plain.sequences, header, residues), 0);
+  }
+  for (const char *empty : {"first", "inner", "last"}) {
+    ASSERT_EQ(scan_addsequence(&gaps.sequences, empty, ""), 0);
+    if (std::string(empty) != "last") {
+      const auto &[header, residues] = records[std::string(empty) == "first" ? 0 : 1];
+      ASSERT_EQ(scan_addsequence(&gaps.sequences, header, residues), 0);
+    }
+  }
+  runscan(&plain, {jaspar}, "", options);
+  runscan(&gaps, {jaspar}, "", options);
+  ASSERT_GT(scan_hitcount(plain.result.hits), 0u);
+  ASSERT_EQ(scan_hitcount(gaps.result.hits), scan_hitcount(plain.result.hits));
+  for (size_t i = 0; i < scan_hitcount(plain.result.hits); i++) {
+    // Records 1 and 3 of five are the two sequences.
+    EXPECT_EQ(gaps.result.hits.sequence[i], 2 * plain.result.hits.sequence[i] + 1) << i;
+    EXPECT_EQ(gaps.result.hits.start[i], plain.result.hits.start[i]) << i;
+    EXPECT_EQ(gaps.result.hits.pvalue[i], plain.result.hits.pvalue[i]) << i;
+    EXPECT_EQ(gaps.result.hits.qvalue[i], plain.result.hits.qvalue[i]) << i;
+  }
+  for (size_t m = 0; m < plain.result.motifs.size(); m++) {
+    EXPECT_EQ(gaps.result.motifs[m].windows, plain.result.motifs[m].windows) << m;
+  }
+
+  const std::string protein = "mkwvtfislllffsaaysrgvfrrdthkseiahrfkdlgeehwahgxtlfgdklcti";
+  std::string upper = protein;
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  options.alphabet = SCAN_ALPHABET_PROTEIN;
+  options.background.kind = SCAN_BACKGROUND_UNIFORM;
+  options.pvalue = 0.01;
+  std::string expected;
+  for (const std::string &letters : {upper, protein}) {
+    Scan scan;
+    ASSERT_EQ(scan_addsequence(&scan.sequences, "p", letters), 0);
+    runscan(&scan, {data + "motifconv/protein.meme"}, "", options);
+    EXPECT_EQ(scan_hitcount(scan.result.hits), 1u) << letters;
+    if (expected.empty()) expected = rows(scan);
+    EXPECT_EQ(rows(scan), expected);
+  }
+}
