@@ -108,6 +108,10 @@ def _exception_for(message):
             error.errno = code
             return error
     lowered = message.lower()
+    if "is a directory" in lowered:
+        error = IsADirectoryError(message)
+        error.errno = _errno.EISDIR
+        return error
     if any(words in lowered for words in _FILE_WORDS):
         # A message without the errno's text: a file it names that is not there.
         for quoted in _QUOTED.finditer(message):

@@ -123,7 +123,7 @@ def test_bad_input_raises_the_exception_with_the_programs_message(tmp_path):
          errno.ENOENT, "none.jaspar': No such file or directory"),
         (lambda: zelko.scan(motifs, missing), FileNotFoundError, errno.ENOENT,
          "cannot open `%s': No such file or directory" % missing),
-        (lambda: zelko.scan(motifs, tmp_path), OSError, None, str(tmp_path)),
+        (lambda: zelko.scan(motifs, tmp_path), IsADirectoryError, errno.EISDIR, str(tmp_path)),
         (lambda: zelko.scan(motifs, "ACGT", background=tmp_path / "none.freq"),
          FileNotFoundError, errno.ENOENT, "`%s'" % (tmp_path / "none.freq")),
         (lambda: zelko.read_motifs(SOURCE / "tests/data/runs/lib/bad-ma-too-few.lib"),
