@@ -27,10 +27,18 @@ namespace {
 
 // Whether a ranks below b.
 bool worse(const BestHitKey &a, const BestHitKey &b) {
+  if (a.pvalue != b.pvalue) return a.pvalue > b.pvalue;
   if (a.score != b.score) return a.score < b.score;
   if (a.sequence != b.sequence) return a.sequence > b.sequence;
   if (a.start != b.start) return a.start > b.start;
   return a.strand == '-' && b.strand != '-';
+}
+
+// A p-value as the table's "%.6e" gives it back.
+double printedpvalue(double pvalue) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6e", pvalue);
+  return std::strtod(text, nullptr);
 }
 
 // Heap order: the worst entry on top.
@@ -419,7 +427,7 @@ void gatherrow(Gathering *g, const ScanMotif &motif, const TableRow &row) {
   } else {
     bins[scan_positionbin(layout, x)]++;
   }
-  const BestHitKey key{row.score, row.sequence, row.start, row.strand};
+  const BestHitKey key{row.pvalue, row.score, row.sequence, row.start, row.strand};
   if (besthits_accepts(g->best, row.motif, key)) {
     HtmlHit hit;
     hit.sequence = row.sequencename;
@@ -697,7 +705,13 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
   besthits_init(&best, count, HTMLREPORT_BESTHITS);
   const bool withtext = hits.textoffset.size() == hits.motif.size() + 1;
   for (size_t i = 0; i < scan_hitcount(hits); i++) {
-    const BestHitKey key{hits.score[i], hits.sequence[i], hits.start[i], hits.strand[i]};
+    // Ranked by the p-value as the table prints it, so that a page made from the table keeps
+    // the same best hits: a hit clearly behind the worst kept one needs no printing.
+    BestHitKey key{hits.pvalue[i], hits.score[i], hits.sequence[i], hits.start[i],
+                   hits.strand[i]};
+    const std::vector<BestHitEntry> &kept = best.motifs[hits.motif[i]];
+    if (kept.size() >= best.keep && key.pvalue > kept.front().key.pvalue * (1.0 + 1e-5)) continue;
+    key.pvalue = printedpvalue(key.pvalue);
     if (!besthits_accepts(best, hits.motif[i], key)) continue;
     HtmlHit hit;
     hit.sequence = sequences.names[hits.sequence[i]];

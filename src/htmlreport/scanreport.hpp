@@ -31,10 +31,12 @@ int scanreport_request(const ScanMotifs &motifs, ScanSequences *sequences,
 // frequencies of log-odds weights in any unit: bits, natural logarithms, times 1000.
 void scanreport_probabilities(const ScanMotif &motif, std::vector<double> *probabilities);
 
-// The best hits of every motif, kept while the hits go by: higher score first (the exact
-// p-value falls as the score rises), then sequence, start and + before -. A caller asks
+// The best hits of every motif, kept while the hits go by: smaller p-value first (the strands
+// have distributions of their own, so a score alone does not rank hits of both), then higher
+// score, sequence, start and + before -. A caller asks
 // whether a hit would be kept before it builds the hit's record.
 struct BestHitKey {
+  double pvalue = 1.0;
   int64_t score = 0;  // x1000
   uint64_t sequence = 0;
   uint64_t start = 0;
