@@ -24,17 +24,40 @@ std::mutex reportlock;
 
 std::string unitname(const char *file) { return std::string(sourceunit(file)); }
 
+// A position at or before at that does not fall inside a UTF-8 character.
+size_t characterstart(const char *text, size_t at) {
+  while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) at--;
+  return at;
+}
+
+// An overlong message of needed characters, cut in its middle: its start, "..." and its last
+// characters, which usually say what went wrong (": No such file or directory").
+void cutmessage(const char *format, va_list args, size_t needed, char *cut) {
+  constexpr size_t tail = 200;
+  std::string whole(needed + 1, '\0');
+  std::vsnprintf(whole.data(), whole.size(), format, args);
+  const size_t headend = characterstart(whole.data(), errorcapacity - 4 - tail);
+  size_t tailstart = needed - tail;
+  while (tailstart < needed && (static_cast<unsigned char>(whole[tailstart]) & 0xC0) == 0x80) {
+    tailstart++;
+  }
+  std::memcpy(cut, whole.data(), headend);
+  std::memcpy(cut + headend, "...", 3);
+  std::memcpy(cut + headend + 3, whole.data() + tailstart, needed - tailstart + 1);
+}
+
 int formatreport(const char *file, unsigned long line, const char *format, va_list args,
                  bool setcode) {
   std::lock_guard<std::mutex> guard(reportlock);
   char scratch[errorcapacity];
+  va_list again;
+  va_copy(again, args);
   const int needed = std::vsnprintf(scratch, sizeof scratch, format, args);
-  if (needed >= 0 && static_cast<size_t>(needed) >= errorcapacity && cutlongmessages) {
-    // The message as far as it fits, its end marked, not cutting a UTF-8 character.
-    size_t end = errorcapacity - 4;
-    while (end > 0 && (static_cast<unsigned char>(scratch[end]) & 0xC0) == 0x80) end--;
-    std::memcpy(scratch + end, "...", 4);
-  } else if (needed < 0 || static_cast<size_t>(needed) >= errorcapacity) {
+  const bool fits = needed >= 0 && static_cast<size_t>(needed) < errorcapacity;
+  const bool cut = !fits && needed >= 0 && cutlongmessages;
+  if (cut) cutmessage(format, again, static_cast<size_t>(needed), scratch);
+  va_end(again);
+  if (!fits && !cut) {
     std::fprintf(stderr, "file %s, line %lu: space for errormessage too small\n",
                  unitname(file).c_str(), line);
     std::exit(EXIT_FAILURE);

@@ -47,7 +47,8 @@ const char *errormessageorunknown();
 #define reporttext(...) reporttext_at(__FILE__, __LINE__, __VA_ARGS__)
 
 // A library that must never end its host process (the scan library, under Python too) cuts
-// overlong messages instead: their first 1020 characters and "...". Off by default.
+// overlong messages instead: their start, "..." and their last 200 characters (which say
+// what went wrong), in all at most 1023. Off by default.
 void setlongmessagescut(bool cut);
 
 // An impossible case in the program's own layers: reports "Internal program error (%s, line
