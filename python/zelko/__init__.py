@@ -712,12 +712,7 @@ def read_motifs(path, format=None, pseudocount=1.0, background=None):
     inputs = _motif_inputs(path)
     if not inputs:
         raise ValueError("no motif file given")
-    if format is not None and not isinstance(format, str):
-        raise TypeError("format must be a str, not %s" % _typename(format))
-    format = "auto" if format is None else format.lower()
-    if format not in _FORMATS:
-        raise ValueError("format must be one of %s, not %r" % (", ".join(_FORMATS), format))
-    pseudocount = _number(pseudocount, "pseudocount")
+    format, pseudocount = _reading(format, pseudocount)
     return _motifs_of(inputs, [format] * len(inputs), pseudocount, background)
 
 
@@ -728,13 +723,18 @@ def motifs_from_text(text, format=None, pseudocount=1.0, background=None):
         text = text.read()
     if not isinstance(text, (str, bytes, bytearray, memoryview)):
         raise TypeError("text must be str or bytes, not %s" % _typename(text))
+    format, pseudocount = _reading(format, pseudocount)
+    return _motifs_of([_Text(text)], [format], pseudocount, background)
+
+
+def _reading(format, pseudocount):
+    """The checked format name and pseudocount of a motif reader's call."""
     if format is not None and not isinstance(format, str):
         raise TypeError("format must be a str, not %s" % _typename(format))
     format = "auto" if format is None else format.lower()
     if format not in _FORMATS:
         raise ValueError("format must be one of %s, not %r" % (", ".join(_FORMATS), format))
-    pseudocount = _number(pseudocount, "pseudocount")
-    return _motifs_of([_Text(text)], [format], pseudocount, background)
+    return format, _number(pseudocount, "pseudocount")
 
 
 def _is_biopython_motif(value):
