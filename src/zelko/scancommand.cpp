@@ -381,7 +381,7 @@ bool alphabetfits(const ScanMotifs &motifs, ScanAlphabet alphabet) {
     const bool nucleotides = motif.letters.find_first_not_of("ACGTUacgtu") == std::string::npos;
     if (nucleotides != protein) continue;
     std::fprintf(stderr,
-                 "zelko scan: the alphabet of motif `%s' (`%s') does not fit the sequences': "
+                 "zelko scan: the alphabet of motif `%s' (`%s') does not fit the sequences: "
                  "its letters %s are %s, the sequences %s (%s)\n",
                  motif.id.c_str(), motif.sourcefile.c_str(), motif.letters.c_str(),
                  protein ? "nucleotides" : "amino acids", protein ? "protein" : "DNA",
