@@ -36,7 +36,12 @@ void removetemporaries(int signal) {
 }  // namespace
 
 void installcleanuphandlers() {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  // SIGPIPE too: `zelko scan ... - | head' ends the scan by it once head has had enough.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    // A signal the program was started to ignore (SIGHUP under nohup, SIGINT in a script's
+    // background job, SIGPIPE for a writer that checks its writes) stays ignored.
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
     struct sigaction action {};
     action.sa_handler = removetemporaries;
     sigemptyset(&action.sa_mask);
@@ -44,6 +49,7 @@ void installcleanuphandlers() {
     sigaddset(&action.sa_mask, SIGINT);
     sigaddset(&action.sa_mask, SIGTERM);
     sigaddset(&action.sa_mask, SIGHUP);
+    sigaddset(&action.sa_mask, SIGPIPE);
     sigaction(signal, &action, nullptr);
   }
 }

@@ -9,7 +9,8 @@
 // ---- Temporary files -------------------------------------------------------------------
 
 // Removes the registered files and ends the process by the signal's default action on
-// SIGINT, SIGTERM and SIGHUP, so that an interrupted command leaves no temporary file.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE, so that an interrupted command leaves no temporary
+// file; a signal ignored from the start stays ignored.
 void installcleanuphandlers();
 // Files removed when a signal ends the process: registered once created, unregistered once
 // renamed or removed. At most a few at a time (the table, the page, a sequence copy).

@@ -1,5 +1,7 @@
 # A page that cannot be written leaves no table (an older table stays as it was); a signal
-# leaves no temporary file: not of the table, nor of a copy of standard input.
+# (SIGTERM, SIGHUP, SIGPIPE; SIGINT as well, which a background job of a script ignores)
+# leaves no temporary file: not of the table, nor of a copy of
+# standard input.
 zelko=$1 work=$2
 motifs=motifconv/jaspar3.jaspar
 cd "$work" || exit 1
@@ -28,8 +30,14 @@ mkfifo input
 exec 3> input
 printf '>a\nACGT\n' >&3
 appears 'tmp/zelko-sequences-*'
-kill -INT $!
+kill -HUP $!
 wait $!; echo "exit $?"
 exec 3>&-
-rm page.html input
+# A reader that stops early ends the scan by SIGPIPE (or, where it is ignored, by a failed
+# write): the copy of standard input goes too.
+{ "$zelko" scan -q --tmpdir tmp -p 1 "$data/$motifs" - < "$data/table/chrom.fa"; \
+  [ $? -ne 0 ] && echo "stopped" > piped; } 2> /dev/null | head -1 > /dev/null
+cat piped
+ls tmp
+rm page.html input piped
 ls -A
