@@ -11,7 +11,9 @@ the bundled 300 regions when it is missing), p-value 1e-4, 2 threads, 3 repeats.
 
 Rows: the program (`zelko scan -q -j N ... > /dev/null`, process start and TSV writing
 included); the module (read_motifs + scan) and with to_pandas(); two Python threads each
-running the module's scan at once, against one such scan. The package is taken from the
+running the module's scan at once, against one such scan; and two one-thread scans in two
+Python threads at once against the same two one after the other (at most 0.6 on two cores:
+the calls run side by side), with their results compared. The package is taken from the
 build folder (BUILD/python) before an installed one.
 """
 import argparse
@@ -61,19 +63,27 @@ def main():
     def run_program():
         subprocess.run(command, stdout=subprocess.DEVNULL, check=True)
 
-    def run_module(frame=False):
+    def run_module(frame=False, threads=args.threads):
         hits = zelko.scan(zelko.read_motifs(args.motifs), args.sequences, pvalue=args.pvalue,
-                          threads=args.threads)
+                          threads=threads)
         if frame:
             hits.to_pandas()
         return hits
 
-    def run_two():
-        workers = [threading.Thread(target=run_module) for _ in range(2)]
+    results = {}
+
+    def run_two(threads=args.threads):
+        def scan(slot):
+            results[slot] = run_module(threads=threads).to_pandas()
+        workers = [threading.Thread(target=scan, args=(slot,)) for slot in range(2)]
         for worker in workers:
             worker.start()
         for worker in workers:
             worker.join()
+
+    def run_two_serially():
+        run_module(threads=1)
+        run_module(threads=1)
 
     hits = run_module(frame=True)  # and pandas imported before the timing
     print("work: %d motifs, %s (%d sequences, %d letters), p-value %g, %d threads: %d matches"
@@ -84,6 +94,10 @@ def main():
     frame_time = best(args.repeats, lambda: run_module(frame=True))
     one_time = module_time
     two_time = best(args.repeats, run_two)
+    serial_time = best(args.repeats, run_two_serially)
+    side_time = best(args.repeats, lambda: run_two(threads=1))
+    same = results[0].equals(results[1]) and results[0].equals(
+        run_module(threads=1).to_pandas())
     print("zelko scan (program)            %8.3f s" % program_time)
     print("zelko.scan (module)             %8.3f s   %.2fx the program" %
           (module_time, module_time / program_time))
@@ -91,6 +105,9 @@ def main():
           (frame_time, frame_time / program_time))
     print("two Python threads at once      %8.3f s   %.2fx one scan" %
           (two_time, two_time / one_time))
+    print("two 1-thread scans, one by one  %8.3f s" % serial_time)
+    print("the same two side by side       %8.3f s   %.2fx one by one (target <= 0.60), "
+          "results %s" % (side_time, side_time / serial_time, "equal" if same else "DIFFER"))
 
 
 if __name__ == "__main__":

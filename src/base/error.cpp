@@ -1,6 +1,9 @@
 // The ErrorBuffer and the failure conventions shared by every unit.
 #include "base/error.hpp"
 
+#include "base/threads.hpp"
+
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -11,16 +14,15 @@
 
 namespace {
 
-struct ErrorBuffer {
-  char text[errorcapacity];
-  std::atomic<int64_t> code;  // worker threads that fail set it at the same time
-};
-
-ErrorBuffer errorbuffer;
-// Whether an overlong message is cut to the buffer instead of ending the process.
-std::atomic<bool> cutlongmessages{false};
+ErrorBuffer processbuffer;
 // Keeps every report whole when several worker threads fail at once.
 std::mutex reportlock;
+
+// The calling thread's ErrorBuffer.
+ErrorBuffer &current() {
+  void *own = threadcontext().errors;
+  return own != nullptr ? *static_cast<ErrorBuffer *>(own) : processbuffer;
+}
 
 std::string unitname(const char *file) { return std::string(sourceunit(file)); }
 
@@ -48,13 +50,14 @@ void cutmessage(const char *format, va_list args, size_t needed, char *cut) {
 
 int formatreport(const char *file, unsigned long line, const char *format, va_list args,
                  bool setcode) {
+  ErrorBuffer &errorbuffer = current();
   std::lock_guard<std::mutex> guard(reportlock);
   char scratch[errorcapacity];
   va_list again;
   va_copy(again, args);
   const int needed = std::vsnprintf(scratch, sizeof scratch, format, args);
   const bool fits = needed >= 0 && static_cast<size_t>(needed) < errorcapacity;
-  const bool cut = !fits && needed >= 0 && cutlongmessages;
+  const bool cut = !fits && needed >= 0 && errorbuffer.cutlong;
   if (cut) cutmessage(format, again, static_cast<size_t>(needed), scratch);
   va_end(again);
   if (!fits && !cut) {
@@ -69,14 +72,29 @@ int formatreport(const char *file, unsigned long line, const char *format, va_li
 
 }  // namespace
 
-char *errormessagespace() { return errorbuffer.text; }
-void setlongmessagescut(bool cut) { cutlongmessages = cut; }
+ErrorBuffer *useerrorbuffer(ErrorBuffer *buffer) {
+  ErrorBuffer *previous = static_cast<ErrorBuffer *>(threadcontext().errors);
+  threadcontext().errors = buffer;
+  return previous;
+}
+
+void seterrortext(std::string_view text) {
+  ErrorBuffer &errorbuffer = current();
+  std::lock_guard<std::mutex> guard(reportlock);
+  const size_t length = std::min(text.size(), errorcapacity - 1);
+  std::memcpy(errorbuffer.text, text.data(), length);
+  errorbuffer.text[length] = '\0';
+}
+
+char *errormessagespace() { return current().text; }
+void setlongmessagescut(bool cut) { current().cutlong = cut; }
 size_t errormessagecapacity() { return errorcapacity; }
-void seterrorcode(int64_t code) { errorbuffer.code = code; }
-int64_t geterrorcode() { return errorbuffer.code; }
-void clearerrorcode() { errorbuffer.code = 0; }
+void seterrorcode(int64_t code) { current().code = code; }
+int64_t geterrorcode() { return current().code; }
+void clearerrorcode() { current().code = 0; }
 
 const char *errormessageorunknown() {
+  const ErrorBuffer &errorbuffer = current();
   return errorbuffer.text[0] == '\0' ? "<unknown>" : errorbuffer.text;
 }
 

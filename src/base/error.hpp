@@ -1,10 +1,11 @@
-// The process-wide ErrorBuffer, the two ways of reporting a recoverable failure, the fatal
-// stops and the allocation helpers that exit on failure.
+// The ErrorBuffer, the two ways of reporting a recoverable failure, the fatal stops and the
+// allocation helpers that exit on failure.
 //
-// Contents: ErrorBuffer access; reporterror / reporttext; internalerror; fatalcase;
+// Contents: ErrorBuffer and its access; reporterror / reporttext; internalerror; fatalcase;
 // allocorexit, copystring; sourceunit.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +24,22 @@ constexpr std::string_view sourceunit(std::string_view path) {
 }
 
 constexpr size_t errorcapacity = 1024;
+
+// The current message of a program or of a library call, and a pending error code. Every
+// thread reports into the process's buffer unless it uses a buffer of its own (a call
+// context: see ThreadContext in base/threads.hpp); worker threads start with their
+// creator's, so that the top of a program, or of a call, reads its workers' failures after
+// joining them. The functions below work on the calling thread's buffer.
+struct ErrorBuffer {
+  char text[errorcapacity] = {};
+  std::atomic<int64_t> code{0};  // worker threads that fail set it at the same time
+  bool cutlong = false;          // cut overlong messages instead of ending the process
+};
+// Makes buffer the calling thread's (null: the process's again); returns the previous one
+// (null for the process's).
+ErrorBuffer *useerrorbuffer(ErrorBuffer *buffer);
+// Replaces the message by text (at most 1023 characters), the code unchanged.
+void seterrortext(std::string_view text);
 
 // The text space (1024 bytes, NUL-terminated) holding the current message.
 char *errormessagespace();
@@ -47,8 +64,9 @@ const char *errormessageorunknown();
 #define reporttext(...) reporttext_at(__FILE__, __LINE__, __VA_ARGS__)
 
 // A library that must never end its host process (the scan library, under Python too) cuts
-// overlong messages instead: their start, "..." and their last 200 characters (which say
-// what went wrong), in all at most 1023. Off by default.
+// overlong messages in its buffers instead: their start, "..." and their last 200 characters
+// (which say what went wrong), in all at most 1023. Off by default; sets the calling
+// thread's buffer.
 void setlongmessagescut(bool cut);
 
 // An impossible case in the program's own layers: reports "Internal program error (%s, line

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "base/error.hpp"
 
@@ -27,6 +28,8 @@ struct HandleRegistry {
 };
 
 HandleRegistry registry;
+// Calls of several threads (library calls side by side) open and close files at once.
+std::mutex registrylock;
 
 std::string_view unitof(std::source_location where) { return sourceunit(where.file_name()); }
 
@@ -42,6 +45,7 @@ void coverdescriptor(uint64_t fd) {
 }  // namespace
 
 FILE *openfilehandle(const char *path, const char *mode, std::source_location where) {
+  std::lock_guard<std::mutex> guard(registrylock);
   FILE *stream = std::fopen(path, mode);
   if (stream == nullptr) {
     reporttext("cannot open file \"%s\": %s", path, std::strerror(errno));
@@ -83,6 +87,7 @@ FILE *openfilehandle(const char *path, const char *mode, std::source_location wh
 }
 
 int closefilehandle(FILE *stream, std::source_location where) {
+  std::lock_guard<std::mutex> guard(registrylock);
   const int fd = fileno(stream);
   const std::string_view unit = unitof(where);
   if (fd < 0 || static_cast<uint64_t>(fd) >= registry.allocated) {
@@ -113,5 +118,11 @@ int closefilehandle(FILE *stream, std::source_location where) {
   return 0;
 }
 
-uint64_t filehandletablesize() { return registry.allocated; }
-uint64_t openfilehandlecount() { return registry.opencount; }
+uint64_t filehandletablesize() {
+  std::lock_guard<std::mutex> guard(registrylock);
+  return registry.allocated;
+}
+uint64_t openfilehandlecount() {
+  std::lock_guard<std::mutex> guard(registrylock);
+  return registry.opencount;
+}

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "base/error.hpp"
 
@@ -31,6 +32,8 @@ struct MapRegistry {
 };
 
 MapRegistry registry;
+// Calls of several threads (library calls side by side) open and map files at once.
+std::mutex registrylock;
 
 struct Caller {
   std::string_view unit;
@@ -57,6 +60,7 @@ void *abandon(int fd, MapSlot *slot) {
 
 void *mapwholefile(const char *path, bool writable, uint64_t *ret_length,
                    std::source_location where) {
+  std::lock_guard<std::mutex> guard(registrylock);
   const Caller caller = callerof(where);
   const int fd = open(path, O_RDONLY);
   if (fd < 0) {
@@ -115,6 +119,7 @@ void *mapwholefile(const char *path, bool writable, uint64_t *ret_length,
 }
 
 int unmapfile(const void *address, std::source_location where) {
+  std::lock_guard<std::mutex> guard(registrylock);
   const Caller caller = callerof(where);
   if (address == nullptr) {
     reporttext("%.*s: l. %ld: deletememorymap failed: mapped file is NULL", caller.width(),
@@ -162,6 +167,7 @@ int unmapfile(const void *address, std::source_location where) {
 }
 
 bool ismappedfile(const void *address) {
+  std::lock_guard<std::mutex> guard(registrylock);
   if (address == nullptr) return false;
   for (const MapSlot &slot : registry.slots) {
     if (slot.address == address) return true;
@@ -169,7 +175,10 @@ bool ismappedfile(const void *address) {
   return false;
 }
 
-uint64_t mappedbytes() { return registry.totalmapped; }
+uint64_t mappedbytes() {
+  std::lock_guard<std::mutex> guard(registrylock);
+  return registry.totalmapped;
+}
 
 void advisehugepages(void *block, uint64_t length) {
   constexpr uint64_t hugepage = UINT64_C(1) << 21;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "base/error.hpp"
@@ -11,12 +12,16 @@
 
 namespace {
 Mutex outputmutex;
+std::once_flag outputonce;
 bool outputready = false;
-bool statusswitch = true;
-bool warningswitch = true;
-WarningSink warningsink = nullptr;
-void *warningcontext = nullptr;
+OutputSwitches processswitches;
 int outputfailure = 0;  // errno of the first failed write to standard output
+
+// The calling thread's switches.
+OutputSwitches &current() {
+  void *own = threadcontext().output;
+  return own != nullptr ? *static_cast<OutputSwitches *>(own) : processswitches;
+}
 
 // Flushes standard output, keeping the reason of a failure; the caller holds the output lock
 // or runs alone.
@@ -27,24 +32,27 @@ void flushstandardoutput() {
 }  // namespace
 
 int outputinit(bool statusmessages, bool warnings) {
-  statusswitch = statusmessages;
-  warningswitch = warnings;
-  if (!outputready) {
-    if (mutexinit(&outputmutex) != 0) return -1;
-    outputready = true;
-  }
-  return 0;
+  OutputSwitches &switches = current();
+  switches.status = statusmessages;
+  switches.warnings = warnings;
+  // Created once, whichever thread comes first.
+  std::call_once(outputonce, [] { outputready = mutexinit(&outputmutex) == 0; });
+  return outputready ? 0 : -1;
+}
+
+OutputSwitches *useoutputswitches(OutputSwitches *switches) {
+  OutputSwitches *previous = static_cast<OutputSwitches *>(threadcontext().output);
+  threadcontext().output = switches;
+  return previous;
 }
 
 void outputdestroy() {
-  if (outputready) {
-    mutexdestroy(&outputmutex);
-    outputready = false;
-  }
+  // The lock lives as long as the process: calls of other threads (a library's) may still
+  // print, and a later outputinit finds it made.
 }
 
-bool statusenabled() { return statusswitch; }
-bool warningsenabled() { return warningswitch; }
+bool statusenabled() { return current().status; }
+bool warningsenabled() { return current().warnings; }
 
 void outputlock() {
   if (outputready) mutexlock(&outputmutex);
@@ -54,7 +62,7 @@ void outputunlock() {
 }
 
 void printstatus(const char *format, ...) {
-  if (!statusswitch) return;
+  if (!current().status) return;
   va_list args;
   va_start(args, format);
   outputlock();
@@ -65,11 +73,12 @@ void printstatus(const char *format, ...) {
 }
 
 void printwarning(const char *format, ...) {
-  if (!warningswitch) return;
+  const OutputSwitches &switches = current();
+  if (!switches.warnings) return;
   va_list args;
   va_start(args, format);
   outputlock();
-  if (warningsink != nullptr) {
+  if (switches.sink != nullptr) {
     va_list measure;
     va_copy(measure, args);
     const int length = std::vsnprintf(nullptr, 0, format, measure);
@@ -79,7 +88,7 @@ void printwarning(const char *format, ...) {
     text.resize(prefix + static_cast<size_t>(length > 0 ? length : 0) + 1);
     std::vsnprintf(text.data() + prefix, text.size() - prefix, format, args);
     text.pop_back();
-    warningsink(text.c_str(), warningcontext);
+    switches.sink(text.c_str(), switches.sinkcontext);
   } else {
     flushstandardoutput();
     std::fputs("WARNING: ", stderr);
@@ -90,9 +99,10 @@ void printwarning(const char *format, ...) {
 }
 
 void setwarningsink(WarningSink sink, void *context) {
+  OutputSwitches &switches = current();
   outputlock();
-  warningsink = sink;
-  warningcontext = context;
+  switches.sink = sink;
+  switches.sinkcontext = context;
   outputunlock();
 }
 

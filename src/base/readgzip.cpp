@@ -68,7 +68,8 @@ uint64_t recordedlength(const char *path) {
   return std::min(recorded, static_cast<uint64_t>(status.st_size) * 1032);
 }
 
-bool endedearly = false;
+// Per thread: calls of several threads read files at once.
+thread_local bool endedearly = false;
 
 bool closegzip(gzFile file, const char *path) {
   const int closed = gzclose(file);

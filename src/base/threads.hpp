@@ -35,7 +35,19 @@ struct Thread {
   pthread_t handle;
 };
 
-// Starts a thread: 0, or the error number of the failure (EAGAIN, EPERM, ...).
+// What the calling thread reports failures into and prints through: the ErrorBuffer and the
+// output switches of its call (base/error.hpp, base/output.hpp), null for the process's
+// own. A library call that must not share them with other calls at the same time (the scan
+// library's) sets its own; a thread started by threadcreate begins with its creator's, so
+// that a call's workers report into the call.
+struct ThreadContext {
+  void *errors = nullptr;
+  void *output = nullptr;
+};
+ThreadContext &threadcontext();
+
+// Starts a thread with the creator's context: 0, or the error number of the failure (EAGAIN,
+// EPERM, ...).
 int threadcreate(Thread *thread, ThreadBody body, void *argument);
 // Joins a thread: 0, or the error number (EDEADLK, ...); the body's result in *ret_result.
 int threadjoin(Thread *thread, void **ret_result);

@@ -8,5 +8,10 @@ void mutexlock(Mutex *) {}
 void mutexunlock(Mutex *) {}
 void mutexdestroy(Mutex *) {}
 
+ThreadContext &threadcontext() {
+  static ThreadContext context;
+  return context;
+}
+
 int threadcreate(Thread *, ThreadBody, void *) { return ENOSYS; }
 int threadjoin(Thread *, void **) { return ENOSYS; }

@@ -1,5 +1,5 @@
-// The scan library's shared services: the guard of every entry point (library lock, warnings,
-// the message of a failure), the thread count and the version.
+// The scan library's shared services: the guard of every entry point (the call's own message
+// buffer and warnings, the message of a failure), the thread count and the version.
 #include <sched.h>
 
 #include <cctype>
@@ -14,9 +14,9 @@
 
 namespace {
 
-// The ErrorBuffer and the output switches are process-wide: one call at a time.
-std::mutex librarylock;
 thread_local std::string lastmessage;
+// The handler of the calls whose options name none.
+std::mutex defaultlock;
 ScanWarningFunction defaulthandler = nullptr;
 void *defaultcontext = nullptr;
 
@@ -24,24 +24,32 @@ void *defaultcontext = nullptr;
 
 ScanCall::ScanCall(bool warnings, ScanWarningFunction handler, void *context)
     : handler_(handler), context_(context) {
-  librarylock.lock();
-  // A message about a long file name or pasted text is a failure to report, not a reason to
-  // end the caller's process.
-  setlongmessagescut(true);
   if (handler_ == nullptr) {
+    std::lock_guard<std::mutex> guard(defaultlock);
     handler_ = defaulthandler;
     context_ = defaultcontext;
   }
-  // The core prints no status lines for the library; its warnings come to this call.
+  // The call reports into a buffer of its own and prints through switches of its own (as do
+  // the threads it starts), so that calls of several threads run side by side. A message
+  // about a long file name or pasted text is a failure to report, not a reason to end the
+  // caller's process. The core prints no status lines for the library; its warnings come to
+  // this call.
+  errors_.cutlong = true;
+  outerrors_ = useerrorbuffer(&errors_);
+  output_.status = false;
+  output_.warnings = warnings;
+  output_.sink = collect;
+  output_.sinkcontext = this;
+  outeroutput_ = useoutputswitches(&output_);
   outputinit(false, warnings);
-  setwarningsink(collect, this);
-  clearerrorcode();
 }
 
 ScanCall::~ScanCall() {
-  setwarningsink(nullptr, nullptr);
+  useoutputswitches(outeroutput_);
+  useerrorbuffer(outerrors_);
+  // The caller's buffer holds the message of a failure too, as a program's would.
+  if (!lastfailure_.empty()) seterrortext(lastfailure_);
   deliverwarnings();
-  librarylock.unlock();
 }
 
 void ScanCall::collect(const char *text, void *call) {
@@ -84,6 +92,7 @@ std::string withoutsourceplace(const char *message) {
 int ScanCall::finish(int result) {
   if (result != 0) {
     lastmessage = withoutsourceplace(errormessageorunknown());
+    lastfailure_ = errormessageorunknown();
     result = -1;
   }
   clearerrorcode();
@@ -93,7 +102,7 @@ int ScanCall::finish(int result) {
 const char *scan_errormessage() { return lastmessage.c_str(); }
 
 void scan_setwarninghandler(ScanWarningFunction handler, void *context) {
-  std::lock_guard<std::mutex> guard(librarylock);
+  std::lock_guard<std::mutex> guard(defaultlock);
   defaulthandler = handler;
   defaultcontext = context;
 }

@@ -20,17 +20,18 @@
 //   6. scan_writetsv / scan_writebed / scan_writegff3.
 //
 // Conventions: plain records and free functions. Functions return 0, or -1 after a failure
-// whose message is in the process-wide ErrorBuffer and, safe to read from the calling thread
-// after the call, in scan_errormessage(). Nothing is printed except through the callbacks
+// whose message is in scan_errormessage() for the calling thread (and in the ErrorBuffer the
+// calling thread reports into). Nothing is printed except through the callbacks
 // and streams a caller passes (warnings without a callback go to standard error; a profile
 // library with a format error also shows its line on standard error). The library never
 // exits, except where the core does (an allocation failure).
 //
 // Threads: scan_run starts its own worker threads for the one call and joins them before it
 // returns; the caller's thread only waits, calls the progress callback and watches the
-// cancellation flag. The entry points share process-wide state (the ErrorBuffer and the
-// warning switch), so calls from several threads at once are serialised by one library lock:
-// a caller may release its interpreter lock around any call. No callback is ever called from
+// cancellation flag. Every call has its own message buffer and warning switches (and passes
+// them to the threads it starts), so calls from several threads run at once, each on its own
+// records: a caller may release its interpreter lock around any call, but must not let two
+// calls at once work on the same ScanMotifs or ScanSequences. No callback is ever called from
 // a worker thread or from inside a search loop.
 #pragma once
 

@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "motifconv/motif.hpp"
+#include "base/error.hpp"
+#include "base/output.hpp"
+
+#include "statistics/distribution.hpp"
 #include "profiles/profilecollection.hpp"
+#include "motifconv/motif.hpp"
 #include "scan/scan.hpp"
 #include "sequences/virtualtree.hpp"
-#include "statistics/distribution.hpp"
 
 // One motif file as read: the count matrices of a motif file, or the text of a profile
 // library.
@@ -48,10 +51,12 @@ struct ScanDatabase {
   std::string name;  // tree.filename points into it
 };
 
-// Held by every entry point for the whole call: takes the library lock, sends the core's
-// warnings to a list (never to a callback from inside the work), and at the end hands them
-// to the caller's handler or standard error on the calling thread and keeps the message of a
-// failure for scan_errormessage.
+// Held by every entry point for the whole call: gives the call (its thread, and the threads
+// it starts) an ErrorBuffer and output switches of its own, so that calls of several threads
+// run at once; sends the core's warnings to a list (never to a callback from inside the
+// work), and at the end hands them to the caller's handler or standard error on the calling
+// thread and keeps the message of a failure for scan_errormessage (and in the caller's
+// ErrorBuffer).
 class ScanCall {
  public:
   explicit ScanCall(bool warnings = true, ScanWarningFunction handler = nullptr,
@@ -68,6 +73,11 @@ class ScanCall {
   std::vector<std::string> warnings_;
   ScanWarningFunction handler_;
   void *context_;
+  ErrorBuffer errors_;
+  OutputSwitches output_;
+  ErrorBuffer *outerrors_ = nullptr;
+  OutputSwitches *outeroutput_ = nullptr;
+  std::string lastfailure_;
   static void collect(const char *text, void *call);
 };
 

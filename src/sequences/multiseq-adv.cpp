@@ -16,7 +16,8 @@ namespace {
 
 constexpr uint64_t desctextstep = 4096;
 
-bool emptyaccepted = false;
+// Per thread: it is set and read by the thread that reads the file.
+thread_local bool emptyaccepted = false;
 constexpr uint64_t tablestep = 128;
 
 // Growth is at least the fixed step and otherwise proportional to the size, so that many

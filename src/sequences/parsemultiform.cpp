@@ -15,7 +15,8 @@ namespace {
 
 constexpr uint64_t notfound = UINT64_MAX;
 
-SourceFormat lastformat = SOURCE_FASTA;
+// Per thread: calls of several threads read files at once.
+thread_local SourceFormat lastformat = SOURCE_FASTA;
 
 // Boyer-Moore-Horspool search for key in text[from, to): the position of the first
 // occurrence, or notfound.

@@ -70,6 +70,8 @@ int runzelko(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   installnewhandler();
+  // A long file name or other long text in a message is reported cut, not fatal.
+  setlongmessagescut(true);
   const int status = runzelko(argc, argv);
   // Whatever went to standard output (help, version, a table) must have arrived: a full disk
   // or a closed standard output is a failure, not a success.

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scan/scan.hpp"
@@ -313,6 +314,49 @@ TEST(Scan, overlong_messages_are_cut_and_returned) {
     EXPECT_NE(static_cast<unsigned char>(message[dots - 1]), 0xC3u);
     EXPECT_NE(static_cast<unsigned char>(message[dots + 3]) & 0xC0, 0x80);
     scan_freemotifs(&motifs);
+  }
+}
+
+// Calls of several threads run at once, each with its own messages and warnings: two scans
+// side by side give the rows of one alone, while a third thread's failing calls keep their
+// own messages and leave the scans' alone.
+TEST(Scan, calls_of_several_threads_run_at_once_with_their_own_messages) {
+  ScanOptions options;
+  options.pvalue = 1e-3;
+  options.threads = 2;
+  Scan alone;
+  runscan(&alone, {jaspar}, example, options);
+  const std::string expected = rows(alone);
+  Scan scans[2];
+  std::atomic<int> started{0};
+  auto scanning = [&](Scan *scan) {
+    started++;
+    while (started.load() < 3) std::this_thread::yield();
+    runscan(scan, {jaspar}, example, options);
+  };
+  std::vector<std::string> messages;
+  auto failing = [&] {
+    started++;
+    while (started.load() < 3) std::this_thread::yield();
+    for (int i = 0; i < 20; i++) {
+      ScanMotifs motifs;
+      const std::string name = "missing-" + std::to_string(i) + ".jaspar";
+      if (scan_readmotifs({name}, SCAN_FORMAT_AUTO, &motifs) != 0) {
+        messages.push_back(scan_errormessage());
+      }
+      scan_freemotifs(&motifs);
+    }
+  };
+  std::thread first(scanning, &scans[0]), second(scanning, &scans[1]), third(failing);
+  first.join();
+  second.join();
+  third.join();
+  EXPECT_EQ(rows(scans[0]), expected);
+  EXPECT_EQ(rows(scans[1]), expected);
+  ASSERT_EQ(messages.size(), 20u);
+  for (size_t i = 0; i < messages.size(); i++) {
+    EXPECT_EQ(messages[i], "cannot open `missing-" + std::to_string(i) +
+                               ".jaspar': No such file or directory");
   }
 }
 
