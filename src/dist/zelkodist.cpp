@@ -17,7 +17,7 @@
 #include "base/output.hpp"
 #include "base/procopt.hpp"
 #include "base/threads.hpp"
-#include "matching/libversion.hpp"
+#include "matching/enginebanner.hpp"
 #include "profiles/libparse.hpp"
 #include "search/threadedbuild.hpp"
 #include "sequences/inputseq.hpp"
@@ -461,7 +461,7 @@ int main(int argc, char **argv) {
       return finishoutput(0);
     case COMMANDLINE_VERSION:
       printbanner();
-      std::printf("* %s (%s)\n", libmervobanner(), libmervofeatures());
+      std::printf("* %s (%s)\n", enginebanner(), enginefeatures());
       return finishoutput(0);
     case COMMANDLINE_ERROR:
       printbanner();

@@ -16,7 +16,7 @@
 #include "base/error.hpp"
 #include "base/optionvalues.hpp"
 #include "base/procopt.hpp"
-#include "matching/libversion.hpp"
+#include "matching/enginebanner.hpp"
 #include "search/banner.hpp"
 #include "search/threadedbuild.hpp"
 
@@ -521,5 +521,5 @@ void printsearchhelp(const char *program) {
 
 void printsearchversion() {
   printsearchbanner();
-  std::printf("* %s (%s)\n", libmervobanner(), libmervofeatures());
+  std::printf("* %s (%s)\n", enginebanner(), enginefeatures());
 }
