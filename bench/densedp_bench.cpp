@@ -15,6 +15,7 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
+#include "matching/profile.hpp"
 #include "profiles/libparse.hpp"
 #include "statistics/distribution.hpp"
 #include "statistics/freqfileparser.hpp"

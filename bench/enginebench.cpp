@@ -29,8 +29,9 @@
 #include "matching/lookahead_firstpass.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
+#include "matching/profile.hpp"
+#include "model/searchsettings.hpp"
 #include "profiles/libparse.hpp"
-#include "search/runconfig.hpp"
 #include "sequences/alphabet.hpp"
 #include "sequences/multiseq.hpp"
 #include "statistics/setthresholds.hpp"
@@ -385,13 +386,12 @@ int main(int argc, char **argv) {
   std::vector<double> frequencies(alpha.mapsize, 0.0);
   for (uint64_t i = 0; i + 1 < alpha.mapsize; i++) frequencies[i] = 1.0 / static_cast<double>(alpha.mapsize - 1);
   for (double pvalue : options.pvalues) {
-    RunConfiguration config;
-    initrunconfiguration(&config);
-    config.thresholdkind = THRESHOLD_PVALUE;
-    config.thresholdvalue = pvalue;
-    config.frequencies = frequencies.data();
-    config.statusoff = true;
-    if (prepare_with_frequencies(&collection, &config, nullptr) != 0) {
+    SearchSettings settings;
+    initsearchsettings(&settings);
+    settings.thresholdkind = THRESHOLD_PVALUE;
+    settings.thresholdvalue = pvalue;
+    settings.frequencies = frequencies.data();
+    if (prepare_with_frequencies(&collection, &settings, nullptr) != 0) {
       std::fprintf(stderr, "*** Error: %s\n", errormessageorunknown());
       return 1;
     }

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "matching/profile.hpp"
-#include "report/match.hpp"
+#include "model/match.hpp"
+#include "model/scoringmatrix.hpp"
 #include "sequences/virtualtree.hpp"
 
 // Reports every window of the index that passes the intermediate thresholds of all its rows

@@ -141,17 +141,6 @@ bool matrix_float_copy(const ScoringMatrix *source, ScoringMatrix *scratch,
   return true;
 }
 
-void matrix_free(ScoringMatrix *matrix) {
-  // Freeing does not depend on the score width, so even a matrix of an invalid type loses
-  // all of its blocks; the failure is still reported.
-  if (opsfor(matrix->scoretype) == nullptr) invalidtype();
-  freeandnull(matrix->scores);
-  freeandnull(matrix->intermediate);
-  freeandnull(matrix->rowbounds);
-  matrix->rowmaxima = nullptr;
-  freeandnull(matrix->rowoffsets);
-}
-
 int matrix_check(const ScoringMatrix *matrix) {
   const MatrixOps *ops = opsfor(matrix->scoretype);
   if (ops == nullptr) return invalidtype();

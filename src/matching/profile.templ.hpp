@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/error.hpp"
-#include "matching/profile.hpp"
+#include "model/scoringmatrix.hpp"
 
 // ---------------------------------------------------------------------------------------
 // Score arithmetic

@@ -4,8 +4,10 @@
 
 #include "base/error.hpp"
 #include "matching/reducedalphabet.templ.hpp"
-#include "profiles/profilecollection.hpp"
-#include "report/match.hpp"
+#include "matching/profile.hpp"
+#include "model/match.hpp"
+#include "model/profile.hpp"
+#include "sequences/characterclasses.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "matching/match_lookaheadsearch.templ.hpp"
 #include "matching/profile.templ.hpp"
 #include "matching/reducedalphabet.hpp"
-#include "profiles/profilecollection.hpp"
+#include "sequences/characterclasses.hpp"
 
 // Fills the reduced matrix: cell (row, c) is the best protein score of row over the characters
 // of class c whose symbol in the protein matrix's alphabet is regular; minus infinity when

@@ -93,7 +93,7 @@ void mergerun_init(MergeRun *run, const RunConfiguration *config, ProfileCollect
   run->database = database;
   run->profiles = profiles;
   run->job = SearchJob{};
-  run->job.config = config;
+  run->job.settings = &config->settings;
   run->job.frequencies = frequencies;
   run->job.dbsize = dbsize;
   run->profileofgroup.clear();
@@ -177,11 +177,11 @@ int settlerecord(MergeRun *run, ShardRecord *record, const ShardReader &reader) 
     return recorderror(shard, line, "the score is not a number");
   // What the options could not have produced: another strand, a lower score, another
   // threshold (k-best runs print the threshold they raised), a window outside the database.
-  if ((run->config->strands & record->strand) == 0)
+  if ((run->config->settings.strands & record->strand) == 0)
     return recorderror(shard, line, "the options do not search this strand");
   if (belowthreshold(profile, fields.score, record->score))
     return recorderror(shard, line, "the score is below the threshold the options give");
-  if (run->config->thresholdkind != THRESHOLD_KBEST &&
+  if (run->config->settings.thresholdkind != THRESHOLD_KBEST &&
       fields.threshold != formatscore(profile, profile->matrix.threshold))
     return recorderror(shard, line, "the threshold differs from the one the options give");
   if (reader.seqoffset == 0 && run->database != nullptr &&
@@ -295,7 +295,7 @@ int comparerecords(const MergeRun *run, const ShardRecord &a, const ShardRecord 
   // then the order of the engine.
   if (a.profile != b.profile) return ascending(a.profile, b.profile);
   if (a.strand != b.strand) return ascending(strandslot(a.strand), strandslot(b.strand));
-  if (run->config->thresholdkind == THRESHOLD_KBEST)
+  if (run->config->settings.thresholdkind == THRESHOLD_KBEST)
     return bestorder(pa, a.score, a.seqnum, a.seqposition, b.score, b.seqnum, b.seqposition);
   const int bysequence = ascending(a.seqnum, b.seqnum);
   return bysequence != 0 ? bysequence : ascending(a.seqposition, b.seqposition);
@@ -359,7 +359,7 @@ void closereaders(std::vector<ShardReader> *readers) {
 // score of its k-th best match once it holds k of them (the threshold of the reduced-alphabet
 // search is not the one printed). A shard saw fewer matches, so its threshold may be lower.
 int selectbest(MergeRun *run, const std::vector<ShardFile> &shards, BestSelection *best) {
-  const uint64_t k = run->config->kbest;
+  const uint64_t k = run->config->settings.kbest;
   const size_t profiles = run->profiles->numofprofiles;
   best->candidates.assign(profiles * 4, {});
   best->threshold.assign(profiles, {});
@@ -447,7 +447,7 @@ int mergeshards(MergeRun *run, const std::vector<ShardFile> &shards, FILE *out) 
   if (config->format == FORMAT_CISML)
     return reporterror("CisML documents cannot be merged; use the tabs or human format");
   if (refuserepeatedfiles(shards) != 0) return -1;
-  const bool kbest = config->thresholdkind == THRESHOLD_KBEST;
+  const bool kbest = config->settings.thresholdkind == THRESHOLD_KBEST;
   std::unique_ptr<BestSelection> best;
   if (kbest) {
     best = std::make_unique<BestSelection>();

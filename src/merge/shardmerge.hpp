@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "merge/shardrecords.hpp"
-#include "profiles/profilecollection.hpp"
-#include "report/match.hpp"
+#include "model/match.hpp"
+#include "model/profile.hpp"
 #include "search/runconfig.hpp"
 #include "sequences/multiseq.hpp"
 

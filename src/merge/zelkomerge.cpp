@@ -57,17 +57,23 @@ int fail(const char *message) {
 }
 
 int preparethresholds(ProfileCollection *collection, const RunConfiguration *config) {
-  if (config->distributionname != nullptr) return prepare_from_file(collection, config, nullptr);
-  if (config->thresholdkind != THRESHOLD_KBEST && config->lazy)
-    return prepare_with_frequencies(collection, config, nullptr);
-  return prepare_plain(collection, config, nullptr);
+  const SearchSettings *settings = &config->settings;
+  switch (distributionmode(settings)) {
+    case DISTRIBUTION_FILE:
+      return prepare_from_file(collection, settings, nullptr);
+    case DISTRIBUTION_LAZY:
+      return prepare_with_frequencies(collection, settings, nullptr);
+    case DISTRIBUTION_NONE:
+      break;
+  }
+  return prepare_plain(collection, settings, nullptr);
 }
 
 // The library with the thresholds and distributions the runs had, then the merge.
 int merge(RunConfiguration *config, const std::vector<ShardFile> &shards, FILE *out) {
   Virtualtree database{};
   bool isindex = false;
-  if (selectinputsequence(config->databasename, config->smapname, config->protein, config->dna,
+  if (selectinputsequence(config->settings.databasename, config->smapname, config->protein, config->dna,
                           TISTAB | DESTAB, &database, &isindex) != 0)
     return fail(errormessageorunknown());
   // Under the reduced alphabet the runs read the library with the protein alphabet, and
@@ -80,24 +86,24 @@ int merge(RunConfiguration *config, const std::vector<ShardFile> &shards, FILE *
   }
   int status = 0;
   if (config->frequenciesgiven) {
-    config->frequencies = loadfrequencies(config->frequencyname, parsingalpha);
-    if (config->frequencies == nullptr) status = fail(errormessageorunknown());
+    config->settings.frequencies = loadfrequencies(config->settings.frequencyname, parsingalpha);
+    if (config->settings.frequencies == nullptr) status = fail(errormessageorunknown());
   }
   if (status == 0) {
-    if (!config->dbsizegiven) config->dbsize = database.multiseq.totallength;
+    if (!config->dbsizegiven) config->settings.dbsize = database.multiseq.totallength;
     ProfileCollection collection{};
-    if (parselibrary(config->libraryname, parsingalpha, &collection) != 0 ||
+    if (parselibrary(config->settings.libraryname, parsingalpha, &collection) != 0 ||
         preparethresholds(&collection, config) != 0) {
       status = fail(errormessageorunknown());
     } else {
       MergeRun run;
-      mergerun_init(&run, config, &collection, config->frequencies, config->dbsize,
+      mergerun_init(&run, config, &collection, config->settings.frequencies, config->settings.dbsize,
                     &database.multiseq);
       if (mergeshards(&run, shards, out) != 0) status = fail(errormessageorunknown());
     }
     collection_free(&collection, false, false);
   }
-  freeandnull(config->frequencies);
+  freeandnull(config->settings.frequencies);
   releaseinputsequence(&database, isindex);
   return status;
 }

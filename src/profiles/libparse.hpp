@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 
 // Parses the library into the collection, every matrix laid out for alpha (borrowed; it must
 // outlive the collection): 0, or -1 with the error code set. Prints the status line "Reading

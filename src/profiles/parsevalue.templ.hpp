@@ -4,8 +4,8 @@
 
 #include <limits>
 
-#include "matching/profile.hpp"
-#include "profiles/tokenizer.hpp"
+#include "base/tokenizer.hpp"
+#include "model/scoringmatrix.hpp"
 
 // Reads a score token at the cursor: null, or the reason with the cursor at the fault. With
 // checkrange the value must lie strictly between the two score infinities; the reason is then

@@ -13,9 +13,11 @@
 #include "base/error.hpp"
 #include "base/mapfile.hpp"
 #include "base/output.hpp"
+#include "base/tokenizer.hpp"
+#include "matching/profile.hpp"
 #include "profiles/libparse.hpp"
 #include "profiles/readmatrix.templ.hpp"
-#include "profiles/tokenizer.hpp"
+#include "sequences/characterclasses.hpp"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "base/tokenizer.hpp"
 #include "profiles/parsevalue.templ.hpp"
-#include "profiles/tokenizer.hpp"
 
 // Where the values of a library row go: column[i] is the matrix column of the i-th character
 // of the matrix's alphabet, or -1 when its value is read but not stored.

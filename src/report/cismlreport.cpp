@@ -10,7 +10,7 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 #include "report/matchcollection.hpp"
 #include "report/reports.hpp"
 #include "sequences/multiseq.hpp"
@@ -193,7 +193,7 @@ void appendscientific(std::string &text, double value) {
 // ---------------------------------------------------------------------------------------
 // Head
 
-int cisml_write_head(const RunConfiguration *config, const char *programname) {
+int cisml_write_head(const SearchSettings *settings, const char *programname) {
   std::string text;
   text +=
       "<?xml version=\"1.0\"?>\n"
@@ -202,17 +202,17 @@ int cisml_write_head(const RunConfiguration *config, const char *programname) {
       "  <program-name>";
   appendxmlstring(text, programname);
   text += "</program-name>\n  <parameters>\n    <pattern-file>";
-  appendxmlstring(text, config->libraryname);
+  appendxmlstring(text, settings->libraryname);
   text += "</pattern-file>\n    <sequence-file>";
-  appendxmlstring(text, config->databasename);
+  appendxmlstring(text, settings->databasename);
   text += "</sequence-file>\n";
-  if (config->frequencyname != nullptr) {
+  if (settings->frequencyname != nullptr) {
     text += "    <background-seq-file>";
-    appendxmlstring(text, config->frequencyname);
+    appendxmlstring(text, settings->frequencyname);
     text += "</background-seq-file>\n";
   }
   const char *cutoff = nullptr;
-  switch (config->thresholdkind) {
+  switch (settings->thresholdkind) {
     case THRESHOLD_EVALUE:
       cutoff = "pattern-evalue-cutoff";
       break;
@@ -233,10 +233,10 @@ int cisml_write_head(const RunConfiguration *config, const char *programname) {
     text += "    <";
     text += cutoff;
     text += '>';
-    if (config->thresholdkind == THRESHOLD_KBEST) {
-      appendunsigned(text, config->kbest);
+    if (settings->thresholdkind == THRESHOLD_KBEST) {
+      appendunsigned(text, settings->kbest);
     } else {
-      appendscientific(text, config->thresholdvalue);
+      appendscientific(text, settings->thresholdvalue);
     }
     text += "</";
     text += cutoff;
@@ -382,7 +382,7 @@ int cisml_write_body(MatchCollection *collection, const Match *walkmatch, uint64
   walk.match = *walkmatch;
   walk.multiseq = multiseqofmatch(walkmatch);
   walk.collection = collection;
-  appendxmlstring(walk.escapeddatabase, walkmatch->job->config->databasename);
+  appendxmlstring(walk.escapeddatabase, walkmatch->job->settings->databasename);
   walk.text.reserve(FLUSHSIZE + 4096);
   int result = 0;
   if (collection != nullptr && collection->numofentries > 0)

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "report/match.hpp"
+#include "model/match.hpp"
 
 struct MatchCollection;
 
@@ -26,12 +26,12 @@ void appendxmltext(std::string &text, const unsigned char *bytes, uint64_t lengt
 // Writes the XML declaration, the root start tag, the program name (for example "Zelkosearch
 // 1.3-mt 64bit") and the run's parameters. Returns 0, or -1 after a failed write (message in
 // the ErrorBuffer, error code set).
-int cisml_write_head(const RunConfiguration *config, const char *programname);
+int cisml_write_head(const SearchSettings *settings, const char *programname);
 
 // Walks collection (null counts as empty) in key order and writes one pattern element per
 // Profile, one scanned-sequence element per sequence within it and one matched-element per
 // entry. walkmatch supplies what every entry shares: source kind and source, character table
-// and the SearchJob (configuration, frequencies, complement table); its job's current Profile
+// and the SearchJob (settings, frequencies, complement table); its job's current Profile
 // and strand are changed on the way. *ret_written is the number of matched-elements written.
 // Returns 0, or -1 with the message in the ErrorBuffer and the error code set (a sequence
 // whose bounds cannot be found, a score type other than integer or float, a failed write);

@@ -12,7 +12,7 @@
 
 #include "base/error.hpp"
 #include "base/redblack.hpp"
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 
 #include "base/threads.hpp"
-#include "matching/profile.hpp"
-#include "report/match.hpp"
+#include "model/match.hpp"
+#include "model/scoringmatrix.hpp"
 
 struct Profile;
 struct RBNode;

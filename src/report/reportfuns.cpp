@@ -10,7 +10,7 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 #include "report/matchcollection.hpp"
 #include "sequences/multiseq.hpp"
 #include "sequences/virtualtree.hpp"

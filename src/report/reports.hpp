@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "report/match.hpp"
+#include "model/match.hpp"
 
 struct Profile;
 

@@ -8,8 +8,8 @@
 #include "base/error.hpp"
 #include "base/output.hpp"
 
-#include "statistics/distribution.hpp"
-#include "profiles/profilecollection.hpp"
+#include "model/distribution.hpp"
+#include "model/profile.hpp"
 #include "motifconv/motif.hpp"
 #include "scan/scan.hpp"
 #include "sequences/virtualtree.hpp"

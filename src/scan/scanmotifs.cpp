@@ -12,10 +12,12 @@
 #include "base/error.hpp"
 #include "base/output.hpp"
 #include "base/readgzip.hpp"
+#include "matching/profile.hpp"
 #include "motifconv/logodds.hpp"
 #include "profiles/libparse.hpp"
 #include "scan/scaninternal.hpp"
 #include "search/profilesearch.hpp"
+#include "statistics/distribution.hpp"
 #include "statistics/freqfileparser.hpp"
 
 namespace {

@@ -435,25 +435,22 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   ScanLibrary *library = motifs->library;
   const ScanDatabase *database = sequences->database;
 
-  // The search's settings, as zelkosearch -lahead -lazy -pval P with the background. An index
-  // is searched the same way over its sequences: the lookahead engine is faster than the
-  // index engine at every cutoff and finds the same windows.
-  RunConfiguration config;
-  initrunconfiguration(&config);
-  config.jobs = threads;
-  config.thresholdkind = THRESHOLD_PVALUE;
-  config.thresholdvalue = options.pvalue;
-  config.lazy = true;
-  config.frequenciesgiven = true;
-  config.frequencies = library->frequencies.data();
-  config.dbsize = sequences->totallength;
-  config.statusoff = true;
-  config.warningsoff = true;
-  config.format = FORMAT_TABS;
-  config.algorithm = ALGORITHM_LOOKAHEAD;
+  // The search's settings: the p-value cutoff through the lazy distribution under the
+  // background, with the lookahead engine. An index is searched the same way over its
+  // sequences: the lookahead engine is faster than the index engine at every cutoff and finds
+  // the same windows.
+  SearchSettings settings;
+  initsearchsettings(&settings);
+  settings.jobs = threads;
+  settings.thresholdkind = THRESHOLD_PVALUE;
+  settings.thresholdvalue = options.pvalue;
+  settings.lazy = true;
+  settings.frequencies = library->frequencies.data();
+  settings.dbsize = sequences->totallength;
+  settings.algorithm = ALGORITHM_LOOKAHEAD;
   // Every profile is searched on the forward text: the motifs, and for the - strand their
   // reverse complementary matrices, each with the threshold of its own distribution.
-  config.strands = STRAND_FORWARD;
+  settings.strands = STRAND_FORWARD;
   ComplementTables complement{};
   bool bothstrands = false;
   if (options.strands == SCAN_STRANDS_BOTH && library->hasreverse) {
@@ -479,13 +476,13 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
     outputinit(false, false);
     int result = 0;
     for (ProfileCollection &collection : library->collections) {
-      if (prepare_with_frequencies(&collection, &config, nullptr) != 0) {
+      if (prepare_with_frequencies(&collection, &settings, nullptr) != 0) {
         result = -1;
         break;
       }
     }
     if (result == 0 && bothstrands &&
-        prepare_with_frequencies(&library->reversecollection, &config, nullptr) != 0) {
+        prepare_with_frequencies(&library->reversecollection, &settings, nullptr) != 0) {
       result = -1;
     }
     outputinit(false, warnings);
@@ -531,9 +528,9 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   shared.start = Clock::now();
   SearchJob &job = shared.templatejob;
   job = SearchJob{};
-  job.config = &config;
-  job.frequencies = config.frequencies;
-  job.dbsize = config.dbsize;
+  job.settings = &settings;
+  job.frequencies = settings.frequencies;
+  job.dbsize = settings.dbsize;
   job.database = &database->tree;
   job.isindex = database->isindex;
   job.firstreport = collecthit;

@@ -5,6 +5,7 @@
 
 #include "base/error.hpp"
 #include "matching/match_simplesearch.hpp"
+#include "matching/profile.hpp"
 #include "scan/scaninternal.hpp"
 #include "search/profilesearch.hpp"
 #include "statistics/distribution.hpp"
@@ -119,18 +120,18 @@ int scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequ
   // reports every window that holds no forbidden letter and no wildcard.
   Profile copy = *profile;
   copy.matrix.threshold = copy.matrix.minscore;
-  RunConfiguration config;
-  initrunconfiguration(&config);
-  config.algorithm = ALGORITHM_SIMPLE;
-  config.thresholdkind = THRESHOLD_RAW;
-  config.strands = STRAND_FORWARD;
+  SearchSettings settings;
+  initsearchsettings(&settings);
+  settings.algorithm = ALGORITHM_SIMPLE;
+  settings.thresholdkind = THRESHOLD_RAW;
+  settings.strands = STRAND_FORWARD;
   ComplementTables complement{};
   const bool dna = reverse != nullptr && preparecomplement(alpha, false, &complement) == 0;
   clearerrorcode();
-  if (dna) config.strands |= STRAND_REVERSECOMPLEMENT;
+  if (dna) settings.strands |= STRAND_REVERSECOMPLEMENT;
   if (dna) reverse->assign(windows, SCAN_NOSCORE);
   SearchJob job{};
-  job.config = &config;
+  job.settings = &settings;
   job.database = &tree;
   job.firstreport = storescore;
   std::memcpy(job.swapmap, complement.swapmap, sizeof job.swapmap);
@@ -140,11 +141,11 @@ int scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequ
   // The engine reports the strands one after another: forward first.
   WindowScores target = {forward, m};
   job.userdata = &target;
-  config.strands = STRAND_FORWARD;
+  settings.strands = STRAND_FORWARD;
   int result = profileroutine(&job, &copy);
   if (result == 0 && dna) {
     target.scores = reverse;
-    config.strands = STRAND_REVERSECOMPLEMENT;
+    settings.strands = STRAND_REVERSECOMPLEMENT;
     result = profileroutine(&job, &copy);
   }
   freemultiseq(&tree.multiseq);

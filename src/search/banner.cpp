@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "search/threadedbuild.hpp"
+#include "base/threadedbuild.hpp"
 
 const char *searchbanner() {
   if constexpr (threadedbuild) {

@@ -16,9 +16,9 @@
 #include "base/error.hpp"
 #include "base/optionvalues.hpp"
 #include "base/procopt.hpp"
+#include "base/threadedbuild.hpp"
 #include "matching/enginebanner.hpp"
 #include "search/banner.hpp"
-#include "search/threadedbuild.hpp"
 
 namespace {
 
@@ -235,8 +235,8 @@ int readthreshold(CommandLine *line, const char *option, ThresholdKind kind) {
     default:
       break;
   }
-  line->config->thresholdkind = kind;
-  line->config->thresholdvalue = value;
+  line->config->settings.thresholdkind = kind;
+  line->config->settings.thresholdvalue = value;
   return 0;
 }
 
@@ -244,7 +244,7 @@ int readjobs(CommandLine *line, const char *option) {
   RunConfiguration *config = line->config;
   // The value is optional: a following option word is not taken as the value.
   if (line->next >= line->argc || line->argv[line->next][0] == '-') {
-    config->jobs = processorjobs(config->statusoff);
+    config->settings.jobs = processorjobs(config->statusoff);
     return 0;
   }
   uint64_t jobs;
@@ -253,7 +253,7 @@ int readjobs(CommandLine *line, const char *option) {
     return reporterror("The number of jobs must be in a range from 1 to %lu.",
                        static_cast<unsigned long>(maximumjobs));
   }
-  config->jobs = jobs;
+  config->settings.jobs = jobs;
   return 0;
 }
 
@@ -265,10 +265,10 @@ int readoption(CommandLine *line, uint64_t number) {
   const char *text = nullptr;
   switch (number) {
     case optionnumber("-db"):
-      if ((config->databasename = line->value()) == nullptr) return -1;
+      if ((config->settings.databasename = line->value()) == nullptr) return -1;
       break;
     case optionnumber("-pr"):
-      if ((config->libraryname = line->value()) == nullptr) return -1;
+      if ((config->settings.libraryname = line->value()) == nullptr) return -1;
       break;
     case optionnumber("-protein"):
       config->protein = true;
@@ -280,28 +280,28 @@ int readoption(CommandLine *line, uint64_t number) {
       if ((config->smapname = line->value()) == nullptr) return -1;
       break;
     case optionnumber("-freq"):
-      if ((config->frequencyname = line->value()) == nullptr) return -1;
+      if ((config->settings.frequencyname = line->value()) == nullptr) return -1;
       config->frequenciesgiven = true;
       break;
     case optionnumber("-uniform"):
       config->frequenciesgiven = true;
       break;
     case optionnumber("-pdis"):
-      if ((config->distributionname = line->value()) == nullptr) return -1;
+      if ((config->settings.distributionname = line->value()) == nullptr) return -1;
       config->distributiongiven = true;
       break;
     case optionnumber("-lazy"):
-      config->lazy = true;
-      config->distributionname = nullptr;
+      config->settings.lazy = true;
+      config->settings.distributionname = nullptr;
       break;
     case optionnumber("-esa"):
-      config->algorithm = ALGORITHM_ESA;
+      config->settings.algorithm = ALGORITHM_ESA;
       break;
     case optionnumber("-lahead"):
-      config->algorithm = ALGORITHM_LOOKAHEAD;
+      config->settings.algorithm = ALGORITHM_LOOKAHEAD;
       break;
     case optionnumber("-simple"):
-      config->algorithm = ALGORITHM_SIMPLE;
+      config->settings.algorithm = ALGORITHM_SIMPLE;
       break;
     case optionnumber("-eval"):
       return readthreshold(line, option, THRESHOLD_EVALUE);
@@ -316,16 +316,16 @@ int readoption(CommandLine *line, uint64_t number) {
       uint64_t k;
       if (readcount(text, option, &k) != 0) return -1;
       if (k == 0) return reporterror("Requesting zero best matches doesn't make sense.");
-      config->thresholdkind = THRESHOLD_KBEST;
-      config->kbest = k;
+      config->settings.thresholdkind = THRESHOLD_KBEST;
+      config->settings.kbest = k;
       break;
     }
     case optionnumber("-all"):
-      config->allmatrices = true;
+      config->settings.allmatrices = true;
       break;
     case optionnumber("-dbsize"):
       if ((text = line->value()) == nullptr) return -1;
-      if (readcount(text, option, &config->dbsize) != 0) return -1;
+      if (readcount(text, option, &config->settings.dbsize) != 0) return -1;
       config->dbsizegiven = true;
       break;
     case optionnumber("-realpha"):
@@ -338,22 +338,22 @@ int readoption(CommandLine *line, uint64_t number) {
       if ((text = line->value()) == nullptr) return -1;
       return readformat(text, config);
     case optionnumber("-fn"):
-      config->strands |= STRAND_FORWARD;
+      config->settings.strands |= STRAND_FORWARD;
       break;
     case optionnumber("-rc"):
-      config->strands |= STRAND_REVERSECOMPLEMENT;
+      config->settings.strands |= STRAND_REVERSECOMPLEMENT;
       break;
     case optionnumber("-rn"):
-      config->strands |= STRAND_REVERSE;
+      config->settings.strands |= STRAND_REVERSE;
       break;
     case optionnumber("-fc"):
-      config->strands |= STRAND_COMPLEMENT;
+      config->settings.strands |= STRAND_COMPLEMENT;
       break;
     case optionnumber("-2"):
-      config->strands |= STRAND_FORWARD | STRAND_REVERSECOMPLEMENT;
+      config->settings.strands |= STRAND_FORWARD | STRAND_REVERSECOMPLEMENT;
       break;
     case optionnumber("-4"):
-      config->strands |=
+      config->settings.strands |=
           STRAND_FORWARD | STRAND_REVERSE | STRAND_COMPLEMENT | STRAND_REVERSECOMPLEMENT;
       break;
     case optionnumber("-ncompl"):
@@ -371,7 +371,7 @@ int readoption(CommandLine *line, uint64_t number) {
         return reporterror("The multiplier must be a positive real number, not exceeding %.0f.",
                            maximummultiplier);
       }
-      config->multiplier = multiplier;
+      config->settings.multiplier = multiplier;
       break;
     }
     case optionnumber("-qm"):
@@ -457,7 +457,7 @@ int checkcombination(const CommandLine &line) {
   if (algorithms != 1) {
     return reporterror("either option %s, %s, or %s is mandatory", "-simple", "-lahead", "-esa");
   }
-  if (config->strands == 0) config->strands = STRAND_FORWARD;
+  if (config->settings.strands == 0) config->settings.strands = STRAND_FORWARD;
   if (line.given(optionnumber("-realpha")) && best && line.given(optionnumber("-esa"))) {
     return reporterror(
         "Options %s and %s cannot be combined with %s. Use lookahead search instead.", "-realpha",

@@ -15,22 +15,22 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
+#include "base/threadedbuild.hpp"
 #include "base/threads.hpp"
 #include "matching/lookahead_batch.hpp"
 #include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
 #include "matching/reducedalphabet.hpp"
+#include "model/match.hpp"
 #include "profiles/libparse.hpp"
 #include "report/cismlreport.hpp"
-#include "report/match.hpp"
 #include "report/matchcollection.hpp"
 #include "report/reports.hpp"
 #include "search/banner.hpp"
 #include "search/profilesearch.hpp"
 #include "sequences/alphabet.hpp"
 #include "sequences/inputseq.hpp"
-#include "search/threadedbuild.hpp"
 #include "statistics/freqfileparser.hpp"
 #include "statistics/setthresholds.hpp"
 
@@ -67,7 +67,7 @@ void *batchworkbody(void *argument) {
 // (in the prepared record, whose batch is null when there is none), in jobs jobs (runeach;
 // quiet: the messages about threads belong to the jobs of the profiles).
 void runbatch(SearchJob *job, PreparedBatch *prepared) {
-  const uint64_t jobs = threadedbuild && job->config->jobs > 1 ? job->config->jobs : 1;
+  const uint64_t jobs = threadedbuild && job->settings->jobs > 1 ? job->settings->jobs : 1;
   const uint64_t count = job->profiles->numofprofiles;
   std::vector<Profile *> profiles(count);
   for (uint64_t i = 0; i < count; i++) profiles[i] = &job->profiles->profiles[i];
@@ -180,11 +180,16 @@ ReportFunction formatreport(OutputFormat format) {
 
 int preparethresholds(ProfileCollection *collection, RunConfiguration *config,
                       ProfileCollection *mirror) {
-  if (config->distributionname != nullptr)
-    return prepare_from_file(collection, config, mirror);
-  if (config->thresholdkind != THRESHOLD_KBEST && config->lazy)
-    return prepare_with_frequencies(collection, config, mirror);
-  return prepare_plain(collection, config, mirror);
+  const SearchSettings *settings = &config->settings;
+  switch (distributionmode(settings)) {
+    case DISTRIBUTION_FILE:
+      return prepare_from_file(collection, settings, mirror);
+    case DISTRIBUTION_LAZY:
+      return prepare_with_frequencies(collection, settings, mirror);
+    case DISTRIBUTION_NONE:
+      break;
+  }
+  return prepare_plain(collection, settings, mirror);
 }
 
 // collection carries the thresholds and the reports' profiles (the protein collection under
@@ -195,9 +200,9 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
     return -1;
 
   SearchJob job{};
-  job.config = config;
-  job.frequencies = config->frequencies;
-  job.dbsize = config->dbsize;
+  job.settings = &config->settings;
+  job.frequencies = config->settings.frequencies;
+  job.dbsize = config->settings.dbsize;
   job.profiles = collection;
   job.database = database;
   job.isindex = isindex;
@@ -206,7 +211,7 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
   job.range = config->seqrangegiven ? &range : nullptr;
   ComplementTables complement{};
   for (int i = 0; i < 256; i++) job.swapmap[i] = static_cast<unsigned char>(i);
-  if ((config->strands & (STRAND_COMPLEMENT | STRAND_REVERSECOMPLEMENT)) != 0) {
+  if ((config->settings.strands & (STRAND_COMPLEMENT | STRAND_REVERSECOMPLEMENT)) != 0) {
     if (preparecomplement(&database->alpha, config->ncompl, &complement) != 0) return -1;
     std::memcpy(job.swapmap, complement.swapmap, sizeof job.swapmap);
     // With -ncompl, complementary matches print as they stand in the database. They cannot
@@ -218,9 +223,9 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
 
   printstatus("Starting to search.\n");
   // The document's head goes out before the searches, its body and closing line after them.
-  if (config->format == FORMAT_CISML && cisml_write_head(config, searchprogramname()) != 0)
+  if (config->format == FORMAT_CISML && cisml_write_head(&config->settings, searchprogramname()) != 0)
     return -1;
-  switch (config->algorithm) {
+  switch (config->settings.algorithm) {
     case ALGORITHM_SIMPLE:
     case ALGORITHM_LOOKAHEAD:
       break;
@@ -244,7 +249,7 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
     // Candidates of the reduced matrices are confirmed before they reach the report.
     job.reduceddata = reduced;
     job.nextreport = job.firstreport;
-    job.firstreport = config->thresholdkind == THRESHOLD_KBEST ? reducedalphabet_check_kbest
+    job.firstreport = config->settings.thresholdkind == THRESHOLD_KBEST ? reducedalphabet_check_kbest
                                                                : reducedalphabet_check;
   }
 
@@ -255,7 +260,7 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
 
   int result = 0;
   if constexpr (threadedbuild) {
-    result = config->jobs > 1 ? runthreads(&job, config->jobs) : runonejob(&job);
+    result = config->settings.jobs > 1 ? runthreads(&job, config->settings.jobs) : runonejob(&job);
   } else {
     result = runonejob(&job);
   }
@@ -310,12 +315,12 @@ int runsearch(RunConfiguration *config) {
   }
   uint32_t demand = TISTAB | DESTAB;
   if (config->reducedalphabet) demand |= OISTAB;
-  if (config->algorithm == ALGORITHM_ESA) demand |= SUFTAB | LCPTAB | SKPTAB;
+  if (config->settings.algorithm == ALGORITHM_ESA) demand |= SUFTAB | LCPTAB | SKPTAB;
 
   Virtualtree database{};
   bool isindex = false;
-  const uint64_t jobs = threadedbuild && config->jobs > 1 ? config->jobs : 1;
-  if (selectinputsequence(config->databasename, config->smapname, config->protein, config->dna,
+  const uint64_t jobs = threadedbuild && config->settings.jobs > 1 ? config->settings.jobs : 1;
+  if (selectinputsequence(config->settings.databasename, config->smapname, config->protein, config->dna,
                           demand, &database, &isindex, jobs) != 0) {
     printerror();
     outputdestroy();
@@ -350,18 +355,18 @@ int runsearch(RunConfiguration *config) {
     parsingalpha = &proteinalpha;
   }
   if (status == 0 && config->frequenciesgiven) {
-    config->frequencies = loadfrequencies(config->frequencyname, parsingalpha);
-    if (config->frequencies == nullptr) {
+    config->settings.frequencies = loadfrequencies(config->settings.frequencyname, parsingalpha);
+    if (config->settings.frequencies == nullptr) {
       seterrorcode(1);
       printerror();
       status = 1;
     }
   }
   if (status == 0) {
-    if (!config->dbsizegiven) config->dbsize = database.multiseq.totallength;
+    if (!config->dbsizegiven) config->settings.dbsize = database.multiseq.totallength;
     ProfileCollection collection{};
     ProfileCollection reducedcollection{};
-    if (parselibrary(config->libraryname, parsingalpha, &collection) != 0) {
+    if (parselibrary(config->settings.libraryname, parsingalpha, &collection) != 0) {
       printpendingerror();
       status = 1;
     } else if (reduced != nullptr &&
@@ -397,7 +402,7 @@ int runsearch(RunConfiguration *config) {
   }
   delete reduced;
   clearerrorcode();
-  freeandnull(config->frequencies);
+  freeandnull(config->settings.frequencies);
   if (releaseinputsequence(&database, isindex) != 0 && geterrorcode() != 0) {
     printerror();
     status = 1;

@@ -11,13 +11,14 @@
 #include "base/error.hpp"
 #include "base/output.hpp"
 #include "base/threads.hpp"
-#include "matching/lookahead_firstpass.hpp"
 #include "matching/lookahead_batch.hpp"
+#include "matching/lookahead_firstpass.hpp"
 #include "matching/match_arraysearch.hpp"
 #include "matching/match_lookaheadsearch.hpp"
 #include "matching/match_simplesearch.hpp"
+#include "matching/profile.hpp"
 #include "matching/reducedalphabet.hpp"
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 #include "sequences/virtualtree.hpp"
 
 namespace {
@@ -79,24 +80,24 @@ int reducedkbest(SearchJob *job, ScoringMatrix *matrix, const SequenceRange *ran
     protein = &reversed;
   }
   const int result = reducedsearch_kbest(databaseof(job), matrix, protein, range,
-                                         job->config->kbest, job->firstreport, job);
+                                         job->settings->kbest, job->firstreport, job);
   if (reverse) matrix_free(&reversed);
   return result;
 }
 
 int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
-  const RunConfiguration *config = job->config;
+  const SearchSettings *search = job->settings;
   const SequenceRange *rangeref = job->range;
   const Multiseq *multiseq = databaseof(job);
   const ReportFunction report = job->firstreport;
-  switch (config->algorithm) {
+  switch (search->algorithm) {
     case ALGORITHM_SIMPLE:
       return simplesearch(multiseq, matrix, rangeref, report, job);
     case ALGORITHM_LOOKAHEAD:
-      if (config->thresholdkind == THRESHOLD_KBEST && job->reduceddata != nullptr)
+      if (search->thresholdkind == THRESHOLD_KBEST && job->reduceddata != nullptr)
         return reducedkbest(job, matrix, rangeref);
-      if (config->thresholdkind == THRESHOLD_KBEST)
-        return lookaheadsearch_kbest(multiseq, matrix, rangeref, config->kbest, report, job);
+      if (search->thresholdkind == THRESHOLD_KBEST)
+        return lookaheadsearch_kbest(multiseq, matrix, rangeref, search->kbest, report, job);
       if (job->batch != nullptr) {
         const uint64_t number = job->batchnumbers[4 * job->batchindex + strandslot(job->strand)];
         if (number != BATCH_NONE && lookaheadbatch_holds(job->batch, number))
@@ -105,8 +106,8 @@ int searchstrand(SearchJob *job, ScoringMatrix *matrix) {
       return lookaheadsearch(multiseq, matrix, rangeref, report, job);
     case ALGORITHM_ESA: {
       const Virtualtree *index = static_cast<const Virtualtree *>(job->database);
-      if (config->thresholdkind == THRESHOLD_KBEST)
-        return arraysearch_kbest(index, matrix, config->kbest, report, job);
+      if (search->thresholdkind == THRESHOLD_KBEST)
+        return arraysearch_kbest(index, matrix, search->kbest, report, job);
       return arraysearch(index, matrix, report, job) != 0 ? -1 : 0;
     }
     default:
@@ -181,10 +182,10 @@ void *plansharebody(void *argument) {
 
 void preparebatch(const SearchJob *job, Profile *const *profiles, uint64_t count,
                   uint64_t workers, PreparedBatch *prepared) {
-  const RunConfiguration *config = job->config;
+  const SearchSettings *search = job->settings;
   const LookaheadSettings settings = lookaheadsettings();
   prepared->batch = nullptr;
-  if (config->algorithm != ALGORITHM_LOOKAHEAD || config->thresholdkind == THRESHOLD_KBEST ||
+  if (search->algorithm != ALGORITHM_LOOKAHEAD || search->thresholdkind == THRESHOLD_KBEST ||
       !settings.batch)
     return;
   LookaheadBatch *batch = lookaheadbatch_create(databaseof(job), job->range);
@@ -198,7 +199,7 @@ void preparebatch(const SearchJob *job, Profile *const *profiles, uint64_t count
     ScoringMatrix *own = searchedmatrix(job, profiles[i]);
     if (belowthreshold(own)) continue;
     for (unsigned char strand : strandorder) {
-      if ((config->strands & strand) == 0) continue;
+      if ((search->strands & strand) == 0) continue;
       const ScoringMatrix *matrix = own;
       if (strand != STRAND_FORWARD) {
         ScoringMatrix copy{};
@@ -277,9 +278,9 @@ int profileroutine(SearchJob *job, Profile *profile) {
   // Under the reduced alphabet the engines search the reduced matrix at the profile's index,
   // while the job's profile stays the protein profile that the reports show.
   ScoringMatrix *own = searchedmatrix(job, profile);
-  const bool kbest = job->config->thresholdkind == THRESHOLD_KBEST;
+  const bool kbest = job->settings->thresholdkind == THRESHOLD_KBEST;
   // The k-best index search looks at every profile; the others skip one that cannot match.
-  if (!(kbest && job->config->algorithm == ALGORITHM_ESA) && belowthreshold(own)) return 0;
+  if (!(kbest && job->settings->algorithm == ALGORITHM_ESA) && belowthreshold(own)) return 0;
   job->profile = profile;
   job->profilematchcount = 0;
   ScoreValue savedthreshold = own->threshold;
@@ -297,7 +298,7 @@ int profileroutine(SearchJob *job, Profile *profile) {
   ScoringMatrix copy{};
   int result = 0;
   for (unsigned char strand : strandorder) {
-    if ((job->config->strands & strand) == 0) continue;
+    if ((job->settings->strands & strand) == 0) continue;
     ScoringMatrix *matrix = own;
     switch (strand) {
       case STRAND_FORWARD:

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "matching/lookahead_batch.hpp"
-#include "report/match.hpp"
+#include "model/match.hpp"
 #include "search/runconfig.hpp"
 #include "sequences/alphabet.hpp"
 
@@ -22,7 +22,7 @@ struct ComplementTables {
 // alphabet cannot be complemented.
 int preparecomplement(const Alphabet *alpha, bool ncompl, ComplementTables *tables);
 
-// Searches the strands of job->config->strands of one profile with the configured engine
+// Searches the strands of job->settings->strands of one profile with the configured engine
 // over job->range (all sequences when null), deriving the strand matrices once: forward,
 // complementary, reverse complementary, reverse. Every match goes to job->firstreport.
 // A profile whose maximum score is below its threshold is skipped. 0 or -1.

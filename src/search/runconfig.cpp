@@ -5,7 +5,6 @@
 
 void initrunconfiguration(RunConfiguration *config) {
   std::memset(config, 0, sizeof *config);
-  config->jobs = 1;
+  initsearchsettings(&config->settings);
   config->format = FORMAT_HUMAN;
-  config->multiplier = 1.0;
 }

@@ -9,7 +9,7 @@
 #include "base/error.hpp"
 #include "base/output.hpp"
 #include "matching/profile.hpp"
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 #include "statistics/distribution.hpp"
 
 double physicalmemory() {

@@ -16,6 +16,7 @@
 
 #include "base/error.hpp"
 #include "base/mapfile.hpp"
+#include "statistics/distribution.hpp"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 
 // Uncompressed bytes between two flush points of a tail table (2048 entries). Smaller
 // chunks inflate less beyond the threshold and keep level-9 match searches short, at the

@@ -1,26 +1,15 @@
 // Exact score distributions of a matrix under background frequencies: the complete tail
 // table, the lazy threshold computation and p-value lookups.
-//
-// Scores are scaled to non-negative integers: with c the smallest entry of the matrix (at most
-// 0, wildcard column and forbidden cells left out), shift = |rint(multiplier * c)| and a row
-// entry scores shift + rint(multiplier * entry). A window of real score s thus has the scaled
-// total offset + multiplier * s, with offset = rows * shift.
+// The record and its score scaling are in model/distribution.hpp.
 #pragma once
 
 #include <cstdint>
 
-#include "matching/profile.hpp"
+#include "model/distribution.hpp"
+#include "model/scoringmatrix.hpp"
 
 struct Profile;
 struct ProfileCollection;
-
-struct ScoreDistribution {
-  int64_t minimum;  // smallest scaled total the table covers
-  int64_t maximum;  // largest scaled total
-  int64_t offset;   // rows * shift: a real score s is the scaled total offset + multiplier * s
-  double *tail;     // maximum - minimum + 1 entries: P(scaled total >= minimum + i); owned
-  uint64_t size;    // entries of tail; 0 means no distribution
-};
 
 enum TailMode { TAIL_PVALUE = 0, TAIL_EVALUE = 1 };
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/distribution.hpp"
 #include "statistics/distindex.hpp"
-#include "statistics/distribution.hpp"
 
 struct DistributionWriter {
   const char *filename;  // the output name as given, for messages (borrowed)

@@ -7,7 +7,7 @@
 #include "base/error.hpp"
 #include "base/mapfile.hpp"
 #include "base/output.hpp"
-#include "profiles/tokenizer.hpp"
+#include "base/tokenizer.hpp"
 
 namespace {
 

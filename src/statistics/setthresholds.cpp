@@ -18,6 +18,7 @@
 #include "base/mapfile.hpp"
 #include "base/output.hpp"
 #include "base/threads.hpp"
+#include "matching/profile.hpp"
 #include "statistics/distindex.hpp"
 #include "statistics/distribution.hpp"
 
@@ -236,7 +237,7 @@ struct AheadThreshold {
 };
 
 struct Preparation {
-  const RunConfiguration *config;
+  const SearchSettings *settings;
   ProfileCollection *mirror;
   PreparationStep step;
   double target;  // the p-value of an E-value or p-value cutoff
@@ -248,40 +249,40 @@ struct Preparation {
 // The smallest p-value the Profile's distribution can give must not exceed the target;
 // otherwise the threshold becomes unreachable or, with -all, the matrix maximum.
 void reachcheck(const Preparation *preparation, const ThresholdOps *ops, Profile *profile) {
-  const RunConfiguration *config = preparation->config;
+  const SearchSettings *settings = preparation->settings;
   const double top = profile->distribution.tail[profile->distribution.size - 1];
   if (!(top > preparation->target)) return;
-  const bool evalue = config->thresholdkind == THRESHOLD_EVALUE;
+  const bool evalue = settings->thresholdkind == THRESHOLD_EVALUE;
   const char *kind = evalue ? "an E-Value" : "a p-value";
-  const double smallest = evalue ? top * static_cast<double>(config->dbsize) : top;
+  const double smallest = evalue ? top * static_cast<double>(settings->dbsize) : top;
   const unsigned long line = static_cast<unsigned long>(profile->beginline);
-  if (config->allmatrices) {
+  if (settings->allmatrices) {
     ops->maximum(profile);
     printwarning(
         "%s of %e is too low for the PSSM declared on line %lu, which can only code down to a "
         "minimum of %e (adjusted threshold to maximum score).\n",
-        kind, config->thresholdvalue, line, smallest);
+        kind, settings->thresholdvalue, line, smallest);
   } else {
     ops->integer(profile, unreachablethreshold);
     printwarning(
         "%s of %e is too low for the PSSM declared on line %lu, which can only code down to a "
         "minimum of %e (no matches possible).\n",
-        kind, config->thresholdvalue, line, smallest);
+        kind, settings->thresholdvalue, line, smallest);
   }
 }
 
 // The lazily computed threshold of the Profile and its table: 0, or -1 with the message set.
 int lazyprofilethreshold(const Preparation *preparation, Profile *profile,
                          int64_t *ret_threshold) {
-  const RunConfiguration *config = preparation->config;
+  const SearchSettings *settings = preparation->settings;
   ScoringMatrix scratch;
   const ScoringMatrix *floatmatrix;
   const bool copied = matrix_float_copy(&profile->matrix, &scratch, &floatmatrix);
   freedistribution(&profile->distribution);
-  int status = check_distribution_size(profile, floatmatrix, config->multiplier,
+  int status = check_distribution_size(profile, floatmatrix, settings->multiplier,
                                        preparation->target > 1.0);
   if (status == 0) {
-    status = lazy_threshold(floatmatrix, config->frequencies, config->multiplier,
+    status = lazy_threshold(floatmatrix, settings->frequencies, settings->multiplier,
                             preparation->target, ret_threshold, &profile->distribution);
   }
   if (copied) matrix_free(&scratch);
@@ -290,7 +291,7 @@ int lazyprofilethreshold(const Preparation *preparation, Profile *profile,
 
 int probabilitythreshold(const Preparation *preparation, const ThresholdOps *ops,
                          uint64_t index, Profile *profile) {
-  const RunConfiguration *config = preparation->config;
+  const SearchSettings *settings = preparation->settings;
   int64_t threshold;
   if (preparation->step == STEP_FREQUENCIES) {
     if (preparation->ahead != nullptr && preparation->ahead[index].done) {
@@ -298,10 +299,10 @@ int probabilitythreshold(const Preparation *preparation, const ThresholdOps *ops
     } else if (lazyprofilethreshold(preparation, profile, &threshold) != 0) {
       return -1;
     }
-    profile->multiplier = config->multiplier;
+    profile->multiplier = settings->multiplier;
   } else if (preparation->step == STEP_FILE) {
     if (!preparation->tablesread &&
-        readrecord(preparation->file, config->distributionname, profile) != 0) {
+        readrecord(preparation->file, settings->distributionname, profile) != 0) {
       return -1;
     }
     const ScoreDistribution *distribution = &profile->distribution;
@@ -323,14 +324,14 @@ int probabilitythreshold(const Preparation *preparation, const ThresholdOps *ops
 }
 
 int directthreshold(const Preparation *preparation, const ThresholdOps *ops, Profile *profile) {
-  const RunConfiguration *config = preparation->config;
+  const SearchSettings *settings = preparation->settings;
   if (preparation->step == STEP_FREQUENCIES) return internalerror();
-  switch (config->thresholdkind) {
+  switch (settings->thresholdkind) {
     case THRESHOLD_RAW:
-      ops->raw(profile, config->thresholdvalue, config->allmatrices);
+      ops->raw(profile, settings->thresholdvalue, settings->allmatrices);
       break;
     case THRESHOLD_MSS:
-      ops->mss(profile, config->thresholdvalue);
+      ops->mss(profile, settings->thresholdvalue);
       break;
     case THRESHOLD_KBEST:
       ops->kbest(profile);
@@ -338,9 +339,9 @@ int directthreshold(const Preparation *preparation, const ThresholdOps *ops, Pro
     default:
       return internalerror();
   }
-  profile->multiplier = config->multiplier;
+  profile->multiplier = settings->multiplier;
   if (preparation->step == STEP_FILE) {
-    return readrecord(preparation->file, config->distributionname, profile);
+    return readrecord(preparation->file, settings->distributionname, profile);
   }
   return 0;
 }
@@ -349,7 +350,7 @@ int prepareprofile(const Preparation *preparation, uint64_t index, Profile *prof
   const ThresholdOps *ops = thresholdopsfor(profile->matrix.scoretype);
   if (ops == nullptr) return internalerror();
   int status;
-  switch (preparation->config->thresholdkind) {
+  switch (preparation->settings->thresholdkind) {
     case THRESHOLD_EVALUE:
     case THRESHOLD_PVALUE:
       if (preparation->step == STEP_PLAIN) return internalerror();
@@ -377,10 +378,10 @@ int prepareprofile(const Preparation *preparation, uint64_t index, Profile *prof
 const char *plural(uint64_t count) { return count == 1 ? "" : "s"; }
 
 // The p-value an E-value or p-value cutoff stands for.
-double targetpvalue(const RunConfiguration *config) {
-  return config->thresholdkind == THRESHOLD_EVALUE
-             ? config->thresholdvalue / static_cast<double>(config->dbsize)
-             : config->thresholdvalue;
+double targetpvalue(const SearchSettings *settings) {
+  return settings->thresholdkind == THRESHOLD_EVALUE
+             ? settings->thresholdvalue / static_cast<double>(settings->dbsize)
+             : settings->thresholdvalue;
 }
 
 // Computes the lazy thresholds of the Profiles ahead in jobs threads (the calling one among
@@ -397,7 +398,7 @@ struct AheadWork {
 // Whether scaling the Profile's matrix warns of a background frequency above 1: such a
 // Profile is left to the walk too, which prints the warning in its turn.
 bool frequencywarning(const Preparation *preparation, const Profile *profile) {
-  const double *frequencies = preparation->config->frequencies;
+  const double *frequencies = preparation->settings->frequencies;
   const uint64_t columns = matrix_columns(&profile->matrix);
   for (uint64_t j = 0; j + 1 < columns; j++)
     if (frequencies[j] > 1.0) return true;
@@ -432,11 +433,11 @@ std::vector<AheadThreshold> computeahead(const Preparation *preparation,
 }
 
 int walkprofiles(ProfileCollection *collection, Preparation *preparation) {
-  preparation->target = targetpvalue(preparation->config);
+  preparation->target = targetpvalue(preparation->settings);
   // Only tables cut at the threshold are computed ahead: complete ones may be large, and
   // several of them at once might not fit where one does.
   std::vector<AheadThreshold> ahead;
-  const uint64_t jobs = preparation->config->jobs;
+  const uint64_t jobs = preparation->settings->jobs;
   if (preparation->step == STEP_FREQUENCIES && jobs > 1 && collection->numofprofiles > 1 &&
       preparation->target <= 1.0) {
     ahead = computeahead(preparation, collection, jobs);
@@ -458,24 +459,24 @@ void preparingstatus(const ProfileCollection *collection, const char *suffix) {
 
 }  // namespace
 
-int prepare_with_frequencies(ProfileCollection *collection, const RunConfiguration *config,
+int prepare_with_frequencies(ProfileCollection *collection, const SearchSettings *settings,
                              ProfileCollection *mirror) {
   preparingstatus(collection, "");
-  Preparation preparation = {config, mirror, STEP_FREQUENCIES, 0.0, nullptr, false};
+  Preparation preparation = {settings, mirror, STEP_FREQUENCIES, 0.0, nullptr, false};
   return walkprofiles(collection, &preparation);
 }
 
-int prepare_from_file(ProfileCollection *collection, const RunConfiguration *config,
+int prepare_from_file(ProfileCollection *collection, const SearchSettings *settings,
                       ProfileCollection *mirror) {
   preparingstatus(collection, " from precalculated distribution");
-  const char *filename = config->distributionname;
+  const char *filename = settings->distributionname;
   // A p-value or E-value threshold, and the p-values of the matches that reach it, need only
   // the tops of the tables: with the file's index, only those are inflated. Files without
   // one, and any doubt about it, take the full read below, which also names what is wrong.
-  const bool probability = config->thresholdkind == THRESHOLD_EVALUE ||
-                           config->thresholdkind == THRESHOLD_PVALUE;
-  if (probability && distindex_read_tops(filename, collection, targetpvalue(config))) {
-    Preparation preparation = {config, mirror, STEP_FILE, 0.0, nullptr, true};
+  const bool probability = settings->thresholdkind == THRESHOLD_EVALUE ||
+                           settings->thresholdkind == THRESHOLD_PVALUE;
+  if (probability && distindex_read_tops(filename, collection, targetpvalue(settings))) {
+    Preparation preparation = {settings, mirror, STEP_FILE, 0.0, nullptr, true};
     return walkprofiles(collection, &preparation);
   }
   errno = 0;
@@ -485,15 +486,15 @@ int prepare_from_file(ProfileCollection *collection, const RunConfiguration *con
     return reporterror("Couldn't open probability distribution file `%s' (out of memory).",
                        filename);
   }
-  Preparation preparation = {config, mirror, STEP_FILE, 0.0, file, false};
+  Preparation preparation = {settings, mirror, STEP_FILE, 0.0, file, false};
   const int status = walkprofiles(collection, &preparation);
   gzclose(file);
   return status;
 }
 
-int prepare_plain(ProfileCollection *collection, const RunConfiguration *config,
+int prepare_plain(ProfileCollection *collection, const SearchSettings *settings,
                   ProfileCollection *mirror) {
   preparingstatus(collection, "");
-  Preparation preparation = {config, mirror, STEP_PLAIN, 0.0, nullptr, false};
+  Preparation preparation = {settings, mirror, STEP_PLAIN, 0.0, nullptr, false};
   return walkprofiles(collection, &preparation);
 }

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "profiles/profilecollection.hpp"
-#include "search/runconfig.hpp"
+#include "model/profile.hpp"
+#include "model/searchsettings.hpp"
 
 // Each step walks all Profiles in order in the calling thread, sets threshold, intermediate
 // thresholds and multiplier (and, where computed or read, the ScoreDistribution), writes the
@@ -18,14 +18,14 @@
 // collection), and stops at the first failure: 0, or -1 with the message in the ErrorBuffer.
 // A cutoff kind that does not belong to the step is an internal error.
 
-// E-value and p-value cutoffs through the lazy distribution and config->frequencies.
-int prepare_with_frequencies(ProfileCollection *collection, const RunConfiguration *config,
+// E-value and p-value cutoffs through the lazy distribution and settings->frequencies.
+int prepare_with_frequencies(ProfileCollection *collection, const SearchSettings *settings,
                              ProfileCollection *mirror);
-// Every cutoff kind, with the records of config->distributionname.
-int prepare_from_file(ProfileCollection *collection, const RunConfiguration *config,
+// Every cutoff kind, with the records of settings->distributionname.
+int prepare_from_file(ProfileCollection *collection, const SearchSettings *settings,
                       ProfileCollection *mirror);
 // Raw threshold, matrix similarity score and k-best cutoffs.
-int prepare_plain(ProfileCollection *collection, const RunConfiguration *config,
+int prepare_plain(ProfileCollection *collection, const SearchSettings *settings,
                   ProfileCollection *mirror);
 
 // The threshold of a Profile that cannot reach its cutoff: 2^62 - 1 (as a float for float

@@ -5,9 +5,9 @@
 #include <cstdlib>
 
 #include "fuzzinput.hpp"
+#include "model/profile.hpp"
 #include "profiles/libparse.hpp"
-#include "profiles/profilecollection.hpp"
-#include "search/runconfig.hpp"
+#include "model/searchsettings.hpp"
 #include "sequences/alphabet.hpp"
 #include "statistics/distribution.hpp"
 #include "statistics/setthresholds.hpp"
@@ -34,13 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string name = fuzzinputfile(data, size, ".pdis");
   ProfileCollection collection;
   if (parselibrary(libraryname.c_str(), &alpha, &collection) != 0) std::abort();
-  RunConfiguration config;
-  initrunconfiguration(&config);
-  config.thresholdkind = THRESHOLD_PVALUE;
-  config.thresholdvalue = 1e-2;
-  config.distributionname = name.c_str();
-  config.distributiongiven = true;
-  if (prepare_from_file(&collection, &config, nullptr) == 0) {
+  SearchSettings settings;
+  initsearchsettings(&settings);
+  settings.thresholdkind = THRESHOLD_PVALUE;
+  settings.thresholdvalue = 1e-2;
+  settings.distributionname = name.c_str();
+  if (prepare_from_file(&collection, &settings, nullptr) == 0) {
     for (uint64_t i = 0; i < collection.numofprofiles; i++) {
       const Profile *profile = &collection.profiles[i];
       for (int64_t score = -20; score <= 20; score++) {

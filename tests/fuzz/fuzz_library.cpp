@@ -1,7 +1,7 @@
 // Fuzz target: the profile library parser over the DNA and the protein alphabet.
 #include "fuzzinput.hpp"
+#include "model/profile.hpp"
 #include "profiles/libparse.hpp"
-#include "profiles/profilecollection.hpp"
 #include "sequences/alphabet.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

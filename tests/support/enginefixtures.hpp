@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "matching/profile.hpp"
-#include "report/match.hpp"
+#include "model/match.hpp"
 #include "sequences/multiseq.hpp"
 #include "sequences/virtualtree.hpp"
 

@@ -23,15 +23,15 @@ struct BodyFixture {
   TestDatabase database;
   std::string identifier = "A<1>", databasename = "db&.fa";
   Profile profile = makeprofile(SCORE_INTEGER, 0, 0, 10);
-  RunConfiguration config{};
+  SearchSettings settings{};
   SearchJob job{};
   MatchCollection *collection = matchcollection_create("gn");
   Match walkmatch{};
 
   BodyFixture() {
     profile.identifier = identifier.data();
-    config.databasename = databasename.c_str();
-    job.config = &config;
+    settings.databasename = databasename.c_str();
+    job.settings = &settings;
     job.profile = &profile;
     walkmatch = makematch(&database, &job, 0, 1, integerscore(0));
   }

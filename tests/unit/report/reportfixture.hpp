@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "profiles/profilecollection.hpp"
-#include "report/match.hpp"
+#include "model/match.hpp"
+#include "model/profile.hpp"
 #include "sequences/multiseq.hpp"
 #include "sequences/virtualtree.hpp"
 

@@ -5,8 +5,10 @@
 #include <string>
 
 #include "base/error.hpp"
+#include "matching/profile.hpp"
 #include "report/reports.hpp"
 #include "reportfixture.hpp"
+#include "statistics/distribution.hpp"
 
 namespace {
 

@@ -42,33 +42,33 @@ struct Words {
 TEST(CommandLine, accepted_settings_reach_the_configuration) {
   Words w;
   ASSERT_EQ(w.run({"-rawth", "7.5"}), COMMANDLINE_RUN) << w.message();
-  EXPECT_STREQ(w.config.databasename, "seq.fna");
-  EXPECT_STREQ(w.config.libraryname, "lib.txt");
-  EXPECT_EQ(w.config.thresholdkind, THRESHOLD_RAW);
-  EXPECT_EQ(w.config.thresholdvalue, 7.5);
-  EXPECT_EQ(w.config.strands, STRAND_FORWARD);  // no strand option: forward only
-  EXPECT_EQ(w.config.algorithm, ALGORITHM_SIMPLE);
+  EXPECT_STREQ(w.config.settings.databasename, "seq.fna");
+  EXPECT_STREQ(w.config.settings.libraryname, "lib.txt");
+  EXPECT_EQ(w.config.settings.thresholdkind, THRESHOLD_RAW);
+  EXPECT_EQ(w.config.settings.thresholdvalue, 7.5);
+  EXPECT_EQ(w.config.settings.strands, STRAND_FORWARD);  // no strand option: forward only
+  EXPECT_EQ(w.config.settings.algorithm, ALGORITHM_SIMPLE);
   EXPECT_EQ(w.config.format, FORMAT_HUMAN);
-  EXPECT_EQ(w.config.jobs, 1u);
-  EXPECT_EQ(w.config.multiplier, 1.0);
+  EXPECT_EQ(w.config.settings.jobs, 1u);
+  EXPECT_EQ(w.config.settings.multiplier, 1.0);
   EXPECT_EQ(w.config.report, nullptr);
   EXPECT_EQ(w.config.sortkeys, nullptr);
 
   ASSERT_EQ(w.run({"-rawth", "1", "-2", "-fn"}), COMMANDLINE_RUN) << w.message();
-  EXPECT_EQ(w.config.strands, 9);
+  EXPECT_EQ(w.config.settings.strands, 9);
   ASSERT_EQ(w.run({"-rawth", "1", "-rn", "-fc"}), COMMANDLINE_RUN) << w.message();
-  EXPECT_EQ(w.config.strands, 6);
+  EXPECT_EQ(w.config.settings.strands, 6);
 
   ASSERT_EQ(w.parse({"-db", "d", "-pr", "p", "-lahead", "-best", "+12", "-uniform", "-lazy",
                      "-mult", "2.5", "-seqrange", "5:5", "-format", "cisml", "-q", "-j", "3"}),
             COMMANDLINE_RUN)
       << w.message();
-  EXPECT_EQ(w.config.thresholdkind, THRESHOLD_KBEST);
-  EXPECT_EQ(w.config.kbest, 12u);
+  EXPECT_EQ(w.config.settings.thresholdkind, THRESHOLD_KBEST);
+  EXPECT_EQ(w.config.settings.kbest, 12u);
   EXPECT_TRUE(w.config.frequenciesgiven);
-  EXPECT_EQ(w.config.frequencyname, nullptr);
-  EXPECT_TRUE(w.config.lazy);
-  EXPECT_EQ(w.config.multiplier, 2.5);
+  EXPECT_EQ(w.config.settings.frequencyname, nullptr);
+  EXPECT_TRUE(w.config.settings.lazy);
+  EXPECT_EQ(w.config.settings.multiplier, 2.5);
   EXPECT_TRUE(w.config.seqrangegiven);
   EXPECT_EQ(w.config.seqrangelower, 5u);
   EXPECT_EQ(w.config.seqrangeupper, 5u);
@@ -76,8 +76,8 @@ TEST(CommandLine, accepted_settings_reach_the_configuration) {
   EXPECT_STREQ(w.config.sortkeys, "gn");  // CisML is collected by group, then sequence
   EXPECT_TRUE(w.config.statusoff);
   EXPECT_TRUE(w.config.warningsoff);
-  EXPECT_EQ(w.config.jobs, 3u);
-  EXPECT_EQ(w.config.algorithm, ALGORITHM_LOOKAHEAD);
+  EXPECT_EQ(w.config.settings.jobs, 3u);
+  EXPECT_EQ(w.config.settings.algorithm, ALGORITHM_LOOKAHEAD);
 
   ASSERT_EQ(w.parse({"-db", "d", "-pr", "p", "-esa", "-eval", "1e-3", "-pdis", "dist.gz", "-dbsize",
                      "1000", "-freq", "f"}),
@@ -86,12 +86,12 @@ TEST(CommandLine, accepted_settings_reach_the_configuration) {
                      "1000", "-sort", "ep", "-qw"}),
             COMMANDLINE_RUN)
       << w.message();
-  EXPECT_EQ(w.config.thresholdkind, THRESHOLD_EVALUE);
-  EXPECT_DOUBLE_EQ(w.config.thresholdvalue, 1e-3);
-  EXPECT_STREQ(w.config.distributionname, "dist.gz");
+  EXPECT_EQ(w.config.settings.thresholdkind, THRESHOLD_EVALUE);
+  EXPECT_DOUBLE_EQ(w.config.settings.thresholdvalue, 1e-3);
+  EXPECT_STREQ(w.config.settings.distributionname, "dist.gz");
   EXPECT_TRUE(w.config.distributiongiven);
   EXPECT_TRUE(w.config.dbsizegiven);
-  EXPECT_EQ(w.config.dbsize, 1000u);
+  EXPECT_EQ(w.config.settings.dbsize, 1000u);
   EXPECT_STREQ(w.config.sortkeys, "ep");
   EXPECT_TRUE(w.config.warningsoff);
   EXPECT_FALSE(w.config.statusoff);
@@ -116,11 +116,11 @@ TEST(CommandLine, integer_values_at_their_limits) {
   ASSERT_EQ(w.run({"-eval", "1", "-uniform", "-lazy", "-dbsize", "18446744073709551615"}),
             COMMANDLINE_RUN)
       << w.message();
-  EXPECT_EQ(w.config.dbsize, UINT64_MAX);
+  EXPECT_EQ(w.config.settings.dbsize, UINT64_MAX);
   ASSERT_EQ(w.run({"-eval", "1", "-uniform", "-lazy", "-dbsize", ""}), COMMANDLINE_RUN);
-  EXPECT_EQ(w.config.dbsize, 0u);  // an empty text reads as 0
+  EXPECT_EQ(w.config.settings.dbsize, 0u);  // an empty text reads as 0
   ASSERT_EQ(w.run({"-eval", "1", "-uniform", "-lazy", "-dbsize", " \t+42"}), COMMANDLINE_RUN);
-  EXPECT_EQ(w.config.dbsize, 42u);
+  EXPECT_EQ(w.config.settings.dbsize, 42u);
 
   EXPECT_EQ(w.run({"-eval", "1", "-uniform", "-lazy", "-dbsize", "18446744073709551616"}),
             COMMANDLINE_ERROR);
@@ -158,7 +158,7 @@ TEST(CommandLine, real_values_and_ranges) {
     EXPECT_EQ(w.message(), "Option -pval expects a floating point value.") << bad;
   }
   ASSERT_EQ(w.run({"-rawth", "-12.5"}), COMMANDLINE_RUN);  // a sign may lead
-  EXPECT_EQ(w.config.thresholdvalue, -12.5);
+  EXPECT_EQ(w.config.settings.thresholdvalue, -12.5);
   ASSERT_EQ(w.run({"-rawth", "1", "-mult", "1000", "-uniform"}), COMMANDLINE_RUN);
   EXPECT_EQ(w.run({"-rawth", "1", "-mult", "1000.001", "-uniform"}), COMMANDLINE_ERROR);
   EXPECT_EQ(w.message(), "The multiplier must be a positive real number, not exceeding 1000.");
@@ -170,12 +170,12 @@ TEST(CommandLine, real_values_and_ranges) {
 TEST(CommandLine, jobs_from_value_or_processor_count) {
   Words w;
   ASSERT_EQ(w.run({"-rawth", "1", "-j", "-q"}), COMMANDLINE_RUN) << w.message();
-  EXPECT_GE(w.config.jobs, 1u);  // the processor count, then -q read as an option
-  EXPECT_LE(w.config.jobs, maximumjobs);
+  EXPECT_GE(w.config.settings.jobs, 1u);  // the processor count, then -q read as an option
+  EXPECT_LE(w.config.settings.jobs, maximumjobs);
   EXPECT_TRUE(w.config.statusoff);
   ASSERT_EQ(w.run({"-rawth", "1", "-j"}), COMMANDLINE_RUN);
   ASSERT_EQ(w.run({"-rawth", "1", "-j", "128"}), COMMANDLINE_RUN);
-  EXPECT_EQ(w.config.jobs, 128u);
+  EXPECT_EQ(w.config.settings.jobs, 128u);
   EXPECT_EQ(w.run({"-rawth", "1", "-j", "200"}), COMMANDLINE_ERROR);  // not cut
   EXPECT_EQ(w.message(), "The number of jobs must be in a range from 1 to 128.");
 

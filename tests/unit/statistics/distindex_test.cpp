@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "statistics/distribution.hpp"
 #include "statistics/distwriter.hpp"
 #include "support/scratchfiles.hpp"
 

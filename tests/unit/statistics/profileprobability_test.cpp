@@ -9,7 +9,7 @@
 #include <map>
 #include <random>
 
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 #include "statistics/distribution.hpp"
 #include "statistics/freqfileparser.hpp"
 #include "statisticsfixture.hpp"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "profiles/libparse.hpp"
-#include "search/runconfig.hpp"
+#include "model/searchsettings.hpp"
 #include "statistics/freqfileparser.hpp"
 #include "statistics/setthresholds.hpp"
 #include "statisticsfixture.hpp"
@@ -54,7 +54,7 @@ class Thresholds : public testing::Test {
  protected:
   void SetUp() override {
     dnaalphabet(&dna);
-    initrunconfiguration(&config);
+    initsearchsettings(&config);
     outputinit(false, true);
     frequencies = loadfrequencies(nullptr, &dna);
     outputinit(true, true);
@@ -78,7 +78,7 @@ class Thresholds : public testing::Test {
   }
 
   // Runs one preparation step with standard error captured: its status and the output.
-  using Step = int (*)(ProfileCollection *, const RunConfiguration *, ProfileCollection *);
+  using Step = int (*)(ProfileCollection *, const SearchSettings *, ProfileCollection *);
   int run(Step step, ProfileCollection *collection, std::string *ret_errors = nullptr,
           ProfileCollection *mirror = nullptr, bool warnings = true, bool status = false) {
     stattest::clearerror();
@@ -97,7 +97,7 @@ class Thresholds : public testing::Test {
   }
 
   Alphabet dna;
-  RunConfiguration config;
+  SearchSettings config;
   double *frequencies = nullptr;
   ScratchFolder folder;
   std::vector<ProfileCollection *> parsed;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "base/error.hpp"
-#include "profiles/profilecollection.hpp"
+#include "model/profile.hpp"
 
 namespace {
 

@@ -1,14 +1,15 @@
-// Profiles and the ProfileCollection: all matrices of a library in file order, their groups,
-// the lock and the work counter that hands out one profile at a time; character classes
-// and the check of a matrix's characters against the sequence alphabet.
+// Profile, ProfileGroup and ProfileCollection: every matrix of a library in file order with
+// its texts, group, ScoringMatrix and ScoreDistribution, the groups, and the lock and work
+// counter that hand out one profile at a time; the operations over a collection: growing
+// its arrays, the work counter, the release of everything it owns.
 #pragma once
 
 #include <cstdint>
 
 #include "base/threads.hpp"
-#include "matching/profile.hpp"
+#include "model/distribution.hpp"
+#include "model/scoringmatrix.hpp"
 #include "sequences/alphabet.hpp"
-#include "statistics/distribution.hpp"
 
 struct Profile {
   char *identifier;   // owned
@@ -56,29 +57,3 @@ void collection_reset_work(ProfileCollection *collection);
 int64_t collection_next_profile(ProfileCollection *collection);
 // Releases the collection. sharedalphabet/owner select the -realpha modes.
 void collection_free(ProfileCollection *collection, bool sharedalphabet, bool owner);
-
-// Character classes: for each code some byte maps to (undefined excepted), the byte values
-// mapping to it in increasing order.
-struct CharacterClass {
-  char members[257];
-  uint64_t length;
-};
-struct ClassTable {
-  const Alphabet *alphabet;     // the sequence alphabet the classes were built from (borrowed)
-  CharacterClass classes[256];  // indexed by symbol code
-  bool present[256];
-};
-void buildcharacterclasses(ClassTable *table, const Alphabet *alpha);
-// The class of character c (null for an undefined character) and its code.
-const CharacterClass *classofcharacter(const ClassTable *table, const Alphabet *alpha,
-                                       unsigned char c, uint64_t *ret_code);
-// -1 on a synonym error, 1 when something was adjusted or warned about, 0 otherwise. A line
-// number of 0 marks a probe: no warnings, no line in the message.
-// The destination becomes a copy of the table's alphabet in which every character whose class
-// has no column maps to the undefined code and the printed character of its former code is
-// '~'. Warnings go through printwarning.
-int checkcompatibility(const ClassTable *table, const unsigned char *characters, uint64_t count,
-                       Alphabet *destination, uint64_t linenumber);
-// For a matrix over an adjusted alphabet made by checkcompatibility: warns about every class of
-// codes 0 to mapsize - 2 whose members are all undefined there, naming the matrix's line.
-void warnmissingcolumns(const ClassTable *table, const Alphabet *adjusted, uint64_t linenumber);

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "base/error.hpp"
-#include "profiles/profilecollection.hpp"
+#include "matching/profile.hpp"
+#include "model/profile.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
-#include "profiles/profilecollection.hpp"
+#include "sequences/characterclasses.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Blank skipping and the number and tag-value tokens of the library and frequency readers.
-#include "profiles/tokenizer.hpp"
+#include "base/tokenizer.hpp"
 
 #include <cstdio>
 #include <cstring>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "profiles/tokenizer.hpp"
+#include "base/tokenizer.hpp"
 
 namespace {
 

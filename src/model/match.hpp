@@ -1,18 +1,24 @@
-// The Match an engine hands to a ReportFunction, and the SearchJob carried with it.
+// The Match an engine hands to a ReportFunction, the ReportFunction itself, and the SearchJob
+// carried with every Match: the search's settings, the profile and strand being searched and
+// what the reports need of the run.
 #pragma once
 
 #include <cstdint>
 
-#include "matching/profile.hpp"
-#include "search/runconfig.hpp"
+#include "model/scoringmatrix.hpp"
+#include "model/searchsettings.hpp"
 
 struct Profile;
 struct ProfileCollection;
 struct MatchCollection;
 struct Multiseq;
 struct SearchJob;
+struct Match;
 struct SequenceRange;
 struct LookaheadBatch;
+
+// What an engine calls for every Match: 0 to go on, non-zero to stop the profile's search.
+using ReportFunction = int (*)(Match *match);
 
 constexpr uint32_t SOURCE_MULTISEQ = 1;
 constexpr uint32_t SOURCE_VIRTUALTREE = 2;
@@ -32,7 +38,7 @@ struct Match {
 using ProfileSearch = int (*)(SearchJob *job, Profile *profile);
 
 struct SearchJob {
-  const RunConfiguration *config;
+  const SearchSettings *settings;
   Profile *profile;
   unsigned char strand;
   void *reduceddata;          // reduced-alphabet data, or null

@@ -5,7 +5,7 @@
 
 #include "base/error.hpp"
 #include "base/output.hpp"
-#include "profiles/profilecollection.hpp"
+#include "sequences/characterclasses.hpp"
 
 namespace {
 
