@@ -6,9 +6,9 @@
 #include <cstdint>
 
 #include "base/error.hpp"
+#include "model/kinds.hpp"
 #include "model/match.hpp"
 #include "model/scoringmatrix.hpp"
-#include "model/kinds.hpp"
 #include "sequences/multiseq.hpp"
 
 // Sequence numbers, counted from 0, both inclusive.

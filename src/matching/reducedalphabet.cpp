@@ -3,8 +3,8 @@
 #include "matching/reducedalphabet.hpp"
 
 #include "base/error.hpp"
-#include "matching/reducedalphabet.templ.hpp"
 #include "matching/profile.hpp"
+#include "matching/reducedalphabet.templ.hpp"
 #include "model/match.hpp"
 #include "model/profile.hpp"
 #include "sequences/characterclasses.hpp"

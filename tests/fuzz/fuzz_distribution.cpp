@@ -6,8 +6,8 @@
 
 #include "fuzzinput.hpp"
 #include "model/profile.hpp"
-#include "profiles/libparse.hpp"
 #include "model/searchsettings.hpp"
+#include "profiles/libparse.hpp"
 #include "sequences/alphabet.hpp"
 #include "statistics/distribution.hpp"
 #include "statistics/setthresholds.hpp"

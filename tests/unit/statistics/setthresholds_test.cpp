@@ -6,8 +6,8 @@
 #include <limits>
 #include <string>
 
-#include "profiles/libparse.hpp"
 #include "model/searchsettings.hpp"
+#include "profiles/libparse.hpp"
 #include "statistics/freqfileparser.hpp"
 #include "statistics/setthresholds.hpp"
 #include "statisticsfixture.hpp"
