@@ -73,8 +73,8 @@ int preparethresholds(ProfileCollection *collection, const RunConfiguration *con
 int merge(RunConfiguration *config, const std::vector<ShardFile> &shards, FILE *out) {
   Virtualtree database{};
   bool isindex = false;
-  if (selectinputsequence(config->settings.databasename, config->smapname, config->protein, config->dna,
-                          TISTAB | DESTAB, &database, &isindex) != 0)
+  if (selectinputsequence(config->settings.databasename, config->smapname, config->protein,
+                          config->dna, TISTAB | DESTAB, &database, &isindex) != 0)
     return fail(errormessageorunknown());
   // Under the reduced alphabet the runs read the library with the protein alphabet, and
   // their reports show the protein matrices.
@@ -97,8 +97,8 @@ int merge(RunConfiguration *config, const std::vector<ShardFile> &shards, FILE *
       status = fail(errormessageorunknown());
     } else {
       MergeRun run;
-      mergerun_init(&run, config, &collection, config->settings.frequencies, config->settings.dbsize,
-                    &database.multiseq);
+      mergerun_init(&run, config, &collection, config->settings.frequencies,
+                    config->settings.dbsize, &database.multiseq);
       if (mergeshards(&run, shards, out) != 0) status = fail(errormessageorunknown());
     }
     collection_free(&collection, false, false);

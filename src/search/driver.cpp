@@ -223,7 +223,8 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
 
   printstatus("Starting to search.\n");
   // The document's head goes out before the searches, its body and closing line after them.
-  if (config->format == FORMAT_CISML && cisml_write_head(&config->settings, searchprogramname()) != 0)
+  if (config->format == FORMAT_CISML &&
+      cisml_write_head(&config->settings, searchprogramname()) != 0)
     return -1;
   switch (config->settings.algorithm) {
     case ALGORITHM_SIMPLE:
@@ -249,8 +250,9 @@ int search(RunConfiguration *config, Virtualtree *database, bool isindex,
     // Candidates of the reduced matrices are confirmed before they reach the report.
     job.reduceddata = reduced;
     job.nextreport = job.firstreport;
-    job.firstreport = config->settings.thresholdkind == THRESHOLD_KBEST ? reducedalphabet_check_kbest
-                                                               : reducedalphabet_check;
+    job.firstreport = config->settings.thresholdkind == THRESHOLD_KBEST
+                          ? reducedalphabet_check_kbest
+                          : reducedalphabet_check;
   }
 
   PreparedBatch prepared;
@@ -320,8 +322,8 @@ int runsearch(RunConfiguration *config) {
   Virtualtree database{};
   bool isindex = false;
   const uint64_t jobs = threadedbuild && config->settings.jobs > 1 ? config->settings.jobs : 1;
-  if (selectinputsequence(config->settings.databasename, config->smapname, config->protein, config->dna,
-                          demand, &database, &isindex, jobs) != 0) {
+  if (selectinputsequence(config->settings.databasename, config->smapname, config->protein,
+                          config->dna, demand, &database, &isindex, jobs) != 0) {
     printerror();
     outputdestroy();
     return 1;

@@ -28,10 +28,17 @@ while read -r file; do
     while read -r target; do
       case $target in
         */*) to=${target%%/*} ;;
-        *) echo "$file: #include \"$target\" names no folder" >&2; echo bad >> "$work/bad" ;;
+        *)
+          echo "$file: #include \"$target\" names no folder" >&2
+          echo bad >> "$work/bad"
+          continue
+          ;;
       esac
-      case $target in */*) ;; *) continue ;; esac
-      [ -e "$src/$target" ] || { echo "$file: #include \"$target\": no such file" >&2; echo bad >> "$work/bad"; continue; }
+      if [ ! -e "$src/$target" ]; then
+        echo "$file: #include \"$target\": no such file" >&2
+        echo bad >> "$work/bad"
+        continue
+      fi
       [ "$from" = "$to" ] || echo "$from $to $file"
     done
 done < "$work/files" > "$work/includes"
