@@ -38,7 +38,7 @@ struct Match {
 using ProfileSearch = int (*)(SearchJob *job, Profile *profile);
 
 struct SearchJob {
-  const SearchSettings *settings;
+  const SearchSettings *settings;  // the search's settings, borrowed from the caller
   Profile *profile;
   unsigned char strand;
   void *reduceddata;          // reduced-alphabet data, or null
