@@ -314,19 +314,28 @@ py::array columnof(const std::vector<T> &values, py::handle owner) {
   return column;
 }
 
-// The matched texts, one str per match.
-py::list matchedtexts(const ScanHits &hits) {
+// The matched texts, one str per match, as the scan kept them (scan_keeptexts).
+py::list matchedtexts(const Result &result) {
+  const ScanHits &hits = result.result.hits;
   const uint64_t count = scan_hitcount(hits);
   py::list texts(count);
-  if (hits.textoffset.size() != count + 1) {
-    for (uint64_t i = 0; i < count; i++) texts[i] = py::str("");
-    return texts;
-  }
+  const bool kept = hits.textoffset.size() == count + 1;
   for (uint64_t i = 0; i < count; i++) {
-    const uint64_t from = hits.textoffset[i];
-    texts[i] = py::str(hits.text.data() + from, hits.textoffset[i + 1] - from);
+    texts[i] = kept ? py::str(hits.text.data() + hits.textoffset[i],
+                              hits.textoffset[i + 1] - hits.textoffset[i])
+                    : py::str("");
   }
   return texts;
+}
+
+// A column computed from the scan's own for every match, as a new read-only array.
+template <typename T, typename Value>
+py::array_t<T> derivedcolumn(uint64_t count, Value value) {
+  py::array_t<T> column(static_cast<py::ssize_t>(count));
+  auto cells = column.template mutable_unchecked<1>();
+  for (uint64_t i = 0; i < count; i++) cells(static_cast<py::ssize_t>(i)) = value(i);
+  column.attr("setflags")(py::arg("write") = false);
+  return column;
 }
 
 // A new result holding the matches at rows (indices into this result), in that order.
@@ -351,12 +360,9 @@ std::shared_ptr<Result> selectrows(const Result &from, py::array_t<int64_t> rows
     out.motif.push_back(in.motif[i]);
     out.sequence.push_back(in.sequence[i]);
     out.start.push_back(in.start[i]);
-    out.stop.push_back(in.stop[i]);
     out.strand.push_back(in.strand[i]);
     out.score.push_back(in.score[i]);
     out.pvalue.push_back(in.pvalue[i]);
-    out.evalue.push_back(in.evalue[i]);
-    out.mss.push_back(in.mss[i]);
     out.qvalue.push_back(in.qvalue[i]);
     if (withtext) {
       out.text.append(in.text, in.textoffset[i], in.textoffset[i + 1] - in.textoffset[i]);
@@ -542,6 +548,8 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
       }
     }
     worker.join();
+    // The texts stay with the result; the letters go.
+    if (status == 0) scan_keeptexts(&result->result, motifs->motifs, sequences->sequences);
     motifs->prepared = false;  // prepared for the scanned sequences now, if at all
     keepnamesonly(&sequences->sequences);
   }
@@ -716,21 +724,27 @@ PYBIND11_MODULE(_zelko, m) {
       .def("__len__", [](const Result &self) { return scan_hitcount(self.result.hits); })
       .def("columns",
            [](py::object self) {
-             const ScanHits &hits = self.cast<const Result &>().result.hits;
+             const Result &result = self.cast<const Result &>();
+             const ScanHits &hits = result.result.hits;
+             const ScanMotifs &motifs = result.motifs->motifs;
+             const uint64_t count = scan_hitcount(hits);
              py::dict columns;
              columns["motif"] = columnof(hits.motif, self);
              columns["sequence"] = columnof(hits.sequence, self);
              columns["start"] = columnof(hits.start, self);
-             columns["stop"] = columnof(hits.stop, self);
+             columns["stop"] = derivedcolumn<uint64_t>(
+                 count, [&](uint64_t i) { return scan_hitstop(motifs, hits, i); });
              columns["strand"] = columnof(hits.strand, self).attr("view")("S1");
              columns["score"] = columnof(hits.score, self);
              columns["pvalue"] = columnof(hits.pvalue, self);
-             columns["evalue"] = columnof(hits.evalue, self);
-             columns["mss"] = columnof(hits.mss, self);
+             columns["evalue"] = derivedcolumn<double>(
+                 count, [&](uint64_t i) { return scan_hitevalue(result.result, i); });
+             columns["mss"] = derivedcolumn<double>(
+                 count, [&](uint64_t i) { return scan_hitmss(motifs, hits, i); });
              columns["qvalue"] = columnof(hits.qvalue, self);
              return columns;
            })
-      .def("matched_texts", [](const Result &self) { return matchedtexts(self.result.hits); })
+      .def("matched_texts", [](const Result &self) { return matchedtexts(self); })
       .def("summaries", &summariesof)
       .def("run_info", &runinfoof)
       .def_property_readonly("warnings", [](const Result &self) { return self.warnings; })

@@ -703,7 +703,6 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
 
   BestHits best;
   besthits_init(&best, count, HTMLREPORT_BESTHITS);
-  const bool withtext = hits.textoffset.size() == hits.motif.size() + 1;
   for (size_t i = 0; i < scan_hitcount(hits); i++) {
     // Ranked by the p-value as the table prints it, so that a page made from the table keeps
     // the same best hits: a hit clearly behind the worst kept one needs no printing.
@@ -716,13 +715,12 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
     HtmlHit hit;
     hit.sequence = sequences.names[hits.sequence[i]];
     hit.start = hits.start[i];
-    hit.stop = hits.stop[i];
+    hit.stop = scan_hitstop(motifs, hits, i);
     hit.strand = hits.strand[i];
     hit.score = static_cast<double>(hits.score[i]);
     hit.pvalue = hits.pvalue[i];
     hit.qvalue = hits.qvalue[i];
-    if (withtext)
-      hit.text = hits.text.substr(hits.textoffset[i], hits.textoffset[i + 1] - hits.textoffset[i]);
+    scan_hittext(result, motifs, sequences, i, &hit.text);
     besthits_insert(&best, hits.motif[i], key, std::move(hit));
   }
 

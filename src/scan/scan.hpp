@@ -218,7 +218,7 @@ struct ScanOptions {
   ScanAlphabet alphabet = SCAN_ALPHABET_AUTO;
   uint64_t threads = 0;       // worker threads; 0: the available cores
   ScanSort sort = SCAN_SORT_POSITION;
-  bool matchedtext = true;    // fill ScanHits::text
+  bool matchedtext = true;    // the matched texts are wanted (scan_hittext)
   std::atomic<bool> *cancel = nullptr;  // set (by any thread) to stop: scan_run fails with
                                         // "scan cancelled" after the work units in hand
   ScanProgressFunction progress = nullptr;
@@ -230,22 +230,21 @@ struct ScanOptions {
   ScanHistogramRequest histogram;
 };
 
-// The matches as column vectors, one entry per match, in the order asked for. The columns
-// are those of the TSV zelko scan writes (zelkotable's TSV, then q_value); the motif and
-// sequence columns hold indices into ScanMotifs::motifs and ScanSequences::names.
+// The matches as column vectors, one entry per match, in the order asked for: 45 bytes a
+// match. The motif and sequence columns hold indices into ScanMotifs::motifs and
+// ScanSequences::names. The other columns of the TSV zelko scan writes (zelkotable's TSV,
+// then q_value) follow from these, the motifs and the sequences: scan_hitstop,
+// scan_hitevalue, scan_hitmss and scan_hittext below.
 struct ScanHits {
   std::vector<uint32_t> motif;
   std::vector<uint64_t> sequence;
   std::vector<uint64_t> start;   // 1-based, first letter of the window
-  std::vector<uint64_t> stop;    // 1-based, last letter (closed)
   std::vector<char> strand;      // '+' or '-' (reverse complementary)
   std::vector<int64_t> score;    // x1000 units
   std::vector<double> pvalue;
-  std::vector<double> evalue;    // p-value x totallength of the sequences
-  std::vector<double> mss;       // matrix similarity score, 0 .. 1
   std::vector<double> qvalue;
-  // Matched text in the motif's reading direction, upper case (the reverse complement on the
-  // - strand): match i is text[textoffset[i] .. textoffset[i + 1]). Empty without matchedtext.
+  // Only after scan_keeptexts: the matched texts, match i's text[textoffset[i] ..
+  // textoffset[i + 1]).
   std::string text;
   std::vector<uint64_t> textoffset;
 };
@@ -292,6 +291,7 @@ struct ScanRunInfo {
   uint64_t threadsused = 0;
   double elapsed = 0.0;      // seconds for the whole call
   bool isindex = false;
+  uint64_t totallength = 0;  // the sequences' coded positions: the E-values' database size
 };
 
 struct ScanResult {
@@ -309,6 +309,25 @@ struct ScanResult {
 // not depend on the number of threads.
 int scan_run(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
              ScanResult *out);
+
+// ---- Derived columns of a match -----------------------------------------------------------
+
+// 1-based, last letter of match i's window (closed).
+uint64_t scan_hitstop(const ScanMotifs &motifs, const ScanHits &hits, size_t i);
+// Its E-value: the p-value times the sequences' coded positions (separators included).
+double scan_hitevalue(const ScanResult &result, size_t i);
+// Its matrix similarity score, 0 .. 1: (score - lowest) / (highest - lowest) of the motif.
+double scan_hitmss(const ScanMotifs &motifs, const ScanHits &hits, size_t i);
+// Its matched text, in the motif's reading direction and upper case (the reverse complement
+// on the - strand), taken from the sequences the scan searched (still loaded); empty without
+// the sequences' letters (an index without its text) or when the scan was asked for none
+// (ScanOptions::matchedtext). No lock, no failure.
+void scan_hittext(const ScanResult &result, const ScanMotifs &motifs,
+                  const ScanSequences &sequences, size_t i, std::string *text);
+// Copies every matched text into the hits (ScanHits::text), for a caller that lets the
+// sequences go (or prepares the motifs anew) before it writes the tables: scan_hittext then
+// reads them from there. About the motif's length in bytes a match.
+void scan_keeptexts(ScanResult *result, const ScanMotifs &motifs, const ScanSequences &sequences);
 
 // ---- Histogram bins ----------------------------------------------------------------------
 

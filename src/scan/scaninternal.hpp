@@ -49,6 +49,9 @@ struct ScanDatabase {
   Virtualtree tree{};
   bool isindex = false;
   std::string name;  // tree.filename points into it
+  // After a scan of both strands: the letters of the - strand's matched texts.
+  bool complemented = false;
+  unsigned char complementcharacters[256] = {};
 };
 
 // Held by every entry point for the whole call: gives the call (its thread, and the threads

@@ -4,6 +4,7 @@
 //
 // Contents: work units; collecting matches; workers and the waiting caller; q-values;
 // ordering; summaries; scan_run.
+#include <malloc.h>
 #include <time.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <type_traits>
 
 #include "base/error.hpp"
 #include "base/output.hpp"
@@ -20,7 +22,6 @@
 #include "scan/scaninternal.hpp"
 #include "search/profilesearch.hpp"
 #include "statistics/setthresholds.hpp"
-#include "table/tabsrecord.hpp"
 
 namespace {
 
@@ -113,35 +114,29 @@ std::vector<WorkUnit> workunits(const ScanSequences &sequences, uint64_t profile
 
 // ---- Collecting matches ------------------------------------------------------------------
 
+// A match as the search finds it: 32 bytes. Its stop, E-value, MSS and text follow from it
+// when the table is written.
 struct RawHit {
-  uint64_t sequence;
   uint64_t position;  // of the first letter in its sequence, from 0
   int64_t score;
   double pvalue;
-  double evalue;
-  double mss;
-  unsigned char strand;  // strand bit
+  uint32_t sequence;
+  char strand;  // '+' or '-'
 };
 
-// The matches of one unit; the matched texts, each of the motif's length, follow one another.
+// The matches of one unit.
 struct UnitHits {
   std::vector<RawHit> hits;
-  std::string text;
 };
 
 struct WorkerContext {
   UnitHits *unit = nullptr;
-  bool wanttext = true;
   // Whether the unit's profile is a motif's reverse complementary matrix: its matches, found
   // on the forward text, are the motif's on the - strand.
   bool reverse = false;
-  const unsigned char *complementcharacters = nullptr;
-  std::string scratch;
-  std::string oriented;
 };
 
-// The ReportFunction of the scan: location, statistics and text of the match, kept in the
-// unit's list.
+// The ReportFunction of the scan: location and p-value of the match, kept in the unit's list.
 int collecthit(Match *match) {
   SearchJob *job = match->job;
   WorkerContext *context = static_cast<WorkerContext *>(job->userdata);
@@ -151,27 +146,12 @@ int collecthit(Match *match) {
   MatchStatistics statistics;
   if (match_statistics(job->profile, job, match->score, &statistics) != 0) return -1;
   RawHit hit;
-  hit.sequence = location.seqnum;
+  hit.sequence = static_cast<uint32_t>(location.seqnum);
   hit.position = location.seqposition;
   hit.score = match->score.i;
   hit.pvalue = statistics.pvalue;
-  hit.evalue = statistics.evalue;
-  hit.mss = statistics.mss;
-  hit.strand = context->reverse ? STRAND_REVERSECOMPLEMENT : job->strand;
+  hit.strand = context->reverse || strandisreverse(job->strand) ? '-' : '+';
   context->unit->hits.push_back(hit);
-  if (context->wanttext && location.sequence != nullptr) {
-    // The text as the tabs report prints it, turned as zelkotable turns it.
-    context->scratch.clear();
-    appendmatchingsequence(context->scratch, location.sequence, location.startposition,
-                           match->endposition,
-                           context->reverse ? context->complementcharacters
-                                            : matchcharacters(match));
-    TabsRecord record;
-    record.strand = scanstrandcode(hit.strand);
-    record.matchedtext = context->scratch;
-    orientedtext(record, false, &context->oriented);
-    context->unit->text += context->oriented;
-  }
   return 0;
 }
 
@@ -185,9 +165,7 @@ struct RunShared {
   std::vector<UnitHits> *results;
   const std::vector<Profile *> *profiles;  // the motifs', then their reverse matrices
   uint64_t motifs = 0;
-  const unsigned char *complementcharacters = nullptr;
   SearchJob templatejob;
-  bool wanttext;
   std::atomic<bool> *cancel;
   std::atomic<uint64_t> next{0};
   std::atomic<uint64_t> workdone{0};
@@ -220,8 +198,6 @@ bool cancelrequested(RunShared *shared) {
 void *workerbody(void *argument) {
   RunShared *shared = static_cast<RunShared *>(argument);
   WorkerContext context;
-  context.wanttext = shared->wanttext;
-  context.complementcharacters = shared->complementcharacters;
   SearchJob job = shared->templatejob;
   job.userdata = &context;
   const uint64_t count = shared->units->size();
@@ -320,18 +296,18 @@ int runworkers(RunShared *shared, uint64_t threads, const ScanOptions &options, 
 
 // Benjamini-Hochberg over the windows of one motif: q_i = min over k >= i of p_(k) N / k for
 // the matches sorted by p-value, at most 1. Ties get the same q-value in any order.
-void computeqvalues(const std::vector<const RawHit *> &hits, double windows,
+void computeqvalues(const std::vector<RawHit> &hits, double windows,
                     std::vector<double> *qvalues) {
   const size_t n = hits.size();
-  std::vector<uint32_t> order(n);
-  std::iota(order.begin(), order.end(), 0u);
-  std::stable_sort(order.begin(), order.end(), [&hits](uint32_t a, uint32_t b) {
-    return hits[a]->pvalue < hits[b]->pvalue;
+  std::vector<size_t> order(n);
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&hits](size_t a, size_t b) {
+    return hits[a].pvalue < hits[b].pvalue;
   });
   qvalues->assign(n, 1.0);
   double running = 1.0;
   for (size_t k = n; k-- > 0;) {
-    const double q = hits[order[k]]->pvalue * windows / static_cast<double>(k + 1);
+    const double q = hits[order[k]].pvalue * windows / static_cast<double>(k + 1);
     running = std::min(running, q);
     (*qvalues)[order[k]] = running;
   }
@@ -339,28 +315,40 @@ void computeqvalues(const std::vector<const RawHit *> &hits, double windows,
 
 // ---- Ordering ----------------------------------------------------------------------------
 
-// The order of the strands in one place, as zelkosearch searches them.
-int strandrank(unsigned char strand) {
-  switch (strand) {
-    case 1: return 0;
-    case 4: return 1;
-    case 8: return 2;
-    default: return 3;
-  }
+// The matches of one motif in the order of the table: sequence, start, + before -.
+bool positionbefore(const RawHit &a, const RawHit &b) {
+  if (a.sequence != b.sequence) return a.sequence < b.sequence;
+  if (a.position != b.position) return a.position < b.position;
+  return a.strand == '+' && b.strand == '-';
 }
 
-struct KeptHit {
-  uint32_t motif;
-  const RawHit *hit;
-  const char *text;
-  double qvalue;
-};
+// Puts every column of the hits in the order of the permutation: one column's worth of
+// scratch at a time.
+template <typename Index>
+void permutecolumns(const std::vector<Index> &order, ScanHits *hits) {
+  auto permute = [&order](auto *column) {
+    std::remove_reference_t<decltype(*column)> sorted(order.size());
+    for (size_t i = 0; i < order.size(); i++) sorted[i] = (*column)[order[i]];
+    column->swap(sorted);
+  };
+  permute(&hits->motif);
+  permute(&hits->sequence);
+  permute(&hits->start);
+  permute(&hits->strand);
+  permute(&hits->score);
+  permute(&hits->pvalue);
+  permute(&hits->qvalue);
+}
 
-bool positionbefore(const KeptHit &a, const KeptHit &b) {
-  if (a.motif != b.motif) return a.motif < b.motif;
-  if (a.hit->sequence != b.hit->sequence) return a.hit->sequence < b.hit->sequence;
-  if (a.hit->position != b.hit->position) return a.hit->position < b.hit->position;
-  return strandrank(a.hit->strand) < strandrank(b.hit->strand);
+// The hits from the smallest p-value up, of one p-value in the order they have.
+template <typename Index>
+void sortbypvalue(ScanHits *hits) {
+  std::vector<Index> order(hits->pvalue.size());
+  std::iota(order.begin(), order.end(), Index{0});
+  const std::vector<double> &pvalue = hits->pvalue;
+  std::stable_sort(order.begin(), order.end(),
+                   [&pvalue](Index a, Index b) { return pvalue[a] < pvalue[b]; });
+  permutecolumns(order, hits);
 }
 
 // ---- Summaries ---------------------------------------------------------------------------
@@ -433,7 +421,7 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   }
   call->deliverwarnings();
   ScanLibrary *library = motifs->library;
-  const ScanDatabase *database = sequences->database;
+  ScanDatabase *database = sequences->database;
 
   // The search's settings: the p-value cutoff through the lazy distribution under the
   // background, with the lookahead engine. An index is searched the same way over its
@@ -462,7 +450,15 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
     outputinit(false, warnings);
   }
   const uint64_t strands = bothstrands ? 2 : 1;
+  // The letters of the - strand's matched texts, for scan_hittext.
+  database->complemented = bothstrands;
+  std::memcpy(database->complementcharacters, complement.characters,
+              sizeof database->complementcharacters);
   const size_t count = motifs->motifs.size();
+  if (sequences->count > UINT32_MAX) {
+    return reporterror("at most %lu sequences can be scanned at once",
+                       static_cast<unsigned long>(UINT32_MAX));
+  }
   std::vector<Profile *> profiles = library->profiles;
   if (bothstrands) {
     profiles.insert(profiles.end(), library->reverseprofiles.begin(),
@@ -522,8 +518,6 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   RunShared shared;
   shared.profiles = &profiles;
   shared.motifs = count;
-  shared.complementcharacters = complement.characters;
-  shared.wanttext = options.matchedtext;
   shared.cancel = options.cancel;
   shared.start = Clock::now();
   SearchJob &job = shared.templatejob;
@@ -579,95 +573,83 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   for (size_t i = sortedlengths.size(); i-- > 0;) {
     suffixsums[i] = suffixsums[i + 1] + sortedlengths[i];
   }
-  std::vector<KeptHit> kept;
-  std::vector<const RawHit *> motifhits;
-  std::vector<const char *> motiftexts;
-  std::vector<double> qvalues;
-  // The units of each motif, of its forward and of its reverse matrix.
+  // Motif by motif: its matches gathered from its units (whose lists are released), ranked
+  // for the q-values, filtered and appended to the columns in position order, so that the
+  // matches are held about once. The columns are sized for every match; the pages of what
+  // the filter drops are never touched.
+  uint64_t found = 0;
+  for (const UnitHits &unit : results) found += unit.hits.size();
+  ScanHits &hits = out->hits;
+  hits = ScanHits{};
+  hits.motif.reserve(found);
+  hits.sequence.reserve(found);
+  hits.start.reserve(found);
+  hits.strand.reserve(found);
+  hits.score.reserve(found);
+  hits.pvalue.reserve(found);
+  hits.qvalue.reserve(found);
   std::vector<std::vector<size_t>> unitsof(count);
   for (size_t unit = 0; unit < units.size(); unit++) unitsof[units[unit].motif % count].push_back(unit);
+  std::vector<RawHit> motifhits;
+  std::vector<double> qvalues;
+  std::vector<size_t> order;
+  // The units' lists are mostly too small for the allocator to hand back to the system
+  // when freed: every so often it is asked to, so that the columns take their place.
+  constexpr uint64_t trimstep = uint64_t{32} << 20;
+  uint64_t freed = 0;
   for (uint32_t motif = 0; motif < count; motif++) {
     const uint64_t m = motifs->motifs[motif].length;
     motifhits.clear();
-    motiftexts.clear();
     for (const size_t unit : unitsof[motif]) {
-      const UnitHits &found = results[unit];
-      for (size_t h = 0; h < found.hits.size(); h++) {
-        motifhits.push_back(&found.hits[h]);
-        motiftexts.push_back(found.text.empty() ? nullptr : found.text.data() + h * m);
-      }
+      std::vector<RawHit> &list = results[unit].hits;
+      motifhits.insert(motifhits.end(), list.begin(), list.end());
+      freed += list.capacity() * sizeof(RawHit);
+      std::vector<RawHit>().swap(list);
+    }
+    if (freed >= trimstep) {
+      malloc_trim(0);
+      freed = 0;
     }
     ScanMotifSummary *summary = &out->motifs[motif];
     summary->windows = windowsof(sortedlengths, suffixsums, m) * strands;
     computeqvalues(motifhits, static_cast<double>(summary->windows), &qvalues);
-    for (size_t h = 0; h < motifhits.size(); h++) {
-      if (options.useqvalue && !(qvalues[h] <= options.qvalue)) continue;
-      kept.push_back({motif, motifhits[h], motiftexts[h], qvalues[h]});
-    }
-  }
-  if (options.sort == SCAN_SORT_PVALUE) {
-    std::sort(kept.begin(), kept.end(), [](const KeptHit &a, const KeptHit &b) {
-      if (a.hit->pvalue != b.hit->pvalue) return a.hit->pvalue < b.hit->pvalue;
-      return positionbefore(a, b);
+    order.resize(motifhits.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::sort(order.begin(), order.end(), [&motifhits](size_t a, size_t b) {
+      return positionbefore(motifhits[a], motifhits[b]);
     });
-  } else {
-    std::sort(kept.begin(), kept.end(), positionbefore);
+    uint64_t lastsequence = UINT64_MAX;
+    for (const size_t h : order) {
+      if (options.useqvalue && !(qvalues[h] <= options.qvalue)) continue;
+      const RawHit &hit = motifhits[h];
+      hits.motif.push_back(motif);
+      hits.sequence.push_back(hit.sequence);
+      hits.start.push_back(hit.position + 1);
+      hits.strand.push_back(hit.strand);
+      hits.score.push_back(hit.score);
+      hits.pvalue.push_back(hit.pvalue);
+      hits.qvalue.push_back(qvalues[h]);
+      summary->hits++;
+      if (hit.sequence != lastsequence) {
+        lastsequence = hit.sequence;
+        summary->sequenceswithhit++;
+      }
+    }
   }
-
-  // The columns.
-  ScanHits &hits = out->hits;
-  hits = ScanHits{};
-  const size_t n = kept.size();
-  hits.motif.resize(n);
-  hits.sequence.resize(n);
-  hits.start.resize(n);
-  hits.stop.resize(n);
-  hits.strand.resize(n);
-  hits.score.resize(n);
-  hits.pvalue.resize(n);
-  hits.evalue.resize(n);
-  hits.mss.resize(n);
-  hits.qvalue.resize(n);
-  if (options.matchedtext) hits.textoffset.assign(1, 0);
-  for (size_t i = 0; i < n; i++) {
-    const KeptHit &k = kept[i];
-    const uint64_t m = motifs->motifs[k.motif].length;
-    hits.motif[i] = k.motif;
-    hits.sequence[i] = k.hit->sequence;
-    hits.start[i] = k.hit->position + 1;
-    hits.stop[i] = k.hit->position + m;
-    hits.strand[i] = strandisreverse(k.hit->strand) ? '-' : '+';
-    hits.score[i] = k.hit->score;
-    hits.pvalue[i] = k.hit->pvalue;
-    hits.evalue[i] = k.hit->evalue;
-    hits.mss[i] = k.hit->mss;
-    hits.qvalue[i] = k.qvalue;
-    if (options.matchedtext) {
-      if (k.text != nullptr) hits.text.append(k.text, m);
-      hits.textoffset.push_back(hits.text.size());
+  std::vector<RawHit>().swap(motifhits);
+  std::vector<size_t>().swap(order);
+  std::vector<double>().swap(qvalues);
+  const size_t n = scan_hitcount(hits);
+  if (options.sort == SCAN_SORT_PVALUE) {
+    if (n <= UINT32_MAX) {
+      sortbypvalue<uint32_t>(&hits);
+    } else {
+      sortbypvalue<uint64_t>(&hits);
     }
   }
 
-  // Summaries: counts per motif, and the histograms when asked for.
+  // Histograms when asked for.
   const uint64_t maxlength = sortedlengths.empty() ? 0 : sortedlengths.back();
-  std::vector<uint64_t> lastsequence(count, UINT64_MAX);
-  std::vector<std::vector<uint64_t>> seen(options.sort == SCAN_SORT_PVALUE ? count : 0);
-  for (size_t i = 0; i < n; i++) {
-    ScanMotifSummary *summary = &out->motifs[hits.motif[i]];
-    summary->hits++;
-    if (options.sort == SCAN_SORT_PVALUE) {
-      seen[hits.motif[i]].push_back(hits.sequence[i]);
-    } else if (lastsequence[hits.motif[i]] != hits.sequence[i]) {
-      lastsequence[hits.motif[i]] = hits.sequence[i];
-      summary->sequenceswithhit++;
-    }
-  }
-  for (size_t motif = 0; motif < seen.size(); motif++) {
-    std::vector<uint64_t> &list = seen[motif];
-    std::sort(list.begin(), list.end());
-    out->motifs[motif].sequenceswithhit =
-        static_cast<uint64_t>(std::unique(list.begin(), list.end()) - list.begin());
-  }
   if (options.histogram.enabled) {
     // One pass over the rows, whatever their order.
     const ScanHistogramRequest &request = options.histogram;
@@ -705,6 +687,7 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   run.backgroundfrequencies = motifs->backgroundfrequencies;
   run.threadsused = threadsused;
   run.isindex = sequences->isindex;
+  run.totallength = sequences->totallength;
   run.elapsed = secondssince(start);
   return 0;
 }

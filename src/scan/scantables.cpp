@@ -61,7 +61,7 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
   writetableheader(settings, &out);
   const ScanHits &hits = result.hits;
   NumberText threshold, score, pvalue, evalue, mss, qvalue;
-  const bool withtext = hits.textoffset.size() == hits.motif.size() + 1;
+  std::string text;
   const std::vector<std::string> names =
       format == TABLE_TSV ? std::vector<std::string>() : uniquenames(motifs);
   for (size_t i = 0; i < hits.motif.size(); i++) {
@@ -70,7 +70,8 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
     record.identifier = format == TABLE_TSV ? motif.id : names[hits.motif[i]];
     record.accession = motif.accession;
     record.position = hits.start[i] - 1;
-    record.length = hits.stop[i] - hits.start[i] + 1;
+    const uint64_t stop = scan_hitstop(motifs, hits, i);
+    record.length = stop - hits.start[i] + 1;
     record.strand = hits.strand[i] == '-' ? "rc" : "fn";
     const ScanMotifSummary &summary = result.motifs[hits.motif[i]];
     record.threshold =
@@ -78,20 +79,16 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
     record.score = score.integer(hits.score[i]);
     record.pvalue = pvalue.real(hits.pvalue[i]);
     record.pvaluenumber = hits.pvalue[i];
-    record.evalue = evalue.real(hits.evalue[i]);
-    record.mss = mss.real(hits.mss[i]);
+    record.evalue = evalue.real(scan_hitevalue(result, i));
+    record.mss = mss.real(scan_hitmss(motifs, hits, i));
     record.sequencenumber = hits.sequence[i];
     record.qvalue = qvalue.real(hits.qvalue[i]);
-    std::string_view text;
-    if (withtext) {
-      text = std::string_view(hits.text).substr(hits.textoffset[i],
-                                                hits.textoffset[i + 1] - hits.textoffset[i]);
-    }
+    scan_hittext(result, motifs, sequences, i, &text);
     record.matchedtext = text;
     MatchPlace place;
     place.sequence = sequences.names[hits.sequence[i]];
     place.start = hits.start[i];
-    place.stop = hits.stop[i];
+    place.stop = stop;
     place.strand = record.strand;
     writetablerow(settings, record, place, text, &out);
     maybeflush(&out);
