@@ -56,19 +56,6 @@ int fail(const char *message) {
   return 1;
 }
 
-int preparethresholds(ProfileCollection *collection, const RunConfiguration *config) {
-  const SearchSettings *settings = &config->settings;
-  switch (distributionmode(settings)) {
-    case DISTRIBUTION_FILE:
-      return prepare_from_file(collection, settings, nullptr);
-    case DISTRIBUTION_LAZY:
-      return prepare_with_frequencies(collection, settings, nullptr);
-    case DISTRIBUTION_NONE:
-      break;
-  }
-  return prepare_plain(collection, settings, nullptr);
-}
-
 // The library with the thresholds and distributions the runs had, then the merge.
 int merge(RunConfiguration *config, const std::vector<ShardFile> &shards, FILE *out) {
   Virtualtree database{};
@@ -93,7 +80,7 @@ int merge(RunConfiguration *config, const std::vector<ShardFile> &shards, FILE *
     if (!config->dbsizegiven) config->settings.dbsize = database.multiseq.totallength;
     ProfileCollection collection{};
     if (parselibrary(config->settings.libraryname, parsingalpha, &collection) != 0 ||
-        preparethresholds(&collection, config) != 0) {
+        prepare_thresholds(&collection, &config->settings, nullptr) != 0) {
       status = fail(errormessageorunknown());
     } else {
       MergeRun run;

@@ -178,25 +178,12 @@ ReportFunction formatreport(OutputFormat format) {
   }
 }
 
-int preparethresholds(ProfileCollection *collection, RunConfiguration *config,
-                      ProfileCollection *mirror) {
-  const SearchSettings *settings = &config->settings;
-  switch (distributionmode(settings)) {
-    case DISTRIBUTION_FILE:
-      return prepare_from_file(collection, settings, mirror);
-    case DISTRIBUTION_LAZY:
-      return prepare_with_frequencies(collection, settings, mirror);
-    case DISTRIBUTION_NONE:
-      break;
-  }
-  return prepare_plain(collection, settings, mirror);
-}
-
 // collection carries the thresholds and the reports' profiles (the protein collection under
 // the reduced alphabet, whose data is reduced; otherwise reduced is null).
 int search(RunConfiguration *config, Virtualtree *database, bool isindex,
            ProfileCollection *collection, ReducedAlphabetData *reduced) {
-  if (preparethresholds(collection, config, reduced != nullptr ? reduced->reduced : nullptr) != 0)
+  if (prepare_thresholds(collection, &config->settings,
+                         reduced != nullptr ? reduced->reduced : nullptr) != 0)
     return -1;
 
   SearchJob job{};

@@ -498,3 +498,16 @@ int prepare_plain(ProfileCollection *collection, const SearchSettings *settings,
   Preparation preparation = {settings, mirror, STEP_PLAIN, 0.0, nullptr, false};
   return walkprofiles(collection, &preparation);
 }
+
+int prepare_thresholds(ProfileCollection *collection, const SearchSettings *settings,
+                       ProfileCollection *mirror) {
+  switch (distributionmode(settings)) {
+    case DISTRIBUTION_FILE:
+      return prepare_from_file(collection, settings, mirror);
+    case DISTRIBUTION_LAZY:
+      return prepare_with_frequencies(collection, settings, mirror);
+    case DISTRIBUTION_NONE:
+      break;
+  }
+  return prepare_plain(collection, settings, mirror);
+}

@@ -27,6 +27,10 @@ int prepare_from_file(ProfileCollection *collection, const SearchSettings *setti
 // Raw threshold, matrix similarity score and k-best cutoffs.
 int prepare_plain(ProfileCollection *collection, const SearchSettings *settings,
                   ProfileCollection *mirror);
+// The step the settings' distribution mode calls for (distributionmode): the file's, the
+// lazy distribution's or the plain one.
+int prepare_thresholds(ProfileCollection *collection, const SearchSettings *settings,
+                       ProfileCollection *mirror);
 
 // The threshold of a Profile that cannot reach its cutoff: 2^62 - 1 (as a float for float
 // matrices). Such a Profile is not searched.
