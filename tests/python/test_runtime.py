@@ -111,6 +111,15 @@ def test_progress_is_reported_and_its_exception_stops_the_scan(genome):
     def stop(*progress):
         raise Enough()
 
-    with pytest.raises(Enough):
-        zelko.scan(zelko.read_motifs(MANY), genome, threads=1, progress=stop)
+    start = time.monotonic()
+    try:
+        zelko.scan(zelko.read_motifs(MANY * 3), genome, threads=1, progress=stop)
+    except Enough:
+        pass
+    else:
+        # Progress comes every quarter of a second: a quicker scan has none to stop it.
+        whole = time.monotonic() - start
+        if whole < 0.5:
+            pytest.skip("the scan is too quick for a progress report (%.2f s)" % whole)
+        pytest.fail("the progress callback's exception did not stop a %.2f s scan" % whole)
     assert len(scan(FLY)) > 0
