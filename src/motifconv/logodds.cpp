@@ -95,45 +95,68 @@ void motifweights(const Motif &motif, const std::vector<double> &background, dou
   }
 }
 
+int scaledweights(const Motif &motif, const std::vector<double> &weights, double scale,
+                  std::vector<int64_t> *ret_scaled) {
+  const size_t width = motif.letters.size();
+  const size_t length = motiflength(motif);
+  ret_scaled->resize(length * width);
+  double magnitude = 0.0;  // of the integer rows so far
+  for (size_t position = 0; position < length; position++) {
+    double rowmagnitude = 0.0;
+    for (size_t i = 0; i < width; i++) {
+      const double scaled = std::round(scale * weights[position * width + i]);
+      rowmagnitude = std::max(rowmagnitude, std::fabs(scaled));
+      if (!(magnitude + rowmagnitude < scoreinfinity)) {
+        return reporterror("The weights of motif `%s' times %g exceed the integer score range.",
+                           motif.name.c_str(), scale);
+      }
+      (*ret_scaled)[position * width + i] = static_cast<int64_t>(scaled);
+    }
+    magnitude += rowmagnitude;
+  }
+  return 0;
+}
+
+EntryTexts entrytexts(const Motif &motif, const char *sourcefile) {
+  EntryTexts texts;
+  texts.identifier = tagvalue(motif.name);
+  texts.accession = tagvalue(motif.accession);
+  texts.description = tagvalue(pathbasename(sourcefile));
+  if (!motif.accession.empty()) texts.description.append(" ").append(texts.accession);
+  texts.letters = tagvalue(motif.letters);
+  return texts;
+}
+
 int appendlibraryentry(std::string *library, const Motif &motif, const std::vector<double> &weights,
                        double scale, const char *sourcefile) {
   const size_t width = motif.letters.size();
   const size_t length = motiflength(motif);
+  std::vector<int64_t> scaled;
+  if (scale > 0.0 && scaledweights(motif, weights, scale, &scaled) != 0) return -1;
+  const EntryTexts texts = entrytexts(motif, sourcefile);
   std::string entry = scale > 0.0 ? "BEGIN GROUP\nBEGIN INT\n" : "BEGIN GROUP\nBEGIN FLOAT\n";
   // Appended piece by piece: "text" + std::string trips a false -Wrestrict of g++ 12.
-  const auto tagline = [&entry](const char *tag, std::string_view value, std::string_view more) {
-    entry.append(tag).append(tagvalue(value)).append(more).push_back('\n');
+  const auto tagline = [&entry](const char *tag, std::string_view value) {
+    entry.append(tag).append(value).push_back('\n');
   };
-  tagline("ID ", motif.name, "");
-  if (!motif.accession.empty()) tagline("AC ", motif.accession, "");
-  std::string accession;  // the DE line's second part
-  if (!motif.accession.empty()) accession.append(" ").append(tagvalue(motif.accession));
-  tagline("DE ", pathbasename(sourcefile), accession);
-  tagline("AL ", motif.letters, "");
+  tagline("ID ", texts.identifier);
+  if (!motif.accession.empty()) tagline("AC ", texts.accession);
+  tagline("DE ", texts.description);
+  tagline("AL ", texts.letters);
   char number[64];
   std::snprintf(number, sizeof number, "LE %lu\n", static_cast<unsigned long>(length));
   entry += number;
-  double magnitude = 0.0;  // of the integer rows so far
   for (size_t position = 0; position < length; position++) {
     entry += "MA";
-    double rowmagnitude = 0.0;
     for (size_t i = 0; i < width; i++) {
-      const double weight = weights[position * width + i];
       if (scale > 0.0) {
-        const double scaled = std::round(scale * weight);
-        rowmagnitude = std::max(rowmagnitude, std::fabs(scaled));
-        if (!(magnitude + rowmagnitude < scoreinfinity)) {
-          return reporterror("The weights of motif `%s' times %g exceed the integer score range.",
-                             motif.name.c_str(), scale);
-        }
-        std::snprintf(number, sizeof number, " %" PRId64, static_cast<int64_t>(scaled));
+        std::snprintf(number, sizeof number, " %" PRId64, scaled[position * width + i]);
       } else {
-        std::snprintf(number, sizeof number, " %.6f", weight);
+        std::snprintf(number, sizeof number, " %.6f", weights[position * width + i]);
         if (std::strcmp(number, " -0.000000") == 0) std::strcpy(number, " 0.000000");
       }
       entry += number;
     }
-    magnitude += rowmagnitude;
     entry += '\n';
   }
   entry += "END\nEND\n";

@@ -1,7 +1,8 @@
 // From counts to scores: the background of a motif's letters, the natural log-odds weights
 // with a pseudocount, and the motif written as a group of the profile library format.
 //
-// Contents: BackgroundSource; motifbackground; motifweights; appendlibraryentry.
+// Contents: BackgroundSource; motifbackground; motifweights; appendlibraryentry,
+// scaledweights, entrytexts.
 #pragma once
 
 #include <string>
@@ -46,6 +47,18 @@ void motifweights(const Motif &motif, const std::vector<double> &background, dou
 // of integer scores.
 int appendlibraryentry(std::string *library, const Motif &motif, const std::vector<double> &weights,
                        double scale, const char *sourcefile);
+
+// The integer weights of an INT entry: round(scale * w), halves away from zero, row by row.
+// Returns 0, or -1 with a message when they leave the range of integer scores (a window's sum
+// could reach the score infinity).
+int scaledweights(const Motif &motif, const std::vector<double> &weights, double scale,
+                  std::vector<int64_t> *ret_scaled);
+
+// The texts of the motif's entry as the library holds them: ID, AC, DE and AL values.
+struct EntryTexts {
+  std::string identifier, accession, description, letters;
+};
+EntryTexts entrytexts(const Motif &motif, const char *sourcefile);
 
 // The base name of a path: what follows its last slash.
 std::string_view pathbasename(std::string_view path);

@@ -447,3 +447,65 @@ int parselibrarytext(const char *text, uint64_t length, const Alphabet *alpha,
   }
   return status;
 }
+
+int appendintegermatrix(ProfileCollection *collection, const ClassTable *classes,
+                        const IntegerMatrix &matrix) {
+  Alphabet adjusted;
+  if (checkcompatibility(classes, reinterpret_cast<const unsigned char *>(matrix.letters.data()),
+                         matrix.letters.size(), &adjusted, matrix.alphabetline) < 0) {
+    return -1;
+  }
+  const uint64_t firstprofile = collection->numofprofiles;
+  Profile *profile = collection_append_profile(collection);
+  profile->identifier = copystring(matrix.identifier);
+  if (!matrix.accession.empty()) profile->accession = copystring(matrix.accession);
+  if (!matrix.description.empty()) profile->description = copystring(matrix.description);
+  profile->groupnumber = collection->numofgroups;
+  profile->groupposition = 0;
+  profile->beginline = matrix.beginline;
+  copyalphabet(&profile->alphabet, &adjusted);
+  if (matrix_init(&profile->matrix, SCORE_INTEGER, &profile->alphabet, matrix.rows) != 0) {
+    return -1;
+  }
+  // The rows as readmatrix_templ reads them: every column forbidden but those of the letters.
+  const Alphabet *alpha = collection->alphabet;
+  const uint64_t width = matrix.letters.size();
+  std::vector<int64_t> columns(width);
+  for (size_t i = 0; i < width; i++) {
+    const uint64_t code = alpha->symbolmap[static_cast<unsigned char>(matrix.letters[i])];
+    const bool ordinary =
+        code < UNDEFINEDCODE && code != alpha->undefinedcode && code < alpha->mapsize;
+    columns[i] = ordinary ? static_cast<int64_t>(code) : -1;
+  }
+  ScoringMatrix *scores = &profile->matrix;
+  const uint64_t matrixcolumns = matrix_columns(scores);
+  int64_t minscore = 0, maxscore = 0;
+  int64_t smallest = ScoreTraits<int64_t>::plusinfinity;
+  uint64_t magnitude = 0;
+  for (uint64_t row = 0; row < matrix.rows; row++) {
+    int64_t *cells = matrix_scores<int64_t>(scores) + scores->rowoffsets[row];
+    std::fill(cells, cells + matrixcolumns, ScoreTraits<int64_t>::minusinfinity);
+    int64_t rowminimum = ScoreTraits<int64_t>::plusinfinity;
+    int64_t rowmaximum = ScoreTraits<int64_t>::minusinfinity;
+    for (size_t i = 0; i < width; i++) {
+      if (columns[i] < 0) continue;
+      const int64_t value = matrix.values[row * width + i];
+      cells[columns[i]] = value;
+      rowminimum = std::min(rowminimum, value);
+      rowmaximum = std::max(rowmaximum, value);
+    }
+    if (sumsoverflow(&magnitude, rowminimum, rowmaximum)) {
+      return reporterror("matrix values too large, the sum of a window's scores would overflow");
+    }
+    minscore = addbounded(minscore, rowminimum);
+    maxscore = addbounded(maxscore, rowmaximum);
+    smallest = std::min(smallest, rowminimum);
+  }
+  scores->minscore.i = minscore;
+  scores->maxscore.i = maxscore;
+  profile->smallestvalue.i = smallest;
+  ProfileGroup *group = collection_append_group(collection);
+  group->firstprofile = firstprofile;
+  group->numofprofiles = 1;
+  return 0;
+}

@@ -1,7 +1,7 @@
 // The motifs of a scan: count matrices read by motifconv's readers and profile libraries, and
-// their preparation for the sequences: background, log-odds weights times 1000 written as a
-// library with motifconv's writer and parsed by the library parser, FLOAT libraries scaled to
-// integers.
+// their preparation for the sequences: background, log-odds weights times 1000 made into
+// profiles as the library parser makes those motifconv writes of them, FLOAT libraries scaled
+// to integers.
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -301,10 +301,21 @@ double *lettersfrequencies(const Alphabet *letteralpha, const Alphabet *sequence
   return result;
 }
 
-// The library text of the count motifs of one source.
-int countlibrary(const ScanSource &source, BackgroundSource *background, double pseudocount,
-                 std::string *text) {
+// The count motifs of one source as profiles for alpha, straight from their integer weights:
+// the collection (made here) is what parsing the library motifconv writes of them gives, their
+// texts, layout, column checks and warnings (on the lines such a text would have), without the
+// text. On failure the collection is released.
+int countcollection(const ScanSource &source, BackgroundSource *background, double pseudocount,
+                    const Alphabet *alpha, const ClassTable *classes,
+                    ProfileCollection *collection) {
+  if (collection_init(collection, alpha) != 0) return -1;
   std::vector<double> letterbackground, weights;
+  std::vector<int64_t> scaled;
+  uint64_t line = 1;  // of the entry's BEGIN GROUP in the library text
+  const auto fail = [collection]() {
+    collection_free(collection, false, false);
+    return -1;
+  };
   for (const Motif &motif : source.counts) {
     std::string problem;
     const int status = motifbackground(background, motif, &letterbackground, &problem);
@@ -317,7 +328,31 @@ int countlibrary(const ScanSource &source, BackgroundSource *background, double 
           problem.c_str());
     }
     motifweights(motif, letterbackground, pseudocount, &weights);
-    if (appendlibraryentry(text, motif, weights, SCAN_SCALE, source.path.c_str()) != 0) return -1;
+    if (scaledweights(motif, weights, SCAN_SCALE, &scaled) != 0) return fail();
+    const EntryTexts texts = entrytexts(motif, source.path.c_str());
+    IntegerMatrix matrix;
+    matrix.identifier = texts.identifier;
+    matrix.accession = texts.accession;
+    matrix.description = texts.description;
+    matrix.letters = texts.letters;
+    matrix.rows = motiflength(motif);
+    matrix.values = scaled.data();
+    // BEGIN GROUP, BEGIN INT, ID, AC when there is one, DE, AL, LE, the rows, END, END.
+    const uint64_t idline = line + 2;
+    const uint64_t alline = idline + (motif.accession.empty() ? 2 : 3);
+    matrix.beginline = line + 1;
+    matrix.alphabetline = alline;
+    line = alline + 2 + matrix.rows + 2;
+    if (texts.identifier.empty() || texts.letters.empty()) {
+      reporterror("file `%s': Parsing error in line %lu: empty tag.", source.path.c_str(),
+                  static_cast<unsigned long>(texts.identifier.empty() ? idline : alline));
+      return fail();
+    }
+    if (appendintegermatrix(collection, classes, matrix) != 0) {
+      const std::string message = errormessageorunknown();
+      reporterror("file `%s': %s", source.path.c_str(), message.c_str());
+      return fail();
+    }
   }
   return 0;
 }
@@ -533,21 +568,22 @@ int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
   }
   int result = 0;
   library->collections.reserve(library->sources.size());
+  // The class table is some 70 kB: off the stack, made once.
+  std::vector<ClassTable> classes;
   for (const ScanSource &source : library->sources) {
-    std::string generated;
-    const std::string *text = &source.text;
-    if (!source.library) {
-      if (countlibrary(source, &letters, pseudocount, &generated) != 0) {
-        result = -1;
-        break;
-      }
-      text = &generated;
-    }
-    // Parsed in place: a collection holds its lock and is not copied.
+    // Made in place: a collection holds its lock and is not copied.
     library->collections.emplace_back();
     ProfileCollection *kept = &library->collections.back();
-    if (parsesource(source.path, *text, alpha, kept) != 0) {
-      library->collections.pop_back();  // released by the parser
+    if (!source.library && classes.empty()) {
+      classes.resize(1);
+      buildcharacterclasses(classes.data(), alpha);
+    }
+    const int made =
+        source.library
+            ? parsesource(source.path, source.text, alpha, kept)
+            : countcollection(source, &letters, pseudocount, alpha, classes.data(), kept);
+    if (made != 0) {
+      library->collections.pop_back();  // released by the parser or countcollection
       result = -1;
       break;
     }

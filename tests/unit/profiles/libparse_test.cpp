@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -372,3 +373,92 @@ TEST_F(LibraryParse, predefined_alphabet_that_the_sequence_alphabet_cannot_tell_
 }
 
 }  // namespace
+
+// A matrix given by its values becomes the profile that parsing its library entry gives: the
+// same texts, group, alphabet copy (with its column adjustments), cells, bounds and
+// warnings, or the same failure; over letter orders, cases, synonyms, wildcards, letters the
+// alphabet lacks and both alphabets.
+TEST_F(LibraryParse, integer_matrix_from_values_equals_its_parsed_entry) {
+  struct Case {
+    const char *letters;
+    bool protein;
+  };
+  const Case cases[] = {{"ACGT", false}, {"TGCA", false}, {"acgu", false}, {"ACGTN", false},
+                        {"ACGX", false}, {"ACGTU", false}, {"ACDEFGHIKLMNPQRSTVWY", true},
+                        {"ACGT", true}};
+  int failures = 0, warned = 0;
+  for (const Case &c : cases) {
+    const Alphabet *alpha = c.protein ? &protein : &dna;
+    const std::string letters = c.letters;
+    const uint64_t rows = 3;
+    std::vector<int64_t> values;
+    for (uint64_t i = 0; i < rows * letters.size(); i++) {
+      values.push_back(static_cast<int64_t>(i * 37 % 11) * 100 - 500);
+    }
+    std::string text = "BEGIN GROUP\nBEGIN INT\nID name one\nAC MA0001.1\nDE file.jaspar MA0001.1\n";
+    text += "AL " + letters + "\nLE 3\n";
+    for (uint64_t r = 0; r < rows; r++) {
+      text += "MA";
+      for (size_t i = 0; i < letters.size(); i++) {
+        text += " " + std::to_string(values[r * letters.size() + i]);
+      }
+      text += "\n";
+    }
+    text += "END\nEND\n";
+    ProfileCollection parsed{};
+    const ParseOutcome outcome = parsetext(text, alpha, &parsed);
+
+    ProfileCollection made{};
+    ASSERT_EQ(collection_init(&made, alpha), 0);
+    std::vector<ClassTable> classes(1);
+    buildcharacterclasses(classes.data(), alpha);
+    IntegerMatrix matrix;
+    matrix.identifier = "name one";
+    matrix.accession = "MA0001.1";
+    matrix.description = "file.jaspar MA0001.1";
+    matrix.letters = letters;
+    matrix.rows = rows;
+    matrix.values = values.data();
+    matrix.beginline = 2;
+    matrix.alphabetline = 6;
+    outputinit(false, true);
+    clearerrorcode();
+    testing::internal::CaptureStderr();
+    const int status = appendintegermatrix(&made, classes.data(), matrix);
+    const std::string warnings = testing::internal::GetCapturedStderr();
+    outputinit(true, true);
+    ASSERT_EQ(status, outcome.status) << letters;
+    if (status != 0) {
+      EXPECT_EQ(std::string(errormessagespace()), outcome.message) << letters;
+      collection_free(&made, false, false);
+      failures++;
+      continue;
+    }
+    // The parse shows no failure here, so its standard error holds the warnings alone.
+    EXPECT_EQ(warnings, outcome.stderrtext) << letters;
+    warned += !warnings.empty();
+    ASSERT_EQ(made.numofprofiles, 1u);
+    ASSERT_EQ(made.numofgroups, parsed.numofgroups);
+    const Profile &a = made.profiles[0], &b = parsed.profiles[0];
+    EXPECT_STREQ(a.identifier, b.identifier);
+    EXPECT_STREQ(a.accession, b.accession);
+    EXPECT_STREQ(a.description, b.description);
+    EXPECT_EQ(a.groupnumber, b.groupnumber);
+    EXPECT_EQ(a.groupposition, b.groupposition);
+    EXPECT_EQ(a.beginline, b.beginline);
+    EXPECT_EQ(a.alphabet.mapsize, b.alphabet.mapsize);
+    EXPECT_EQ(0, std::memcmp(a.alphabet.symbolmap, b.alphabet.symbolmap, sizeof a.alphabet.symbolmap));
+    EXPECT_EQ(0, std::memcmp(a.alphabet.characters, b.alphabet.characters,
+                             sizeof a.alphabet.characters));
+    EXPECT_EQ(a.matrix.m, b.matrix.m);
+    EXPECT_EQ(a.matrix.minscore.i, b.matrix.minscore.i) << letters;
+    EXPECT_EQ(a.matrix.maxscore.i, b.matrix.maxscore.i) << letters;
+    EXPECT_EQ(a.smallestvalue.i, b.smallestvalue.i) << letters;
+    for (uint64_t r = 0; r < rows; r++) EXPECT_EQ(introw(&a, r), introw(&b, r)) << letters;
+    collection_free(&made, false, false);
+    collection_free(&parsed, false, false);
+  }
+  // The cases reach a failure and warnings.
+  EXPECT_GT(failures, 0);
+  EXPECT_GT(warned, 0);
+}
