@@ -386,7 +386,6 @@ struct Gathering {
 };
 
 void gatherrow(Gathering *g, const ScanMotif &motif, const TableRow &row) {
-  const TableReportOptions &options = *g->options;
   g->rows++;
   g->longeststop = std::max(g->longeststop, row.stop);
   TableMotif &gather = g->motifs[row.motif];

@@ -396,11 +396,11 @@ TEST_F(LibraryParse, integer_matrix_from_values_equals_its_parsed_entry) {
       values.push_back(static_cast<int64_t>(i * 37 % 11) * 100 - 500);
     }
     std::string text = "BEGIN GROUP\nBEGIN INT\nID name one\nAC MA0001.1\nDE file.jaspar MA0001.1\n";
-    text += "AL " + letters + "\nLE 3\n";
+    text.append("AL ").append(letters).append("\nLE 3\n");
     for (uint64_t r = 0; r < rows; r++) {
       text += "MA";
       for (size_t i = 0; i < letters.size(); i++) {
-        text += " " + std::to_string(values[r * letters.size() + i]);
+        text.append(" ").append(std::to_string(values[r * letters.size() + i]));
       }
       text += "\n";
     }
