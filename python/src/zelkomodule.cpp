@@ -490,8 +490,10 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
     options.sort = SCAN_SORT_POSITION;
   } else if (run.sort == "pvalue") {
     options.sort = SCAN_SORT_PVALUE;
+  } else if (run.sort == "genome") {
+    options.sort = SCAN_SORT_GENOME;
   } else {
-    throw py::value_error("sort must be position or pvalue, not `" + run.sort + "'");
+    throw py::value_error("sort must be position, pvalue or genome, not `" + run.sort + "'");
   }
   options.matchedtext = run.matchedtext;
   auto result = std::make_shared<Result>();

@@ -919,8 +919,8 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     forward only). background: None (counted from the sequences, order 0), "uniform", a
     frequency file, a dict of letter frequencies or frequencies in the order of the
     alphabet's letters. threads: worker threads (None: every available core); the results do
-    not depend on it. sort: "position" (motif in file order, sequence, start, strand) or
-    "pvalue". progress: a function called now and then during the scan with (work done,
+    not depend on it. sort: "position" (motif in file order, sequence, start, strand),
+    "pvalue" or "genome" (sequence in file order, start, stop, motif, strand). progress: a function called now and then during the scan with (work done,
     work in all, matches so far, seconds); an exception it raises stops the scan.
 
     The scan runs with the interpreter lock released; Ctrl-C stops it and raises
@@ -970,8 +970,8 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
         if threads < 1:
             raise ValueError("threads must be at least 1, not %r" % (threads,))
         options.threads = threads
-    if sort not in ("position", "pvalue"):
-        raise ValueError("sort must be 'position' or 'pvalue', not %r" % (sort,))
+    if sort not in ("position", "pvalue", "genome"):
+        raise ValueError("sort must be 'position', 'pvalue' or 'genome', not %r" % (sort,))
     options.sort = sort
     options.matched_text = bool(matched_text)
     if progress is not None and not callable(progress):

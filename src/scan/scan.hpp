@@ -185,7 +185,9 @@ int scan_scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view
 enum ScanStrands { SCAN_STRANDS_BOTH, SCAN_STRANDS_FORWARD };
 enum ScanSort {
   SCAN_SORT_POSITION,  // motif (file order), sequence, start, strand (+ before -)
-  SCAN_SORT_PVALUE     // p-value ascending, then as SCAN_SORT_POSITION
+  SCAN_SORT_PVALUE,    // p-value ascending, then as SCAN_SORT_POSITION
+  SCAN_SORT_GENOME     // sequence (file order), start, stop, motif (file order), strand:
+                       // each sequence's rows together by start, as bedtools and tabix read
 };
 
 // What the caller sees while scan_run works, on its own thread, at most every interval.

@@ -351,6 +351,24 @@ void sortbypvalue(ScanHits *hits) {
   permutecolumns(order, hits);
 }
 
+// The hits in genome order: sequence, start, stop, motif, strand (+ before -).
+template <typename Index>
+void sortbygenome(const ScanMotifs &motifs, ScanHits *hits) {
+  std::vector<Index> order(hits->motif.size());
+  std::iota(order.begin(), order.end(), Index{0});
+  const ScanHits &h = *hits;
+  std::sort(order.begin(), order.end(), [&h, &motifs](Index a, Index b) {
+    if (h.sequence[a] != h.sequence[b]) return h.sequence[a] < h.sequence[b];
+    if (h.start[a] != h.start[b]) return h.start[a] < h.start[b];
+    const uint64_t stopa = h.start[a] + motifs.motifs[h.motif[a]].length;
+    const uint64_t stopb = h.start[b] + motifs.motifs[h.motif[b]].length;
+    if (stopa != stopb) return stopa < stopb;
+    if (h.motif[a] != h.motif[b]) return h.motif[a] < h.motif[b];
+    return h.strand[a] == '+' && h.strand[b] == '-';
+  });
+  permutecolumns(order, hits);
+}
+
 // ---- Summaries ---------------------------------------------------------------------------
 
 // Windows of every sequence the motif fits in.
@@ -645,6 +663,12 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
       sortbypvalue<uint32_t>(&hits);
     } else {
       sortbypvalue<uint64_t>(&hits);
+    }
+  } else if (options.sort == SCAN_SORT_GENOME) {
+    if (n <= UINT32_MAX) {
+      sortbygenome<uint32_t>(*motifs, &hits);
+    } else {
+      sortbygenome<uint64_t>(*motifs, &hits);
     }
   }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
 #include "zelko/commonoptions.hpp"
+#include "zelko/compressedfile.hpp"
 #include "zelko/zelkofiles.hpp"
 
 namespace {
@@ -65,7 +67,11 @@ const char *const scanhelp =
     "                          name and renamed when complete) instead of standard\n"
     "                          output. An output that is an input or the other\n"
     "                          output is refused; with --html, both files are\n"
-    "                          written or neither.\n"
+    "                          written or neither. A FILE ending in .gz is\n"
+    "                          BGZF-compressed, as zcat, bgzip and tabix read it.\n"
+    "      --index             Also write the tabix index of the compressed table\n"
+    "                          beside it (FILE.tbi, or FILE.csi for sequences over\n"
+    "                          512 Mbp); needs --sort genome and -o FILE.gz.\n"
     "  -p, --pvalue=P          Report windows with p-value <= P (default 1e-4).\n"
     "      --qvalue=Q          Keep only the matches with q-value <= Q.\n"
     "      --forward           Search the forward strand only.\n"
@@ -85,8 +91,11 @@ const char *const scanhelp =
     "                          accession and name (MA0071.1_RORA; the name alone\n"
     "                          without an accession), a name taken twice followed by\n"
     "                          _2, _3, ... so that every motif's name is its own.\n"
-    "      --sort=KEY          `position' (default: motif, sequence, position) or\n"
-    "                          `pvalue' (smallest first).\n"
+    "      --sort=KEY          `position' (default: motif, sequence, position),\n"
+    "                          `pvalue' (smallest first) or `genome' (sequence in\n"
+    "                          file order, start, stop, motif, strand: each\n"
+    "                          sequence's rows together by start, as bedtools and\n"
+    "                          tabix read them).\n"
     "      --html=FILE         Also write an HTML report to FILE: one page that needs\n"
     "                          nothing else (no network), with every motif's logo,\n"
     "                          hits against chance and plots of hit positions and\n"
@@ -121,6 +130,7 @@ struct ScanCommandLine {
   std::string sequencefile;
   const char *html = nullptr;  // the HTML report's file
   const char *tmpdir = nullptr;  // --tmpdir
+  bool index = false;            // --index
 };
 
 enum ScanOption {
@@ -132,6 +142,7 @@ enum ScanOption {
   OPTION_PROGRESS,
   OPTION_HTML,
   OPTION_TMPDIR,
+  OPTION_INDEX,
 };
 
 // The scan's own options, beside the shared ones.
@@ -162,8 +173,10 @@ Outcome readscanoption(const CommandOptions &command, int code, const char *name
         line->options.sort = SCAN_SORT_POSITION;
       } else if (std::strcmp(value, "pvalue") == 0) {
         line->options.sort = SCAN_SORT_PVALUE;
+      } else if (std::strcmp(value, "genome") == 0) {
+        line->options.sort = SCAN_SORT_GENOME;
       } else {
-        usageerror(command, "%s: `%s' is neither position nor pvalue", name, value);
+        usageerror(command, "%s: `%s' is none of position, pvalue and genome", name, value);
         return OUTCOME_USAGE;
       }
       break;
@@ -178,6 +191,9 @@ Outcome readscanoption(const CommandOptions &command, int code, const char *name
       break;
     case OPTION_HTML:
       line->html = value;
+      break;
+    case OPTION_INDEX:
+      line->index = true;
       break;
     case OPTION_TMPDIR:
       line->tmpdir = value;
@@ -197,7 +213,8 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
                       {"threads", required_argument, nullptr, 'j'},
                       {"progress", no_argument, nullptr, OPTION_PROGRESS},
                       {"html", required_argument, nullptr, OPTION_HTML},
-                      {"tmpdir", required_argument, nullptr, OPTION_TMPDIR}},
+                      {"tmpdir", required_argument, nullptr, OPTION_TMPDIR},
+                      {"index", no_argument, nullptr, OPTION_INDEX}},
                      "j:");
   const Outcome outcome = readoptions(
       command, argc, argv, &line->common,
@@ -208,6 +225,14 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
   const CommonOptions &common = line->common;
   if (line->progress && common.quiet) {
     usageerror(command, "options %s and %s exclude each other", "--progress", "--quiet");
+    return OUTCOME_USAGE;
+  }
+  if (line->index && line->options.sort != SCAN_SORT_GENOME) {
+    usageerror(command, "option %s needs %s", "--index", "--sort genome");
+    return OUTCOME_USAGE;
+  }
+  if (line->index && (common.output == nullptr || !compressedname(common.output))) {
+    usageerror(command, "option %s needs %s", "--index", "an output file whose name ends in .gz");
     return OUTCOME_USAGE;
   }
   if ((common.binwidth > 0 || common.centred) && line->html == nullptr) {
@@ -297,27 +322,59 @@ void endprogress(ProgressLine *line) {
 
 // The table goes to a new file beside the output file, which replaces it when complete, so
 // that a failed or cancelled scan leaves no half-written table behind.
+// A name ending in .gz is written BGZF-compressed, by the scan's threads.
 struct OutputFile {
   ReplacingFile file;
   FILE *stream = nullptr;
+  bool compressed = false;
+  CompressedStream gzip;
 };
 
-bool openoutput(const char *path, OutputFile *file) {
+bool openoutput(const char *path, uint64_t threads, OutputFile *file) {
   if (path == nullptr || std::strcmp(path, "-") == 0) {
     file->stream = stdout;
     return true;
   }
-  if (replacefile_open(&file->file, path) != 0) {
+  if (replacefile_open(&file->file, path, true) != 0) {
     std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", path, std::strerror(errno));
     return false;
   }
   registertemporary(file->file.temporary);
+  file->stream = file->file.stream;
+  if (compressedname(path)) {
+    if (compressedstream_open(fileno(file->file.stream), threads, &file->gzip) != 0) {
+      std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", path, std::strerror(errno));
+      const std::string temporary = file->file.temporary;
+      replacefile_discard(&file->file);
+      unregistertemporary(temporary);
+      file->stream = nullptr;
+      return false;
+    }
+    file->compressed = true;
+    file->stream = file->gzip.stream;
+  }
+  return true;
+}
+
+// The compressed stream's last blocks written: false after a message.
+bool finishcompression(OutputFile *file) {
+  if (!file->compressed) return true;
+  file->compressed = false;
+  if (compressedstream_close(&file->gzip) != 0) {
+    std::fprintf(stderr, "zelko scan: cannot write `%s': %s\n", file->file.finalpath.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
   file->stream = file->file.stream;
   return true;
 }
 
 void discardoutput(OutputFile *file) {
   if (file->stream == nullptr || file->stream == stdout) return;
+  if (file->compressed) {
+    compressedstream_close(&file->gzip);
+    file->compressed = false;
+  }
   const std::string temporary = file->file.temporary;
   replacefile_discard(&file->file);
   unregistertemporary(temporary);
@@ -349,6 +406,10 @@ bool closeoutput(OutputFile *file) {
       return false;
     }
     return true;
+  }
+  if (!finishcompression(file)) {
+    discardoutput(file);
+    return false;
   }
   file->stream = nullptr;
   const std::string temporary = file->file.temporary;
@@ -397,7 +458,9 @@ int scanandwrite(ScanCommandLine *line, ScanMotifs *motifs, ScanSequences *seque
   const CommonOptions &common = line->common;
   OutputFile output;
   ScanResult result;
-  if (!openoutput(common.output, &output)) return EXIT_FAILED;
+  const uint64_t threads =
+      line->options.threads == 0 ? scan_availablethreads() : line->options.threads;
+  if (!openoutput(common.output, threads > 1 ? threads : 0, &output)) return EXIT_FAILED;
   if (line->html != nullptr &&
       preparescanreport(*motifs, sequences, &line->options, common.binwidth, common.centred,
                         line->html) != 0) {
@@ -439,7 +502,19 @@ int scanandwrite(ScanCommandLine *line, ScanMotifs *motifs, ScanSequences *seque
     discardoutput(&output);
     return failed(errormessageorunknown());
   }
-  return closeoutput(&output) ? EXIT_DONE : EXIT_FAILED;
+  if (!closeoutput(&output)) return EXIT_FAILED;
+  if (line->index) {
+    uint64_t longest = 0;
+    for (const uint64_t length : sequences->lengths) longest = std::max(longest, length);
+    const IndexedTable table = line->table == TABLE_KIND_BED    ? INDEXED_BED
+                               : line->table == TABLE_KIND_GFF3 ? INDEXED_GFF3
+                                                                : INDEXED_TSV;
+    std::string message;
+    if (writetableindex(output.file.finalpath, table, longest, &message) != 0) {
+      return failed(message.c_str());
+    }
+  }
+  return EXIT_DONE;
 }
 
 }  // namespace

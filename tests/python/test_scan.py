@@ -22,6 +22,7 @@ SCANS = {
         [MOTIFCONV_DATA / "jaspar3.meme", MOTIFCONV_DATA / "jaspar3.transfac"],
         {"pvalue": 1e-3, "qvalue": 0.9, "sort": "pvalue"},
         ["--pvalue", "1e-3", "--qvalue", "0.9", "--sort", "pvalue"]),
+    "genome order": ([JASPAR3, TWO], {"sort": "genome"}, ["--sort", "genome"]),
     "frequency file": ([JASPAR3], {"background": MOTIFCONV_DATA / "at_rich.freq"},
                        ["--background", MOTIFCONV_DATA / "at_rich.freq"]),
     "JASPAR library excerpt": ([JASPAR4], {"background": "uniform"},
