@@ -187,7 +187,7 @@ enum ScanSort {
   SCAN_SORT_POSITION,  // motif (file order), sequence, start, strand (+ before -)
   SCAN_SORT_PVALUE,    // p-value ascending, then as SCAN_SORT_POSITION
   SCAN_SORT_GENOME     // sequence (file order), start, stop, motif (file order), strand:
-                       // each sequence's rows together by start, as bedtools and tabix read
+                       // each sequence's rows together by start, as tabix reads them
 };
 
 // What the caller sees while scan_run works, on its own thread, at most every interval.
