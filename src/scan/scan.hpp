@@ -115,6 +115,12 @@ struct ScanSequences {
   uint64_t filebytes = 0;     // size of the input file on disk, 0 in memory
   std::vector<std::string> names;  // first word of each header, or the sequence number
   std::vector<uint64_t> lengths;   // letters of each sequence
+  // Sequences that are regions of a genome (scan_addregions): each one's first letter in
+  // its genome sequence, from 0, and the names of the regions merged into it (the BED
+  // file's fourth column, joined by `,'; empty without names). Empty otherwise. The tables
+  // then give genome coordinates, and TSV a last column `region'.
+  std::vector<uint64_t> offsets;
+  std::vector<std::string> regions;
   ScanDatabase *database = nullptr;  // owned; scan_freesequences releases it
 };
 
@@ -122,6 +128,15 @@ struct ScanSequences {
 // letters (blanks are dropped; a newline, carriage return or `>' is refused).
 int scan_addsequence(ScanSequences *sequences, std::string_view name,
                      std::string_view residues);
+// Appends the regions of a BED file (plain or gzip; 0-based, half-open; a header, `track'
+// and `browser' lines and `#' comments are skipped) of a Fasta genome (plain or bgzip, read
+// through its .fai and .gzi index, made when missing), as in-memory sequences named after
+// their genome sequence, with their offsets and region names. Regions that overlap or
+// touch are merged into one; the sequences follow the genome's order and their starts.
+// A line that is no BED interval, a sequence the genome lacks or a region beyond its end
+// fails, naming the file and line.
+int scan_addregions(ScanSequences *sequences, const std::string &genome,
+                    const std::string &bedfile);
 // Loads the path or the in-memory sequences coded with the alphabet (AUTO is taken as DNA
 // here; scan_run decides it from the motifs). An index ignores the alphabet. A letter
 // outside the alphabet fails with its file and line.

@@ -246,6 +246,8 @@ void scan_freesequences(ScanSequences *sequences) {
   sequences->loaded = false;
   sequences->names.clear();
   sequences->lengths.clear();
+  sequences->offsets.clear();
+  sequences->regions.clear();
   sequences->pending.clear();
   call.finish(0);
 }
