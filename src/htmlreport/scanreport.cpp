@@ -576,6 +576,52 @@ std::vector<HtmlHit> besthits_take(BestHits *best, uint32_t motif) {
   return hits;
 }
 
+namespace {
+
+ScanRow scanhitrowof(const ScanHits &hits, size_t i) {
+  ScanRow row;
+  row.motif = hits.motif[i];
+  row.sequence = hits.sequence[i];
+  row.start = hits.start[i];
+  row.strand = hits.strand[i];
+  row.score = hits.score[i];
+  row.pvalue = hits.pvalue[i];
+  row.qvalue = hits.qvalue[i];
+  return row;
+}
+
+}  // namespace
+
+void besthits_offer(BestHits *best, const ScanMotifs &motifs, const ScanSequences &sequences,
+                    const ScanRow &row, const ScanResult *result, size_t i) {
+  // Ranked by the p-value as the table prints it, so that a page made from the table keeps
+  // the same best hits: a hit clearly behind the worst kept one needs no printing.
+  BestHitKey key{row.pvalue, row.score, row.sequence, row.start, row.strand};
+  const std::vector<BestHitEntry> &kept = best->motifs[row.motif];
+  if (kept.size() >= best->keep && key.pvalue > kept.front().key.pvalue * (1.0 + 1e-5)) return;
+  key.pvalue = printedpvalue(key.pvalue);
+  if (!besthits_accepts(*best, row.motif, key)) return;
+  const ScanMotif &motif = motifs.motifs[row.motif];
+  const uint64_t offset =
+      sequences.offsets.size() == sequences.count && row.sequence < sequences.offsets.size()
+          ? sequences.offsets[row.sequence]
+          : 0;
+  HtmlHit hit;
+  hit.sequence = sequences.names[row.sequence];
+  hit.start = offset + row.start;
+  hit.stop = offset + row.start + motif.length - 1;
+  hit.strand = row.strand;
+  hit.score = static_cast<double>(row.score);
+  hit.pvalue = row.pvalue;
+  hit.qvalue = row.qvalue;
+  if (result != nullptr) {
+    scan_hittext(*result, motifs, sequences, i, &hit.text);
+  } else {
+    scan_rowtext(motifs, sequences, row, &hit.text);
+  }
+  besthits_insert(best, row.motif, key, std::move(hit));
+}
+
 // ---- Scan to page ------------------------------------------------------------------------
 
 uint64_t scanreport_binwidth(uint64_t longest) {
@@ -685,7 +731,7 @@ void scanreport_probabilities(const ScanMotif &motif, std::vector<double> *proba
 
 int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
                      const ScanResult &result, const std::string &commandline,
-                     HtmlReport *report) {
+                     HtmlReport *report, BestHits *given) {
   const ScanRunInfo &run = result.run;
   const ScanHits &hits = result.hits;
   const size_t count = motifs.motifs.size();
@@ -700,28 +746,15 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
   report->bothstrands = run.options.strands == SCAN_STRANDS_BOTH &&
                         sequences.alphabet != SCAN_ALPHABET_PROTEIN;
 
-  BestHits best;
-  besthits_init(&best, count, HTMLREPORT_BESTHITS);
-  for (size_t i = 0; i < scan_hitcount(hits); i++) {
-    // Ranked by the p-value as the table prints it, so that a page made from the table keeps
-    // the same best hits: a hit clearly behind the worst kept one needs no printing.
-    BestHitKey key{hits.pvalue[i], hits.score[i], hits.sequence[i], hits.start[i],
-                   hits.strand[i]};
-    const std::vector<BestHitEntry> &kept = best.motifs[hits.motif[i]];
-    if (kept.size() >= best.keep && key.pvalue > kept.front().key.pvalue * (1.0 + 1e-5)) continue;
-    key.pvalue = printedpvalue(key.pvalue);
-    if (!besthits_accepts(best, hits.motif[i], key)) continue;
-    HtmlHit hit;
-    hit.sequence = sequences.names[hits.sequence[i]];
-    hit.start = hits.start[i];
-    hit.stop = scan_hitstop(motifs, hits, i);
-    hit.strand = hits.strand[i];
-    hit.score = static_cast<double>(hits.score[i]);
-    hit.pvalue = hits.pvalue[i];
-    hit.qvalue = hits.qvalue[i];
-    scan_hittext(result, motifs, sequences, i, &hit.text);
-    besthits_insert(&best, hits.motif[i], key, std::move(hit));
+  BestHits own;
+  if (given == nullptr) {
+    besthits_init(&own, count, HTMLREPORT_BESTHITS);
+    for (size_t i = 0; i < scan_hitcount(hits); i++) {
+      besthits_offer(&own, motifs, sequences, scanhitrowof(hits, i), &result, i);
+    }
   }
+  BestHits &best = given != nullptr ? *given : own;
+  if (best.motifs.size() != count) return internalerror();
 
   report->motifs.reserve(count);
   for (size_t m = 0; m < count; m++) {

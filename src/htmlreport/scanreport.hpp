@@ -54,14 +54,19 @@ void besthits_init(BestHits *best, uint64_t motifs, uint64_t keep);
 bool besthits_accepts(const BestHits &best, uint32_t motif, const BestHitKey &key);
 // Adds a hit that besthits_accepts, dropping the worst when the motif has enough.
 void besthits_insert(BestHits *best, uint32_t motif, const BestHitKey &key, HtmlHit hit);
+// Offers a row of a scan (row i of result when result is not null, its text taken from there;
+// a row of scan_runtable otherwise) to the best hits.
+void besthits_offer(BestHits *best, const ScanMotifs &motifs, const ScanSequences &sequences,
+                    const ScanRow &row, const ScanResult *result, size_t i);
 // Moves the kept hits of a motif out, best first.
 std::vector<HtmlHit> besthits_take(BestHits *best, uint32_t motif);
 
 // The page of a finished scan (run with the histogram request). commandline is shown in
-// the summary when not empty.
+// the summary when not empty. The best hits are taken from result's hits, or from given
+// (offered the rows of scan_runtable; emptied).
 int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
                      const ScanResult &result, const std::string &commandline,
-                     HtmlReport *report);
+                     HtmlReport *report, BestHits *given = nullptr);
 
 // What `zelko report' knows beside the table: the motifs (prepared) and, when given, the
 // sequences the scan ran on, which give the sequence count, the windows tested, centring

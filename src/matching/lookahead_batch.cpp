@@ -196,6 +196,7 @@ struct LookaheadBatch {
   QgramPass qgrampass;
   uint64_t budget;
   std::atomic<uint64_t> bytes;  // held by all hit lists
+  std::atomic<uint64_t> peak;   // the most they held, as the parts ended
 };
 
 namespace {
@@ -717,6 +718,10 @@ void sweep_end(LookaheadBatch *batch, uint64_t part, Scratch *scratch, uint64_t 
 // part drops its own list of a slot given up when it next looks at it.
 void keepbudget(LookaheadBatch *batch, uint64_t part) {
   const uint64_t count = batch->matrices.size();
+  const uint64_t held = batch->bytes.load(std::memory_order_relaxed);
+  uint64_t peak = batch->peak.load(std::memory_order_relaxed);
+  while (held > peak && !batch->peak.compare_exchange_weak(peak, held)) {
+  }
   for (uint64_t i = 0; i < count; i++) {
     Slot &slot = batch->slots[i];
     if (slot.lists != nullptr && slot.givenup.load(std::memory_order_relaxed)) {
@@ -771,6 +776,7 @@ LookaheadBatch *lookaheadbatch_create(const Multiseq *multiseq, const SequenceRa
   batch->parts = batch->workers = 0;
   batch->budget = (UINT64_C(64) << 20) + multiseq->totallength / 2;
   batch->bytes.store(0);
+  batch->peak.store(0);
   return batch;
 }
 
@@ -780,6 +786,10 @@ uint64_t lookaheadbatch_add(LookaheadBatch *batch, const ScoringMatrix *matrix) 
 }
 
 void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes) { batch->budget = bytes; }
+
+uint64_t lookaheadbatch_peakbytes(const LookaheadBatch *batch) {
+  return batch == nullptr ? 0 : batch->peak.load();
+}
 
 void lookaheadbatch_planstart(LookaheadBatch *batch, uint64_t parts, uint64_t workers,
                               BatchRoute route) {

@@ -47,6 +47,8 @@ uint64_t lookaheadbatch_parts(const LookaheadBatch *batch);
 // Hits kept at most, in bytes: beyond it the matrix holding most hits is given up and its
 // search is left to lookaheadsearch. Set before the parts run (tests lower it).
 void lookaheadbatch_setbudget(LookaheadBatch *batch, uint64_t bytes);
+// The most bytes the hit lists held at the end of a part, within the budget.
+uint64_t lookaheadbatch_peakbytes(const LookaheadBatch *batch);
 
 // Searches part number part of the plan with the scratch of worker (below the plan's
 // workers). Different parts may run at the same time, each with a worker of its own; every

@@ -293,6 +293,15 @@ struct ScanMotifSummary {
   std::vector<uint64_t> scorebins;
 };
 
+// The memory of a run: its sequences, and its matches between search and table.
+struct ScanMemory {
+  uint64_t sequences = 0;  // bytes of the coded sequences and their names
+  uint64_t matches = 0;    // the most bytes of matches held at once (32 a match, and the
+                           // search's own lists of the positions it found)
+  uint64_t runs = 0;       // sorted runs written to temporary files (a streamed table)
+  uint64_t spilled = 0;    // their bytes
+};
+
 // What the run was, for a report's summary.
 struct ScanRunInfo {
   std::vector<std::string> motiffiles;
@@ -309,6 +318,7 @@ struct ScanRunInfo {
   double elapsed = 0.0;      // seconds for the whole call
   bool isindex = false;
   uint64_t totallength = 0;  // the sequences' coded positions: the E-values' database size
+  ScanMemory memory;
 };
 
 struct ScanResult {
@@ -326,6 +336,51 @@ struct ScanResult {
 // not depend on the number of threads.
 int scan_run(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
              ScanResult *out);
+
+// ---- Streamed tables ---------------------------------------------------------------------
+
+// One row of a table as scan_runtable writes it (the columns of ScanHits).
+struct ScanRow {
+  uint32_t motif = 0;
+  uint64_t sequence = 0;
+  uint64_t start = 0;  // 1-based
+  char strand = '+';
+  int64_t score = 0;
+  double pvalue = 0.0;
+  double qvalue = 0.0;
+};
+// Sees each row as it is written; non-zero stops the table (the call fails with the
+// message the function left, or "scan cancelled").
+using ScanRowFunction = int (*)(const ScanRow &row, void *context);
+
+enum ScanTableFormat { SCAN_TABLE_TSV, SCAN_TABLE_BED, SCAN_TABLE_GFF3 };
+
+constexpr uint64_t SCAN_DEFAULT_MEMORY = uint64_t{1} << 30;
+
+struct ScanTableOutput {
+  ScanTableFormat format = SCAN_TABLE_TSV;
+  FILE *stream = nullptr;
+  // Bytes of matches held in memory at most: half for the search's lists of found positions,
+  // half for the matches' records (32 bytes each). Beyond it the records go to temporary
+  // files in tmpdir as sorted runs, merged into the table at the end; the files have no
+  // name from the start, so that nothing is left behind whatever ends the process.
+  uint64_t memory = SCAN_DEFAULT_MEMORY;
+  std::string tmpdir;  // empty: $TMPDIR, else /tmp
+  ScanRowFunction row = nullptr;  // called on the calling thread for every row written
+  void *rowcontext = nullptr;
+};
+
+// scan_run and the table in one, in memory bounded by output.memory whatever the number of
+// matches: the rows go to output.stream as scan_writetsv, scan_writebed or scan_writegff3
+// would write scan_run's result, byte for byte, for any memory and number of threads. out
+// gets the summaries and the run (its hits stay empty); the q-values are exact, computed
+// from every motif's counts of matches by score.
+int scan_runtable(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
+                  const ScanTableOutput &output, ScanResult *out);
+
+// The matched text of a row (as scan_hittext), for a row function of scan_runtable.
+void scan_rowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const ScanRow &row,
+                  std::string *text);
 
 // ---- Derived columns of a match -----------------------------------------------------------
 

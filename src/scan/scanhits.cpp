@@ -13,16 +13,61 @@ double scan_hitevalue(const ScanResult &result, size_t i) {
   return result.hits.pvalue[i] * static_cast<double>(result.run.totallength);
 }
 
-double scan_hitmss(const ScanMotifs &motifs, const ScanHits &hits, size_t i) {
+double scanmss(const ScanMotif &motif, int64_t score) {
   // As the search's statistics: a motif whose scores cannot vary has only its highest.
-  const ScanMotif &motif = motifs.motifs[hits.motif[i]];
   const int64_t range = motif.maxscore - motif.minscore;
   double mss = range == 0 ? 1.0
-                          : static_cast<double>(hits.score[i] - motif.minscore) /
+                          : static_cast<double>(score - motif.minscore) /
                                 static_cast<double>(range);
   if (mss > 1.0) mss = 1.0;
   if (mss < 0.0) mss = 0.0;
   return mss;
+}
+
+double scan_hitmss(const ScanMotifs &motifs, const ScanHits &hits, size_t i) {
+  return scanmss(motifs.motifs[hits.motif[i]], hits.score[i]);
+}
+
+ScanRow scanhitrow(const ScanHits &hits, size_t i) {
+  ScanRow row;
+  row.motif = hits.motif[i];
+  row.sequence = hits.sequence[i];
+  row.start = hits.start[i];
+  row.strand = hits.strand[i];
+  row.score = hits.score[i];
+  row.pvalue = hits.pvalue[i];
+  row.qvalue = hits.qvalue[i];
+  return row;
+}
+
+void scanrowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const ScanRow &row,
+                 std::string *scratch, std::string *text) {
+  text->clear();
+  const ScanDatabase *database = sequences.database;
+  if (database == nullptr || motifs.library == nullptr || !motifs.library->prepared) return;
+  const Multiseq *multiseq = &database->tree.multiseq;
+  if (multiseq->sequence == nullptr || row.sequence >= multiseq->numofsequences) return;
+  const bool reverse = row.strand == '-';
+  if (reverse && !database->complemented) return;
+  // The letters as the search reports them (the motif's alphabet, or the complements on the
+  // - strand), read in the motif's direction and in upper case as zelkotable turns them.
+  const uint64_t first = seqstartposition(multiseq, row.sequence) + row.start - 1;
+  const uint64_t last = first + motifs.motifs[row.motif].length - 1;
+  const unsigned char *characters =
+      reverse ? database->complementcharacters
+              : motifs.library->profiles[row.motif]->matrix.alphabet->characters;
+  scratch->clear();
+  appendmatchingsequence(*scratch, multiseq->sequence, first, last, characters);
+  TabsRecord record;
+  record.strand = reverse ? "rc" : "fn";
+  record.matchedtext = *scratch;
+  orientedtext(record, false, text);
+}
+
+void scan_rowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const ScanRow &row,
+                  std::string *text) {
+  std::string scratch;
+  scanrowtext(motifs, sequences, row, &scratch, text);
 }
 
 void scan_hittext(const ScanResult &result, const ScanMotifs &motifs,
@@ -33,28 +78,9 @@ void scan_hittext(const ScanResult &result, const ScanMotifs &motifs,
     text->assign(hits.text, hits.textoffset[i], hits.textoffset[i + 1] - hits.textoffset[i]);
     return;
   }
-  const ScanDatabase *database = sequences.database;
-  if (!result.run.options.matchedtext || database == nullptr || motifs.library == nullptr ||
-      !motifs.library->prepared) {
-    return;
-  }
-  const Multiseq *multiseq = &database->tree.multiseq;
-  if (multiseq->sequence == nullptr || hits.sequence[i] >= multiseq->numofsequences) return;
-  const bool reverse = hits.strand[i] == '-';
-  if (reverse && !database->complemented) return;
-  // The letters as the search reports them (the motif's alphabet, or the complements on the
-  // - strand), read in the motif's direction and in upper case as zelkotable turns them.
-  const uint64_t first = seqstartposition(multiseq, hits.sequence[i]) + hits.start[i] - 1;
-  const uint64_t last = first + motifs.motifs[hits.motif[i]].length - 1;
-  const unsigned char *characters =
-      reverse ? database->complementcharacters
-              : motifs.library->profiles[hits.motif[i]]->matrix.alphabet->characters;
-  std::string letters;
-  appendmatchingsequence(letters, multiseq->sequence, first, last, characters);
-  TabsRecord record;
-  record.strand = reverse ? "rc" : "fn";
-  record.matchedtext = letters;
-  orientedtext(record, false, text);
+  if (!result.run.options.matchedtext) return;
+  thread_local std::string scratch;
+  scanrowtext(motifs, sequences, scanhitrow(hits, i), &scratch, text);
 }
 
 void scan_keeptexts(ScanResult *result, const ScanMotifs &motifs,

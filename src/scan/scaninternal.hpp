@@ -2,6 +2,7 @@
 // ScanSequences, and the guard every entry point holds.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "motifconv/motif.hpp"
 #include "scan/scan.hpp"
 #include "sequences/virtualtree.hpp"
+#include "table/tablewriters.hpp"
 
 // One motif file as read: the count matrices of a motif file, or the text of a profile
 // library.
@@ -98,3 +100,39 @@ Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif,
 void scanunprepare(ScanLibrary *library);
 // The strand code of a strand bit, as the tabs report writes it: "fn", "rn", "fc", "rc".
 const char *scanstrandcode(unsigned char strand);
+
+// Match columns that follow from a row.
+double scanmss(const ScanMotif &motif, int64_t score);
+ScanRow scanhitrow(const ScanHits &hits, size_t i);
+// The matched text of a row into text, scratch holding the letters on the way (both keep
+// their room for the next row).
+void scanrowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const ScanRow &row,
+                 std::string *scratch, std::string *text);
+
+// Rows of a table written one by one, into a block flushed to the stream when full: the
+// writer of scan_writetsv and the other tables, and of scan_runtable.
+class TableRowWriter {
+ public:
+  TableRowWriter(const ScanMotifs &motifs, const ScanSequences &sequences,
+                 const ScanRunInfo &run, const std::vector<ScanMotifSummary> &summaries,
+                 ScanTableFormat format, FILE *stream);
+  ~TableRowWriter();
+  TableRowWriter(const TableRowWriter &) = delete;
+  TableRowWriter &operator=(const TableRowWriter &) = delete;
+  // text: the matched text (scanrowtext)
+  void row(const ScanRow &row, std::string_view text);
+  // The rest of the block written and the stream flushed: 0, or -1 with the message.
+  int finish();
+
+ private:
+  struct Numbers;
+  const ScanMotifs &motifs_;
+  const ScanSequences &sequences_;
+  const ScanRunInfo &run_;
+  const std::vector<ScanMotifSummary> &summaries_;
+  std::unique_ptr<Numbers> numbers_;
+  TableSettings settings_;
+  std::vector<std::string> names_;
+  bool regions_ = false;
+  OutputBuffer out_;
+};

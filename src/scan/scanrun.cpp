@@ -19,7 +19,9 @@
 #include "base/threads.hpp"
 #include "matching/match_simplesearch.hpp"
 #include "report/reports.hpp"
+#include "matching/lookahead_batch.hpp"
 #include "scan/scaninternal.hpp"
+#include "scan/scanstore.hpp"
 #include "search/profilesearch.hpp"
 #include "statistics/setthresholds.hpp"
 
@@ -114,29 +116,17 @@ std::vector<WorkUnit> workunits(const ScanSequences &sequences, uint64_t profile
 
 // ---- Collecting matches ------------------------------------------------------------------
 
-// A match as the search finds it: 32 bytes. Its stop, E-value, MSS and text follow from it
-// when the table is written.
-struct RawHit {
-  uint64_t position;  // of the first letter in its sequence, from 0
-  int64_t score;
-  double pvalue;
-  uint32_t sequence;
-  char strand;  // '+' or '-'
-};
-
-// The matches of one unit.
-struct UnitHits {
-  std::vector<RawHit> hits;
-};
-
 struct WorkerContext {
-  UnitHits *unit = nullptr;
-  // Whether the unit's profile is a motif's reverse complementary matrix: its matches, found
-  // on the forward text, are the motif's on the - strand.
-  bool reverse = false;
+  WorkerStore *store = nullptr;
+  // The motif of the unit's profile, with HIT_REVERSE when the profile is the motif's reverse
+  // complementary matrix: its matches, found on the forward text, are the motif's on the -
+  // strand.
+  uint32_t tag = 0;
+  uint64_t profile = 0;
 };
 
-// The ReportFunction of the scan: location and p-value of the match, kept in the unit's list.
+// The ReportFunction of the scan: location, score and p-value of the match, kept by the
+// worker's store.
 int collecthit(Match *match) {
   SearchJob *job = match->job;
   WorkerContext *context = static_cast<WorkerContext *>(job->userdata);
@@ -145,14 +135,13 @@ int collecthit(Match *match) {
   if (match_location(match, &location) != 0) return -1;
   MatchStatistics statistics;
   if (match_statistics(job->profile, job, match->score, &statistics) != 0) return -1;
-  RawHit hit;
+  HitRecord hit;
   hit.sequence = static_cast<uint32_t>(location.seqnum);
   hit.position = location.seqposition;
   hit.score = match->score.i;
   hit.pvalue = statistics.pvalue;
-  hit.strand = context->reverse || strandisreverse(job->strand) ? '-' : '+';
-  context->unit->hits.push_back(hit);
-  return 0;
+  hit.profile = context->tag;
+  return context->store->add(hit, context->profile);
 }
 
 // ---- Workers and the waiting caller ------------------------------------------------------
@@ -162,7 +151,7 @@ struct RunShared {
   uint64_t worktotal = 0;  // of all units of the run (those of the batch's parts too)
   LookaheadBatch *batch = nullptr;
   std::atomic<uint64_t> workers{0};  // numbers the workers, whose scratch in the batch it is
-  std::vector<UnitHits> *results;
+  std::vector<WorkerStore> *stores = nullptr;
   const std::vector<Profile *> *profiles;  // the motifs', then their reverse matrices
   uint64_t motifs = 0;
   SearchJob templatejob;
@@ -212,8 +201,10 @@ void *workerbody(void *argument) {
     if (unit.batchpart) {
       lookaheadbatch_runpart(shared->batch, unit.part, worker);
     } else {
-      context.unit = &(*shared->results)[index];
-      context.reverse = unit.motif >= shared->motifs;
+      context.store = &(*shared->stores)[worker];
+      context.profile = unit.motif;
+      context.tag = static_cast<uint32_t>(unit.motif % shared->motifs) |
+                    (unit.motif >= shared->motifs ? HIT_REVERSE : 0);
       job.range = unit.hasrange ? &unit.range : nullptr;
       job.batchindex = unit.motif;
       if (profileroutine(&job, (*shared->profiles)[unit.motif]) != 0) {
@@ -294,79 +285,68 @@ int runworkers(RunShared *shared, uint64_t threads, const ScanOptions &options, 
 
 // ---- q-values ----------------------------------------------------------------------------
 
-// Benjamini-Hochberg over the windows of one motif: q_i = min over k >= i of p_(k) N / k for
-// the matches sorted by p-value, at most 1. Ties get the same q-value in any order.
-void computeqvalues(const std::vector<RawHit> &hits, double windows,
-                    std::vector<double> *qvalues) {
-  const size_t n = hits.size();
-  std::vector<size_t> order(n);
-  std::iota(order.begin(), order.end(), size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&hits](size_t a, size_t b) {
-    return hits[a].pvalue < hits[b].pvalue;
-  });
-  qvalues->assign(n, 1.0);
-  double running = 1.0;
-  for (size_t k = n; k-- > 0;) {
-    const double q = hits[order[k]].pvalue * windows / static_cast<double>(k + 1);
-    running = std::min(running, q);
-    (*qvalues)[order[k]] = running;
+// The q-value of every score a motif's matches have, per strand: Benjamini-Hochberg over the
+// motif's windows, q(p) = min over p' >= p of p' N / #{matches with p-value <= p'}, at most 1.
+// A p-value follows from the strand and the score, so the matches' counts by score give
+// every q-value exactly, as the ranks of the matches sorted by p-value would.
+struct QvalueTable {
+  std::vector<int64_t> scores;  // ascending
+  std::vector<double> qvalues;
+  double lookup(int64_t score) const {
+    const auto at = std::lower_bound(scores.begin(), scores.end(), score);
+    return qvalues[static_cast<size_t>(at - scores.begin())];
   }
-}
+};
 
-// ---- Ordering ----------------------------------------------------------------------------
-
-// The matches of one motif in the order of the table: sequence, start, + before -.
-bool positionbefore(const RawHit &a, const RawHit &b) {
-  if (a.sequence != b.sequence) return a.sequence < b.sequence;
-  if (a.position != b.position) return a.position < b.position;
-  return a.strand == '+' && b.strand == '-';
-}
-
-// Puts every column of the hits in the order of the permutation: one column's worth of
-// scratch at a time.
-template <typename Index>
-void permutecolumns(const std::vector<Index> &order, ScanHits *hits) {
-  auto permute = [&order](auto *column) {
-    std::remove_reference_t<decltype(*column)> sorted(order.size());
-    for (size_t i = 0; i < order.size(); i++) sorted[i] = (*column)[order[i]];
-    column->swap(sorted);
+// The tables of one motif from the stores' counts of its profiles (forward, then the -
+// strand's when searched); returns the motif's matches.
+uint64_t qvaluetables(const std::vector<WorkerStore> &stores, const std::vector<uint64_t> &profiles,
+                      double windows, std::vector<QvalueTable> *tables) {
+  struct Entry {
+    double pvalue;
+    uint64_t count;
+    size_t table;
+    size_t index;
   };
-  permute(&hits->motif);
-  permute(&hits->sequence);
-  permute(&hits->start);
-  permute(&hits->strand);
-  permute(&hits->score);
-  permute(&hits->pvalue);
-  permute(&hits->qvalue);
-}
-
-// The hits from the smallest p-value up, of one p-value in the order they have.
-template <typename Index>
-void sortbypvalue(ScanHits *hits) {
-  std::vector<Index> order(hits->pvalue.size());
-  std::iota(order.begin(), order.end(), Index{0});
-  const std::vector<double> &pvalue = hits->pvalue;
-  std::stable_sort(order.begin(), order.end(),
-                   [&pvalue](Index a, Index b) { return pvalue[a] < pvalue[b]; });
-  permutecolumns(order, hits);
-}
-
-// The hits in genome order: sequence, start, stop, motif, strand (+ before -).
-template <typename Index>
-void sortbygenome(const ScanMotifs &motifs, ScanHits *hits) {
-  std::vector<Index> order(hits->motif.size());
-  std::iota(order.begin(), order.end(), Index{0});
-  const ScanHits &h = *hits;
-  std::sort(order.begin(), order.end(), [&h, &motifs](Index a, Index b) {
-    if (h.sequence[a] != h.sequence[b]) return h.sequence[a] < h.sequence[b];
-    if (h.start[a] != h.start[b]) return h.start[a] < h.start[b];
-    const uint64_t stopa = h.start[a] + motifs.motifs[h.motif[a]].length;
-    const uint64_t stopb = h.start[b] + motifs.motifs[h.motif[b]].length;
-    if (stopa != stopb) return stopa < stopb;
-    if (h.motif[a] != h.motif[b]) return h.motif[a] < h.motif[b];
-    return h.strand[a] == '+' && h.strand[b] == '-';
-  });
-  permutecolumns(order, hits);
+  std::vector<Entry> entries;
+  for (size_t t = 0; t < profiles.size(); t++) {
+    std::vector<std::pair<int64_t, ScoreCount>> merged;
+    for (const WorkerStore &store : stores) {
+      for (const auto &[score, count] : store.counts[profiles[t]]) merged.push_back({score, count});
+    }
+    std::sort(merged.begin(), merged.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    QvalueTable &table = (*tables)[profiles[t]];
+    table = QvalueTable{};
+    for (const auto &[score, count] : merged) {
+      if (!table.scores.empty() && table.scores.back() == score) {
+        entries.back().count += count.count;
+        continue;
+      }
+      table.scores.push_back(score);
+      entries.push_back({count.pvalue, count.count, profiles[t], table.scores.size() - 1});
+    }
+    table.qvalues.assign(table.scores.size(), 1.0);
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry &a, const Entry &b) { return a.pvalue < b.pvalue; });
+  uint64_t total = 0;
+  for (const Entry &entry : entries) total += entry.count;
+  // From the largest p-value down; the matches of one p-value share its q-value.
+  double running = 1.0;
+  uint64_t atmost = total;
+  for (size_t end = entries.size(); end > 0;) {
+    size_t first = end - 1;
+    while (first > 0 && entries[first - 1].pvalue == entries[end - 1].pvalue) first--;
+    const double q = entries[end - 1].pvalue * windows / static_cast<double>(atmost);
+    running = std::min(running, q);
+    for (size_t i = first; i < end; i++) {
+      (*tables)[entries[i].table].qvalues[entries[i].index] = running;
+      atmost -= entries[i].count;
+    }
+    end = first;
+  }
+  return total;
 }
 
 // ---- Summaries ---------------------------------------------------------------------------
@@ -399,16 +379,111 @@ void startbins(const ScanPositionLayout &positions, uint64_t scorebins, const Sc
   summary->scorebins.assign(scores.count, 0);
 }
 
-// Counts match i of its motif in the bins startbins made: its centre by strand, its score.
-void binhit(const ScanPositionLayout &positions, bool centred, const ScanSequences &sequences,
-            const ScanMotif &motif, const ScanHits &hits, size_t i, ScanMotifSummary *summary) {
-  const int64_t position = scan_hitposition(hits.start[i], motif.length,
-                                            sequences.lengths[hits.sequence[i]], centred);
-  (hits.strand[i] == '-' ? summary->reversebins
-                         : summary->forwardbins)[scan_positionbin(positions, position)]++;
+// Counts a row of its motif in the bins startbins made: its centre by strand, its score.
+void binrow(const ScanPositionLayout &positions, bool centred, const ScanSequences &sequences,
+            const ScanMotif &motif, const ScanRow &row, ScanMotifSummary *summary) {
+  const int64_t position =
+      scan_hitposition(row.start, motif.length, sequences.lengths[row.sequence], centred);
+  (row.strand == '-' ? summary->reversebins
+                     : summary->forwardbins)[scan_positionbin(positions, position)]++;
   const ScanScoreLayout scores{summary->scorelow, summary->scorebinwidth,
                                summary->scorebins.size()};
-  summary->scorebins[scan_scorebin(scores, hits.score[i])]++;
+  summary->scorebins[scan_scorebin(scores, row.score)]++;
+}
+
+// ---- Rows ----------------------------------------------------------------------------------
+
+// Where the rows go: the result's columns, or a table.
+using RowSink = int (*)(const ScanRow &row, void *context);
+
+// The records of the merge turned into rows: q-value, the q-value filter, the summaries.
+struct RowStream {
+  const ScanOptions *options = nullptr;
+  const ScanMotifs *motifs = nullptr;
+  const ScanSequences *sequences = nullptr;
+  const std::vector<QvalueTable> *qvalues = nullptr;
+  uint64_t motifcount = 0;
+  std::vector<ScanMotifSummary> *summaries = nullptr;
+  // Sequences with a row, per motif: the last one seen where a motif's rows come by
+  // sequence (position and genome order), else one bit per sequence.
+  std::vector<uint64_t> lastsequence;
+  std::vector<std::vector<uint64_t>> seen;
+  bool bysequence = true;
+  ScanPositionLayout positions;
+  RowSink sink = nullptr;
+  void *sinkcontext = nullptr;
+};
+
+int streamrecord(const HitRecord &hit, void *context) {
+  RowStream *stream = static_cast<RowStream *>(context);
+  ScanRow row;
+  row.motif = hitmotif(hit);
+  const bool reverse = hitreverse(hit);
+  row.qvalue = (*stream->qvalues)[row.motif + (reverse ? stream->motifcount : 0)].lookup(hit.score);
+  const ScanOptions &options = *stream->options;
+  if (options.useqvalue && !(row.qvalue <= options.qvalue)) return 0;
+  row.sequence = hit.sequence;
+  row.start = hit.position + 1;
+  row.strand = reverse ? '-' : '+';
+  row.score = hit.score;
+  row.pvalue = hit.pvalue;
+  ScanMotifSummary *summary = &(*stream->summaries)[row.motif];
+  summary->hits++;
+  if (stream->bysequence) {
+    if (stream->lastsequence[row.motif] != hit.sequence) {
+      stream->lastsequence[row.motif] = hit.sequence;
+      summary->sequenceswithhit++;
+    }
+  } else {
+    std::vector<uint64_t> &bits = stream->seen[row.motif];
+    if (bits.empty()) bits.assign((stream->sequences->count + 63) / 64, 0);
+    uint64_t &word = bits[hit.sequence / 64];
+    const uint64_t bit = uint64_t{1} << (hit.sequence % 64);
+    if ((word & bit) == 0) {
+      word |= bit;
+      summary->sequenceswithhit++;
+    }
+  }
+  if (options.histogram.enabled) {
+    binrow(stream->positions, options.histogram.centred, *stream->sequences,
+           stream->motifs->motifs[row.motif], row, summary);
+  }
+  return stream->sink(row, stream->sinkcontext);
+}
+
+int appendcolumns(const ScanRow &row, void *context) {
+  ScanHits *hits = static_cast<ScanHits *>(context);
+  hits->motif.push_back(row.motif);
+  hits->sequence.push_back(row.sequence);
+  hits->start.push_back(row.start);
+  hits->strand.push_back(row.strand);
+  hits->score.push_back(row.score);
+  hits->pvalue.push_back(row.pvalue);
+  hits->qvalue.push_back(row.qvalue);
+  return 0;
+}
+
+// A table being written from the rows.
+struct TableSink {
+  TableRowWriter *writer;
+  const ScanMotifs *motifs;
+  const ScanSequences *sequences;
+  const ScanTableOutput *output;
+  bool matchedtext;
+  std::string scratch, text;
+};
+
+int writerow(const ScanRow &row, void *context) {
+  TableSink *sink = static_cast<TableSink *>(context);
+  if (sink->matchedtext) {
+    scanrowtext(*sink->motifs, *sink->sequences, row, &sink->scratch, &sink->text);
+  }
+  sink->writer->row(row, sink->text);
+  if (sink->output->row != nullptr && sink->output->row(row, sink->output->rowcontext) != 0) {
+    if (geterrorcode() == 0) reporterror("scan cancelled");
+    return -1;
+  }
+  return 0;
 }
 
 // ---- The run -----------------------------------------------------------------------------
@@ -424,8 +499,10 @@ int checkoptions(const ScanOptions &options) {
   return 0;
 }
 
+// The scan, its rows going to the result's columns (table null) or to a table in bounded
+// memory.
 int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
-            ScanResult *out, ScanCall *call) {
+            const ScanTableOutput *table, ScanResult *out, ScanCall *call) {
   const Clock::time_point start = Clock::now();
   if (checkoptions(options) != 0) return -1;
   if (motifs->library == nullptr || motifs->motifs.empty()) return reporterror("no motifs were read");
@@ -473,6 +550,10 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   std::memcpy(database->complementcharacters, complement.characters,
               sizeof database->complementcharacters);
   const size_t count = motifs->motifs.size();
+  if (count >= HIT_REVERSE) {
+    return reporterror("at most %lu motifs can be scanned at once",
+                       static_cast<unsigned long>(HIT_REVERSE - 1));
+  }
   if (sequences->count > UINT32_MAX) {
     return reporterror("at most %lu sequences can be scanned at once",
                        static_cast<unsigned long>(UINT32_MAX));
@@ -550,6 +631,12 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   const uint64_t profilecount = profiles.size();
   ScanBatch batch;
   preparebatch(&job, profiles.data(), profilecount, threads, &batch.prepared);
+  if (table != nullptr && batch.prepared.batch != nullptr) {
+    // A table in bounded memory: half of it for the batch's lists of found positions (at
+    // most what the search would take by itself).
+    const uint64_t own = (uint64_t{64} << 20) + sequences->totallength / 2;
+    lookaheadbatch_setbudget(batch.prepared.batch, std::min(own, table->memory / 2));
+  }
   std::vector<WorkUnit> units;
   std::vector<WorkUnit> parts;
   if (batch.prepared.batch != nullptr) {
@@ -563,8 +650,20 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   } else {
     units = workunits(*sequences, profilecount, threads);
   }
-  std::vector<UnitHits> results(units.size());
-  shared.results = &results;
+  // The matches' records: each worker's own store, spilling beyond its share of the memory
+  // when a table is written.
+  std::vector<uint64_t> motiflengths(count);
+  for (size_t i = 0; i < count; i++) motiflengths[i] = motifs->motifs[i].length;
+  StoreSettings storesettings;
+  storesettings.order.sort = options.sort;
+  storesettings.order.lengths = motiflengths.data();
+  if (table != nullptr) {
+    storesettings.budget = table->memory / 2 / threads;
+    storesettings.tmpdir = spillfolder(table->tmpdir);
+  }
+  std::vector<WorkerStore> stores(threads);
+  for (WorkerStore &store : stores) store.setup(&storesettings, profilecount);
+  shared.stores = &stores;
   for (const std::vector<WorkUnit> *list : {&parts, &units})
     for (const WorkUnit &unit : *list) shared.worktotal += unit.work;
   if (mutexinit(&shared.errorlock) != 0) return internalerror();
@@ -584,110 +683,29 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   mutexdestroy(&shared.errorlock);
   if (searched != 0) return -1;
 
-  // q-values per motif over the matches of all its units, then the filter.
+  // q-values per motif from the counts of its matches by score.
+  for (WorkerStore &store : stores) store.seal();
   std::vector<uint64_t> sortedlengths = sequences->lengths;
   std::sort(sortedlengths.begin(), sortedlengths.end());
   std::vector<uint64_t> suffixsums(sortedlengths.size() + 1, 0);
   for (size_t i = sortedlengths.size(); i-- > 0;) {
     suffixsums[i] = suffixsums[i + 1] + sortedlengths[i];
   }
-  // Motif by motif: its matches gathered from its units (whose lists are released), ranked
-  // for the q-values, filtered and appended to the columns in position order, so that the
-  // matches are held about once. The columns are sized for every match; the pages of what
-  // the filter drops are never touched.
+  std::vector<QvalueTable> qvalues(profilecount);
   uint64_t found = 0;
-  for (const UnitHits &unit : results) found += unit.hits.size();
-  ScanHits &hits = out->hits;
-  hits = ScanHits{};
-  hits.motif.reserve(found);
-  hits.sequence.reserve(found);
-  hits.start.reserve(found);
-  hits.strand.reserve(found);
-  hits.score.reserve(found);
-  hits.pvalue.reserve(found);
-  hits.qvalue.reserve(found);
-  std::vector<std::vector<size_t>> unitsof(count);
-  for (size_t unit = 0; unit < units.size(); unit++) unitsof[units[unit].motif % count].push_back(unit);
-  std::vector<RawHit> motifhits;
-  std::vector<double> qvalues;
-  std::vector<size_t> order;
-  // The units' lists are mostly too small for the allocator to hand back to the system
-  // when freed: every so often it is asked to, so that the columns take their place.
-  constexpr uint64_t trimstep = uint64_t{32} << 20;
-  uint64_t freed = 0;
-  for (uint32_t motif = 0; motif < count; motif++) {
-    const uint64_t m = motifs->motifs[motif].length;
-    motifhits.clear();
-    for (const size_t unit : unitsof[motif]) {
-      std::vector<RawHit> &list = results[unit].hits;
-      motifhits.insert(motifhits.end(), list.begin(), list.end());
-      freed += list.capacity() * sizeof(RawHit);
-      std::vector<RawHit>().swap(list);
-    }
-    if (freed >= trimstep) {
-      malloc_trim(0);
-      freed = 0;
-    }
+  for (uint64_t motif = 0; motif < count; motif++) {
     ScanMotifSummary *summary = &out->motifs[motif];
-    summary->windows = windowsof(sortedlengths, suffixsums, m) * strands;
-    computeqvalues(motifhits, static_cast<double>(summary->windows), &qvalues);
-    order.resize(motifhits.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    std::sort(order.begin(), order.end(), [&motifhits](size_t a, size_t b) {
-      return positionbefore(motifhits[a], motifhits[b]);
-    });
-    uint64_t lastsequence = UINT64_MAX;
-    for (const size_t h : order) {
-      if (options.useqvalue && !(qvalues[h] <= options.qvalue)) continue;
-      const RawHit &hit = motifhits[h];
-      hits.motif.push_back(motif);
-      hits.sequence.push_back(hit.sequence);
-      hits.start.push_back(hit.position + 1);
-      hits.strand.push_back(hit.strand);
-      hits.score.push_back(hit.score);
-      hits.pvalue.push_back(hit.pvalue);
-      hits.qvalue.push_back(qvalues[h]);
-      summary->hits++;
-      if (hit.sequence != lastsequence) {
-        lastsequence = hit.sequence;
-        summary->sequenceswithhit++;
-      }
-    }
+    summary->windows = windowsof(sortedlengths, suffixsums, motifs->motifs[motif].length) * strands;
+    std::vector<uint64_t> tables{motif};
+    if (bothstrands) tables.push_back(count + motif);
+    found += qvaluetables(stores, tables, static_cast<double>(summary->windows), &qvalues);
   }
-  std::vector<RawHit>().swap(motifhits);
-  std::vector<size_t>().swap(order);
-  std::vector<double>().swap(qvalues);
-  const size_t n = scan_hitcount(hits);
-  if (options.sort == SCAN_SORT_PVALUE) {
-    if (n <= UINT32_MAX) {
-      sortbypvalue<uint32_t>(&hits);
-    } else {
-      sortbypvalue<uint64_t>(&hits);
-    }
-  } else if (options.sort == SCAN_SORT_GENOME) {
-    if (n <= UINT32_MAX) {
-      sortbygenome<uint32_t>(*motifs, &hits);
-    } else {
-      sortbygenome<uint64_t>(*motifs, &hits);
-    }
-  }
-
-  // Histograms when asked for.
+  for (WorkerStore &store : stores) std::vector<ScoreCounts>().swap(store.counts);
   const uint64_t maxlength = sortedlengths.empty() ? 0 : sortedlengths.back();
-  if (options.histogram.enabled) {
-    // One pass over the rows, whatever their order.
-    const ScanHistogramRequest &request = options.histogram;
-    const ScanPositionLayout positions =
-        scan_positionlayout(maxlength, request.binwidth, request.centred);
-    for (size_t motif = 0; motif < count; motif++) {
-      startbins(positions, request.scorebins, motifs->motifs[motif], &out->motifs[motif]);
-    }
-    for (size_t i = 0; i < n; i++) {
-      binhit(positions, request.centred, *sequences, motifs->motifs[hits.motif[i]], hits, i,
-             &out->motifs[hits.motif[i]]);
-    }
-  }
+  std::vector<uint64_t>().swap(sortedlengths);
+  std::vector<uint64_t>().swap(suffixsums);
 
+  // What the run was.
   // What the run was.
   ScanRunInfo &run = out->run;
   run = ScanRunInfo{};
@@ -712,6 +730,66 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   run.threadsused = threadsused;
   run.isindex = sequences->isindex;
   run.totallength = sequences->totallength;
+  // The rows in the table's order: every run merged, each record's q-value looked up, the
+  // filter applied, the summaries counted.
+  RowStream stream;
+  stream.options = &options;
+  stream.motifs = motifs;
+  stream.sequences = sequences;
+  stream.qvalues = &qvalues;
+  stream.motifcount = count;
+  stream.summaries = &out->motifs;
+  stream.bysequence = options.sort != SCAN_SORT_PVALUE;
+  if (stream.bysequence) {
+    stream.lastsequence.assign(count, UINT64_MAX);
+  } else {
+    stream.seen.resize(count);
+  }
+  if (options.histogram.enabled) {
+    const ScanHistogramRequest &request = options.histogram;
+    stream.positions = scan_positionlayout(maxlength, request.binwidth, request.centred);
+    for (size_t motif = 0; motif < count; motif++) {
+      startbins(stream.positions, request.scorebins, motifs->motifs[motif], &out->motifs[motif]);
+    }
+  }
+  ScanHits &hits = out->hits;
+  hits = ScanHits{};
+  std::unique_ptr<TableRowWriter> writer;
+  TableSink tablesink{};
+  if (table == nullptr) {
+    hits.motif.reserve(found);
+    hits.sequence.reserve(found);
+    hits.start.reserve(found);
+    hits.strand.reserve(found);
+    hits.score.reserve(found);
+    hits.pvalue.reserve(found);
+    hits.qvalue.reserve(found);
+    stream.sink = appendcolumns;
+    stream.sinkcontext = &hits;
+  } else {
+    writer = std::make_unique<TableRowWriter>(*motifs, *sequences, run, out->motifs,
+                                              table->format, table->stream);
+    tablesink.writer = writer.get();
+    tablesink.motifs = motifs;
+    tablesink.sequences = sequences;
+    tablesink.output = table;
+    tablesink.matchedtext = options.matchedtext;
+    stream.sink = writerow;
+    stream.sinkcontext = &tablesink;
+  }
+  ScanMemory &memory = run.memory;
+  memory.sequences = sequences->totallength;
+  for (const std::string &name : sequences->names) memory.sequences += name.size();
+  memory.matches = lookaheadbatch_peakbytes(batch.prepared.batch);
+  for (const WorkerStore &store : stores) {
+    memory.matches += store.peakheld * sizeof(HitRecord);
+    memory.runs += store.fileruns.size();
+    memory.spilled += store.spilled * sizeof(HitRecord);
+  }
+  if (mergeruns(&stores, storesettings.order, storesettings.tmpdir, streamrecord, &stream) != 0) {
+    return -1;
+  }
+  if (writer != nullptr && writer->finish() != 0) return -1;
   run.elapsed = secondssince(start);
   return 0;
 }
@@ -721,5 +799,12 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
 int scan_run(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
              ScanResult *out) {
   ScanCall call(options.warnings, options.warning, options.warningcontext);
-  return call.finish(runscan(motifs, sequences, options, out, &call));
+  return call.finish(runscan(motifs, sequences, options, nullptr, out, &call));
+}
+
+int scan_runtable(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
+                  const ScanTableOutput &output, ScanResult *out) {
+  ScanCall call(options.warnings, options.warning, options.warningcontext);
+  if (output.stream == nullptr) return call.finish(reporterror("no stream to write the table to"));
+  return call.finish(runscan(motifs, sequences, options, &output, out, &call));
 }

@@ -1,7 +1,8 @@
-// The tables of a scan, written by zelkotable's writers from records laid out as the tabs
-// report prints them, with the q-value beside.
+// The tables of a scan, written row by row by zelkotable's writers from records laid out as
+// the tabs report prints them, with the q-value beside: the numbers formatted with to_chars
+// into buffers of the writer, so that a row costs no allocation.
 #include <cerrno>
-#include <cinttypes>
+#include <charconv>
 #include <cstring>
 #include <set>
 #include <string>
@@ -13,16 +14,18 @@
 
 namespace {
 
-// A number as zelkosearch prints it: "%.6e" for probabilities, "%ld" for scores.
+// A number as zelkosearch prints it: "%.6e" for probabilities, "%ld" for scores (to_chars
+// gives the same digits as printf, both exact).
 struct NumberText {
-  char text[32];
+  char text[40];
   std::string_view real(double value) {
-    const int length = std::snprintf(text, sizeof text, "%.6e", value);
-    return std::string_view(text, static_cast<size_t>(length));
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 6);
+    return std::string_view(text, static_cast<size_t>(result.ptr - text));
   }
   std::string_view integer(int64_t value) {
-    const int length = std::snprintf(text, sizeof text, "%" PRId64, value);
-    return std::string_view(text, static_cast<size_t>(length));
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string_view(text, static_cast<size_t>(result.ptr - text));
   }
 };
 
@@ -49,57 +52,105 @@ std::vector<std::string> uniquenames(const ScanMotifs &motifs) {
   return names;
 }
 
-int writetable(const ScanResult &result, const ScanMotifs &motifs,
-               const ScanSequences &sequences, TableFormat format, FILE *stream) {
-  TableSettings settings;
-  settings.format = format;
-  settings.qvalues = true;
-  settings.molecule = sequences.alphabet == SCAN_ALPHABET_PROTEIN ? MOLECULE_PROTEIN : MOLECULE_DNA;
-  OutputBuffer out;
-  out.stream = stream;
-  out.text.reserve(size_t{1} << 21);
-  writetableheader(settings, &out);
-  const ScanHits &hits = result.hits;
+TableFormat tableformat(ScanTableFormat format) {
+  return format == SCAN_TABLE_BED ? TABLE_BED : format == SCAN_TABLE_GFF3 ? TABLE_GFF3 : TABLE_TSV;
+}
+
+// Replaces the newline that ends the block by a last TSV column.
+void appendlastcolumn(std::string *text, std::string_view value) {
+  text->pop_back();
+  text->push_back('\t');
+  text->append(value);
+  text->push_back('\n');
+}
+
+}  // namespace
+
+// ---- TableRowWriter --------------------------------------------------------------------------
+
+struct TableRowWriter::Numbers {
   NumberText threshold, score, pvalue, evalue, mss, qvalue;
-  std::string text;
-  const std::vector<std::string> names =
-      format == TABLE_TSV ? std::vector<std::string>() : uniquenames(motifs);
-  for (size_t i = 0; i < hits.motif.size(); i++) {
-    const ScanMotif &motif = motifs.motifs[hits.motif[i]];
-    TabsRecord record;
-    record.identifier = format == TABLE_TSV ? motif.id : names[hits.motif[i]];
-    record.accession = motif.accession;
-    record.position = hits.start[i] - 1;
-    const uint64_t stop = scan_hitstop(motifs, hits, i);
-    record.length = stop - hits.start[i] + 1;
-    record.strand = hits.strand[i] == '-' ? "rc" : "fn";
-    const ScanMotifSummary &summary = result.motifs[hits.motif[i]];
-    record.threshold =
-        threshold.integer(hits.strand[i] == '-' ? summary.reversethreshold : summary.threshold);
-    record.score = score.integer(hits.score[i]);
-    record.pvalue = pvalue.real(hits.pvalue[i]);
-    record.pvaluenumber = hits.pvalue[i];
-    record.evalue = evalue.real(scan_hitevalue(result, i));
-    record.mss = mss.real(scan_hitmss(motifs, hits, i));
-    record.sequencenumber = hits.sequence[i];
-    record.qvalue = qvalue.real(hits.qvalue[i]);
-    scan_hittext(result, motifs, sequences, i, &text);
-    record.matchedtext = text;
-    MatchPlace place;
-    place.sequence = sequences.names[hits.sequence[i]];
-    place.start = hits.start[i];
-    place.stop = stop;
-    place.strand = record.strand;
-    writetablerow(settings, record, place, text, &out);
-    maybeflush(&out);
+};
+
+TableRowWriter::TableRowWriter(const ScanMotifs &motifs, const ScanSequences &sequences,
+                               const ScanRunInfo &run,
+                               const std::vector<ScanMotifSummary> &summaries,
+                               ScanTableFormat format, FILE *stream)
+    : motifs_(motifs), sequences_(sequences), run_(run), summaries_(summaries),
+      numbers_(new Numbers) {
+  settings_.format = tableformat(format);
+  settings_.qvalues = true;
+  settings_.molecule =
+      sequences.alphabet == SCAN_ALPHABET_PROTEIN ? MOLECULE_PROTEIN : MOLECULE_DNA;
+  if (settings_.format != TABLE_TSV) names_ = uniquenames(motifs);
+  regions_ = sequences.offsets.size() == sequences.count && sequences.count > 0;
+  out_.stream = stream;
+  out_.text.reserve(size_t{1} << 21);
+  writetableheader(settings_, &out_);
+  if (regions_ && settings_.format == TABLE_TSV) appendlastcolumn(&out_.text, "region");
+}
+
+TableRowWriter::~TableRowWriter() = default;
+
+void TableRowWriter::row(const ScanRow &row, std::string_view text) {
+  const ScanMotif &motif = motifs_.motifs[row.motif];
+  const uint64_t offset = regions_ ? sequences_.offsets[row.sequence] : 0;
+  Numbers &n = *numbers_;
+  TabsRecord record;
+  record.identifier = settings_.format == TABLE_TSV ? std::string_view(motif.id)
+                                                    : std::string_view(names_[row.motif]);
+  record.accession = motif.accession;
+  record.position = offset + row.start - 1;
+  record.length = motif.length;
+  record.strand = row.strand == '-' ? "rc" : "fn";
+  const ScanMotifSummary &summary = summaries_[row.motif];
+  record.threshold =
+      n.threshold.integer(row.strand == '-' ? summary.reversethreshold : summary.threshold);
+  record.score = n.score.integer(row.score);
+  record.pvalue = n.pvalue.real(row.pvalue);
+  record.pvaluenumber = row.pvalue;
+  record.evalue = n.evalue.real(row.pvalue * static_cast<double>(run_.totallength));
+  record.mss = n.mss.real(scanmss(motif, row.score));
+  record.sequencenumber = row.sequence;
+  record.qvalue = n.qvalue.real(row.qvalue);
+  record.matchedtext = text;
+  MatchPlace place;
+  place.sequence = sequences_.names[row.sequence];
+  place.start = offset + row.start;
+  place.stop = offset + row.start + motif.length - 1;
+  place.strand = record.strand;
+  writetablerow(settings_, record, place, text, &out_);
+  if (regions_ && settings_.format == TABLE_TSV) {
+    appendlastcolumn(&out_.text, sequences_.regions[row.sequence]);
   }
-  flushoutput(&out);
-  if (out.failed) return reporterror("cannot write the table: %s", std::strerror(out.error));
+  maybeflush(&out_);
+}
+
+int TableRowWriter::finish() {
+  flushoutput(&out_);
+  if (out_.failed) return reporterror("cannot write the table: %s", std::strerror(out_.error));
   errno = 0;
-  if (std::fflush(stream) != 0 || std::ferror(stream) != 0) {
+  if (std::fflush(out_.stream) != 0 || std::ferror(out_.stream) != 0) {
     return reporterror("cannot write the table: %s", std::strerror(errno != 0 ? errno : EIO));
   }
   return 0;
+}
+
+// ---- The tables of a result ----------------------------------------------------------------
+
+namespace {
+
+int writetable(const ScanResult &result, const ScanMotifs &motifs,
+               const ScanSequences &sequences, ScanTableFormat format, FILE *stream) {
+  TableRowWriter writer(motifs, sequences, result.run, result.motifs, format, stream);
+  const ScanHits &hits = result.hits;
+  std::string text;
+  for (size_t i = 0; i < hits.motif.size(); i++) {
+    const ScanRow row = scanhitrow(hits, i);
+    scan_hittext(result, motifs, sequences, i, &text);
+    writer.row(row, text);
+  }
+  return writer.finish();
 }
 
 }  // namespace
@@ -107,17 +158,17 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
 int scan_writetsv(const ScanResult &result, const ScanMotifs &motifs,
                   const ScanSequences &sequences, FILE *stream) {
   ScanCall call;
-  return call.finish(writetable(result, motifs, sequences, TABLE_TSV, stream));
+  return call.finish(writetable(result, motifs, sequences, SCAN_TABLE_TSV, stream));
 }
 
 int scan_writebed(const ScanResult &result, const ScanMotifs &motifs,
                   const ScanSequences &sequences, FILE *stream) {
   ScanCall call;
-  return call.finish(writetable(result, motifs, sequences, TABLE_BED, stream));
+  return call.finish(writetable(result, motifs, sequences, SCAN_TABLE_BED, stream));
 }
 
 int scan_writegff3(const ScanResult &result, const ScanMotifs &motifs,
                    const ScanSequences &sequences, FILE *stream) {
   ScanCall call;
-  return call.finish(writetable(result, motifs, sequences, TABLE_GFF3, stream));
+  return call.finish(writetable(result, motifs, sequences, SCAN_TABLE_GFF3, stream));
 }

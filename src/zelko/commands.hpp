@@ -21,10 +21,13 @@ struct ScanMotifs;
 struct ScanSequences;
 struct ScanOptions;
 struct ScanResult;
+struct BestHits;
 int preparescanreport(const ScanMotifs &motifs, ScanSequences *sequences, ScanOptions *options,
                       uint64_t binwidth, bool centred, const char *path);
+// best: the best hits gathered from the rows of scan_runtable (null: from result's hits).
 int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,
-                    const ScanResult &result, int argc, char **argv, const char *path);
+                    const ScanResult &result, int argc, char **argv, const char *path,
+                    BestHits *best = nullptr);
 
 // "zelko 1.3 ..." with the build date, for --version of every subcommand.
 void printzelkoversion();

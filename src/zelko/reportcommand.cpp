@@ -203,9 +203,11 @@ int preparescanreport(const ScanMotifs &motifs, ScanSequences *sequences, ScanOp
 }
 
 int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,
-                    const ScanResult &result, int argc, char **argv, const char *path) {
+                    const ScanResult &result, int argc, char **argv, const char *path,
+                    BestHits *best) {
   HtmlReport report;
-  if (scanreport_build(motifs, sequences, result, commandlinetext(argc, argv), &report) != 0)
+  if (scanreport_build(motifs, sequences, result, commandlinetext(argc, argv), &report,
+                       best) != 0)
     return -1;
   return writepagefile(report, path);
 }

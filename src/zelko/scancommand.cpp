@@ -15,6 +15,7 @@
 
 #include "base/error.hpp"
 #include "base/replacefile.hpp"
+#include "htmlreport/scanreport.hpp"
 #include "scan/scan.hpp"
 #include "zelko/commands.hpp"
 #include "zelko/commonoptions.hpp"
@@ -103,13 +104,21 @@ const char *const scanhelp =
     "      --bin-width=N       Letters per bin of the report's position plots\n"
     "                          (default: a round width giving at most 100 bins).\n"
     "      --center            The report's positions from the sequence centres.\n"
-    "      --tmpdir=DIR        Folder of the copy of sequences read from standard\n"
-    "                          input or a pipe (default: $TMPDIR, else /tmp); the\n"
-    "                          copy is removed at the end.\n"
+    "      --memory=SIZE       Matches held in memory at most (default 1G; K, M, G\n"
+    "                          for kB, MB, GB of 1024): half for the search's\n"
+    "                          lists of found positions, half for the matches (32\n"
+    "                          bytes each). Beyond it the matches go to --tmpdir as\n"
+    "                          sorted runs, merged into the table at the end; the\n"
+    "                          table is the same for every SIZE.\n"
+    "      --tmpdir=DIR        Folder of those runs and of the copy of sequences\n"
+    "                          read from standard input or a pipe (default: $TMPDIR,\n"
+    "                          else /tmp). Nothing is left there when the scan ends,\n"
+    "                          however it ends.\n"
     "  -j, --threads=N         Worker threads (default: the available cores); the\n"
     "                          table is the same for every N.\n"
     "      --progress          Draw the progress line on standard error even when it\n"
-    "                          is no terminal.\n"
+    "                          is no terminal; its last line gives the memory of\n"
+    "                          the sequences and of the matches.\n"
     "  -q, --quiet             No progress line and no warnings.\n"
     "  -h, --help              Show this help.\n"
     "  -V, --version           Show the version.\n"
@@ -131,6 +140,7 @@ struct ScanCommandLine {
   const char *html = nullptr;  // the HTML report's file
   const char *tmpdir = nullptr;  // --tmpdir
   bool index = false;            // --index
+  uint64_t memory = SCAN_DEFAULT_MEMORY;  // --memory
 };
 
 enum ScanOption {
@@ -143,7 +153,31 @@ enum ScanOption {
   OPTION_HTML,
   OPTION_TMPDIR,
   OPTION_INDEX,
+  OPTION_MEMORY,
 };
+
+// A size in bytes: a whole or decimal number, optionally followed by K, M, G or T (powers
+// of 1024, with or without a B); at least 1 kB.
+bool readsize(const char *text, uint64_t *ret_bytes) {
+  char *end = nullptr;
+  errno = 0;
+  const double number = std::strtod(text, &end);
+  if (end == text || errno != 0 || !(number > 0.0)) return false;
+  double factor = 1.0;
+  switch (*end) {
+    case 'k': case 'K': factor = 1024.0; end++; break;
+    case 'm': case 'M': factor = 1024.0 * 1024.0; end++; break;
+    case 'g': case 'G': factor = 1024.0 * 1024.0 * 1024.0; end++; break;
+    case 't': case 'T': factor = 1024.0 * 1024.0 * 1024.0 * 1024.0; end++; break;
+    default: break;
+  }
+  if (*end == 'b' || *end == 'B') end++;
+  if (*end != '\0') return false;
+  const double bytes = number * factor;
+  if (!(bytes >= 1024.0 && bytes < 1.8e19)) return false;
+  *ret_bytes = static_cast<uint64_t>(bytes);
+  return true;
+}
 
 // The scan's own options, beside the shared ones.
 Outcome readscanoption(const CommandOptions &command, int code, const char *name,
@@ -198,6 +232,13 @@ Outcome readscanoption(const CommandOptions &command, int code, const char *name
     case OPTION_TMPDIR:
       line->tmpdir = value;
       break;
+    case OPTION_MEMORY:
+      if (!readsize(value, &line->memory)) {
+        usageerror(command, "%s: `%s' is no size of at least 1K (such as 512M or 2G)", name,
+                   value);
+        return OUTCOME_USAGE;
+      }
+      break;
   }
   return OUTCOME_RUN;
 }
@@ -214,7 +255,8 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
                       {"progress", no_argument, nullptr, OPTION_PROGRESS},
                       {"html", required_argument, nullptr, OPTION_HTML},
                       {"tmpdir", required_argument, nullptr, OPTION_TMPDIR},
-                      {"index", no_argument, nullptr, OPTION_INDEX}},
+                      {"index", no_argument, nullptr, OPTION_INDEX},
+                      {"memory", required_argument, nullptr, OPTION_MEMORY}},
                      "j:");
   const Outcome outcome = readoptions(
       command, argc, argv, &line->common,
@@ -452,6 +494,45 @@ bool alphabetfits(const ScanMotifs &motifs, ScanAlphabet alphabet) {
   return true;
 }
 
+// A row of the table offered to the page's best hits.
+struct RowOffer {
+  BestHits *best;
+  const ScanMotifs *motifs;
+  const ScanSequences *sequences;
+};
+
+int offerrow(const ScanRow &row, void *context) {
+  const RowOffer *offer = static_cast<const RowOffer *>(context);
+  besthits_offer(offer->best, *offer->motifs, *offer->sequences, row, nullptr, 0);
+  return 0;
+}
+
+// Bytes as "812.3 MB" (powers of 1000, as the progress line counts letters).
+std::string bytestext(uint64_t bytes) {
+  char text[32];
+  const double value = static_cast<double>(bytes);
+  if (value >= 1e9) {
+    std::snprintf(text, sizeof text, "%.2f GB", value / 1e9);
+  } else if (value >= 1e6) {
+    std::snprintf(text, sizeof text, "%.1f MB", value / 1e6);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f kB", value / 1e3);
+  }
+  return text;
+}
+
+// The progress line's last line: the memory of the sequences and of the matches.
+void showmemory(const ScanMemory &memory, const std::string &tmpdir) {
+  std::string runs = "none on disk";
+  if (memory.runs > 0) {
+    runs = std::to_string(memory.runs) + " sorted run" + (memory.runs == 1 ? "" : "s") + " (" +
+           bytestext(memory.spilled) + ") in " + tmpdir;
+  }
+  std::fprintf(stderr, "memory: sequences %s, matches %s, %s\n",
+               bytestext(memory.sequences).c_str(), bytestext(memory.matches).c_str(),
+               runs.c_str());
+}
+
 // The scan of the loaded motifs and the sequence input, and its table and page.
 int scanandwrite(ScanCommandLine *line, ScanMotifs *motifs, ScanSequences *sequences,
                  const SequenceInput &input, ProgressLine *progress, int argc, char **argv) {
@@ -467,38 +548,38 @@ int scanandwrite(ScanCommandLine *line, ScanMotifs *motifs, ScanSequences *seque
     discardoutput(&output);
     return failed(showninput(input, errormessageorunknown()).c_str());
   }
-  if (scan_run(motifs, sequences, line->options, &result) != 0) {
-    endprogress(progress);
-    discardoutput(&output);
-    return failed(showninput(input, scan_errormessage()).c_str());
+  // The page's best hits, offered every row as the table is written.
+  BestHits best;
+  RowOffer offer{&best, motifs, sequences};
+  ScanTableOutput table;
+  table.format = line->table == TABLE_KIND_BED    ? SCAN_TABLE_BED
+                 : line->table == TABLE_KIND_GFF3 ? SCAN_TABLE_GFF3
+                                                  : SCAN_TABLE_TSV;
+  table.stream = output.stream;
+  table.memory = line->memory;
+  table.tmpdir = temporaryfolder(line->tmpdir);
+  if (line->html != nullptr) {
+    besthits_init(&best, motifs->motifs.size(), HTMLREPORT_BESTHITS);
+    table.row = offerrow;
+    table.rowcontext = &offer;
   }
+  const int written = scan_runtable(motifs, sequences, line->options, table, &result);
   endprogress(progress);
+  if (written == 0 && line->options.progress != nullptr) showmemory(result.run.memory, table.tmpdir);
   // The page shows the sequence file as the user named it.
   sequences->path = input.given;
-  int written = 0;
-  switch (line->table) {
-    case TABLE_KIND_TSV:
-      written = scan_writetsv(result, *motifs, *sequences, output.stream);
-      break;
-    case TABLE_KIND_BED:
-      written = scan_writebed(result, *motifs, *sequences, output.stream);
-      break;
-    case TABLE_KIND_GFF3:
-      written = scan_writegff3(result, *motifs, *sequences, output.stream);
-      break;
-  }
   // Table and page are put in place together: a page that cannot be written leaves no
   // table behind (and an older table as it was).
   if (written != 0) {
     discardoutput(&output);
-    return failed(scan_errormessage());
+    return failed(showninput(input, scan_errormessage()).c_str());
   }
   if (!flushoutput(&output)) {
     discardoutput(&output);
     return EXIT_FAILED;
   }
   if (line->html != nullptr &&
-      writescanreport(*motifs, *sequences, result, argc, argv, line->html) != 0) {
+      writescanreport(*motifs, *sequences, result, argc, argv, line->html, &best) != 0) {
     discardoutput(&output);
     return failed(errormessageorunknown());
   }
