@@ -182,8 +182,13 @@ void appenddescription(std::string &text, const unsigned char *bytes, uint64_t l
 void appendmatchingsequence(std::string &text, const unsigned char *sequence,
                             uint64_t startposition, uint64_t endposition,
                             const unsigned char *characters) {
+  if (endposition < startposition) return;
+  // One resize, then the letters: a match's text costs no check of the room per letter.
+  const size_t before = text.size();
+  text.resize(before + (endposition - startposition + 1));
+  char *out = text.data() + before;
   for (uint64_t i = startposition; i <= endposition; i++) {
-    text += static_cast<char>(characters[sequence[i]]);
+    *out++ = static_cast<char>(characters[sequence[i]]);
   }
 }
 

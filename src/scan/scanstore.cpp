@@ -242,11 +242,13 @@ int WorkerStore::spill() {
   writer.flush();
   chunks.clear();
   chunksizes.clear();
+  const uint64_t released = held * sizeof(HitRecord);
   held = 0;
   if (merged != 0 || writer.failed != 0) return -1;
   fileruns.push_back({fd, spilled, writer.written});
   spilled += writer.written;
-  malloc_trim(0);
+  // Chunks are too small for the allocator to give them back by itself.
+  if (released >= (uint64_t{16} << 20)) malloc_trim(0);
   return 0;
 }
 
