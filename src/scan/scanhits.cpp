@@ -64,6 +64,14 @@ void scanrowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const
   orientedtext(record, false, text);
 }
 
+void scanprefetchtext(const ScanSequences &sequences, const ScanRow &row) {
+  const ScanDatabase *database = sequences.database;
+  if (database == nullptr) return;
+  const Multiseq *multiseq = &database->tree.multiseq;
+  if (multiseq->sequence == nullptr || row.sequence >= multiseq->numofsequences) return;
+  __builtin_prefetch(multiseq->sequence + seqstartposition(multiseq, row.sequence) + row.start - 1);
+}
+
 void scan_rowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const ScanRow &row,
                   std::string *text) {
   std::string scratch;

@@ -108,6 +108,9 @@ ScanRow scanhitrow(const ScanHits &hits, size_t i);
 // their room for the next row).
 void scanrowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const ScanRow &row,
                  std::string *scratch, std::string *text);
+// Asks for the letters of a row's text to be brought near ahead of scanrowtext: the texts of
+// rows in a table's order lie all over the sequences.
+void scanprefetchtext(const ScanSequences &sequences, const ScanRow &row);
 
 // Rows of a table written one by one, into a block flushed to the stream when full: the
 // writer of scan_writetsv and the other tables, and of scan_runtable.
