@@ -59,6 +59,15 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
   out.stream = stream;
   out.text.reserve(size_t{1} << 21);
   writetableheader(settings, &out);
+  // Regions of a genome: rows in genome coordinates, and TSV ends with the region's names.
+  const bool regions = !sequences.offsets.empty() &&
+                       sequences.offsets.size() == sequences.count &&
+                       sequences.regions.size() == sequences.count;
+  const bool regioncolumn = regions && format == TABLE_TSV;
+  if (regioncolumn) {
+    out.text.pop_back();
+    appendtext(&out, "\tregion\n");
+  }
   const ScanHits &hits = result.hits;
   NumberText threshold, score, pvalue, evalue, mss, qvalue;
   std::string text;
@@ -69,7 +78,8 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
     TabsRecord record;
     record.identifier = format == TABLE_TSV ? motif.id : names[hits.motif[i]];
     record.accession = motif.accession;
-    record.position = hits.start[i] - 1;
+    const uint64_t offset = regions ? sequences.offsets[hits.sequence[i]] : 0;
+    record.position = offset + hits.start[i] - 1;
     const uint64_t stop = scan_hitstop(motifs, hits, i);
     record.length = stop - hits.start[i] + 1;
     record.strand = hits.strand[i] == '-' ? "rc" : "fn";
@@ -87,10 +97,15 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
     record.matchedtext = text;
     MatchPlace place;
     place.sequence = sequences.names[hits.sequence[i]];
-    place.start = hits.start[i];
-    place.stop = stop;
+    place.start = offset + hits.start[i];
+    place.stop = offset + stop;
     place.strand = record.strand;
     writetablerow(settings, record, place, text, &out);
+    if (regioncolumn) {
+      out.text.back() = '\t';
+      appendtext(&out, sequences.regions[hits.sequence[i]]);
+      appendchar(&out, '\n');
+    }
     maybeflush(&out);
   }
   flushoutput(&out);
