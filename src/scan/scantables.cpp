@@ -83,7 +83,8 @@ TableRowWriter::TableRowWriter(const ScanMotifs &motifs, const ScanSequences &se
   settings_.molecule =
       sequences.alphabet == SCAN_ALPHABET_PROTEIN ? MOLECULE_PROTEIN : MOLECULE_DNA;
   if (settings_.format != TABLE_TSV) names_ = uniquenames(motifs);
-  regions_ = sequences.offsets.size() == sequences.count && sequences.count > 0;
+  regions_ = sequences.count > 0 && sequences.offsets.size() == sequences.count &&
+             sequences.regions.size() == sequences.count;
   out_.stream = stream;
   out_.text.reserve(size_t{1} << 21);
   writetableheader(settings_, &out_);

@@ -104,6 +104,14 @@ const char *const scanhelp =
     "      --bin-width=N       Letters per bin of the report's position plots\n"
     "                          (default: a round width giving at most 100 bins).\n"
     "      --center            The report's positions from the sequence centres.\n"
+    "      --regions=FILE      Scan only the intervals of FILE (BED, plain or gzip,\n"
+    "                          - for standard input; 0-based, half-open; names in\n"
+    "                          column 4) of SEQUENCES, which is then a Fasta genome\n"
+    "                          (plain or bgzip) read through its .fai (and .gzi),\n"
+    "                          made when missing. Regions that overlap or touch are\n"
+    "                          merged; rows are in genome coordinates, TSV with a\n"
+    "                          last column `region' (the names of the merged\n"
+    "                          regions); q-values count the windows of the regions.\n"
     "      --memory=SIZE       Matches held in memory at most (default 1G; K, M, G\n"
     "                          for kB, MB, GB of 1024): half for the search's\n"
     "                          lists of found positions, half for the matches (32\n"
@@ -141,6 +149,7 @@ struct ScanCommandLine {
   const char *tmpdir = nullptr;  // --tmpdir
   bool index = false;            // --index
   uint64_t memory = SCAN_DEFAULT_MEMORY;  // --memory
+  const char *regions = nullptr;  // --regions: the BED file
 };
 
 enum ScanOption {
@@ -154,6 +163,7 @@ enum ScanOption {
   OPTION_TMPDIR,
   OPTION_INDEX,
   OPTION_MEMORY,
+  OPTION_REGIONS,
 };
 
 // A size in bytes: a whole or decimal number, optionally followed by K, M, G or T (powers
@@ -239,6 +249,10 @@ Outcome readscanoption(const CommandOptions &command, int code, const char *name
         return OUTCOME_USAGE;
       }
       break;
+    case OPTION_REGIONS:
+      // The BED file is read in one pass: standard input will do.
+      line->regions = std::strcmp(value, "-") == 0 ? "/dev/stdin" : value;
+      break;
   }
   return OUTCOME_RUN;
 }
@@ -256,7 +270,8 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
                       {"html", required_argument, nullptr, OPTION_HTML},
                       {"tmpdir", required_argument, nullptr, OPTION_TMPDIR},
                       {"index", no_argument, nullptr, OPTION_INDEX},
-                      {"memory", required_argument, nullptr, OPTION_MEMORY}},
+                      {"memory", required_argument, nullptr, OPTION_MEMORY},
+                      {"regions", required_argument, nullptr, OPTION_REGIONS}},
                      "j:");
   const Outcome outcome = readoptions(
       command, argc, argv, &line->common,
@@ -290,9 +305,15 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
   }
   for (int i = optind; i + 1 < argc; i++) line->motiffiles.emplace_back(argv[i]);
   line->sequencefile = argv[argc - 1];
+  if (line->regions != nullptr && line->sequencefile == "-") {
+    usageerror(command, "option %s needs %s", "--regions",
+               "a Fasta genome file as SEQUENCES, not standard input");
+    return OUTCOME_USAGE;
+  }
   std::vector<NamedFile> inputs;
   for (const std::string &file : line->motiffiles) inputs.push_back({file, "a motif file"});
   inputs.push_back({line->sequencefile, "the sequence file"});
+  if (line->regions != nullptr) inputs.push_back({line->regions, "the regions file (--regions)"});
   std::vector<NamedFile> outputs;
   if (common.output != nullptr && std::strcmp(common.output, "-") != 0)
     outputs.push_back({common.output, "the output (-o)"});
@@ -467,6 +488,25 @@ bool closeoutput(OutputFile *file) {
 
 int failed(const char *message) { return commandfailed("scan", message); }
 
+// With --regions, SEQUENCES is a genome read through its index, which seeks in it: a pipe or
+// a FIFO cannot be, and an index of zelkoindex is no Fasta file. Other faults (a file that
+// is missing, a folder) are the library's to name. false after the message.
+bool regionsgenome(const std::string &genome) {
+  struct stat status;
+  if (stat(genome.c_str(), &status) == 0) {
+    if (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) return true;
+    std::fprintf(stderr, "zelko scan: `%s' is no regular file: with --regions the genome is "
+                 "read through its index (.fai), which needs a file\n", genome.c_str());
+    return false;
+  }
+  if (stat((genome + ".prj").c_str(), &status) == 0) {
+    std::fprintf(stderr, "zelko scan: `%s' is an index: with --regions SEQUENCES is a Fasta "
+                 "genome\n", genome.c_str());
+    return false;
+  }
+  return true;
+}
+
 // Warnings as the user's names tell them: the copy of standard input or a pipe is named as
 // given.
 void showwarning(const char *text, void *context) {
@@ -585,8 +625,12 @@ int scanandwrite(ScanCommandLine *line, ScanMotifs *motifs, ScanSequences *seque
   }
   if (!closeoutput(&output)) return EXIT_FAILED;
   if (line->index) {
+    // Regions of a genome reach as far as their genome coordinates.
     uint64_t longest = 0;
-    for (const uint64_t length : sequences->lengths) longest = std::max(longest, length);
+    const bool regions = sequences->offsets.size() == sequences->lengths.size();
+    for (size_t i = 0; i < sequences->lengths.size(); i++) {
+      longest = std::max(longest, sequences->lengths[i] + (regions ? sequences->offsets[i] : 0));
+    }
     const IndexedTable table = line->table == TABLE_KIND_BED    ? INDEXED_BED
                                : line->table == TABLE_KIND_GFF3 ? INDEXED_GFF3
                                                                 : INDEXED_TSV;
@@ -626,6 +670,16 @@ int scancommand(int argc, char **argv) {
     status = failed(scan_errormessage());
   } else if (!alphabetfits(motifs, common.alphabet)) {
     status = EXIT_FAILED;
+  } else if (line.regions != nullptr) {
+    // Only the regions' letters are read, into memory.
+    input.given = input.shown = input.path = line.sequencefile;
+    if (!regionsgenome(line.sequencefile)) {
+      status = EXIT_FAILED;
+    } else if (scan_addregions(&sequences, line.sequencefile, line.regions) != 0) {
+      status = failed(scan_errormessage());
+    } else {
+      status = scanandwrite(&line, &motifs, &sequences, input, &progress, argc, argv);
+    }
   } else if (opensequenceinput(line.sequencefile, temporaryfolder(line.tmpdir), &input,
                                &message) != 0) {
     status = failed(message.c_str());
