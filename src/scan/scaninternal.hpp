@@ -112,6 +112,11 @@ void scanrowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const
 // rows in a table's order lie all over the sequences.
 void scanprefetchtext(const ScanSequences &sequences, const ScanRow &row);
 
+// The texts of a row's numbers that follow from its motif, strand and score.
+struct RowNumbers {
+  std::string_view score, pvalue, evalue, mss, qvalue;
+};
+
 // Rows of a table written one by one, into a block flushed to the stream when full: the
 // writer of scan_writetsv and the other tables, and of scan_runtable.
 class TableRowWriter {
@@ -122,8 +127,11 @@ class TableRowWriter {
   ~TableRowWriter();
   TableRowWriter(const TableRowWriter &) = delete;
   TableRowWriter &operator=(const TableRowWriter &) = delete;
-  // text: the matched text (scanrowtext)
-  void row(const ScanRow &row, std::string_view text);
+  // text: the matched text (scanrowtext); numbers: the texts of its numbers, or null to
+  // have them formatted here.
+  void row(const ScanRow &row, std::string_view text, const RowNumbers *numbers = nullptr);
+  // Formats those numbers of a row into texts that last until the next call.
+  void numbers(const ScanRow &row, RowNumbers *out);
   // The rest of the block written and the stream flushed: 0, or -1 with the message.
   int finish();
 

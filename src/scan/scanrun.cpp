@@ -116,6 +116,35 @@ std::vector<WorkUnit> workunits(const ScanSequences &sequences, uint64_t profile
 
 // ---- Collecting matches ------------------------------------------------------------------
 
+// The sequence that holds a position, in a step or two: the sequences' starts, and per
+// bucket of positions the last sequence starting at or before the bucket's first position.
+struct SequenceFinder {
+  std::vector<uint64_t> starts;
+  std::vector<uint32_t> buckets;
+  unsigned shift = 0;
+  uint64_t total = 0;  // coded positions
+  void build(const Multiseq *multiseq) {
+    const uint64_t count = multiseq->numofsequences;
+    total = multiseq->totallength;
+    starts.resize(count);
+    for (uint64_t i = 0; i < count; i++) starts[i] = seqstartposition(multiseq, i);
+    const uint64_t total = std::max<uint64_t>(multiseq->totallength, 1);
+    shift = 4;
+    while ((total >> shift) > 2 * count + 16) shift++;
+    buckets.assign((total >> shift) + 1, 0);
+    uint32_t sequence = 0;
+    for (uint64_t b = 0; b < buckets.size(); b++) {
+      while (sequence + 1 < count && starts[sequence + 1] <= (b << shift)) sequence++;
+      buckets[b] = sequence;
+    }
+  }
+  uint32_t find(uint64_t position) const {
+    uint32_t sequence = buckets[std::min<uint64_t>(position >> shift, buckets.size() - 1)];
+    while (sequence + 1 < starts.size() && starts[sequence + 1] <= position) sequence++;
+    return sequence;
+  }
+};
+
 struct WorkerContext {
   WorkerStore *store = nullptr;
   // The motif of the unit's profile, with HIT_REVERSE when the profile is the motif's reverse
@@ -123,6 +152,7 @@ struct WorkerContext {
   // strand.
   uint32_t tag = 0;
   uint64_t profile = 0;
+  const SequenceFinder *finder = nullptr;
 };
 
 // The ReportFunction of the scan: location, score and p-value of the match, kept by the
@@ -131,13 +161,18 @@ int collecthit(Match *match) {
   SearchJob *job = match->job;
   WorkerContext *context = static_cast<WorkerContext *>(job->userdata);
   job->matchcount++;
-  MatchLocation location;
-  if (match_location(match, &location) != 0) return -1;
+  // The match lies in one sequence: the one its first letter is in.
+  const uint64_t first = match->endposition + 1 - match->length;
+  if (match->endposition >= context->finder->total) {
+    MatchLocation location;
+    return match_location(match, &location) != 0 ? -1 : internalerror();
+  }
+  const uint32_t sequence = context->finder->find(first);
   MatchStatistics statistics;
   if (match_statistics(job->profile, job, match->score, &statistics) != 0) return -1;
   HitRecord hit;
-  hit.sequence = static_cast<uint32_t>(location.seqnum);
-  hit.position = location.seqposition;
+  hit.sequence = sequence;
+  hit.position = first - context->finder->starts[sequence];
   hit.score = match->score.i;
   hit.pvalue = statistics.pvalue;
   hit.profile = context->tag;
@@ -152,6 +187,7 @@ struct RunShared {
   LookaheadBatch *batch = nullptr;
   std::atomic<uint64_t> workers{0};  // numbers the workers, whose scratch in the batch it is
   std::vector<WorkerStore> *stores = nullptr;
+  const SequenceFinder *finder = nullptr;
   const std::vector<Profile *> *profiles;  // the motifs', then their reverse matrices
   uint64_t motifs = 0;
   SearchJob templatejob;
@@ -189,6 +225,7 @@ void *workerbody(void *argument) {
   WorkerContext context;
   SearchJob job = shared->templatejob;
   job.userdata = &context;
+  context.finder = shared->finder;
   const uint64_t count = shared->units->size();
   const uint64_t worktotal = shared->worktotal;
   const uint64_t worker = shared->workers.fetch_add(1);
@@ -292,16 +329,17 @@ int runworkers(RunShared *shared, uint64_t threads, const ScanOptions &options, 
 struct QvalueTable {
   std::vector<int64_t> scores;  // ascending
   std::vector<double> qvalues;
-  double lookup(int64_t score) const {
-    const auto at = std::lower_bound(scores.begin(), scores.end(), score);
-    return qvalues[static_cast<size_t>(at - scores.begin())];
+  // The entry of a score that matches have.
+  size_t find(int64_t score) const {
+    return static_cast<size_t>(std::lower_bound(scores.begin(), scores.end(), score) -
+                               scores.begin());
   }
 };
 
 // The tables of one motif from the stores' counts of its profiles (forward, then the -
 // strand's when searched); returns the motif's matches.
-uint64_t qvaluetables(const std::vector<WorkerStore> &stores, const std::vector<uint64_t> &profiles,
-                      double windows, std::vector<QvalueTable> *tables) {
+uint64_t qvaluetables(const std::vector<WorkerStore> &stores, const uint64_t *profiles,
+                      size_t count, double windows, std::vector<QvalueTable> *tables) {
   struct Entry {
     double pvalue;
     uint64_t count;
@@ -309,10 +347,11 @@ uint64_t qvaluetables(const std::vector<WorkerStore> &stores, const std::vector<
     size_t index;
   };
   std::vector<Entry> entries;
-  for (size_t t = 0; t < profiles.size(); t++) {
+  for (size_t t = 0; t < count; t++) {
     std::vector<std::pair<int64_t, ScoreCount>> merged;
     for (const WorkerStore &store : stores) {
-      for (const auto &[score, count] : store.counts[profiles[t]]) merged.push_back({score, count});
+      store.counts[profiles[t]].each(
+          [&merged](int64_t score, const ScoreCount &count) { merged.push_back({score, count}); });
     }
     std::sort(merged.begin(), merged.end(),
               [](const auto &a, const auto &b) { return a.first < b.first; });
@@ -393,8 +432,9 @@ void binrow(const ScanPositionLayout &positions, bool centred, const ScanSequenc
 
 // ---- Rows ----------------------------------------------------------------------------------
 
-// Where the rows go: the result's columns, or a table.
-using RowSink = int (*)(const ScanRow &row, void *context);
+// Where the rows go: the result's columns, or a table. profile and entry name the row's
+// entry of the q-value tables: its strand and score.
+using RowSink = int (*)(const ScanRow &row, uint64_t profile, uint64_t entry, void *context);
 
 // The records of the merge turned into rows: q-value, the q-value filter, the summaries.
 struct RowStream {
@@ -419,7 +459,10 @@ int streamrecord(const HitRecord &hit, void *context) {
   ScanRow row;
   row.motif = hitmotif(hit);
   const bool reverse = hitreverse(hit);
-  row.qvalue = (*stream->qvalues)[row.motif + (reverse ? stream->motifcount : 0)].lookup(hit.score);
+  const uint64_t profile = row.motif + (reverse ? stream->motifcount : 0);
+  const QvalueTable &table = (*stream->qvalues)[profile];
+  const size_t entry = table.find(hit.score);
+  row.qvalue = table.qvalues[entry];
   const ScanOptions &options = *stream->options;
   if (options.useqvalue && !(row.qvalue <= options.qvalue)) return 0;
   row.sequence = hit.sequence;
@@ -448,10 +491,10 @@ int streamrecord(const HitRecord &hit, void *context) {
     binrow(stream->positions, options.histogram.centred, *stream->sequences,
            stream->motifs->motifs[row.motif], row, summary);
   }
-  return stream->sink(row, stream->sinkcontext);
+  return stream->sink(row, profile, entry, stream->sinkcontext);
 }
 
-int appendcolumns(const ScanRow &row, void *context) {
+int appendcolumns(const ScanRow &row, uint64_t, uint64_t, void *context) {
   ScanHits *hits = static_cast<ScanHits *>(context);
   hits->motif.push_back(row.motif);
   hits->sequence.push_back(row.sequence);
@@ -463,8 +506,66 @@ int appendcolumns(const ScanRow &row, void *context) {
   return 0;
 }
 
+// The numbers of a row that follow from its strand and score (score, p-value, E-value, MSS,
+// q-value), formatted once for every entry of the q-value tables that rows have: a table
+// has far fewer of them than rows. The cache stops growing at a bound; rows beyond it are
+// formatted one by one.
+class NumberCache {
+ public:
+  void setup(const std::vector<QvalueTable> &tables) {
+    uint64_t entries = 0;
+    for (const QvalueTable &table : tables) {
+      firsts_.push_back(entries);
+      entries += table.scores.size();
+    }
+    if (entries <= maxentries) places_.assign(entries, Place{});
+  }
+  // The texts of an entry, or null when it is not cached (and cannot be).
+  const RowNumbers *get(uint64_t profile, uint64_t entry, const ScanRow &row,
+                        TableRowWriter *writer) {
+    if (places_.empty()) return nullptr;
+    Place &place = places_[firsts_[profile] + entry];
+    if (place.length[0] == 0) {
+      if (text_.size() >= maxbytes) return nullptr;
+      writer->numbers(row, &numbers_);
+      place.offset = text_.size();
+      const std::string_view parts[5] = {numbers_.score, numbers_.pvalue, numbers_.evalue,
+                                         numbers_.mss, numbers_.qvalue};
+      for (int i = 0; i < 5; i++) {
+        text_.append(parts[i]);
+        place.length[i] = static_cast<uint8_t>(parts[i].size());
+      }
+    }
+    // Views into the text stay valid only until it grows: taken now, used at once.
+    const char *at = text_.data() + place.offset;
+    std::string_view *parts[5] = {&numbers_.score, &numbers_.pvalue, &numbers_.evalue,
+                                  &numbers_.mss, &numbers_.qvalue};
+    for (int i = 0; i < 5; i++) {
+      *parts[i] = std::string_view(at, place.length[i]);
+      at += place.length[i];
+    }
+    return &numbers_;
+  }
+
+ private:
+  static constexpr uint64_t maxentries = uint64_t{1} << 22;
+  static constexpr uint64_t maxbytes = uint64_t{192} << 20;
+  struct Place {
+    uint64_t offset = 0;
+    uint8_t length[5] = {};
+  };
+  std::vector<uint64_t> firsts_;
+  std::vector<Place> places_;
+  std::string text_;
+  RowNumbers numbers_;
+};
+
 // A table being written from the rows, a block of them at a time: the letters of a block's
 // texts are fetched together, which hides most of the wait for memory.
+struct PendingRow {
+  ScanRow row;
+  uint64_t profile, entry;
+};
 struct TableSink {
   TableRowWriter *writer;
   const ScanMotifs *motifs;
@@ -472,17 +573,20 @@ struct TableSink {
   const ScanTableOutput *output;
   bool matchedtext;
   std::string scratch, text;
-  std::vector<ScanRow> block;
+  std::vector<PendingRow> block;
+  NumberCache numbers;
 };
 
 constexpr size_t rowblock = 64;
 
 int writeblock(TableSink *sink) {
-  for (const ScanRow &row : sink->block) {
+  for (const PendingRow &pending : sink->block) {
+    const ScanRow &row = pending.row;
     if (sink->matchedtext) {
       scanrowtext(*sink->motifs, *sink->sequences, row, &sink->scratch, &sink->text);
     }
-    sink->writer->row(row, sink->text);
+    sink->writer->row(row, sink->text,
+                      sink->numbers.get(pending.profile, pending.entry, row, sink->writer));
     if (sink->output->row != nullptr && sink->output->row(row, sink->output->rowcontext) != 0) {
       if (geterrorcode() == 0) reporterror("scan cancelled");
       return -1;
@@ -492,10 +596,10 @@ int writeblock(TableSink *sink) {
   return 0;
 }
 
-int writerow(const ScanRow &row, void *context) {
+int writerow(const ScanRow &row, uint64_t profile, uint64_t entry, void *context) {
   TableSink *sink = static_cast<TableSink *>(context);
   if (sink->matchedtext) scanprefetchtext(*sink->sequences, row);
-  sink->block.push_back(row);
+  sink->block.push_back({row, profile, entry});
   return sink->block.size() == rowblock ? writeblock(sink) : 0;
 }
 
@@ -677,6 +781,9 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   std::vector<WorkerStore> stores(threads);
   for (WorkerStore &store : stores) store.setup(&storesettings, profilecount);
   shared.stores = &stores;
+  SequenceFinder finder;
+  finder.build(&database->tree.multiseq);
+  shared.finder = &finder;
   for (const std::vector<WorkUnit> *list : {&parts, &units})
     for (const WorkUnit &unit : *list) shared.worktotal += unit.work;
   if (mutexinit(&shared.errorlock) != 0) return internalerror();
@@ -709,9 +816,9 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   for (uint64_t motif = 0; motif < count; motif++) {
     ScanMotifSummary *summary = &out->motifs[motif];
     summary->windows = windowsof(sortedlengths, suffixsums, motifs->motifs[motif].length) * strands;
-    std::vector<uint64_t> tables{motif};
-    if (bothstrands) tables.push_back(count + motif);
-    found += qvaluetables(stores, tables, static_cast<double>(summary->windows), &qvalues);
+    const uint64_t tables[2] = {motif, count + motif};
+    found += qvaluetables(stores, tables, bothstrands ? 2 : 1,
+                          static_cast<double>(summary->windows), &qvalues);
   }
   for (WorkerStore &store : stores) std::vector<ScoreCounts>().swap(store.counts);
   const uint64_t maxlength = sortedlengths.empty() ? 0 : sortedlengths.back();
@@ -770,6 +877,7 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   std::unique_ptr<TableRowWriter> writer;
   TableSink tablesink{};
   tablesink.block.reserve(rowblock);
+  if (table != nullptr) tablesink.numbers.setup(qvalues);
   if (table == nullptr) {
     hits.motif.reserve(found);
     hits.sequence.reserve(found);

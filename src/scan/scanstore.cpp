@@ -83,7 +83,7 @@ struct Cursor {
   uint64_t offset = 0, remaining = 0;
   std::unique_ptr<HitRecord[]> buffer;
   // A chunk: its owner, released once read.
-  std::unique_ptr<HitRecord[]> *chunk = nullptr;
+  Chunk *chunk = nullptr;
 
   // The next block of a file run: 1 while records are left, 0 at the end, -1 on failure.
   int refill() {
@@ -178,6 +178,12 @@ std::string spillfolder(const std::string &dir) {
   return "/tmp";
 }
 
+// ---- Chunks --------------------------------------------------------------------------------
+
+void ChunkFree::operator()(HitRecord *chunk) const { std::free(chunk); }
+
+Chunk newchunk(uint64_t records) { return Chunk(allocorexit<HitRecord>(nullptr, records)); }
+
 // ---- WorkerStore ---------------------------------------------------------------------------
 
 WorkerStore::~WorkerStore() {
@@ -204,7 +210,7 @@ int WorkerStore::add(const HitRecord &hit, uint64_t profile) {
         held * sizeof(HitRecord) >= settings_->budget && spill() != 0) {
       return -1;
     }
-    chunks.emplace_back(new HitRecord[chunkcapacity_]);
+    chunks.push_back(newchunk(chunkcapacity_));
     chunksizes.push_back(0);
   }
   chunks.back()[chunksizes.back()++] = hit;

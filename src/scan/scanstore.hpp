@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "scan/scan.hpp"
@@ -66,7 +65,51 @@ struct ScoreCount {
   uint64_t count = 0;
   double pvalue = 0.0;
 };
-using ScoreCounts = std::unordered_map<int64_t, ScoreCount>;
+// Per score, in an open-addressed table (a match costs one probe or two, no allocation).
+class ScoreCounts {
+ public:
+  ScoreCount &operator[](int64_t score) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    size_t at = slotof(score);
+    while (slots_[at].score != score) {
+      if (slots_[at].score == empty) {
+        slots_[at].score = score;
+        used_++;
+        break;
+      }
+      at = (at + 1) & (slots_.size() - 1);
+    }
+    return slots_[at].count;
+  }
+  template <typename Function>
+  void each(Function &&function) const {
+    for (const Slot &slot : slots_) {
+      if (slot.score != empty) function(slot.score, slot.count);
+    }
+  }
+
+ private:
+  static constexpr int64_t empty = INT64_MIN;
+  struct Slot {
+    int64_t score = empty;
+    ScoreCount count;
+  };
+  size_t slotof(int64_t score) const {
+    return static_cast<size_t>((static_cast<uint64_t>(score) * UINT64_C(0x9E3779B97F4A7C15)) >>
+                               32) &
+           (slots_.size() - 1);
+  }
+  void grow() {
+    std::vector<Slot> old(std::max<size_t>(16, 2 * slots_.size()));
+    old.swap(slots_);
+    used_ = 0;
+    for (const Slot &slot : old) {
+      if (slot.score != empty) (*this)[slot.score] = slot.count;
+    }
+  }
+  std::vector<Slot> slots_;
+  size_t used_ = 0;
+};
 
 // Where the runs go and how much a worker may hold.
 struct StoreSettings {
@@ -81,6 +124,13 @@ struct FileRun {
   uint64_t offset = 0;  // in records
   uint64_t count = 0;
 };
+
+// A chunk's memory.
+struct ChunkFree {
+  void operator()(HitRecord *chunk) const;
+};
+using Chunk = std::unique_ptr<HitRecord[], ChunkFree>;
+Chunk newchunk(uint64_t records);
 
 // The records of one worker: chunks filled in turn, each sorted when full; the sorted chunks
 // are runs in memory until the budget is reached, then merged into one run of the spill file.
@@ -99,7 +149,7 @@ class WorkerStore {
   void seal();
 
   std::vector<ScoreCounts> counts;  // per profile
-  std::vector<std::unique_ptr<HitRecord[]>> chunks;  // sorted runs in memory, then the filling one
+  std::vector<Chunk> chunks;  // sorted runs in memory, then the filling one
   std::vector<uint64_t> chunksizes;
   std::vector<FileRun> fileruns;
   uint64_t held = 0;       // records in chunks

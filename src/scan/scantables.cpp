@@ -57,7 +57,7 @@ TableFormat tableformat(ScanTableFormat format) {
 }
 
 // Replaces the newline that ends the block by a last TSV column.
-void appendlastcolumn(std::string *text, std::string_view value) {
+void appendlastcolumn(TextBlock *text, std::string_view value) {
   text->pop_back();
   text->push_back('\t');
   text->append(value);
@@ -93,10 +93,24 @@ TableRowWriter::TableRowWriter(const ScanMotifs &motifs, const ScanSequences &se
 
 TableRowWriter::~TableRowWriter() = default;
 
-void TableRowWriter::row(const ScanRow &row, std::string_view text) {
+void TableRowWriter::numbers(const ScanRow &row, RowNumbers *out) {
+  const ScanMotif &motif = motifs_.motifs[row.motif];
+  Numbers &n = *numbers_;
+  out->score = n.score.integer(row.score);
+  out->pvalue = n.pvalue.real(row.pvalue);
+  out->evalue = n.evalue.real(row.pvalue * static_cast<double>(run_.totallength));
+  out->mss = n.mss.real(scanmss(motif, row.score));
+  out->qvalue = n.qvalue.real(row.qvalue);
+}
+
+void TableRowWriter::row(const ScanRow &row, std::string_view text, const RowNumbers *given) {
   const ScanMotif &motif = motifs_.motifs[row.motif];
   const uint64_t offset = regions_ ? sequences_.offsets[row.sequence] : 0;
-  Numbers &n = *numbers_;
+  RowNumbers own;
+  if (given == nullptr) {
+    numbers(row, &own);
+    given = &own;
+  }
   TabsRecord record;
   record.identifier = settings_.format == TABLE_TSV ? std::string_view(motif.id)
                                                     : std::string_view(names_[row.motif]);
@@ -105,15 +119,15 @@ void TableRowWriter::row(const ScanRow &row, std::string_view text) {
   record.length = motif.length;
   record.strand = row.strand == '-' ? "rc" : "fn";
   const ScanMotifSummary &summary = summaries_[row.motif];
-  record.threshold =
-      n.threshold.integer(row.strand == '-' ? summary.reversethreshold : summary.threshold);
-  record.score = n.score.integer(row.score);
-  record.pvalue = n.pvalue.real(row.pvalue);
+  record.threshold = numbers_->threshold.integer(row.strand == '-' ? summary.reversethreshold
+                                                                   : summary.threshold);
+  record.score = given->score;
+  record.pvalue = given->pvalue;
   record.pvaluenumber = row.pvalue;
-  record.evalue = n.evalue.real(row.pvalue * static_cast<double>(run_.totallength));
-  record.mss = n.mss.real(scanmss(motif, row.score));
+  record.evalue = given->evalue;
+  record.mss = given->mss;
   record.sequencenumber = row.sequence;
-  record.qvalue = n.qvalue.real(row.qvalue);
+  record.qvalue = given->qvalue;
   record.matchedtext = text;
   MatchPlace place;
   place.sequence = sequences_.names[row.sequence];

@@ -1,11 +1,13 @@
 // Rows of the TSV, BED and GFF3 tables, appended to one output block.
 #include "table/tablewriters.hpp"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <charconv>
 #include <cmath>
 
+#include "base/error.hpp"
 #include "base/output.hpp"
 
 namespace {
@@ -166,14 +168,11 @@ void writegff3row(MoleculeKind molecule, const TabsRecord &record, const MatchPl
 
 }  // namespace
 
-void appendtext(OutputBuffer *out, std::string_view text) { out->text.append(text); }
-
-void appendchar(OutputBuffer *out, char c) { out->text.push_back(c); }
-
-void appendnumber(OutputBuffer *out, uint64_t value) {
-  char digits[24];
-  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
-  out->text.append(digits, end);
+void TextBlock::grow(size_t more) {
+  size_t capacity = std::max<size_t>(capacity_ + capacity_ / 2, 256);
+  if (capacity < size_ + more) capacity = size_ + more;
+  data_ = allocorexit<char>(data_, capacity);
+  capacity_ = capacity;
 }
 
 void flushoutput(OutputBuffer *out) {
