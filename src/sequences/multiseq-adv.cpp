@@ -83,10 +83,13 @@ void classifybytes(const Alphabet *alpha, uint16_t *classes) {
 
 // Length of the line at text when it holds nothing but ordinary symbols (below the wildcard
 // code) and ends with a newline; 0 otherwise.
-uint64_t ordinaryline(const uint16_t *classes, const unsigned char *text, uint64_t length) {
+uint64_t ordinaryline(const uint16_t *classes, const unsigned char *text, uint64_t length,
+                      uint64_t *ret_linelength) {
   const void *newline = std::memchr(text, '\n', length);
+  *ret_linelength = newline == nullptr ? length
+                                       : uint64_t(static_cast<const unsigned char *>(newline) - text);
   if (newline == nullptr) return 0;
-  const uint64_t run = uint64_t(static_cast<const unsigned char *>(newline) - text);
+  const uint64_t run = *ret_linelength;
   uint16_t highest = 0;
   for (uint64_t k = 0; k < run; k++) highest = std::max(highest, classes[text[k]]);
   return highest < WILDCARDCODE ? run : 0;
@@ -168,10 +171,19 @@ void parsepart(FastaPart *part) {
     part->illegal = c;
     part->illegalline = line;
   };
+  // The end of a line the fast path refused: it is taken byte by byte up to there, and not
+  // looked at again from each of its bytes.
+  uint64_t slowuntil = 0;
   while (in < length) {
     // Fast path: a whole line of ordinary symbols up to its newline, checked in a first pass
     // and then coded, so that a line with anything else is taken byte by byte below.
-    if (const uint64_t run = ordinaryline(classes, text + in, length - in); run > 0) {
+    uint64_t run = 0;
+    if (in >= slowuntil) {
+      uint64_t linelength = 0;
+      run = ordinaryline(classes, text + in, length - in, &linelength);
+      if (run == 0) slowuntil = in + linelength;
+    }
+    if (run > 0) {
       for (uint64_t k = 0; k < run; k++) text[out + k] = static_cast<unsigned char>(classes[text[in + k]]);
       out += run;
       in += run + 1;
