@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 
 #include "base/error.hpp"
@@ -20,6 +21,7 @@ constexpr int mapslots = 64;
 
 struct MapSlot {
   void *address;  // null when the slot is free
+  int fd;         // the mapped file's descriptor, kept open
   uint64_t length;
   char *path;  // owned copy, for the message of a failing close
   const char *unit;
@@ -32,6 +34,9 @@ struct MapRegistry {
 };
 
 MapRegistry registry;
+// Whether a descriptor beyond the slots takes any free slot (set by a library whose host may
+// hold many files open); otherwise slot and descriptor number are one.
+std::atomic<bool> anyslot{false};
 // Calls of several threads (library calls side by side) open and map files at once.
 std::mutex registrylock;
 
@@ -80,12 +85,19 @@ void *mapwholefile(const char *path, bool writable, uint64_t *ret_length,
                caller.unit.data(), caller.line, path);
     return abandon(fd, nullptr);
   }
-  if (fd >= mapslots) {
+  int index = fd;
+  if (fd >= mapslots && anyslot.load()) {
+    index = 0;
+    while (index < mapslots &&
+           (registry.slots[index].address != nullptr || registry.slots[index].length != 0))
+      index++;
+  }
+  if (index >= mapslots) {
     reporttext("%.*s, line %lu: cannot read file \"%s\": filedescriptor %ld is too large",
                caller.width(), caller.unit.data(), caller.line, path, static_cast<long>(fd));
     return abandon(fd, nullptr);
   }
-  MapSlot *slot = registry.slots + fd;
+  MapSlot *slot = registry.slots + index;
   if (slot->address != nullptr) {
     reporttext("%.*s, line %lu: cannot read file \"%s\": filedescriptor %ld already in use",
                caller.width(), caller.unit.data(), caller.line, path, static_cast<long>(fd));
@@ -111,6 +123,7 @@ void *mapwholefile(const char *path, bool writable, uint64_t *ret_length,
     return abandon(fd, slot);
   }
   slot->address = address;
+  slot->fd = fd;
   slot->path = copystring(path);
   slot->unit = where.file_name();
   slot->line = caller.line;
@@ -126,15 +139,16 @@ int unmapfile(const void *address, std::source_location where) {
                caller.unit.data(), static_cast<long>(caller.line));
     return -1;
   }
-  int fd = 0;
-  while (fd < mapslots && registry.slots[fd].address != address) fd++;
-  if (fd == mapslots) {
+  int index = 0;
+  while (index < mapslots && registry.slots[index].address != address) index++;
+  if (index == mapslots) {
     reporttext("%.*s: l. %ld: deletememorymap failed: cannot find filedescriptor for given "
                "address",
                caller.width(), caller.unit.data(), static_cast<long>(caller.line));
     return -2;
   }
-  MapSlot *slot = registry.slots + fd;
+  MapSlot *slot = registry.slots + index;
+  const int fd = slot->fd;
   if (munmap(slot->address, slot->length) != 0) {
     const std::string_view mapunit = sourceunit(slot->unit);
     reporttext("%.*s: l. %ld: deletememorymap failed: munmap failed: mapped in file \"%.*s\","
@@ -174,6 +188,8 @@ bool ismappedfile(const void *address) {
   }
   return false;
 }
+
+void setmapslotsanydescriptor(bool any) { anyslot.store(any); }
 
 uint64_t mappedbytes() {
   std::lock_guard<std::mutex> guard(registrylock);

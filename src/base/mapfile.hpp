@@ -19,6 +19,10 @@ int unmapfile(const void *address, std::source_location where = std::source_loca
 
 // Whether address is the start of a registered map (no message either way).
 bool ismappedfile(const void *address);
+// Lets a descriptor of 64 or more take any free slot: a library whose host process holds
+// many files open (an interpreter, a notebook) maps files whatever their descriptors' numbers.
+// Off by default, as the programs refuse such descriptors.
+void setmapslotsanydescriptor(bool any);
 // Total number of bytes currently mapped.
 uint64_t mappedbytes();
 

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "base/error.hpp"
+#include "base/mapfile.hpp"
 #include "base/optionvalues.hpp"
 #include "base/output.hpp"
 #include "scan/scaninternal.hpp"
@@ -35,6 +36,7 @@ ScanCall::ScanCall(bool warnings, ScanWarningFunction handler, void *context)
   // caller's process. The core prints no status lines for the library; its warnings come to
   // this call.
   errors_.cutlong = true;
+  setmapslotsanydescriptor(true);
   outerrors_ = useerrorbuffer(&errors_);
   output_.status = false;
   output_.warnings = warnings;

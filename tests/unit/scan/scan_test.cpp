@@ -493,3 +493,28 @@ TEST(Scan, empty_records_and_lower_case_protein_in_memory) {
     EXPECT_EQ(rows(scan), expected);
   }
 }
+
+// A host process with many files open (a notebook) gets descriptors of 64 and more: the
+// sequence file is mapped whatever its descriptor's number.
+TEST(Scan, files_are_mapped_whatever_the_descriptor_numbers) {
+  ScratchFolder folder;
+  const std::string fasta = folder.path() + "/plain.fa";
+  {
+    FILE *file = std::fopen(fasta.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(">one\nACGTTGACTGCATGCATGCAAAGTCGATCGATCGTAGCTAGCTAGC\n", file);
+    std::fclose(file);
+  }
+  std::vector<FILE *> held;
+  for (int i = 0; i < 80; i++) held.push_back(std::fopen("/dev/null", "r"));
+  Scan scan;
+  ASSERT_EQ(scan_readmotifs({jaspar}, SCAN_FORMAT_AUTO, &scan.motifs), 0) << scan_errormessage();
+  scan.sequences.path = fasta;
+  ScanOptions options;
+  options.pvalue = 0.5;
+  options.warnings = false;
+  EXPECT_EQ(scan_run(&scan.motifs, &scan.sequences, options, &scan.result), 0)
+      << scan_errormessage();
+  EXPECT_GT(scan_hitcount(scan.result.hits), 0u);
+  for (FILE *file : held) std::fclose(file);
+}
