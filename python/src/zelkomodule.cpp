@@ -7,15 +7,19 @@
 // into ValueError or OSError. The scan itself runs in a thread of its own while the calling
 // thread watches for signals (Ctrl-C) and calls the progress function, so that an interrupt
 // stops the scan through the library's cancellation flag and raises KeyboardInterrupt.
+// A scan may also write its table straight to a file in bounded memory instead of holding
+// its matches; the file is put in place only when complete.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/replacefile.hpp"
 #include "scan/scan.hpp"
 
 namespace py = pybind11;
@@ -460,16 +465,18 @@ struct RunOptions {
   std::string sort = "position";
   bool matchedtext = true;
   double progressinterval = 0.25;
+  // The table written to a file instead of being held (empty: held in the result), in
+  // bounded memory: its format, the bytes of matches held at most, the folder of the sorted
+  // runs beyond them (empty: $TMPDIR, else /tmp) and the motifs whose rows it holds
+  // (indices into the motif set; empty: every motif).
+  std::string output;
+  std::string table = "tsv";
+  uint64_t memory = SCAN_DEFAULT_MEMORY;
+  std::string tmpdir;
+  std::vector<uint64_t> outputmotifs;
 };
 
-// The whole scan. It runs in a thread of its own; this thread waits with the interpreter
-// lock released, and every poll interval takes it back to look for signals and to hand the
-// latest progress to the progress function. A signal handler that raises (Ctrl-C) or a
-// progress function that raises stops the scan through the cancellation flag; the scan
-// thread is always joined before this returns, and the Python exception then propagates.
-std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
-                                std::shared_ptr<Sequences> sequences, const RunOptions &run,
-                                py::object progress, double pollinterval) {
+ScanOptions scanoptionsof(const RunOptions &run) {
   ScanOptions options;
   options.pvalue = run.pvalue;
   options.useqvalue = run.useqvalue;
@@ -496,16 +503,27 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
     throw py::value_error("sort must be position, pvalue or genome, not `" + run.sort + "'");
   }
   options.matchedtext = run.matchedtext;
-  auto result = std::make_shared<Result>();
-  result->motifs = motifs;
-  result->sequences = sequences;
+  options.progressinterval = run.progressinterval;
+  return options;
+}
+
+// A scan as the module runs every one. scan(options) runs in a thread of its own, with the
+// motifs and the sequences locked; this thread waits with the interpreter lock released,
+// and every poll interval takes it back to look for signals and to hand the latest progress
+// to the progress function. A signal handler that raises (Ctrl-C) or a progress function
+// that raises stops the scan through the cancellation flag; the scan thread is always
+// joined before this returns, and the Python exception then propagates (a failure of the
+// scan raises its message).
+template <typename Scan>
+void runwatched(MotifSet *motifs, Sequences *sequences, ScanOptions options,
+                std::vector<std::string> *warnings, py::object progress, double pollinterval,
+                Scan scan) {
   auto watch = std::make_shared<ScanWatch>();
   options.cancel = &watch->stop;
   options.progress = recordprogress;
   options.progresscontext = watch.get();
-  options.progressinterval = run.progressinterval;
   options.warning = collectwarning;
-  options.warningcontext = &result->warnings;
+  options.warningcontext = warnings;
 
   int status = 0;
   std::string message;
@@ -516,7 +534,7 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
     std::unique_lock<std::mutex> sequencelock(sequences->lock, std::defer_lock);
     std::lock(motiflock, sequencelock);
     std::thread worker([&] {
-      status = scan_run(&motifs->motifs, &sequences->sequences, options, &result->result);
+      status = scan(options);
       if (status != 0) message = scan_errormessage();
       std::lock_guard<std::mutex> guard(watch->lock);
       watch->done = true;
@@ -550,8 +568,6 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
       }
     }
     worker.join();
-    // The texts stay with the result; the letters go.
-    if (status == 0) scan_keeptexts(&result->result, motifs->motifs, sequences->sequences);
     motifs->prepared = false;  // prepared for the scanned sequences now, if at all
     keepnamesonly(&sequences->sequences);
   }
@@ -560,6 +576,79 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
     throw py::error_already_set();
   }
   if (status != 0) fail(message);
+}
+
+ScanTableFormat tableformatnamed(const std::string &name) {
+  if (name == "tsv") return SCAN_TABLE_TSV;
+  if (name == "bed") return SCAN_TABLE_BED;
+  if (name == "gff3") return SCAN_TABLE_GFF3;
+  throw py::value_error("unknown table format `" + name + "': expected tsv, bed or gff3");
+}
+
+// The output file of a streamed scan, written under a temporary name beside it; whatever
+// ends the call before the commit (a failure, Ctrl-C, the progress function's exception)
+// removes it.
+struct TableFile {
+  ReplacingFile file;
+  TableFile() = default;
+  TableFile(const TableFile &) = delete;
+  TableFile &operator=(const TableFile &) = delete;
+  ~TableFile() {
+    if (file.stream != nullptr || !file.temporary.empty()) replacefile_discard(&file);
+  }
+};
+
+[[noreturn]] void cannotwrite(const std::string &path, int error) {
+  fail("cannot write `" + path + "': " + std::strerror(error));
+}
+
+// The whole scan: its matches held in the result, or, with run.output, its table written
+// to that file in bounded memory (the result then holds the summaries and the run alone).
+std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
+                                std::shared_ptr<Sequences> sequences, const RunOptions &run,
+                                py::object progress, double pollinterval) {
+  const ScanOptions options = scanoptionsof(run);
+  auto result = std::make_shared<Result>();
+  result->motifs = motifs;
+  result->sequences = sequences;
+  if (run.output.empty()) {
+    runwatched(motifs.get(), sequences.get(), options, &result->warnings, progress,
+               pollinterval, [&](const ScanOptions &watched) {
+                 const int status = scan_run(&motifs->motifs, &sequences->sequences, watched,
+                                             &result->result);
+                 // The texts stay with the result; the letters go.
+                 if (status == 0) {
+                   scan_keeptexts(&result->result, motifs->motifs, sequences->sequences);
+                 }
+                 return status;
+               });
+    return result;
+  }
+  ScanTableOutput table;
+  table.format = tableformatnamed(run.table);
+  table.memory = run.memory;
+  table.tmpdir = run.tmpdir;
+  if (!run.outputmotifs.empty()) {
+    table.keep.assign(motifs->motifs.motifs.size(), false);
+    for (const uint64_t motif : run.outputmotifs) {
+      if (motif >= table.keep.size()) throw py::index_error("motif index out of range");
+      table.keep[motif] = true;
+    }
+  }
+  TableFile file;
+  if (replacefile_open(&file.file, run.output.c_str(), true) != 0) cannotwrite(run.output, errno);
+  table.stream = file.file.stream;
+  runwatched(motifs.get(), sequences.get(), options, &result->warnings, progress, pollinterval,
+             [&](const ScanOptions &watched) {
+               return scan_runtable(&motifs->motifs, &sequences->sequences, watched, table,
+                                    &result->result);
+             });
+  int committed = 0;
+  {
+    py::gil_scoped_release release;
+    committed = replacefile_commit(&file.file) == 0 ? 0 : errno;
+  }
+  if (committed != 0) cannotwrite(run.output, committed);
   return result;
 }
 
@@ -609,6 +698,12 @@ py::dict runinfoof(const Result &result) {
                                          : py::object(py::none());
   info["strands"] = run.options.strands == SCAN_STRANDS_BOTH ? "both" : "forward";
   info["total_length"] = result.sequences->sequences.totallength;
+  py::dict memory;
+  memory["sequences"] = run.memory.sequences;
+  memory["matches"] = run.memory.matches;
+  memory["runs"] = run.memory.runs;
+  memory["spilled"] = run.memory.spilled;
+  info["memory"] = memory;
   return info;
 }
 
@@ -634,6 +729,7 @@ PYBIND11_MODULE(_zelko, m) {
 
   m.attr("SCALE") = SCAN_SCALE;
   m.attr("NOSCORE") = SCAN_NOSCORE;
+  m.attr("DEFAULT_MEMORY") = SCAN_DEFAULT_MEMORY;
   m.def("version", [] { return std::string(scan_version()); });
   m.def("available_threads", [] { return scan_availablethreads(); });
 
@@ -720,7 +816,12 @@ PYBIND11_MODULE(_zelko, m) {
       .def_readwrite("threads", &RunOptions::threads)
       .def_readwrite("sort", &RunOptions::sort)
       .def_readwrite("matched_text", &RunOptions::matchedtext)
-      .def_readwrite("progress_interval", &RunOptions::progressinterval);
+      .def_readwrite("progress_interval", &RunOptions::progressinterval)
+      .def_readwrite("output", &RunOptions::output)
+      .def_readwrite("table", &RunOptions::table)
+      .def_readwrite("memory", &RunOptions::memory)
+      .def_readwrite("tmpdir", &RunOptions::tmpdir)
+      .def_readwrite("output_motifs", &RunOptions::outputmotifs);
 
   py::class_<Result, std::shared_ptr<Result>>(m, "Result")
       .def("__len__", [](const Result &self) { return scan_hitcount(self.result.hits); })

@@ -51,6 +51,7 @@ __all__ = [
     "motifs_from_text",
     "read_motifs",
     "Row",
+    "TableWritten",
     "scan",
     "to_pandas",
 ]
@@ -904,8 +905,67 @@ def _in_memory(pairs):
 
 # ---- Scans --------------------------------------------------------------------------------
 
+_TABLES = ("tsv", "bed", "gff3")
+_TABLE_ENDINGS = {".bed": "bed", ".gff3": "gff3", ".gff": "gff3"}
+_SIZE = re.compile(r"(\d+(?:\.\d*)?|\.\d+)([kmgt]?)b?\Z", re.IGNORECASE)
+_SIZE_FACTORS = {"": 1, "k": 1 << 10, "m": 1 << 20, "g": 1 << 30, "t": 1 << 40}
+
+
+def _table_output(output, table):
+    """The file name and the table format of a scan written to output."""
+    if not isinstance(output, (str, os.PathLike)):
+        raise TypeError("output must be a file name (str or os.PathLike), not %s"
+                        % _typename(output))
+    path = os.fsdecode(os.fspath(output))
+    if not path:
+        raise ValueError("output must name a file")
+    if path.lower().endswith(".gz"):
+        raise ValueError("output %r: zelko.scan writes plain tables; give a plain name "
+                         "(`zelko scan -o FILE.gz` writes compressed ones)" % path)
+    if table is None:
+        return path, _TABLE_ENDINGS.get(os.path.splitext(path)[1].lower(), "tsv")
+    if not isinstance(table, str):
+        raise TypeError("table must be a str, not %s" % _typename(table))
+    if table.lower() not in _TABLES:
+        raise ValueError("table must be 'tsv', 'bed' or 'gff3', not %r" % (table,))
+    return path, table.lower()
+
+
+def _memory(memory):
+    """The bytes of memory=: an int, or a size such as "512M" or "2G" (K, M, G, T: powers
+    of 1024); at least 1K."""
+    if memory is None:
+        return int(_zelko.DEFAULT_MEMORY)
+    if isinstance(memory, str):
+        found = _SIZE.match(memory.strip())
+        if found is None:
+            raise ValueError("memory must be a number of bytes or a size such as '512M' or "
+                             "'2G', not %r" % (memory,))
+        size = float(found.group(1)) * _SIZE_FACTORS[found.group(2).lower()]
+    else:
+        size = _number(memory, "memory", int)
+    if not 1024 <= size < 1 << 64:
+        raise ValueError("memory must be at least 1K (1024 bytes), not %r" % (memory,))
+    return int(size)
+
+
+def _folder(tmpdir):
+    if tmpdir is None:
+        return ""  # the library's: $TMPDIR, else /tmp
+    if not isinstance(tmpdir, (str, os.PathLike)):
+        raise TypeError("tmpdir must be a folder name (str or os.PathLike), not %s"
+                        % _typename(tmpdir))
+    return os.fsdecode(os.fspath(tmpdir))
+
+
+def _python_words(text):
+    """A message of the library in the words of scan()'s arguments, not the program's."""
+    return text.replace("--tmpdir", "tmpdir=").replace("--memory", "memory=")
+
+
 def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background=None,
-         threads=None, *, sort="position", matched_text=True, progress=None):
+         threads=None, *, sort="position", matched_text=True, progress=None, output=None,
+         table=None, memory=None, tmpdir=None):
     """Every window of the sequences whose score reaches the motif's threshold for pvalue,
     as `zelko scan` finds them: exact p-values, E-values, and q-values per motif.
 
@@ -923,8 +983,20 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     "pvalue" or "genome" (sequence in file order, start, stop, motif, strand). progress: a function called now and then during the scan with (work done,
     work in all, matches so far, seconds); an exception it raises stops the scan.
 
+    output: a file name (str or os.PathLike) to write the table to instead of holding the
+    matches, in memory that does not grow with them: the file is the one Hits.to_tsv(),
+    to_bed() or to_gff3() would write, byte for byte. table: "tsv", "bed" or "gff3" (None:
+    "bed" for a name ending in .bed, "gff3" for .gff3 or .gff, else "tsv"). A name ending in
+    .gz is refused: `zelko scan -o FILE.gz` writes compressed tables. memory: the bytes of
+    matches held at most (an int, or a str such as "512M" or "2G": K, M, G powers of 1024;
+    None: 1G); beyond it sorted runs go to temporary files in tmpdir (None: $TMPDIR, else
+    /tmp), which are removed however the scan ends. The file is written under a temporary
+    name beside it and takes its name when complete: a scan that fails or is stopped leaves
+    no file (and an older file of that name as it was). Returns a TableWritten, which has
+    the summary and the run but no rows.
+
     The scan runs with the interpreter lock released; Ctrl-C stops it and raises
-    KeyboardInterrupt. Returns Hits.
+    KeyboardInterrupt. Returns Hits (TableWritten with output).
     """
     chosen = _selection(motifs)
     sources = []
@@ -976,24 +1048,35 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     options.matched_text = bool(matched_text)
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable")
+    selected = sorted(offsets[id(motif._source)] + motif._index for motif in chosen)
+    if output is not None:
+        options.output, options.table = _table_output(output, table)
+        options.memory = _memory(memory)
+        options.tmpdir = _folder(tmpdir)
+        if len(selected) < len(allmotifs):
+            options.output_motifs = selected
+    elif (table, memory, tmpdir) != (None, None, None):
+        raise ValueError("table, memory and tmpdir go with output= (a scan written to a "
+                         "file)")
 
     held, text = _sequences(sequences)
     if text is None:
-        with _library():
+        with _library(rename=_python_words):
             result = _zelko.run(motifset, held, options, progress)
     else:
         with _materialised([text]) as (paths, rename):
             held = _zelko.Sequences(paths[0])
-            with _library(rename=rename):
+            with _library(rename=lambda message: _python_words(rename(message))):
                 result = _zelko.run(motifset, held, options, progress)
     _warn(result.warnings)
-    selected = sorted(offsets[id(motif._source)] + motif._index for motif in chosen)
     run = result.run_info()
     # Texts given in memory are named by their labels, not by their temporary files.
     run["motif_files"] = [item.label if isinstance(item, _Text) else item
                           for source in sources for item in source.paths]
     if text is not None:
         run["sequence_file"] = text.label
+    if output is not None:
+        return TableWritten._create(result, allmotifs, selected, run, options)
     return Hits._create(result, allmotifs, selected, run)
 
 
@@ -1184,17 +1267,7 @@ class Hits:
         scan's background and its complement), reachable and reverse_reachable (the motif
         can score that threshold at all), windows (tested: the N of the q-values), hits
         (reported by the scan) and sequences_with_hit."""
-        import pandas
-
-        columns = {
-            "motif_id": [motif.id for motif in self.motifs],
-            "motif_accession": [motif.accession for motif in self.motifs],
-        }
-        for name in ("threshold", "reverse_threshold", "reachable", "reverse_reachable",
-                     "windows", "hits", "sequences_with_hit"):
-            values = self._summaries[name][self._selected]
-            columns[name] = values.astype(np.int64) if values.dtype == np.uint64 else values
-        return pandas.DataFrame(columns)
+        return _summary_frame(self.motifs, self._summaries, self._selected)
 
     def _table(self, format, path):
         with _library():
@@ -1223,6 +1296,60 @@ class Hits:
     def to_gff3(self, path=None):
         """GFF3 as `zelko scan --gff3` writes it, with a qvalue attribute."""
         return self._table("gff3", path)
+
+
+def _summary_frame(motifs, summaries, selected):
+    """The summary() of a scan: the library's summaries of the selected motifs."""
+    import pandas
+
+    columns = {
+        "motif_id": [motif.id for motif in motifs],
+        "motif_accession": [motif.accession for motif in motifs],
+    }
+    for name in ("threshold", "reverse_threshold", "reachable", "reverse_reachable",
+                 "windows", "hits", "sequences_with_hit"):
+        values = summaries[name][selected]
+        columns[name] = values.astype(np.int64) if values.dtype == np.uint64 else values
+    return pandas.DataFrame(columns)
+
+
+class TableWritten:
+    """What zelko.scan(..., output=FILE) returns: the table is in the file, and this holds
+    the rest of the scan.
+
+    output: the file's name, as given; table: its format, "tsv", "bed" or "gff3";
+    rows_written: the rows of the table (its matches); motifs and sequence_names: the
+    scan's, as in Hits; run: the scan's facts, as Hits.run, with "memory": the bytes of the
+    sequences, the most bytes of matches held at once, and the sorted runs written to
+    temporary files and their bytes; warnings: the library's. summary() gives one row per
+    motif, as Hits.summary() does.
+    """
+
+    def __init__(self):
+        raise TypeError("TableWritten comes from zelko.scan(..., output=FILE)")
+
+    @classmethod
+    def _create(cls, result, allmotifs, selected, run, options):
+        written = object.__new__(cls)
+        written._summaries = result.summaries()
+        written._selected = np.asarray(selected, dtype=np.int64)
+        written.motifs = [allmotifs[i] for i in selected]
+        written.sequence_names = list(result.sequences.names)
+        written.output = options.output
+        written.table = options.table
+        written.rows_written = int(written._summaries["hits"][written._selected].sum())
+        written.run = dict(run)
+        written.warnings = [text.strip() for text in result.warnings]
+        return written
+
+    def __repr__(self):
+        return "<TableWritten: %d rows of %d motifs in %d sequences to %s (%s)>" % (
+            self.rows_written, len(self.motifs), len(self.sequence_names), self.output,
+            self.table)
+
+    def summary(self):
+        """One row per motif of the scan, as Hits.summary() gives it."""
+        return _summary_frame(self.motifs, self._summaries, self._selected)
 
 
 def _cell(value):

@@ -368,6 +368,10 @@ struct ScanTableOutput {
   std::string tmpdir;  // empty: $TMPDIR, else /tmp
   ScanRowFunction row = nullptr;  // called on the calling thread for every row written
   void *rowcontext = nullptr;
+  // The motifs whose rows the table holds, one flag per motif of ScanMotifs; empty: every
+  // motif. The others are searched all the same (a motif's q-values do not depend on
+  // them), but their rows are left out and their summaries count no hits.
+  std::vector<bool> keep;
 };
 
 // scan_run and the table in one, in memory bounded by output.memory whatever the number of

@@ -442,6 +442,7 @@ struct RowStream {
   const ScanMotifs *motifs = nullptr;
   const ScanSequences *sequences = nullptr;
   const std::vector<QvalueTable> *qvalues = nullptr;
+  const std::vector<bool> *keep = nullptr;  // the motifs whose rows are wanted; null: all
   uint64_t motifcount = 0;
   std::vector<ScanMotifSummary> *summaries = nullptr;
   // Sequences with a row, per motif: the last one seen where a motif's rows come by
@@ -458,6 +459,7 @@ int streamrecord(const HitRecord &hit, void *context) {
   RowStream *stream = static_cast<RowStream *>(context);
   ScanRow row;
   row.motif = hitmotif(hit);
+  if (stream->keep != nullptr && !(*stream->keep)[row.motif]) return 0;
   const bool reverse = hitreverse(hit);
   const uint64_t profile = row.motif + (reverse ? stream->motifcount : 0);
   const QvalueTable &table = (*stream->qvalues)[profile];
@@ -896,6 +898,7 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
     tablesink.sequences = sequences;
     tablesink.output = table;
     tablesink.matchedtext = options.matchedtext;
+    if (!table->keep.empty()) stream.keep = &table->keep;
     stream.sink = writerow;
     stream.sinkcontext = &tablesink;
   }
@@ -928,5 +931,10 @@ int scan_runtable(ScanMotifs *motifs, ScanSequences *sequences, const ScanOption
                   const ScanTableOutput &output, ScanResult *out) {
   ScanCall call(options.warnings, options.warning, options.warningcontext);
   if (output.stream == nullptr) return call.finish(reporterror("no stream to write the table to"));
+  if (!output.keep.empty() && output.keep.size() != motifs->motifs.size()) {
+    return call.finish(reporterror("the table's choice of motifs has %lu flags for %lu motifs",
+                                   static_cast<unsigned long>(output.keep.size()),
+                                   static_cast<unsigned long>(motifs->motifs.size())));
+  }
   return call.finish(runscan(motifs, sequences, options, &output, out, &call));
 }

@@ -1,6 +1,8 @@
 # How scans run: the threads asked for, the interpreter lock released, Python threads
-# scanning at once, and a scan stopped by Ctrl-C or by its progress function.
+# scanning at once, a scan stopped by Ctrl-C or by its progress function, and a scan to a
+# file that leaves none when it stops or fails.
 import os
+import re
 import signal
 import threading
 import time
@@ -123,3 +125,43 @@ def test_progress_is_reported_and_its_exception_stops_the_scan(genome):
             pytest.skip("the scan is too quick for a progress report (%.2f s)" % whole)
         pytest.fail("the progress callback's exception did not stop a %.2f s scan" % whole)
     assert len(scan(FLY)) > 0
+
+
+def test_a_scan_to_a_file_that_stops_or_fails_leaves_no_file(genome, tmp_path):
+    class Enough(Exception):
+        pass
+
+    def raising(error):
+        def progress(*report):
+            raise error()
+        return progress
+
+    missing = tmp_path / "missing"
+    # (motifs, keyword arguments, exception, words of its message).
+    cases = {
+        "progress raises": (MANY * 3, {"progress": raising(Enough)}, Enough, ""),
+        "interrupted": (MANY * 3, {"progress": raising(KeyboardInterrupt)},
+                        KeyboardInterrupt, ""),
+        "no folder for the sorted runs": (MOTIFS, {"memory": "4K", "tmpdir": missing},
+                                          FileNotFoundError, "`%s'.*tmpdir=" % missing),
+        "no folder for the file": (MOTIFS, {"output": missing / "hits.tsv"},
+                                   FileNotFoundError, "hits.tsv"),
+    }
+    path = tmp_path / "hits.tsv"
+    for name, (files, kwargs, error, words) in cases.items():
+        path.write_text("older\n")
+        kwargs = dict({"output": path}, **kwargs)
+        start = time.monotonic()
+        try:
+            scan(genome, files, threads=1, **kwargs)
+        except error as raised:
+            assert re.search(words, str(raised)), (name, str(raised))
+        else:
+            # Progress comes every quarter of a second: a quicker scan has none to stop it.
+            whole = time.monotonic() - start
+            if "progress" in kwargs and whole < 0.5:
+                pytest.skip("the scan is too quick for a progress report (%.2f s)" % whole)
+            pytest.fail("%s: the scan did not fail" % name)
+        # The older file as it was, and no temporary file beside it.
+        assert path.read_text() == "older\n", name
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["hits.tsv"], name
