@@ -970,6 +970,29 @@ int lookaheadbatch_report(LookaheadBatch *batch, uint64_t number, const ScoringM
   return result;
 }
 
+int lookaheadbatch_reportpart(LookaheadBatch *batch, uint64_t part, uint64_t number,
+                              const ScoringMatrix *matrix, ReportFunction report,
+                              SearchJob *userdata) {
+  Slot &slot = batch->slots[number];
+  if (slot.lists == nullptr || part >= batch->parts) return 0;
+  Match match;
+  initmatch(&match, batch->multiseq, matrix, userdata);
+  HitList *list = &slot.lists[part];
+  int result = 0;
+  for (uint64_t h = 0; h < list->count && result == 0; h++) {
+    const uint64_t n = list->base + list->starts[h];
+    if (matrix->scoretype == SCORE_INTEGER) {
+      scoreof<int64_t>(match.score) = hitscore<int64_t>(batch->multiseq, matrix, n);
+    } else {
+      scoreof<float>(match.score) = hitscore<float>(batch->multiseq, matrix, n);
+    }
+    match.endposition = n + matrix->m - 1;
+    if (report(&match) != 0) result = -1;
+  }
+  hits_free(list, &batch->bytes);
+  return result;
+}
+
 void lookaheadbatch_free(LookaheadBatch *batch) {
   if (batch == nullptr) return;
 

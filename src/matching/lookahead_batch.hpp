@@ -68,4 +68,13 @@ bool lookaheadbatch_intable(const LookaheadBatch *batch, uint64_t number);
 int lookaheadbatch_report(LookaheadBatch *batch, uint64_t number, const ScoringMatrix *matrix,
                           ReportFunction report, SearchJob *userdata);
 
+// Reports the hits of matrix number in one part only, as soon as that part has run, and
+// releases them: for a caller that takes the hits in any order (it sorts them itself), so
+// that the lists of a part are held only while it is reported. The budget must then not give
+// matrices up (set it beyond reach): a matrix given up after some parts were reported would
+// be searched again as a whole. 0, or -1 as soon as report answers non-zero.
+int lookaheadbatch_reportpart(LookaheadBatch *batch, uint64_t part, uint64_t number,
+                              const ScoringMatrix *matrix, ReportFunction report,
+                              SearchJob *userdata);
+
 void lookaheadbatch_free(LookaheadBatch *batch);

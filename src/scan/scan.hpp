@@ -360,10 +360,10 @@ constexpr uint64_t SCAN_DEFAULT_MEMORY = uint64_t{1} << 30;
 struct ScanTableOutput {
   ScanTableFormat format = SCAN_TABLE_TSV;
   FILE *stream = nullptr;
-  // Bytes of matches held in memory at most: half for the search's lists of found positions,
-  // half for the matches' records (32 bytes each). Beyond it the records go to temporary
-  // files in tmpdir as sorted runs, merged into the table at the end; the files have no
-  // name from the start, so that nothing is left behind whatever ends the process.
+  // Bytes of matches' records (32 bytes each) held in memory at most. Beyond it the records
+  // go to temporary files in tmpdir as sorted runs, merged into the table at the end; the
+  // files have no name from the start, so that nothing is left behind whatever ends the
+  // process. (The search itself holds the positions it found in the parts in hand only.)
   uint64_t memory = SCAN_DEFAULT_MEMORY;
   std::string tmpdir;  // empty: $TMPDIR, else /tmp
   ScanRowFunction row = nullptr;  // called on the calling thread for every row written

@@ -237,6 +237,28 @@ void *workerbody(void *argument) {
     job.matchcount = 0;
     if (unit.batchpart) {
       lookaheadbatch_runpart(shared->batch, unit.part, worker);
+      // The part's hits of every profile go to the worker's store at once.
+      context.store = &(*shared->stores)[worker];
+      int reported = 0;
+      for (uint64_t profile = 0; profile < shared->profiles->size() && reported == 0; profile++) {
+        const uint64_t number = shared->templatejob.batchnumbers[4 * profile];
+        if (number == BATCH_NONE) continue;
+        Profile *searched = (*shared->profiles)[profile];
+        context.profile = profile;
+        context.tag = static_cast<uint32_t>(profile % shared->motifs) |
+                      (profile >= shared->motifs ? HIT_REVERSE : 0);
+        job.profile = searched;
+        job.strand = STRAND_FORWARD;
+        reported = lookaheadbatch_reportpart(shared->batch, unit.part, number, &searched->matrix,
+                                             collecthit, &job);
+      }
+      if (reported != 0) {
+        MutexGuard guard(&shared->errorlock);
+        shared->errormessage = errormessageorunknown();
+        shared->failed = true;
+        shared->stop = true;
+        break;
+      }
     } else {
       context.store = &(*shared->stores)[worker];
       context.profile = unit.motif;
@@ -749,13 +771,13 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   for (int i = 0; i < 256; i++) job.swapmap[i] = static_cast<unsigned char>(i);
   const uint64_t profilecount = profiles.size();
   ScanBatch batch;
-  preparebatch(&job, profiles.data(), profilecount, threads, &batch.prepared);
-  if (table != nullptr && batch.prepared.batch != nullptr) {
-    // A table in bounded memory: half of it for the batch's lists of found positions (at
-    // most what the search would take by itself).
-    const uint64_t own = (uint64_t{64} << 20) + sequences->totallength / 2;
-    lookaheadbatch_setbudget(batch.prepared.batch, std::min(own, table->memory / 2));
-  }
+  // The batch's parts of at most 32 M letters each report their hits as soon as they have
+  // run, so that its lists hold the hits of the parts in hand only, and no matrix is ever
+  // given up to be searched again on its own.
+  constexpr uint64_t partletters = uint64_t{32} << 20;
+  preparebatch(&job, profiles.data(), profilecount, threads, &batch.prepared,
+               (sequences->totallength + partletters - 1) / partletters);
+  if (batch.prepared.batch != nullptr) lookaheadbatch_setbudget(batch.prepared.batch, UINT64_MAX);
   std::vector<WorkUnit> units;
   std::vector<WorkUnit> parts;
   if (batch.prepared.batch != nullptr) {
@@ -777,7 +799,7 @@ int runscan(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &opt
   storesettings.order.sort = options.sort;
   storesettings.order.lengths = motiflengths.data();
   if (table != nullptr) {
-    storesettings.budget = table->memory / 2 / threads;
+    storesettings.budget = table->memory / threads;
     storesettings.tmpdir = spillfolder(table->tmpdir);
   }
   std::vector<WorkerStore> stores(threads);

@@ -181,7 +181,7 @@ void *plansharebody(void *argument) {
 }  // namespace
 
 void preparebatch(const SearchJob *job, Profile *const *profiles, uint64_t count,
-                  uint64_t workers, PreparedBatch *prepared) {
+                  uint64_t workers, PreparedBatch *prepared, uint64_t minparts) {
   const SearchSettings *search = job->settings;
   const LookaheadSettings settings = lookaheadsettings();
   prepared->batch = nullptr;
@@ -223,7 +223,7 @@ void preparebatch(const SearchJob *job, Profile *const *profiles, uint64_t count
     }
   }
   workers = std::max<uint64_t>(workers, 1);
-  lookaheadbatch_planstart(batch, workers, workers, settings.route);
+  lookaheadbatch_planstart(batch, std::max(workers, minparts), workers, settings.route);
   std::vector<PlanShare> shares(workers);
   for (uint64_t j = 0; j < workers; j++) shares[j] = {batch, j, workers};
   runeach(shares.data(), workers, plansharebody);

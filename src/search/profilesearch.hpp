@@ -65,7 +65,9 @@ struct PreparedBatch {
 // as the profile routine would search them with job (its configuration, swap map, range and
 // reduced data). No batch (null) for another engine, k best, the test setting "nobatch" or a
 // range that names no sequence. The parts are left to the caller (lookaheadbatch_runpart);
-// then releasebatchmatrices, and lookaheadbatch_free after the reports.
+// then releasebatchmatrices, and lookaheadbatch_free after the reports. minparts: the
+// database cut into at least that many parts (for a caller that reports each part's hits
+// as soon as it has run).
 void preparebatch(const SearchJob *job, Profile *const *profiles, uint64_t count,
-                  uint64_t workers, PreparedBatch *prepared);
+                  uint64_t workers, PreparedBatch *prepared, uint64_t minparts = 0);
 void releasebatchmatrices(PreparedBatch *prepared);
