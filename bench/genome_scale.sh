@@ -209,7 +209,7 @@ report() {
     -v idx="$index" -v isize="$indexsize" 'BEGIN {
       cpu = user + sys; gb = peak * 1024 / 1e9; target = (1.5e9 + 1.1 * res) / 1e9
       printf "%-8s %11d %11d %9.1f %9.1f %8.3f %8.3f %8.3f %-5s %10.1f %4s %8.1f\n", name, res,
-        rows, wall, cpu, cpu * 1e9 / res, gb, target, gb <= target ? "PASS" : "FAIL",
+        rows, wall, cpu, cpu * 1e9 / res, gb, target, (gb <= target ? "PASS" : "FAIL"),
         gz / 1e6, idx, isize / 1e3
     }' | tee "$work/hits-$name.report"
   echo "$first $tfirst $lastname $tlast" > "$work/hits-$name.tabix"
@@ -240,7 +240,8 @@ for size in $sizes; do
       m = t * rows / fl; printf "%.0f\n", 1.2 * ((have ? 0 : 1.02 * t) + m * (32 + gz / rows)) }')
   avail=$(($(df -Pk "$work" | awk 'NR == 2 { print $4 }') * 1024))
   if [ "$need" -gt "$avail" ]; then
-    echo "$size: skipped, needs about $((need / 1000000000)) GB on $work, $((avail / 1000000000)) GB free"
+    echo "$size: skipped, needs about $((need / 1000000000)) GB on $work," \
+      "$((avail / 1000000000)) GB free"
     continue
   fi
   if [ ! -s "$genome.letters" ] || [ ! -s "$genome" ]; then
@@ -262,12 +263,13 @@ FNR == NR { flyns = $6; next }
 {
   ratio = $6 / flyns
   printf "%s: processor time per residue %.2f ns against %.2f ns, %.3fx (target <= 1.15): %s\n",
-    size, $6, flyns, ratio, ratio <= 1.15 ? "PASS" : "FAIL"
+    size, $6, flyns, ratio, (ratio <= 1.15 ? "PASS" : "FAIL")
   printf "%s: peak memory %.3f GB, at most %.3f GB (1.5 GB + 1.1 bytes per residue): %s\n",
     size, $7, $8, $9
 }
 EOF
   echo "$size: $(memoryline "$size")"
   read -r first tfirst lastname tlast < "$work/hits-$size.tabix"
-  echo "$size: tabix: $tfirst rows on $first, $tlast on $lastname, as in the table; genome order kept"
+  echo "$size: tabix: $tfirst rows on $first, $tlast on $lastname, as in the table;" \
+    "genome order kept"
 done
