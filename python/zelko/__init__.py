@@ -989,7 +989,7 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     "bed" for a name ending in .bed, "gff3" for .gff3 or .gff, else "tsv"). A name ending in
     .gz is refused: `zelko scan -o FILE.gz` writes compressed tables. memory: the bytes of
     matches held at most (an int, or a str such as "512M" or "2G": K, M, G powers of 1024;
-    None: 1G); beyond it sorted runs go to temporary files in tmpdir (None: $TMPDIR, else
+    None: 512M); beyond it sorted runs go to temporary files in tmpdir (None: $TMPDIR, else
     /tmp), which are removed however the scan ends. The file is written under a temporary
     name beside it and takes its name when complete: a scan that fails or is stopped leaves
     no file (and an older file of that name as it was). Returns a TableWritten, which has

@@ -355,7 +355,7 @@ using ScanRowFunction = int (*)(const ScanRow &row, void *context);
 
 enum ScanTableFormat { SCAN_TABLE_TSV, SCAN_TABLE_BED, SCAN_TABLE_GFF3 };
 
-constexpr uint64_t SCAN_DEFAULT_MEMORY = uint64_t{1} << 30;
+constexpr uint64_t SCAN_DEFAULT_MEMORY = uint64_t{512} << 20;
 
 struct ScanTableOutput {
   ScanTableFormat format = SCAN_TABLE_TSV;

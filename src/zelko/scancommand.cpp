@@ -112,7 +112,7 @@ const char *const scanhelp =
     "                          merged; rows are in genome coordinates, TSV with a\n"
     "                          last column `region' (the names of the merged\n"
     "                          regions); q-values count the windows of the regions.\n"
-    "      --memory=SIZE       Matches held in memory at most (default 1G; K, M, G\n"
+    "      --memory=SIZE       Matches held in memory at most (default 512M; K, M, G\n"
     "                          for kB, MB, GB of 1024), 32 bytes each. Beyond it\n"
     "                          the matches go to --tmpdir as sorted runs, merged\n"
     "                          into the table at the end; the table is the same for\n"
