@@ -41,8 +41,11 @@ std::vector<double> bh_log10q(const std::vector<double> &log10p);
 // The letters of a sequence shuffled with the counts of every k-let (k >= 1) kept exactly:
 // a uniformly chosen Eulerian path through the graph of its (k-1)-lets (the method of
 // Altschul and Erickson, as extended by Kandel et al. to k-lets), from the same first
-// (k-1)-let, so that the first and last letters stay. Deterministic for a seed. k = 1 is a
-// plain shuffle; a sequence shorter than k + 1 letters, or k = 0, is copied as it is.
-// Letters are bytes, compared as they are (give the codes or upper-cased letters).
+// (k-1)-let, so that the first and last (k-1)-lets stay. Deterministic for a seed, the same
+// on every platform and standard library. k = 1 is a plain shuffle; a sequence shorter than
+// k + 1 letters, or k = 0, is copied as it is. Letters are bytes, compared as they are (give
+// the codes or upper-cased letters). Any k and any length (about 20 bytes of memory a letter;
+// k up to 9 packs the (k-1)-lets into integers, longer ones are sorted as strings, slower);
+// out may be the sequence itself.
 void shuffle_klets(const unsigned char *sequence, uint64_t length, unsigned k, uint64_t seed,
                    unsigned char *out);

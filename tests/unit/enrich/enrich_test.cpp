@@ -1,11 +1,14 @@
 // The enrichment statistics against independent computations: Fisher's test and the binomial
 // tail against exact sums of big integers, the rank-sum test against every split of small
-// sets, the q-values against the definition.
+// sets, the q-values against the definition; the k-let shuffle keeps every k-let count and is
+// uniform over the sequences that do.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -296,6 +299,109 @@ TEST(EnrichStats, bh_qvalues_follow_the_definition) {
           expected = std::min(expected, std::pow(10.0, sorted[j]) * m / (j + 1));
       EXPECT_NEAR(q[i], std::log10(expected), 1e-12) << "m " << m << " i " << i;
     }
+  }
+}
+
+std::map<std::string, int> kletcounts(const std::string &s, unsigned k) {
+  std::map<std::string, int> counts;
+  for (size_t i = 0; i + k <= s.size(); i++) counts[s.substr(i, k)]++;
+  return counts;
+}
+
+std::string shuffled(const std::string &s, unsigned k, uint64_t seed) {
+  std::string out(s.size(), '\0');
+  shuffle_klets(reinterpret_cast<const unsigned char *>(s.data()), s.size(), k, seed,
+                reinterpret_cast<unsigned char *>(out.data()));
+  return out;
+}
+
+// The first records of the fly upstream regions of the examples, as they are (lower case).
+std::vector<std::string> flyrecords(size_t count) {
+  std::vector<std::string> records;
+  gzFile file = gzopen(ZELKO_TEST_DATA "/../../examples/dm3_upstream300.fa.gz", "rb");
+  if (file == nullptr) return records;
+  char line[4096];
+  while (gzgets(file, line, sizeof line) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text[0] == '>') {
+      if (records.size() == count) break;
+      records.emplace_back();
+    } else if (!records.empty()) {
+      records.back() += text;
+    }
+  }
+  gzclose(file);
+  return records;
+}
+
+TEST(KletShuffle, keeps_every_klet_count_and_the_ends) {
+  std::vector<std::string> sequences = flyrecords(12);
+  ASSERT_EQ(sequences.size(), 12u);
+  std::mt19937_64 random(3);
+  const std::string protein = "ACDEFGHIKLMNPQRSTVWY";
+  for (uint64_t length : {0, 1, 2, 3, 50, 5000}) {
+    std::string skewed, letters;  // runs and a skewed composition; protein letters
+    while (skewed.size() < length) skewed.append(1 + random() % 7, "AAAACCGT"[random() % 8]);
+    skewed.resize(length);
+    for (uint64_t i = 0; i < length; i++) letters += protein[random() % (random() % 2 ? 4 : 20)];
+    sequences.push_back(skewed);
+    sequences.push_back(letters);
+  }
+  sequences.push_back(std::string(300, 'A'));
+  sequences.push_back("ACACACACACGT");
+  for (const std::string &s : sequences) {
+    for (unsigned k : {1u, 2u, 3u, 6u, 11u}) {
+      const std::string out = shuffled(s, k, 42);
+      const std::string what = "k " + std::to_string(k) + " length " + std::to_string(s.size());
+      ASSERT_EQ(out.size(), s.size());
+      EXPECT_EQ(kletcounts(out, k), kletcounts(s, k)) << what;
+      if (k >= 2 && s.size() >= k) {
+        EXPECT_EQ(out.substr(0, k - 1), s.substr(0, k - 1)) << what;
+        EXPECT_EQ(out.substr(s.size() - k + 1), s.substr(s.size() - k + 1)) << what;
+      }
+      EXPECT_EQ(shuffled(s, k, 42), out) << what;  // deterministic for a seed
+      if (s.size() >= 1000 && k <= 3) {
+        EXPECT_NE(shuffled(s, k, 43), out) << what;
+      }
+      std::string inplace(s);  // the output may be the input
+      shuffle_klets(reinterpret_cast<const unsigned char *>(inplace.data()), inplace.size(), k,
+                    42, reinterpret_cast<unsigned char *>(inplace.data()));
+      EXPECT_EQ(inplace, out) << what;
+    }
+  }
+}
+
+TEST(KletShuffle, every_admissible_sequence_is_about_equally_likely) {
+  struct Case {
+    std::string sequence;
+    unsigned k;
+    size_t admissible;  // sequences with the same k-let counts and first (k-1)-let
+  };
+  const std::vector<Case> cases = {
+      {"AACGT", 1, 60}, {"ACAGTACGGTCA", 2, 30}, {"AAAAACAAGAAC", 3, 20}};
+  for (const Case &c : cases) {
+    std::map<std::string, int> seen;
+    std::string letters(c.sequence);
+    std::sort(letters.begin(), letters.end());
+    const auto counts = kletcounts(c.sequence, c.k);
+    do {
+      if (kletcounts(letters, c.k) == counts &&
+          letters.compare(0, c.k - 1, c.sequence, 0, c.k - 1) == 0)
+        seen[letters] = 0;
+    } while (std::next_permutation(letters.begin(), letters.end()));
+    ASSERT_EQ(seen.size(), c.admissible) << c.sequence;
+    const int draws = 300 * static_cast<int>(c.admissible);
+    for (int seed = 0; seed < draws; seed++) {
+      auto found = seen.find(shuffled(c.sequence, c.k, seed));
+      ASSERT_NE(found, seen.end()) << c.sequence << " seed " << seed;
+      found->second++;
+    }
+    // Chi-square against the uniform distribution, below its 1e-6 quantile (Wilson-Hilferty).
+    double chi2 = 0;
+    for (const auto &[sequence, n] : seen) chi2 += (n - 300.0) * (n - 300.0) / 300.0;
+    const double df = static_cast<double>(c.admissible - 1), h = 2.0 / (9.0 * df);
+    EXPECT_LT(chi2, df * std::pow(1.0 - h + 4.75 * std::sqrt(h), 3)) << c.sequence;
   }
 }
 
