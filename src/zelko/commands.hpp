@@ -11,6 +11,9 @@ constexpr int EXIT_USAGE = 2;
 // zelko scan: argv[0] is "scan".
 int scancommand(int argc, char **argv);
 
+// zelko enrich: argv[0] is "enrich". Which motifs are enriched in target sequences.
+int enrichcommand(int argc, char **argv);
+
 // zelko report: argv[0] is "report". The HTML page of a table zelko scan wrote.
 int reportcommand(int argc, char **argv);
 
@@ -28,6 +31,11 @@ int preparescanreport(const ScanMotifs &motifs, ScanSequences *sequences, ScanOp
 int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,
                     const ScanResult &result, int argc, char **argv, const char *path,
                     BestHits *best = nullptr);
+
+// zelko enrich --html: the page of an enrichment, written to path. 0, or -1 with the message.
+struct EnrichResult;
+int writeenrichreport(const ScanMotifs &motifs, const ScanSequences &target,
+                      const EnrichResult &result, int argc, char **argv, const char *path);
 
 // "zelko 1.3 ..." with the build date, for --version of every subcommand.
 void printzelkoversion();

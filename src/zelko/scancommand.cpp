@@ -1,6 +1,6 @@
 // zelko scan: the command line of a scan, its progress line and its output file.
 //
-// Contents: help; reading the command line; the progress line; the output file; scancommand.
+// Contents: help; reading the command line; the output file; scancommand.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +20,7 @@
 #include "zelko/commands.hpp"
 #include "zelko/commonoptions.hpp"
 #include "zelko/compressedfile.hpp"
+#include "zelko/progressline.hpp"
 #include "zelko/zelkofiles.hpp"
 
 namespace {
@@ -324,60 +325,6 @@ Outcome readcommandline(int argc, char **argv, ScanCommandLine *line) {
   line->options.pseudocount = common.pseudocount;
   line->options.alphabet = common.alphabet;
   return OUTCOME_RUN;
-}
-
-// ---- The progress line -------------------------------------------------------------------
-
-struct ProgressLine {
-  bool terminal = false;
-  bool drawn = false;
-  double lastdrawn = -1.0;
-};
-
-// "time" as m:ss or h:mm:ss.
-std::string clocktext(double seconds) {
-  if (!(seconds >= 0.0) || seconds > 359999.0) return "--:--";
-  const unsigned long total = static_cast<unsigned long>(seconds + 0.5);
-  char text[32];
-  if (total >= 3600) {
-    std::snprintf(text, sizeof text, "%lu:%02lu:%02lu", total / 3600, total / 60 % 60, total % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%lu:%02lu", total / 60, total % 60);
-  }
-  return text;
-}
-
-int drawprogress(const ScanProgress &progress, void *context) {
-  ProgressLine *line = static_cast<ProgressLine *>(context);
-  // Into a pipe or a file a line a second is plenty; a terminal redraws in place.
-  if (!line->terminal && progress.workdone < progress.worktotal &&
-      progress.elapsed - line->lastdrawn < 1.0) {
-    return 0;
-  }
-  line->lastdrawn = progress.elapsed;
-  const double fraction = progress.worktotal == 0
-                              ? 1.0
-                              : static_cast<double>(progress.workdone) /
-                                    static_cast<double>(progress.worktotal);
-  const double rate = progress.elapsed > 0.0
-                          ? static_cast<double>(progress.workdone) / progress.elapsed / 1e6
-                          : 0.0;
-  const double left =
-      fraction > 0.0 ? progress.elapsed * (1.0 - fraction) / fraction : -1.0;
-  std::fprintf(stderr, "%s%5.1f%%  %.1f of %.1f M letters x motifs x strands  %lu matches  "
-               "%.0f M/s  %s left%s",
-               line->terminal ? "\r" : "", 100.0 * fraction,
-               static_cast<double>(progress.workdone) / 1e6,
-               static_cast<double>(progress.worktotal) / 1e6,
-               static_cast<unsigned long>(progress.hits), rate, clocktext(left).c_str(),
-               line->terminal ? "\033[K" : "\n");
-  std::fflush(stderr);
-  line->drawn = true;
-  return 0;
-}
-
-void endprogress(ProgressLine *line) {
-  if (line->drawn && line->terminal) std::fputc('\n', stderr);
 }
 
 // ---- The output file ---------------------------------------------------------------------

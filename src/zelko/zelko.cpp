@@ -19,6 +19,7 @@ struct Command {
 constexpr Command commands[] = {
     {"scan", "motif files and sequences to a table of matches with p- and q-values", scancommand},
     {"report", "the HTML page of a table zelko scan wrote: logos, counts, plots", reportcommand},
+    {"enrich", "which motifs are enriched in target sequences against a control", enrichcommand},
 };
 
 void printcommands(FILE *out) {
