@@ -11,7 +11,8 @@
 #    opens motif 2 alone;
 #  - with --center and the default control (the targets shuffled), the central test's columns
 #    are in every row;
-# and keeps a screenshot, build/html-enrich/enrich.png (docs/images/enrich.png is a copy).
+# and keeps a screenshot, build/html-enrich/enrich.png (docs/images/enrich.png is the same view
+# of the README's example).
 # Arguments: the build folder, the source folder, the Chromium program.
 set -eu -o pipefail
 build=$(cd "$1" && pwd)
