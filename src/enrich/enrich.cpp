@@ -417,6 +417,14 @@ std::string enrich_probabilitytext(double log10p) {
   return text;
 }
 
+std::string enrich_evaluetext(double log10e) {
+  if (!(log10e > -300.0)) return enrich_probabilitytext(log10e);
+  // An E-value may pass 1.
+  char text[48];
+  std::snprintf(text, sizeof text, "%.3e", std::pow(10.0, log10e));
+  return text;
+}
+
 namespace {
 
 // The name column: accession and name, as zelko scan's BED names a motif.
@@ -458,13 +466,7 @@ int enrich_writetsv(const EnrichResult &result, const ScanMotifs &motifs, FILE *
     text += enrich_probabilitytext(row.log10p);
     std::snprintf(number, sizeof number, "\t%.3f\t", row.log10p == 0.0 ? 0.0 : row.log10p);
     text += number;
-    if (row.log10e > -300.0) {
-      // An E-value may pass 1.
-      std::snprintf(number, sizeof number, "%.3e", std::pow(10.0, row.log10e));
-      text += number;
-    } else {
-      text += enrich_probabilitytext(row.log10e);
-    }
+    text += enrich_evaluetext(row.log10e);
     text += '\t';
     text += enrich_probabilitytext(row.log10q);
     if (central) {

@@ -105,3 +105,5 @@ int enrich_writetsv(const EnrichResult &result, const ScanMotifs &motifs, FILE *
 // A probability given as log10 in the table's notation: "%.3e" while a double holds it, the
 // same digits from the logarithm below that ("1.234e-512").
 std::string enrich_probabilitytext(double log10p);
+// An E-value given as log10 in the table's notation: as a probability, but it may pass 1.
+std::string enrich_evaluetext(double log10e);

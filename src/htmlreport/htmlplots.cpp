@@ -160,11 +160,12 @@ void appendfactor(std::string *out, double value) {
   *out += number == "-0" ? "0" : number;
 }
 
-// A filled step outline of counts over [left, left + width], bars rising from base by
-// scale pixels per count (a negative scale draws downwards). The outline is written in
+// A filled step outline of counts (or rates) over [left, left + width], bars rising from
+// base by scale pixels per unit (a negative scale draws downwards). The outline is written in
 // whole units, one per bin across and one per half pixel up, and a transform puts it in
 // place: a few characters a bin, equal neighbours sharing one run.
-void appendbars(std::string *out, const std::vector<uint64_t> &counts, double left,
+template <typename Value>
+void appendbars(std::string *out, const std::vector<Value> &counts, double left,
                 double width, double base, double scale, const char *cls) {
   if (counts.empty()) return;
   constexpr double levelheight = 0.5;
@@ -188,7 +189,7 @@ void appendbars(std::string *out, const std::vector<uint64_t> &counts, double le
     *out += std::to_string(run);
     run = 0;
   };
-  for (const uint64_t count : counts) {
+  for (const Value count : counts) {
     const long level = std::lround(static_cast<double>(count) * levelspercount);
     if (level != last) {
       endrun();
@@ -337,19 +338,53 @@ size_t bincount(const PositionHistogram &histogram) {
   return std::max(forward, reverse);
 }
 
+// What the axes of a position plot depend on: the bins, not the counts.
+struct AxesLayout {
+  int64_t origin = 0;
+  uint64_t binwidth = 1;
+  size_t bins = 0;
+  bool centred = false;
+  bool twostrands = false;   // the axis in the middle: + strand above, - strand below
+  bool legend = true;        // the strands' names above the plot
+  std::string_view noun = "hit";
+};
+
+AxesLayout layoutof(const PositionHistogram &histogram) {
+  AxesLayout layout;
+  layout.origin = histogram.origin;
+  layout.binwidth = histogram.binwidth;
+  layout.bins = bincount(histogram);
+  layout.centred = histogram.centred;
+  layout.twostrands = histogram.reverse != nullptr;
+  return layout;
+}
+
+AxesLayout layoutof(const RateHistogram &histogram) {
+  AxesLayout layout;
+  layout.origin = histogram.origin;
+  layout.binwidth = histogram.binwidth;
+  layout.bins = histogram.rates ? histogram.rates->size() : 0;
+  layout.centred = histogram.centred;
+  layout.twostrands = false;
+  layout.legend = false;
+  layout.noun = "match";
+  return layout;
+}
+
 // Legend, axes, position ticks and their labels: what depends on the bins but not on the
 // counts. inlined: styles as attributes, for a <symbol>.
-void appendpositionaxes(std::string *out, const PositionHistogram &histogram, bool inlined) {
+void appendpositionaxes(std::string *out, const AxesLayout &layout, bool inlined) {
   using G = PositionGeometry;
-  const bool twostrands = histogram.reverse != nullptr;
-  const double axis = G::top + (twostrands ? G::plotheight / 2.0 : G::plotheight);
-  appendtext(out, G::left, 12.0, "fw", "+ strand", inlined);
-  if (twostrands) appendtext(out, G::left + 70.0, 12.0, "rv", "\u2212 strand", inlined);
+  const double axis = G::top + (layout.twostrands ? G::plotheight / 2.0 : G::plotheight);
+  if (layout.legend) {
+    appendtext(out, G::left, 12.0, "fw", "+ strand", inlined);
+    if (layout.twostrands) appendtext(out, G::left + 70.0, 12.0, "rv", "\u2212 strand", inlined);
+  }
   std::string axes;
   appendsegment(&axes, G::left, G::top, G::left, G::top + G::plotheight);
   appendsegment(&axes, G::left, axis, G::left + G::plotwidth, axis);
-  const double first = static_cast<double>(histogram.origin);
-  const double span = static_cast<double>(bincount(histogram) * histogram.binwidth);
+  const double first = static_cast<double>(layout.origin);
+  const double span = static_cast<double>(layout.bins * layout.binwidth);
   if (span > 0.0) {
     const double step = nicestep(span, 7.0);
     const double bottom = G::top + G::plotheight;
@@ -359,7 +394,7 @@ void appendpositionaxes(std::string *out, const PositionHistogram &histogram, bo
       appendsegment(&axes, x, bottom, x, bottom + 3.0);
       appendtext(out, x, bottom + 14.0, "m", formatcount(tick), inlined);
     }
-    if (histogram.centred && first < 0.0 && first + span > 0.0) {
+    if (layout.centred && first < 0.0 && first + span > 0.0) {
       std::string middle;
       const double x = G::left + (0.0 - first) / span * G::plotwidth;
       appendsegment(&middle, x, G::top, x, G::top + G::plotheight);
@@ -367,16 +402,14 @@ void appendpositionaxes(std::string *out, const PositionHistogram &histogram, bo
     }
   }
   appendpath(out, "ax", axes, inlined);
-  appendtext(out, G::left + G::plotwidth / 2.0, G::height - 2.0, "m lab",
-             histogram.centred ? "hit centre relative to the sequence centre (letters)"
-                               : "hit centre from the sequence start (letters)",
-             inlined);
+  const std::string label =
+      std::string(layout.noun) + (layout.centred
+                                      ? " centre relative to the sequence centre (letters)"
+                                      : " centre from the sequence start (letters)");
+  appendtext(out, G::left + G::plotwidth / 2.0, G::height - 2.0, "m lab", label, inlined);
 }
 
-}  // namespace
-
-void appendpositionframe(std::string *out, const PositionHistogram &layout,
-                         std::string_view frameid) {
+void appendframe(std::string *out, const AxesLayout &layout, std::string_view frameid) {
   using G = PositionGeometry;
   *out += "<symbol overflow=\"visible\" id=\"";
   appendescaped(out, frameid);
@@ -388,6 +421,58 @@ void appendpositionframe(std::string *out, const PositionHistogram &layout,
   *out += symbolgroup;
   appendpositionaxes(out, layout, true);
   *out += "</g></symbol>";
+}
+
+// The plot's frame: its own axes, or a <use> of the shared frame of that id.
+void appendframeuse(std::string *out, const AxesLayout &layout, std::string_view frameid) {
+  using G = PositionGeometry;
+  if (frameid.empty()) {
+    appendpositionaxes(out, layout, false);
+    return;
+  }
+  *out += "<use href=\"#";
+  appendescaped(out, frameid);
+  *out += "\" width=\"";
+  appendcoord(out, G::width);
+  *out += "\" height=\"";
+  appendcoord(out, G::height);
+  *out += "\"/>";
+}
+
+// A small line of bars for a table cell, from its bottom up to top at its full height; bins
+// beyond 40 are summed in groups, the last group perhaps covering fewer.
+constexpr double sparkwidth = 120.0, sparkheight = 22.0;
+constexpr size_t sparkbins = 40;
+
+template <typename Value>
+std::vector<Value> sparkgroups(const std::vector<Value> &values, size_t bins) {
+  const size_t group = bins == 0 ? 1 : (bins + sparkbins - 1) / sparkbins;
+  std::vector<Value> sum((bins + group - 1) / group, 0);
+  for (size_t b = 0; b < values.size(); b++) sum[b / group] += values[b];
+  return sum;
+}
+
+template <typename Value>
+void appendsparkbars(std::string *out, const std::vector<Value> &sum, size_t bins, double top,
+                     double y, const char *cls) {
+  const size_t group = bins == 0 ? 1 : (bins + sparkbins - 1) / sparkbins;
+  if (top > 0.0) {
+    // The last group may cover fewer bins; the line spans the groups' share of the width.
+    const double spanned = sparkwidth * static_cast<double>(sum.size() * group) /
+                           static_cast<double>(std::max<size_t>(bins, 1));
+    appendbars(out, sum, 0.0, std::min(sparkwidth, spanned), y + sparkheight,
+               (sparkheight - 1.0) / top, cls);
+  }
+  std::string base;
+  appendsegment(&base, 0.0, y + sparkheight - 0.5, sparkwidth, y + sparkheight - 0.5);
+  appendpath(out, "ax", base);
+}
+
+}  // namespace
+
+void appendpositionframe(std::string *out, const PositionHistogram &layout,
+                         std::string_view frameid) {
+  appendframe(out, layoutof(layout), frameid);
 }
 
 void appendpositionhistogram(std::string *out, const PositionHistogram &histogram,
@@ -407,17 +492,7 @@ void appendpositionhistogram(std::string *out, const PositionHistogram &histogra
   const double scale = half / ymax;
 
   appendsvgopen(out, "hist", id, G::width, G::height);
-  if (frameid.empty()) {
-    appendpositionaxes(out, histogram, false);
-  } else {
-    *out += "<use href=\"#";
-    appendescaped(out, frameid);
-    *out += "\" width=\"";
-    appendcoord(out, G::width);
-    *out += "\" height=\"";
-    appendcoord(out, G::height);
-    *out += "\"/>";
-  }
+  appendframeuse(out, layoutof(histogram), frameid);
   if (bins > 0) {
     appendbars(out, forward, G::left,
                G::plotwidth * static_cast<double>(forward.size()) / static_cast<double>(bins),
@@ -436,29 +511,58 @@ void appendpositionhistogram(std::string *out, const PositionHistogram &histogra
 }
 
 void appendsparkline(std::string *out, const PositionHistogram &histogram) {
-  constexpr double width = 120.0, height = 22.0;
-  constexpr size_t maxbins = 40;
   static const std::vector<uint64_t> none;
   const std::vector<uint64_t> &forward = histogram.forward ? *histogram.forward : none;
   const std::vector<uint64_t> &reverse = histogram.reverse ? *histogram.reverse : none;
   const size_t bins = std::max(forward.size(), reverse.size());
-  const size_t group = bins == 0 ? 1 : (bins + maxbins - 1) / maxbins;
-  std::vector<uint64_t> sum((bins + group - 1) / group, 0);
-  for (size_t b = 0; b < forward.size(); b++) sum[b / group] += forward[b];
-  for (size_t b = 0; b < reverse.size(); b++) sum[b / group] += reverse[b];
+  std::vector<uint64_t> sum = sparkgroups(forward, bins);
+  const std::vector<uint64_t> more = sparkgroups(reverse, bins);
+  for (size_t g = 0; g < sum.size(); g++) sum[g] += more[g];
   uint64_t largest = 0;
   for (const uint64_t c : sum) largest = std::max(largest, c);
-  appendsvgopen(out, "spark", {}, width, height);
-  if (largest > 0) {
-    // The last group may cover fewer bins; the line spans the groups' share of the width.
-    const double spanned = width * static_cast<double>(sum.size() * group) /
-                           static_cast<double>(std::max<size_t>(bins, 1));
-    appendbars(out, sum, 0.0, std::min(width, spanned), height,
-               (height - 1.0) / static_cast<double>(largest), "sp");
-  }
-  std::string base;
-  appendsegment(&base, 0.0, height - 0.5, width, height - 0.5);
-  appendpath(out, "ax", base);
+  appendsvgopen(out, "spark", {}, sparkwidth, sparkheight);
+  appendsparkbars(out, sum, bins, static_cast<double>(largest), 0.0, "sp");
+  *out += "</svg>";
+}
+
+double nicescaletop(double largest) {
+  if (!(largest > 0.0) || !std::isfinite(largest)) return 1.0;
+  const double power = std::pow(10.0, std::floor(std::log10(largest)));
+  for (const double factor : {1.0, 2.0, 2.5, 5.0, 10.0})
+    if (factor * power >= largest * (1.0 - 1e-12)) return factor * power;
+  return 10.0 * power;
+}
+
+void appendrateframe(std::string *out, const RateHistogram &layout, std::string_view frameid) {
+  appendframe(out, layoutof(layout), frameid);
+}
+
+void appendratehistogram(std::string *out, const RateHistogram &histogram, std::string_view id,
+                         std::string_view frameid) {
+  using G = PositionGeometry;
+  static const std::vector<double> none;
+  const std::vector<double> &rates = histogram.rates ? *histogram.rates : none;
+  const double top = histogram.top > 0.0 ? histogram.top : 1.0;
+  const double axis = G::top + G::plotheight;
+  appendsvgopen(out, "hist", id, G::width, G::height);
+  appendframeuse(out, layoutof(histogram), frameid);
+  appendbars(out, rates, G::left, G::plotwidth, axis, G::plotheight / top, histogram.cls);
+  appendtext(out, G::left - 4.0, G::top + 4.0, "e", formatnumber(top, 3));
+  appendtext(out, G::left - 4.0, axis + 4.0, "e", "0");
+  *out += "</svg>";
+}
+
+void appendsparklinepair(std::string *out, const std::vector<double> &first,
+                         const std::vector<double> &second, const char *firstclass,
+                         const char *secondclass) {
+  const size_t bins = std::max(first.size(), second.size());
+  const std::vector<double> a = sparkgroups(first, bins), b = sparkgroups(second, bins);
+  double largest = 0.0;
+  for (const double v : a) largest = std::max(largest, v);
+  for (const double v : b) largest = std::max(largest, v);
+  appendsvgopen(out, "spark", {}, sparkwidth, 2.0 * sparkheight + 2.0);
+  appendsparkbars(out, a, bins, largest, 0.0, firstclass);
+  appendsparkbars(out, b, bins, largest, sparkheight + 2.0, secondclass);
   *out += "</svg>";
 }
 

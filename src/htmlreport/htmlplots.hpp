@@ -1,10 +1,12 @@
 // Inline SVG of the HTML report: sequence logos from letter probabilities (heights in bits),
-// histograms of hit positions per strand, score distributions and the glyph definitions the
-// logos refer to. Every function appends to a string; nothing here knows about scans.
+// histograms of hit positions per strand or of match rates per set of sequences, score
+// distributions and the glyph definitions the logos refer to. Every function appends to a
+// string; nothing here knows about scans.
 //
 // Contents: columninformation; nucleotideletters; appendglyphdefinitions; LogoGeometry,
 // appendlogo; PositionHistogram, appendpositionhistogram, appendpositionframe,
-// appendsparkline; ScoreHistogram, appendscorehistogram; appendescaped, formatnumber.
+// appendsparkline; RateHistogram, nicescaletop, appendratehistogram, appendrateframe,
+// appendsparklinepair; ScoreHistogram, appendscorehistogram; appendescaped, formatnumber.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +63,31 @@ void appendpositionframe(std::string *out, const PositionHistogram &layout,
                          std::string_view frameid);
 // A small line of both strands together, for a table cell.
 void appendsparkline(std::string *out, const PositionHistogram &histogram);
+
+// Rates of match positions of one set of sequences (such as matches per sequence and kb in
+// each bin, so that sets of different sizes compare), from origin in bins of binwidth letters,
+// drawn as bars above one axis up to top, a scale the caller gives so that the plots of
+// several sets share it (nicescaletop of their largest rate). Bars in the style class cls.
+struct RateHistogram {
+  int64_t origin = 0;
+  uint64_t binwidth = 1;
+  const std::vector<double> *rates = nullptr;
+  double top = 1.0;
+  bool centred = false;  // positions relative to the sequence centre
+  const char *cls = "fw";
+};
+// The smallest round number (1, 2, 2.5 or 5 times a power of ten) at least largest; 1 when
+// largest is not above 0.
+double nicescaletop(double largest);
+// As appendpositionhistogram; frames of appendrateframe (no legend) for the same bins.
+void appendratehistogram(std::string *out, const RateHistogram &histogram, std::string_view id,
+                         std::string_view frameid);
+void appendrateframe(std::string *out, const RateHistogram &layout, std::string_view frameid);
+// Two sets' rates as two small lines, the first above the second, on one scale, for a table
+// cell.
+void appendsparklinepair(std::string *out, const std::vector<double> &first,
+                         const std::vector<double> &second, const char *firstclass,
+                         const char *secondclass);
 
 // Counts of hit scores: bin b covers low + b * binwidth (in display units) upwards;
 // threshold is marked.

@@ -66,6 +66,7 @@ svg.logo.rc{background:#fff4e0}
 path.fw{fill:var(--fw)}
 path.rv{fill:var(--rv)}
 path.sp{fill:#8193ab}
+path.ct{fill:#8a939e}
 path.sc{fill:#5f7a99}
 path.ax{stroke:#8a939e;fill:none;stroke-width:1}
 path.mid{stroke:#9aa3ad;stroke-dasharray:3 3;fill:none}
@@ -73,6 +74,7 @@ tr.d>td{padding:0 8px 12px;background:#fafbfc;border-top:1px solid var(--line)}
 .detail{display:flex;flex-wrap:wrap;gap:14px 28px;padding-top:10px}
 .detail p{margin:4px 0 0;color:var(--muted);font-size:12px}
 .plots{display:flex;flex-direction:column;gap:12px}
+.plots.sets{flex-direction:row;flex-wrap:wrap;gap:12px 28px}
 table.best{border-collapse:collapse;font-size:12px;background:#fff}
 table.best th,table.best td{padding:2px 7px;border-bottom:1px solid var(--line);text-align:right;white-space:nowrap}
 table.best th{background:#eef1f5;font-weight:600}
@@ -84,7 +86,8 @@ footer dt{font-weight:600}
 footer dd{margin:0}
 )";
 
-// Sorting by a heading (numbers first from the largest, text from A), a click on a row to
+// Sorting by a heading (numbers first from the largest, or with data-s="a" (p-values) from
+// the smallest; text from A), a click on a row to
 // open its details, a click on a nucleotide logo to show its reverse complement (columns
 // mirrored, letters complemented), a filter. Words of the address after # and between &
 // do the same on loading: mN opens motif N and scrolls to it, open=mN opens it only,
@@ -94,7 +97,7 @@ constexpr std::string_view script = R"(
 const T=document.getElementById('motifs'),F=document.getElementById('filter'),R=document.getElementById('rcall'),C={A:'T',C:'G',G:'C',T:'A',U:'A'};
 let all=false;
 function flip(s){const w=s.viewBox.baseVal.width;for(const u of s.querySelectorAll('use')){u.setAttribute('href','#z'+C[u.getAttribute('href').slice(2)]);u.setAttribute('x',(w-u.x.baseVal.value-u.width.baseVal.value).toFixed(1))}s.classList.toggle('rc')}
-T.tHead.addEventListener('click',e=>{const h=e.target.closest('th');if(!h||!h.dataset.s)return;const i=h.cellIndex,n=h.dataset.s==='n',asc=n?h.classList.contains('desc'):!h.classList.contains('asc');
+T.tHead.addEventListener('click',e=>{const h=e.target.closest('th');if(!h||!h.dataset.s)return;const i=h.cellIndex,n=h.dataset.s!=='t',asc=h.dataset.s==='n'?h.classList.contains('desc'):!h.classList.contains('asc');
 for(const c of T.tHead.rows[0].cells)c.classList.remove('asc','desc');h.classList.add(asc?'asc':'desc');
 const key=b=>{const c=b.rows[0].cells[i],v=c.dataset.v??c.textContent;if(!n)return v.toLowerCase();const x=parseFloat(v);return isNaN(x)?-Infinity:x};
 [...T.tBodies].map(b=>[key(b),b]).sort((a,b)=>(a[0]<b[0]?-1:a[0]>b[0]?1:0)*(asc?1:-1)).forEach(p=>T.appendChild(p[1]))});
@@ -108,17 +111,6 @@ document.documentElement.dataset.ready='1';
 })();
 )";
 
-// A count with thousands separators.
-std::string formatthousands(uint64_t value) {
-  std::string digits = std::to_string(value);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); i++) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
-    out.push_back(digits[i]);
-  }
-  return out;
-}
-
 std::string formatpvalue(double p) {
   if (p < 0.0) return "\u2013";
   char text[32];
@@ -126,39 +118,11 @@ std::string formatpvalue(double p) {
   return text;
 }
 
-void appendnumbercell(std::string *out, const std::string &shown, const std::string &value,
-                      std::string_view extra = {}) {
-  *out += "<td class=\"n\" data-v=\"";
-  appendescaped(out, value);
-  *out += "\">";
-  *out += shown;
-  *out += extra;
-  *out += "</td>";
-}
-
 // A value for the table: three significant digits, whole numbers from 1000 on with
 // thousands separators.
 std::string formatvalue(double value) {
-  if (value >= 999.5) return formatthousands(static_cast<uint64_t>(std::llround(value)));
+  if (value >= 999.5) return htmlpage_thousands(static_cast<uint64_t>(std::llround(value)));
   return formatnumber(value, 3);
-}
-
-std::string rawnumber(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  return text;
-}
-
-void appendsummary(std::string *out, const HtmlReport &report) {
-  *out += "<section class=\"card\"><h2>Run</h2><dl class=\"run\">";
-  for (const HtmlSummaryItem &item : report.summary) {
-    *out += "<dt>";
-    appendescaped(out, item.label);
-    *out += "</dt><dd>";
-    appendescaped(out, item.value);
-    *out += "</dd>";
-  }
-  *out += "</dl></section>\n";
 }
 
 void appendbesthits(std::string *out, const HtmlMotif &motif) {
@@ -221,36 +185,32 @@ void appendmotif(std::string *out, const HtmlReport &report, const Frames &frame
   *out += "<tbody class=\"motif\" id=\"";
   *out += anchor;
   *out += "\"><tr class=\"m\">";
-  appendnumbercell(out, std::to_string(number), std::to_string(number));
+  htmlpage_numbercell(out, std::to_string(number), std::to_string(number));
   *out += "<td class=\"id\">";
   appendescaped(out, motif.id);
   *out += "</td><td class=\"acc\">";
   appendescaped(out, motif.accession);
-  *out += "</td><td";
-  if (nucleotideletters(motif.letters)) *out += " title=\"Click: reverse complement\"";
-  out->push_back('>');
-  appendlogo(out, motif.probabilities, motif.letters, motif.length, LogoGeometry{},
-             "logo-" + std::to_string(number), {});
   *out += "</td>";
-  appendnumbercell(out, formatthousands(motif.hits), std::to_string(motif.hits));
+  htmlpage_logocell(out, motif.probabilities, motif.letters, motif.length, number);
+  htmlpage_numbercell(out, htmlpage_thousands(motif.hits), std::to_string(motif.hits));
   if (report.residues > 0) {
     const double perkb = static_cast<double>(motif.hits) * 1000.0 /
                          static_cast<double>(report.residues);
-    appendnumbercell(out, formatvalue(perkb), rawnumber(perkb));
+    htmlpage_numbercell(out, formatvalue(perkb), htmlpage_rawnumber(perkb));
   } else {
-    appendnumbercell(out, "<span class=\"dim\">\u2013</span>", "");
+    htmlpage_numbercell(out, "<span class=\"dim\">\u2013</span>", "");
   }
   if (motif.expected >= 0.0) {
-    appendnumbercell(out, formatvalue(motif.expected), rawnumber(motif.expected));
+    htmlpage_numbercell(out, formatvalue(motif.expected), htmlpage_rawnumber(motif.expected));
     if (motif.expected > 0.0) {
       const double ratio = static_cast<double>(motif.hits) / motif.expected;
-      appendnumbercell(out, formatvalue(ratio), rawnumber(ratio));
+      htmlpage_numbercell(out, formatvalue(ratio), htmlpage_rawnumber(ratio));
     } else {
-      appendnumbercell(out, "<span class=\"dim\">\u2013</span>", "");
+      htmlpage_numbercell(out, "<span class=\"dim\">\u2013</span>", "");
     }
   } else {
-    appendnumbercell(out, "<span class=\"dim\">\u2013</span>", "");
-    appendnumbercell(out, "<span class=\"dim\">\u2013</span>", "");
+    htmlpage_numbercell(out, "<span class=\"dim\">\u2013</span>", "");
+    htmlpage_numbercell(out, "<span class=\"dim\">\u2013</span>", "");
   }
   std::string share;
   if (report.sequences > 0) {
@@ -260,7 +220,7 @@ void appendmotif(std::string *out, const HtmlReport &report, const Frames &frame
     share += formatnumber(percent, 2);
     share += "%)</span>";
   }
-  appendnumbercell(out, formatthousands(motif.sequenceswithhit),
+  htmlpage_numbercell(out, htmlpage_thousands(motif.sequenceswithhit),
                    std::to_string(motif.sequenceswithhit), share);
   *out += "<td>";
   appendsparkline(out, positions);
@@ -307,7 +267,7 @@ void appendmotif(std::string *out, const HtmlReport &report, const Frames &frame
     }
     if (motif.windows > 0) {
       *out += ", ";
-      *out += formatthousands(motif.windows);
+      *out += htmlpage_thousands(motif.windows);
       *out += " windows tested";
     }
     *out += ".";
@@ -338,52 +298,33 @@ void appendfooter(std::string *out, const HtmlReport &report) {
 std::string htmlreport_render(const HtmlReport &report) {
   std::string out;
   out.reserve(4096 + report.motifs.size() * 6000);
-  out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
-         "<title>";
-  appendescaped(&out, report.title);
-  out += "</title><style>";
-  out += style;
-  out += "</style></head>\n<body>\n";
-  // Definitions the plots refer to: letter glyphs, frames of the position histograms.
+  // Frames of the position histograms, for the page's definitions.
   Frames frames;
-  out += "<svg class=\"glyphs\" width=\"0\" height=\"0\" aria-hidden=\"true\"><defs>";
-  appendglyphdefinitions(&out);
+  std::string definitions;
   for (const HtmlMotif &motif : report.motifs) {
     const size_t bins = std::max(motif.forwardbins.size(), motif.reversebins.size());
     std::string &id = frames.ids[{motif.binorigin, bins}];
     if (!id.empty()) continue;
     id = "pf" + std::to_string(frames.ids.size());
-    appendpositionframe(&out, positionsof(report, motif), id);
+    appendpositionframe(&definitions, positionsof(report, motif), id);
   }
-  out += "</defs></svg>\n";
-  out += "<header><h1>";
-  appendescaped(&out, report.title);
-  out += "</h1><p>";
-  out += formatthousands(report.motifs.size());
-  out += report.motifs.size() == 1 ? " motif" : " motifs";
+  std::string line = htmlpage_thousands(report.motifs.size());
+  line += report.motifs.size() == 1 ? " motif" : " motifs";
   if (report.sequences > 0) {
-    out += " \u00b7 ";
-    out += formatthousands(report.sequences);
-    out += report.sequences == 1 ? " sequence" : " sequences";
+    line += " \u00b7 ";
+    line += htmlpage_thousands(report.sequences);
+    line += report.sequences == 1 ? " sequence" : " sequences";
   }
   uint64_t hits = 0;
   for (const HtmlMotif &motif : report.motifs) hits += motif.hits;
-  out += " \u00b7 ";
-  out += formatthousands(hits);
-  out += hits == 1 ? " hit" : " hits";
-  out += "</p></header>\n<main>\n";
-  appendsummary(&out, report);
+  line += " \u00b7 ";
+  line += htmlpage_thousands(hits);
+  line += hits == 1 ? " hit" : " hits";
+  htmlpage_begin(&out, report.title, definitions, line);
+  htmlpage_summary(&out, report.summary);
   bool nucleotides = false;
   for (const HtmlMotif &motif : report.motifs) nucleotides |= nucleotideletters(motif.letters);
-  out += "<section class=\"card\"><h2>Motifs</h2><div class=\"tools\">"
-         "<input id=\"filter\" type=\"search\" placeholder=\"Filter by motif or accession\" "
-         "aria-label=\"Filter motifs\">";
-  if (nucleotides)
-    out += "<button id=\"rcall\" type=\"button\">Show reverse complements</button>";
-  out += "<span class=\"hint\">Click a heading to sort, a row for its plots and best hits";
-  out += nucleotides ? ", a logo for its reverse complement.</span></div>\n"
-                     : ".</span></div>\n";
+  htmlpage_tablestart(&out, nucleotides, "its plots and best hits");
   out += "<table class=\"motifs\" id=\"motifs\"><thead><tr>"
          "<th data-s=\"n\" class=\"n\">#</th><th data-s=\"t\">Motif</th>"
          "<th data-s=\"t\">Accession</th><th>Logo</th>"
@@ -394,12 +335,101 @@ std::string htmlreport_render(const HtmlReport &report) {
          "</tr></thead>\n";
   for (size_t i = 0; i < report.motifs.size(); i++)
     appendmotif(&out, report, frames, report.motifs[i], i + 1);
-  out += "</table></section>\n</main>\n";
-  appendfooter(&out, report);
-  out += "<script>";
-  out += script;
-  out += "</script>\n</body></html>\n";
+  std::string footer;
+  appendfooter(&footer, report);
+  htmlpage_end(&out, footer);
   return out;
+}
+
+// ---- Pieces of every page ----------------------------------------------------------------
+
+std::string htmlpage_thousands(uint64_t value) {
+  std::string digits = std::to_string(value);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); i++) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(digits[i]);
+  }
+  return out;
+}
+
+std::string htmlpage_rawnumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  return text;
+}
+
+void htmlpage_begin(std::string *out, std::string_view title, std::string_view definitions,
+                    std::string_view line) {
+  *out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+          "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
+          "<title>";
+  appendescaped(out, title);
+  *out += "</title><style>";
+  *out += style;
+  *out += "</style></head>\n<body>\n";
+  // Definitions the plots refer to: letter glyphs, frames of the position histograms.
+  *out += "<svg class=\"glyphs\" width=\"0\" height=\"0\" aria-hidden=\"true\"><defs>";
+  appendglyphdefinitions(out);
+  *out += definitions;
+  *out += "</defs></svg>\n";
+  *out += "<header><h1>";
+  appendescaped(out, title);
+  *out += "</h1><p>";
+  *out += line;
+  *out += "</p></header>\n<main>\n";
+}
+
+void htmlpage_summary(std::string *out, const std::vector<HtmlSummaryItem> &summary) {
+  *out += "<section class=\"card\"><h2>Run</h2><dl class=\"run\">";
+  for (const HtmlSummaryItem &item : summary) {
+    *out += "<dt>";
+    appendescaped(out, item.label);
+    *out += "</dt><dd>";
+    appendescaped(out, item.value);
+    *out += "</dd>";
+  }
+  *out += "</dl></section>\n";
+}
+
+void htmlpage_tablestart(std::string *out, bool nucleotides, std::string_view opened) {
+  *out += "<section class=\"card\"><h2>Motifs</h2><div class=\"tools\">"
+          "<input id=\"filter\" type=\"search\" placeholder=\"Filter by motif or accession\" "
+          "aria-label=\"Filter motifs\">";
+  if (nucleotides)
+    *out += "<button id=\"rcall\" type=\"button\">Show reverse complements</button>";
+  *out += "<span class=\"hint\">Click a heading to sort, a row for ";
+  *out += opened;
+  *out += nucleotides ? ", a logo for its reverse complement.</span></div>\n"
+                      : ".</span></div>\n";
+}
+
+void htmlpage_numbercell(std::string *out, std::string_view shown, std::string_view value,
+                         std::string_view extra) {
+  *out += "<td class=\"n\" data-v=\"";
+  appendescaped(out, value);
+  *out += "\">";
+  *out += shown;
+  *out += extra;
+  *out += "</td>";
+}
+
+void htmlpage_logocell(std::string *out, const std::vector<double> &probabilities,
+                       std::string_view letters, uint64_t length, uint64_t number) {
+  *out += "<td";
+  if (nucleotideletters(letters)) *out += " title=\"Click: reverse complement\"";
+  out->push_back('>');
+  appendlogo(out, probabilities, letters, length, LogoGeometry{},
+             "logo-" + std::to_string(number), {});
+  *out += "</td>";
+}
+
+void htmlpage_end(std::string *out, std::string_view footer) {
+  *out += "</table></section>\n</main>\n";
+  *out += footer;
+  *out += "<script>";
+  *out += script;
+  *out += "</script>\n</body></html>\n";
 }
 
 int htmlreport_writefile(const HtmlReport &report, const std::string &path) {

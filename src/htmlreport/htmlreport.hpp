@@ -7,7 +7,8 @@
 // small whatever the number of hits.
 //
 // Contents: HtmlHit, HtmlMotif, HtmlSummaryItem, HtmlReport; htmlreport_render,
-// htmlreport_writefile; HTMLREPORT_BESTHITS.
+// htmlreport_writefile; HTMLREPORT_BESTHITS; the pieces every page of the report shares
+// (htmlpage_*), which the page of an enrichment is made of too.
 #pragma once
 
 #include <cstdint>
@@ -84,3 +85,33 @@ std::string htmlreport_render(const HtmlReport &report);
 // Writes the page to path through a temporary file beside it that is renamed when complete,
 // so a failed write leaves no partial page. 0, or -1 with the message in the ErrorBuffer.
 int htmlreport_writefile(const HtmlReport &report, const std::string &path);
+
+// ---- Pieces of every page ----------------------------------------------------------------
+// One look and one script for every page: a page is htmlpage_begin, htmlpage_summary,
+// htmlpage_tablestart, the table's <table class="motifs" id="motifs"> with its head and one
+// <tbody class="motif" id="mN"> per motif (a row of class "m" whose cells 1 and 2 are the
+// motif's id and accession, which the filter reads, then a hidden row of details that a click
+// on the first opens), and htmlpage_end. Headings with data-s sort: "t" text, "n" numbers
+// from the largest first, "a" numbers from the smallest first (p-values); a cell's data-v,
+// when there is one, is the number it sorts by.
+
+// The head (title, style), the page's definitions (the letter glyphs, then definitions: the
+// frames of the plots), the header (the title, and line below it: HTML) and <main>.
+void htmlpage_begin(std::string *out, std::string_view title, std::string_view definitions,
+                    std::string_view line);
+// The run summary.
+void htmlpage_summary(std::string *out, const std::vector<HtmlSummaryItem> &summary);
+// The motif section up to its table: filter, the reverse-complement button when there are
+// nucleotide logos, and the hint ("a row for " opened).
+void htmlpage_tablestart(std::string *out, bool nucleotides, std::string_view opened);
+// A number cell: shown (HTML), sorted by value, extra (HTML) after it.
+void htmlpage_numbercell(std::string *out, std::string_view shown, std::string_view value,
+                         std::string_view extra = {});
+// The logo cell of motif number (its SVG's id "logo-N"), turned by a click when nucleotides.
+void htmlpage_logocell(std::string *out, const std::vector<double> &probabilities,
+                       std::string_view letters, uint64_t length, uint64_t number);
+// The end of the table and of <main>, footer (HTML), the script.
+void htmlpage_end(std::string *out, std::string_view footer);
+// A count with thousands separators; a number for data-v ("%.6g").
+std::string htmlpage_thousands(uint64_t value);
+std::string htmlpage_rawnumber(double value);

@@ -46,12 +46,14 @@ bool heapbefore(const BestHitEntry &a, const BestHitEntry &b) { return worse(b.k
 
 // ---- Shared pieces -----------------------------------------------------------------------
 
-std::string basename(const std::string &path) {
+}  // namespace
+
+std::string scanreport_basename(const std::string &path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string formatbytes(uint64_t bytes) {
+std::string scanreport_bytestext(uint64_t bytes) {
   const char *units[] = {"bytes", "KB", "MB", "GB", "TB"};
   double value = static_cast<double>(bytes);
   size_t unit = 0;
@@ -62,16 +64,7 @@ std::string formatbytes(uint64_t bytes) {
   return (unit == 0 ? std::to_string(bytes) : formatnumber(value, 3)) + " " + units[unit];
 }
 
-std::string formatcount(uint64_t value) {
-  std::string digits = std::to_string(value), out;
-  for (size_t i = 0; i < digits.size(); i++) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
-    out.push_back(digits[i]);
-  }
-  return out;
-}
-
-std::string today() {
+std::string scanreport_today() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -80,14 +73,10 @@ std::string today() {
   return text;
 }
 
-std::string joined(const std::vector<std::string> &items) {
-  std::string text;
-  for (const std::string &item : items) text += (text.empty() ? "" : ", ") + item;
-  return text;
-}
-
-std::string backgroundtext(const ScanMotifs &motifs) {
-  std::string text = motifs.backgroundsource.empty() ? "not known" : motifs.backgroundsource;
+std::string scanreport_backgroundtext(const ScanMotifs &motifs, std::string_view source) {
+  std::string text = !source.empty()                    ? std::string(source)
+                     : motifs.backgroundsource.empty() ? std::string("not known")
+                                                       : motifs.backgroundsource;
   if (!motifs.backgroundfrequencies.empty()) {
     text += ":";
     for (size_t i = 0; i < motifs.backgroundletters.size() &&
@@ -101,22 +90,14 @@ std::string backgroundtext(const ScanMotifs &motifs) {
   return text;
 }
 
-std::string sequencestext(const ScanSequences &sequences) {
-  std::string text = sequences.path.empty() ? "in memory" : sequences.path;
-  if (sequences.isindex) text += " (index)";
-  text += ": " + formatcount(sequences.count) + (sequences.count == 1 ? " sequence, " : " sequences, ");
-  text += formatcount(sequences.residues) + " letters";
-  if (sequences.filebytes > 0) text += ", " + formatbytes(sequences.filebytes);
-  return text;
+std::string scanreport_binstext(uint64_t binwidth, bool centred, std::string_view noun) {
+  return std::to_string(binwidth) + (binwidth == 1 ? " letter per bin, " : " letters per bin, ") +
+         std::string(noun) +
+         (centred ? " centres relative to the sequence centre"
+                  : " centres from the sequence start");
 }
 
-std::string binstext(uint64_t binwidth, bool centred) {
-  return std::to_string(binwidth) + (binwidth == 1 ? " letter" : " letters") +
-         (centred ? " per bin, hit centres relative to the sequence centre"
-                  : " per bin, hit centres from the sequence start");
-}
-
-std::vector<std::string> motiffiles(const ScanMotifs &motifs) {
+std::vector<std::string> scanreport_motiffiles(const ScanMotifs &motifs) {
   std::vector<std::string> files;
   for (const ScanMotif &motif : motifs.motifs)
     if (std::find(files.begin(), files.end(), motif.sourcefile) == files.end())
@@ -124,10 +105,25 @@ std::vector<std::string> motiffiles(const ScanMotifs &motifs) {
   return files;
 }
 
-std::string motifstext(const std::vector<std::string> &files, const ScanMotifs &motifs) {
-  std::string text = joined(files) + ": " + formatcount(motifs.motifs.size()) +
-                     (motifs.motifs.size() == 1 ? " motif" : " motifs");
-  if (motifs.skipped > 0) text += ", " + formatcount(motifs.skipped) + " skipped";
+std::string scanreport_motifstext(const std::vector<std::string> &files,
+                                  const ScanMotifs &motifs) {
+  std::string text;
+  for (const std::string &file : files) text += (text.empty() ? "" : ", ") + file;
+  text += ": " + htmlpage_thousands(motifs.motifs.size()) +
+          (motifs.motifs.size() == 1 ? " motif" : " motifs");
+  if (motifs.skipped > 0) text += ", " + htmlpage_thousands(motifs.skipped) + " skipped";
+  return text;
+}
+
+namespace {
+
+std::string sequencestext(const ScanSequences &sequences) {
+  std::string text = sequences.path.empty() ? "in memory" : sequences.path;
+  if (sequences.isindex) text += " (index)";
+  text += ": " + htmlpage_thousands(sequences.count) +
+          (sequences.count == 1 ? " sequence, " : " sequences, ");
+  text += htmlpage_thousands(sequences.residues) + " letters";
+  if (sequences.filebytes > 0) text += ", " + scanreport_bytestext(sequences.filebytes);
   return text;
 }
 
@@ -738,7 +734,7 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
   if (result.motifs.size() != count) return internalerror();
   *report = HtmlReport{};
   report->title = "Zelko scan of " + (sequences.path.empty() ? std::string("in-memory sequences")
-                                                             : basename(sequences.path));
+                                                             : scanreport_basename(sequences.path));
   report->sequences = sequences.count;
   report->residues = sequences.residues;
   report->binwidth = std::max<uint64_t>(run.options.histogram.binwidth, 1);
@@ -777,21 +773,23 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
   }
 
   std::vector<HtmlSummaryItem> &items = report->summary;
-  items.push_back({"Motifs", motifstext(run.motiffiles.empty() ? motiffiles(motifs)
-                                                               : run.motiffiles, motifs)});
+  items.push_back({"Motifs", scanreport_motifstext(run.motiffiles.empty()
+                                                       ? scanreport_motiffiles(motifs)
+                                                       : run.motiffiles,
+                                                   motifs)});
   items.push_back({"Sequences", sequencestext(sequences)});
   items.push_back({"Alphabet", sequences.alphabet == SCAN_ALPHABET_PROTEIN ? "protein" : "DNA"});
   items.push_back({"Strands", report->bothstrands ? "both" : "forward"});
   items.push_back({"P-value cutoff", formatnumber(run.options.pvalue, 3)});
   if (run.options.useqvalue)
     items.push_back({"Q-value cutoff", formatnumber(run.options.qvalue, 3)});
-  items.push_back({"Background", backgroundtext(motifs)});
+  items.push_back({"Background", scanreport_backgroundtext(motifs)});
   items.push_back({"Pseudocount", formatnumber(motifs.pseudocount, 3)});
   items.push_back({"Scores", scoreunittext});
-  items.push_back({"Position bins", binstext(report->binwidth, report->centred)});
+  items.push_back({"Position bins", scanreport_binstext(report->binwidth, report->centred)});
   items.push_back({"Threads", std::to_string(run.threadsused)});
   items.push_back({"Scan time", formatnumber(run.elapsed, 3) + " s"});
-  items.push_back({"Date", today()});
+  items.push_back({"Date", scanreport_today()});
   items.push_back({"Program", scan_version()});
   if (!commandline.empty()) items.push_back({"Command", commandline});
   return 0;
@@ -866,9 +864,9 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
   *report = HtmlReport{};
   // Titled as the scan's own page when the sequences are known.
   report->title = sequences != nullptr && !sequences->path.empty()
-                      ? "Zelko scan of " + basename(sequences->path)
+                      ? "Zelko scan of " + scanreport_basename(sequences->path)
                       : "Zelko scan report of " +
-                            (standardinput ? std::string("a table") : basename(path));
+                            (standardinput ? std::string("a table") : scanreport_basename(path));
   report->binwidth = width;
   report->centred = g.centred;
   report->bothstrands = options.bothstrands;
@@ -884,12 +882,12 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
 
   std::vector<HtmlSummaryItem> &items = report->summary;
   std::string table = standardinput ? std::string("standard input") : path;
-  table += ": " + formatcount(g.rows) + (g.rows == 1 ? " row" : " rows");
+  table += ": " + htmlpage_thousands(g.rows) + (g.rows == 1 ? " row" : " rows");
   items.push_back({"Table", table});
-  items.push_back({"Motifs", motifstext(motiffiles(motifs), motifs)});
+  items.push_back({"Motifs", scanreport_motifstext(scanreport_motiffiles(motifs), motifs)});
   if (sequences != nullptr) {
     items.push_back({"Sequences", sequencestext(*sequences)});
-    items.push_back({"Background", backgroundtext(motifs)});
+    items.push_back({"Background", scanreport_backgroundtext(motifs)});
     items.push_back({"Pseudocount", formatnumber(motifs.pseudocount, 3)});
     items.push_back({"P-value cutoff", formatnumber(options.pvalue, 3)});
   } else {
@@ -898,8 +896,8 @@ int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
   }
   items.push_back({"Strands", options.bothstrands ? "both" : "forward"});
   items.push_back({"Scores", scoreunittext});
-  items.push_back({"Position bins", binstext(width, g.centred)});
-  items.push_back({"Date", today()});
+  items.push_back({"Position bins", scanreport_binstext(width, g.centred)});
+  items.push_back({"Date", scanreport_today()});
   items.push_back({"Program", scan_version()});
   if (!options.commandline.empty()) items.push_back({"Command", options.commandline});
   return 0;

@@ -3,11 +3,13 @@
 // expected by chance, bins, best hits, run summary), or from a table `zelko scan' wrote.
 //
 // Contents: scanreport_binwidth, scanreport_request; scanreport_probabilities;
-// BestHitKey, BestHits, besthits_*; scanreport_build; TableReportOptions, scanreport_fromtable.
+// BestHitKey, BestHits, besthits_*; scanreport_build; TableReportOptions, scanreport_fromtable;
+// the texts of a run summary.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "htmlreport/htmlreport.hpp"
@@ -90,3 +92,19 @@ struct TableReportOptions {
 int scanreport_fromtable(const std::string &path, const ScanMotifs &motifs,
                          const ScanSequences *sequences, const TableReportOptions &options,
                          HtmlReport *report, uint64_t *ret_mismatched);
+
+// ---- Texts of a run summary, which the page of an enrichment shares ----------------------
+
+// A path's last part.
+std::string scanreport_basename(const std::string &path);
+// "812 bytes", "3.2 MB".
+std::string scanreport_bytestext(uint64_t bytes);
+// The local date and time, "2025-01-31 14:05".
+std::string scanreport_today();
+// The background's source (source when not empty, else the motifs' own) and its frequencies.
+std::string scanreport_backgroundtext(const ScanMotifs &motifs, std::string_view source = {});
+// "10 letters per bin, hit centres from the sequence start" (noun: "hit").
+std::string scanreport_binstext(uint64_t binwidth, bool centred, std::string_view noun = "hit");
+// The files the motifs were read from, in their order, and "FILES: 40 motifs".
+std::vector<std::string> scanreport_motiffiles(const ScanMotifs &motifs);
+std::string scanreport_motifstext(const std::vector<std::string> &files, const ScanMotifs &motifs);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Exit statuses of every subcommand: success, a failure of the work, a usage error.
 constexpr int EXIT_DONE = 0;
@@ -32,10 +33,21 @@ int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,
                     const ScanResult &result, int argc, char **argv, const char *path,
                     BestHits *best = nullptr);
 
-// zelko enrich --html: the page of an enrichment, written to path. 0, or -1 with the message.
+// zelko enrich --html: the page of an enrichment, written to path; target and control (null:
+// the targets shuffled) named as the user gave them. 0, or -1 with the message.
 struct EnrichResult;
 int writeenrichreport(const ScanMotifs &motifs, const ScanSequences &target,
-                      const EnrichResult &result, int argc, char **argv, const char *path);
+                      const ScanSequences *control, const EnrichResult &result, int argc,
+                      char **argv, const char *path);
+
+// The pages' files: a page written through a temporary file beside path, renamed when
+// complete, which a signal does not leave behind; before a long run, a check that the
+// folder of path can take it. 0, or -1 with the message in the ErrorBuffer.
+int writepagefile(const std::string &page, const char *path);
+int checkpagefolder(const char *path);
+// The command line as a shell takes it back ("zelko scan ..."): plain words as they are,
+// others in single quotes.
+std::string commandlinetext(int argc, char **argv);
 
 // "zelko 1.3 ..." with the build date, for --version of every subcommand.
 void printzelkoversion();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,9 @@ const char *const enrichhelp =
     "      --control=FILE      The control sequences (default: shuffled targets).\n"
     "  -o, --output=FILE       Write the table to FILE (written under a temporary\n"
     "                          name and renamed when complete) instead of standard\n"
-    "                          output.\n"
+    "                          output. An output that is an input or the other\n"
+    "                          output is refused; with --html, both files are\n"
+    "                          written or neither.\n"
     "      --threshold=TEST    `match' (default) or `best', see above.\n"
     "  -p, --pvalue=P          Matches: windows with p-value <= P (default 1e-4).\n"
     "      --forward           Search the forward strand only.\n"
@@ -260,14 +263,20 @@ void showphase(int phase, void *context) {
   }
 }
 
-// The table to the output (a file is renamed into place when complete).
-int writetable(const EnrichResult &result, const ScanMotifs &motifs, const char *output) {
+// The table to the output (a file is renamed into place when complete), then the page when
+// there is one (writepage not empty). A file is put in place only together with the page: a
+// page that cannot be written leaves no table behind (and an older table as it was).
+int writetable(const EnrichResult &result, const ScanMotifs &motifs, const char *output,
+               const std::function<int()> &writepage) {
+  const auto page = [&]() {
+    return !writepage || writepage() == 0 ? EXIT_DONE : failed(errormessageorunknown());
+  };
   if (output == nullptr || std::strcmp(output, "-") == 0) {
     if (enrich_writetsv(result, motifs, stdout) != 0) {
       return failed((std::string("cannot write to standard output: ") +
                      std::strerror(errno != 0 ? errno : EIO)).c_str());
     }
-    return EXIT_DONE;
+    return page();
   }
   ReplacingFile file;
   if (replacefile_open(&file, output) != 0) {
@@ -282,6 +291,11 @@ int writetable(const EnrichResult &result, const ScanMotifs &motifs, const char 
     unregistertemporary(temporary);
     return failed((std::string("cannot write `") + output + "': " +
                    message.substr(message.find(": ") + 2)).c_str());
+  }
+  if (page() != EXIT_DONE) {
+    replacefile_discard(&file);
+    unregistertemporary(temporary);
+    return EXIT_FAILED;
   }
   const int committed = replacefile_commit(&file);
   unregistertemporary(temporary);
@@ -321,6 +335,9 @@ int enrichcommand(int argc, char **argv) {
   EnrichResult result;
   if (scan_readmotifs(line.motiffiles, common.motifformat, &motifs) != 0) {
     status = failed(scan_errormessage());
+  } else if (line.html != nullptr && checkpagefolder(line.html) != 0) {
+    // The page is written after the analysis: a folder it cannot go to fails before it.
+    status = failed(errormessageorunknown());
   } else if (opensequenceinput(line.targetfile, folder, &targetinput, &message) != 0) {
     status = failed(message.c_str());
   } else if (line.controlfile != nullptr &&
@@ -337,13 +354,17 @@ int enrichcommand(int argc, char **argv) {
       if (line.controlfile != nullptr) text = showninput(controlinput, text);
       status = failed(text.c_str());
     } else {
-      status = writetable(result, motifs, common.output);
-      if (status == EXIT_DONE && line.html != nullptr) {
-        target.path = targetinput.given;
-        if (writeenrichreport(motifs, target, result, argc, argv, line.html) != 0) {
-          status = failed(errormessageorunknown());
-        }
+      // The page names the sequence files as the user did.
+      target.path = targetinput.given;
+      control.path = controlinput.given;
+      const ScanSequences *given = line.controlfile != nullptr ? &control : nullptr;
+      std::function<int()> page;
+      if (line.html != nullptr) {
+        page = [&]() {
+          return writeenrichreport(motifs, target, given, result, argc, argv, line.html);
+        };
       }
+      status = writetable(result, motifs, common.output, page);
     }
   }
   closesequenceinput(&controlinput);

@@ -1,8 +1,8 @@
 // zelko report: the HTML page of a table zelko scan wrote, with the motif files it read (and,
 // when given, the sequences it searched); and the page zelko scan --html writes.
 //
-// Contents: help; reading the command line; the command line shown on the page;
-// writescanreport; reportcommand.
+// Contents: help; reading the command line; the command line shown on the page; the page's
+// file; writescanreport; reportcommand.
 #include <unistd.h>
 
 #include <cerrno>
@@ -103,9 +103,10 @@ Outcome readcommandline(int argc, char **argv, ReportCommandLine *line) {
   return OUTCOME_RUN;
 }
 
+}  // namespace
+
 // ---- The command line shown on the page --------------------------------------------------
 
-// The words as a shell takes them back: plain words as they are, others in single quotes.
 std::string commandlinetext(int argc, char **argv) {
   std::string text = "zelko";
   for (int i = 0; i < argc; i++) {
@@ -134,6 +135,8 @@ std::string commandlinetext(int argc, char **argv) {
   return text;
 }
 
+namespace {
+
 int failed(const char *message) { return commandfailed("report", message); }
 
 // Loads the sequences and prepares the motifs with the scan's background and pseudocount.
@@ -157,9 +160,22 @@ int preparemotifs(ScanMotifs *motifs, const ReportCommandLine &line, ScanSequenc
   return scan_preparemotifs(motifs, *standin, background, common.pseudocount);
 }
 
-// The page through a temporary file beside path, which a signal does not leave behind.
-int writepagefile(const HtmlReport &report, const char *path) {
-  const std::string page = htmlreport_render(report);
+int writepage(const HtmlReport &report, const char *output) {
+  if (output == nullptr || std::strcmp(output, "-") == 0) {
+    const std::string page = htmlreport_render(report);
+    if (std::fwrite(page.data(), 1, page.size(), stdout) != page.size() ||
+        std::fflush(stdout) != 0)
+      return reporterror("cannot write to standard output: %s", std::strerror(errno));
+    return 0;
+  }
+  return writepagefile(htmlreport_render(report), output);
+}
+
+}  // namespace
+
+// ---- The page's file ---------------------------------------------------------------------
+
+int writepagefile(const std::string &page, const char *path) {
   ReplacingFile file;
   if (replacefile_open(&file, path, true) != 0)
     return reporterror("cannot write `%s': %s", path, std::strerror(errno));
@@ -178,27 +194,19 @@ int writepagefile(const HtmlReport &report, const char *path) {
   return 0;
 }
 
-int writepage(const HtmlReport &report, const char *output) {
-  if (output == nullptr || std::strcmp(output, "-") == 0) {
-    const std::string page = htmlreport_render(report);
-    if (std::fwrite(page.data(), 1, page.size(), stdout) != page.size() ||
-        std::fflush(stdout) != 0)
-      return reporterror("cannot write to standard output: %s", std::strerror(errno));
-    return 0;
-  }
-  return writepagefile(report, output);
-}
-
-}  // namespace
-
-int preparescanreport(const ScanMotifs &motifs, ScanSequences *sequences, ScanOptions *options,
-                      uint64_t binwidth, bool centred, const char *path) {
-  // The page is written after the scan: a folder it cannot go to fails before the scan.
+int checkpagefolder(const char *path) {
   std::string folder = path;
   const size_t slash = folder.find_last_of('/');
   folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
   if (access(folder.c_str(), W_OK | X_OK) != 0)
     return reporterror("cannot write `%s': %s", path, std::strerror(errno));
+  return 0;
+}
+
+int preparescanreport(const ScanMotifs &motifs, ScanSequences *sequences, ScanOptions *options,
+                      uint64_t binwidth, bool centred, const char *path) {
+  // The page is written after the scan: a folder it cannot go to fails before the scan.
+  if (checkpagefolder(path) != 0) return -1;
   return scanreport_request(motifs, sequences, options, binwidth, centred);
 }
 
@@ -209,7 +217,7 @@ int writescanreport(const ScanMotifs &motifs, const ScanSequences &sequences,
   if (scanreport_build(motifs, sequences, result, commandlinetext(argc, argv), &report,
                        best) != 0)
     return -1;
-  return writepagefile(report, path);
+  return writepagefile(htmlreport_render(report), path);
 }
 
 // ---- reportcommand -----------------------------------------------------------------------

@@ -39,37 +39,11 @@ motiftable from-table.html > table-motifs.html
 cmp -s scan-motifs.html table-motifs.html ||
   fail "zelko report's motif table differs from zelko scan --html's: $(diff scan-motifs.html table-motifs.html | head -5)"
 
-# Chromium with a fresh profile, no network at all (host names resolve to nothing), its
-# console on standard error.
-browse() {
-  local profile status=0
-  profile=$(mktemp -d "$work/profile.XXXXXX")
-  timeout 120 "$chromium" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
-    --disable-background-networking --disable-component-update --disable-sync \
-    --host-resolver-rules='MAP * ~NOTFOUND' --user-data-dir="$profile" \
-    --enable-logging=stderr --v=0 "$@" || status=$?
-  rm -rf "$profile"
-  return $status
-}
-page="file://$work/report.html"
+. "$source/tests/html/browser.sh"
 
 # Loading: no console message, the script's last statement done, nothing fetched.
-browse --log-net-log="$work/net.json" --dump-dom "$page" > dom.html 2> console.txt ||
-  fail "chromium failed: $(tail -3 console.txt)"
-if grep -q ':CONSOLE' console.txt; then
-  fail "console messages: $(grep ':CONSOLE' console.txt | head -5)"
-fi
-grep -q '<html lang="en" data-ready="1">' dom.html || fail "the page's script did not run to its end"
-[ -s net.json ] || fail "no network log"
-# Requests made for a page opened from disk carry its site, file://; the browser's own do not.
-if grep -q 'site=file://' net.json; then
-  fail "the page fetched: $(grep -o '"url":"[^"]*"' net.json | sort -u | head -5)"
-fi
-for file in report.html dom.html; do
-  if sed -E 's/ xmlns(:[a-z]+)?="[^"]*"//g' "$file" | grep -Eq 'https?:'; then
-    fail "$file holds an address: $(sed -E 's/ xmlns(:[a-z]+)?="[^"]*"//g' "$file" | grep -Eo '.{20}https?:.{30}' | head -3)"
-  fi
-done
+loadpage report.html dom.html
+page="file://$work/report.html"
 
 # Every motif row: its logo with letters, its position histogram with bars.
 rows=$(grep -o '<tbody class="motif" id="m[0-9]*"' dom.html | wc -l)
@@ -87,11 +61,7 @@ missing=$(awk -v count="$count" '
 
 # Sorted by hits (column 4) and every logo turned round: hits fall down the rows, and the
 # first motif's letters are the complements of the page's, mirrored.
-browse --dump-dom "$page#sort=4&rc" > sorted.html 2> console2.txt ||
-  fail "chromium failed: $(tail -3 console2.txt)"
-if grep -q ':CONSOLE' console2.txt; then
-  fail "console messages: $(grep ':CONSOLE' console2.txt | head -5)"
-fi
+dumpwith "report.html#sort=4&rc" sorted.html
 grep -oP '</svg></td><td class="n" data-v="\K[0-9]+' sorted.html > sorted-hits.txt
 [ "$(wc -l < sorted-hits.txt)" -eq "$count" ] || fail "sorted page: $(wc -l < sorted-hits.txt) hit counts"
 sort -n -r -c sorted-hits.txt 2> /dev/null || fail "the rows are not sorted by hits: $(head -c 80 sorted-hits.txt | tr '\n' ' ')"
