@@ -200,7 +200,8 @@ def test_ctrl_c_and_the_progress_function_stop_it(long_target):
     def stop(*report):
         raise Enough()
 
-    many, few = zelko.read_motifs([JASPAR40] * 3), zelko.read_motifs(JASPAR40)
+    # 240 motifs: scans long beside the shuffle and the loading, which come first.
+    many, few = zelko.read_motifs([JASPAR40] * 6), zelko.read_motifs(JASPAR40)
     # (motifs, target, keyword arguments, a SIGINT is sent, the exception)
     cases = {
         "Ctrl-C while scanning": (many, long_target, {}, True, KeyboardInterrupt),
