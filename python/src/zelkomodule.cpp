@@ -1,25 +1,28 @@
 // The extension module zelko._zelko: the scan library's records and calls as Python objects.
 // It holds no algorithm of its own; the package zelko (python/zelko/__init__.py) builds the
-// user's API (Motif, Hits, read_motifs, scan) on top of it.
+// user's API (Motif, Hits, Enrichment, read_motifs, scan, enrich) on top of it.
 //
 // Every call that may take time runs with the interpreter lock released. A failure of the
 // library raises zelko._zelko.ScanError with the library's message; the package turns it
-// into ValueError or OSError. The scan itself runs in a thread of its own while the calling
-// thread watches for signals (Ctrl-C) and calls the progress function, so that an interrupt
-// stops the scan through the library's cancellation flag and raises KeyboardInterrupt.
+// into ValueError or OSError. A scan or an enrichment runs in a thread of its own while the
+// calling thread watches for signals (Ctrl-C) and calls the progress function, so that an
+// interrupt stops it through the library's cancellation flag and raises KeyboardInterrupt.
 // A scan may also write its table straight to a file in bounded memory instead of holding
 // its matches; the file is put in place only when complete.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +31,7 @@
 #include <vector>
 
 #include "base/replacefile.hpp"
+#include "enrich/enrich.hpp"
 #include "scan/scan.hpp"
 
 namespace py = pybind11;
@@ -377,31 +381,23 @@ std::shared_ptr<Result> selectrows(const Result &from, py::array_t<int64_t> rows
   return to;
 }
 
-// The table as zelko scan writes it, as bytes.
-py::bytes writetable(const Result &result, const std::string &format) {
-  int (*writer)(const ScanResult &, const ScanMotifs &, const ScanSequences &, FILE *) = nullptr;
-  if (format == "tsv") {
-    writer = scan_writetsv;
-  } else if (format == "bed") {
-    writer = scan_writebed;
-  } else if (format == "gff3") {
-    writer = scan_writegff3;
-  } else {
-    throw py::value_error("unknown table format `" + format + "': expected tsv, bed or gff3");
-  }
+// What write(stream) writes, as bytes: the library's writer of a table, called with the
+// motif set's lock held and the interpreter lock released.
+template <typename Write>
+py::bytes writtenbytes(MotifSet *motifs, Write write) {
   char *buffer = nullptr;
   size_t size = 0;
   int status = 0;
   std::string message;
   {
     py::gil_scoped_release release;
-    std::lock_guard<std::mutex> guard(result.motifs->lock);
+    std::lock_guard<std::mutex> guard(motifs->lock);
     FILE *stream = open_memstream(&buffer, &size);
     if (stream == nullptr) {
       status = -1;
       message = "cannot open a memory stream";
     } else {
-      status = writer(result.result, result.motifs->motifs, result.sequences->sequences, stream);
+      status = write(stream);
       if (status != 0) message = scan_errormessage();
       if (std::fclose(stream) != 0 && status == 0) {
         status = -1;
@@ -415,13 +411,31 @@ py::bytes writetable(const Result &result, const std::string &format) {
   return table;
 }
 
+// The table as zelko scan writes it, as bytes.
+py::bytes writetable(const Result &result, const std::string &format) {
+  int (*writer)(const ScanResult &, const ScanMotifs &, const ScanSequences &, FILE *) = nullptr;
+  if (format == "tsv") {
+    writer = scan_writetsv;
+  } else if (format == "bed") {
+    writer = scan_writebed;
+  } else if (format == "gff3") {
+    writer = scan_writegff3;
+  } else {
+    throw py::value_error("unknown table format `" + format + "': expected tsv, bed or gff3");
+  }
+  return writtenbytes(result.motifs.get(), [&](FILE *stream) {
+    return writer(result.result, result.motifs->motifs, result.sequences->sequences, stream);
+  });
+}
+
 // What the scan thread and the calling thread share.
 struct ScanWatch {
   std::mutex lock;
   std::condition_variable finished;
   bool done = false;
-  ScanProgress progress;  // the latest the library reported
+  ScanProgress progress;  // the latest the library reported, after the earlier scans'
   bool fresh = false;     // progress not yet handed to the Python function
+  ScanProgress earlier;   // the work of the call's earlier scans (an enrichment's target)
   std::atomic<bool> stop{false};
 };
 
@@ -429,8 +443,21 @@ int recordprogress(const ScanProgress &progress, void *context) {
   ScanWatch *watch = static_cast<ScanWatch *>(context);
   std::lock_guard<std::mutex> guard(watch->lock);
   watch->progress = progress;
+  watch->progress.workdone += watch->earlier.workdone;
+  watch->progress.worktotal += watch->earlier.worktotal;
+  watch->progress.hits += watch->earlier.hits;
+  watch->progress.elapsed += watch->earlier.elapsed;
   watch->fresh = true;
   return 0;
+}
+
+// An enrichment's control is scanned after its target: the progress then goes on from the
+// target's whole work, so that the work done never goes back.
+void nextscan(int, void *context) {
+  ScanWatch *watch = static_cast<ScanWatch *>(context);
+  std::lock_guard<std::mutex> guard(watch->lock);
+  watch->earlier = watch->progress;
+  watch->earlier.workdone = watch->earlier.worktotal;
 }
 
 // After a scan the sequences are only needed for what the tables name: their names and
@@ -507,17 +534,19 @@ ScanOptions scanoptionsof(const RunOptions &run) {
   return options;
 }
 
-// A scan as the module runs every one. scan(options) runs in a thread of its own, with the
-// motifs and the sequences locked; this thread waits with the interpreter lock released,
-// and every poll interval takes it back to look for signals and to hand the latest progress
-// to the progress function. A signal handler that raises (Ctrl-C) or a progress function
-// that raises stops the scan through the cancellation flag; the scan thread is always
-// joined before this returns, and the Python exception then propagates (a failure of the
-// scan raises its message).
-template <typename Scan>
-void runwatched(MotifSet *motifs, Sequences *sequences, ScanOptions options,
+// A call of the library as the module runs every one that may take long (a scan, an
+// enrichment). call(options) runs in a thread of its own, with the records of locks locked;
+// this thread waits with the interpreter lock released, and every poll interval takes it
+// back to look for signals and to hand the latest progress to the progress function. A
+// signal handler that raises (Ctrl-C) or a progress function that raises stops the call
+// through the cancellation flag; the call's thread is always joined before this returns
+// (and after(), under the locks, run), and the Python exception then propagates (a failure
+// of the call raises its message). options: ScanOptions or EnrichOptions, whose callbacks
+// and flag are set here.
+template <typename Options, typename Call, typename After>
+void runwatched(std::vector<std::mutex *> locks, Options options,
                 std::vector<std::string> *warnings, py::object progress, double pollinterval,
-                Scan scan) {
+                Call call, After after) {
   auto watch = std::make_shared<ScanWatch>();
   options.cancel = &watch->stop;
   options.progress = recordprogress;
@@ -530,11 +559,13 @@ void runwatched(MotifSet *motifs, Sequences *sequences, ScanOptions options,
   PyObject *errortype = nullptr, *errorvalue = nullptr, *errortrace = nullptr;
   {
     py::gil_scoped_release release;
-    std::unique_lock<std::mutex> motiflock(motifs->lock, std::defer_lock);
-    std::unique_lock<std::mutex> sequencelock(sequences->lock, std::defer_lock);
-    std::lock(motiflock, sequencelock);
+    // Always in the same order, so that calls that share records wait for each other.
+    std::sort(locks.begin(), locks.end(), std::less<std::mutex *>());
+    locks.erase(std::unique(locks.begin(), locks.end()), locks.end());
+    std::vector<std::unique_lock<std::mutex>> held;
+    for (std::mutex *lock : locks) held.emplace_back(*lock);
     std::thread worker([&] {
-      status = scan(options);
+      status = call(options);
       if (status != 0) message = scan_errormessage();
       std::lock_guard<std::mutex> guard(watch->lock);
       watch->done = true;
@@ -544,7 +575,7 @@ void runwatched(MotifSet *motifs, Sequences *sequences, ScanOptions options,
     for (;;) {
       std::unique_lock<std::mutex> guard(watch->lock);
       if (watch->finished.wait_for(guard, interval, [&] { return watch->done; })) break;
-      if (watch->stop.load()) continue;  // stopping: wait for the scan thread alone
+      if (watch->stop.load()) continue;  // stopping: wait for the call's thread alone
       const bool fresh = watch->fresh;
       const ScanProgress latest = watch->progress;
       watch->fresh = false;
@@ -568,14 +599,26 @@ void runwatched(MotifSet *motifs, Sequences *sequences, ScanOptions options,
       }
     }
     worker.join();
-    motifs->prepared = false;  // prepared for the scanned sequences now, if at all
-    keepnamesonly(&sequences->sequences);
+    after();
   }
   if (errortype != nullptr) {
     PyErr_Restore(errortype, errorvalue, errortrace);
     throw py::error_already_set();
   }
   if (status != 0) fail(message);
+}
+
+// A scan, watched: the motifs are prepared for the scanned sequences after it, if at all,
+// and the sequences keep their names alone.
+template <typename Scan>
+void runscanwatched(MotifSet *motifs, Sequences *sequences, const ScanOptions &options,
+                    std::vector<std::string> *warnings, py::object progress,
+                    double pollinterval, Scan scan) {
+  runwatched({&motifs->lock, &sequences->lock}, options, warnings, progress, pollinterval, scan,
+             [&] {
+               motifs->prepared = false;
+               keepnamesonly(&sequences->sequences);
+             });
 }
 
 ScanTableFormat tableformatnamed(const std::string &name) {
@@ -612,8 +655,8 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
   result->motifs = motifs;
   result->sequences = sequences;
   if (run.output.empty()) {
-    runwatched(motifs.get(), sequences.get(), options, &result->warnings, progress,
-               pollinterval, [&](const ScanOptions &watched) {
+    runscanwatched(motifs.get(), sequences.get(), options, &result->warnings, progress,
+                   pollinterval, [&](const ScanOptions &watched) {
                  const int status = scan_run(&motifs->motifs, &sequences->sequences, watched,
                                              &result->result);
                  // The texts stay with the result; the letters go.
@@ -638,8 +681,8 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
   TableFile file;
   if (replacefile_open(&file.file, run.output.c_str(), true) != 0) cannotwrite(run.output, errno);
   table.stream = file.file.stream;
-  runwatched(motifs.get(), sequences.get(), options, &result->warnings, progress, pollinterval,
-             [&](const ScanOptions &watched) {
+  runscanwatched(motifs.get(), sequences.get(), options, &result->warnings, progress,
+                 pollinterval, [&](const ScanOptions &watched) {
                return scan_runtable(&motifs->motifs, &sequences->sequences, watched, table,
                                     &result->result);
              });
@@ -652,8 +695,8 @@ std::shared_ptr<Result> runscan(std::shared_ptr<MotifSet> motifs,
   return result;
 }
 
-py::dict summariesof(const Result &result) {
-  const std::vector<ScanMotifSummary> &summaries = result.result.motifs;
+// Per motif of a scan: its thresholds, windows and matches, as columns.
+py::dict summariesof(const std::vector<ScanMotifSummary> &summaries) {
   const py::ssize_t count = static_cast<py::ssize_t>(summaries.size());
   py::array_t<int64_t> threshold(count), reversethreshold(count);
   py::array_t<bool> reachable(count), reversereachable(count);
@@ -704,6 +747,190 @@ py::dict runinfoof(const Result &result) {
   memory["runs"] = run.memory.runs;
   memory["spilled"] = run.memory.spilled;
   info["memory"] = memory;
+  return info;
+}
+
+// ---- Enrichment ------------------------------------------------------------------------------
+
+struct EnrichRunOptions {
+  double pvalue = 1e-4;
+  std::string strands = "both";
+  std::string threshold = "match";  // "match": Fisher's test; "best": the rank-sum test
+  bool center = false;
+  unsigned shuffleorder = 2;
+  uint64_t shuffles = 1;
+  uint64_t seed = 1;
+  std::string backgroundkind = "sequences";  // "sequences": counted from the control
+  std::string backgroundfile;
+  std::string backgroundletters;
+  std::vector<double> backgroundfrequencies;
+  double pseudocount = 1.0;
+  std::string alphabet = "auto";
+  uint64_t threads = 0;
+  std::vector<uint64_t> motifs;  // the motifs tested (indices into the set); empty: every one
+};
+
+// The outcome of one enrichment. It keeps the motifs alive for the table's names.
+struct Enrichment {
+  EnrichResult result;
+  std::shared_ptr<MotifSet> motifs;
+  std::vector<std::string> warnings;
+  std::string backgroundletters;  // the background the scans used, as prepared
+  std::vector<double> backgroundfrequencies;
+};
+
+EnrichOptions enrichoptionsof(const EnrichRunOptions &run, uint64_t motifcount) {
+  EnrichOptions options;
+  options.pvalue = run.pvalue;
+  if (run.strands == "both") {
+    options.strands = SCAN_STRANDS_BOTH;
+  } else if (run.strands == "forward") {
+    options.strands = SCAN_STRANDS_FORWARD;
+  } else {
+    throw py::value_error("strands must be both or forward, not `" + run.strands + "'");
+  }
+  if (run.threshold == "match") {
+    options.test = ENRICH_TEST_FISHER;
+  } else if (run.threshold == "best") {
+    options.test = ENRICH_TEST_RANKSUM;
+  } else {
+    throw py::value_error("threshold must be match or best, not `" + run.threshold + "'");
+  }
+  options.center = run.center;
+  options.shuffleorder = run.shuffleorder;
+  options.shuffles = run.shuffles;
+  options.seed = run.seed;
+  options.background = backgroundnamed(run.backgroundkind, run.backgroundfile,
+                                       run.backgroundletters, run.backgroundfrequencies);
+  options.pseudocount = run.pseudocount;
+  options.alphabet = alphabetnamed(run.alphabet);
+  options.threads = run.threads;
+  if (!run.motifs.empty()) {
+    options.keep.assign(motifcount, false);
+    for (const uint64_t motif : run.motifs) {
+      if (motif >= motifcount) throw py::index_error("motif index out of range");
+      options.keep[motif] = true;
+    }
+  }
+  return options;
+}
+
+// The whole enrichment of target against control (null: the targets shuffled), watched as
+// a scan is; both sets keep their names alone afterwards.
+std::shared_ptr<Enrichment> runenrich(std::shared_ptr<MotifSet> motifs,
+                                      std::shared_ptr<Sequences> target,
+                                      std::shared_ptr<Sequences> control,
+                                      const EnrichRunOptions &run, py::object progress,
+                                      double pollinterval) {
+  EnrichOptions options = enrichoptionsof(run, motifs->motifs.motifs.size());
+  options.phase = nextscan;
+  auto outcome = std::make_shared<Enrichment>();
+  outcome->motifs = motifs;
+  std::vector<std::mutex *> locks = {&motifs->lock, &target->lock};
+  if (control != nullptr) locks.push_back(&control->lock);
+  runwatched(
+      locks, options, &outcome->warnings, progress, pollinterval,
+      [&](const EnrichOptions &watched) {
+        return enrich_run(&motifs->motifs, &target->sequences,
+                          control != nullptr ? &control->sequences : nullptr, watched,
+                          &outcome->result);
+      },
+      [&] {
+        outcome->backgroundletters = motifs->motifs.backgroundletters;
+        outcome->backgroundfrequencies = motifs->motifs.backgroundfrequencies;
+        motifs->prepared = false;  // prepared for the control's background now, if at all
+        keepnamesonly(&target->sequences);
+        if (control != nullptr) keepnamesonly(&control->sequences);
+      });
+  return outcome;
+}
+
+// 10^log10p as a double, at most 1 (as the table writes it): 0 where it underflows.
+double probabilityof(double log10p) {
+  return !(log10p <= 0.0) ? 1.0 : std::pow(10.0, log10p);
+}
+
+// The table's columns, one entry per row in the table's order (zelko enrich's TSV, whose
+// numbers these are unrounded), and "motif": each row's index into the motif set.
+py::dict enrichcolumnsof(const Enrichment &outcome) {
+  const EnrichResult &result = outcome.result;
+  const ScanMotifs &motifs = outcome.motifs->motifs;
+  const uint64_t count = result.motifs.size();
+  auto integers = [&](auto value) {
+    return derivedcolumn<int64_t>(count, [&](uint64_t i) {
+      return static_cast<int64_t>(value(result.motifs[i]));
+    });
+  };
+  auto reals = [&](auto value) {
+    return derivedcolumn<double>(count, [&](uint64_t i) { return value(result.motifs[i]); });
+  };
+  py::list ids, accessions, names;
+  for (const EnrichMotif &row : result.motifs) {
+    const ScanMotif &motif = motifs.motifs[row.motif];
+    ids.append(motif.id);
+    accessions.append(motif.accession);
+    names.append(enrich_motifname(motif));
+  }
+  const double targets = static_cast<double>(result.targets);
+  const double controls = static_cast<double>(result.controls);
+  py::dict columns;
+  columns["motif"] = integers([](const EnrichMotif &row) { return row.motif; });
+  columns["motif_id"] = ids;
+  columns["motif_accession"] = accessions;
+  columns["motif_name"] = names;
+  columns["target_sequences"] = integers([&](const EnrichMotif &) { return result.targets; });
+  columns["target_with_hit"] = integers([](const EnrichMotif &row) { return row.targetwithhit; });
+  columns["target_hits"] = integers([](const EnrichMotif &row) { return row.targethits; });
+  columns["target_hits_per_sequence"] = reals([&](const EnrichMotif &row) {
+    return static_cast<double>(row.targethits) / targets;
+  });
+  columns["control_sequences"] = integers([&](const EnrichMotif &) { return result.controls; });
+  columns["control_with_hit"] =
+      integers([](const EnrichMotif &row) { return row.controlwithhit; });
+  columns["control_hits"] = integers([](const EnrichMotif &row) { return row.controlhits; });
+  columns["control_hits_per_sequence"] = reals([&](const EnrichMotif &row) {
+    return static_cast<double>(row.controlhits) / controls;
+  });
+  columns["enrichment_ratio"] = reals([](const EnrichMotif &row) { return row.ratio; });
+  columns["p_value"] = reals([](const EnrichMotif &row) { return probabilityof(row.log10p); });
+  columns["log10_p_value"] =
+      reals([](const EnrichMotif &row) { return row.log10p == 0.0 ? 0.0 : row.log10p; });
+  // An E-value may pass 1.
+  columns["e_value"] = reals([](const EnrichMotif &row) { return std::pow(10.0, row.log10e); });
+  columns["q_value"] = reals([](const EnrichMotif &row) { return probabilityof(row.log10q); });
+  if (result.options.center) {
+    columns["central_width"] = integers([](const EnrichMotif &row) { return row.centralwidth; });
+    columns["central_hits"] = integers([](const EnrichMotif &row) { return row.centralhits; });
+    columns["central_all"] = integers([](const EnrichMotif &row) { return row.centralall; });
+    columns["central_p_value"] =
+        reals([](const EnrichMotif &row) { return probabilityof(row.centrallog10p); });
+  }
+  return columns;
+}
+
+py::dict enrichruninfoof(const Enrichment &outcome) {
+  const EnrichResult &result = outcome.result;
+  const EnrichOptions &options = result.options;
+  py::dict info;
+  info["motifs"] = result.motifs.size();
+  info["targets"] = result.targets;
+  info["controls"] = result.controls;
+  info["target_residues"] = result.targetresidues;
+  info["control_residues"] = result.controlresidues;
+  info["shuffled"] = result.shuffled;
+  info["pvalue"] = options.pvalue;
+  info["threshold"] = options.test == ENRICH_TEST_RANKSUM ? "best" : "match";
+  info["strands"] = options.strands == SCAN_STRANDS_BOTH ? "both" : "forward";
+  info["center"] = options.center;
+  info["length"] = result.length;
+  info["shuffle_order"] = options.shuffleorder;
+  info["shuffles"] = options.shuffles;
+  info["seed"] = options.seed;
+  info["background_source"] = result.backgroundsource;
+  info["background_letters"] = outcome.backgroundletters;
+  info["background_frequencies"] = outcome.backgroundfrequencies;
+  info["threads"] = options.threads;
+  info["elapsed"] = result.elapsed;
   return info;
 }
 
@@ -792,6 +1019,7 @@ PYBIND11_MODULE(_zelko, m) {
              std::lock_guard<std::mutex> guard(self.lock);
              if (scan_addsequence(&self.sequences, name, residues) != 0) failed();
            })
+      .def_property_readonly("path", [](const Sequences &self) { return self.sequences.path; })
       .def_property_readonly("names",
                              [](const Sequences &self) { return self.sequences.names; })
       .def_property_readonly("lengths",
@@ -848,7 +1076,7 @@ PYBIND11_MODULE(_zelko, m) {
              return columns;
            })
       .def("matched_texts", [](const Result &self) { return matchedtexts(self); })
-      .def("summaries", &summariesof)
+      .def("summaries", [](const Result &self) { return summariesof(self.result.motifs); })
       .def("run_info", &runinfoof)
       .def_property_readonly("warnings", [](const Result &self) { return self.warnings; })
       .def_property_readonly("sequences", [](const Result &self) { return self.sequences; })
@@ -858,4 +1086,37 @@ PYBIND11_MODULE(_zelko, m) {
 
   m.def("run", &runscan, py::arg("motifs"), py::arg("sequences"), py::arg("options"),
         py::arg("progress") = py::none(), py::arg("poll_interval") = 0.05);
+
+  py::class_<EnrichRunOptions>(m, "EnrichOptions")
+      .def(py::init<>())
+      .def_readwrite("pvalue", &EnrichRunOptions::pvalue)
+      .def_readwrite("strands", &EnrichRunOptions::strands)
+      .def_readwrite("threshold", &EnrichRunOptions::threshold)
+      .def_readwrite("center", &EnrichRunOptions::center)
+      .def_readwrite("shuffle_order", &EnrichRunOptions::shuffleorder)
+      .def_readwrite("shuffles", &EnrichRunOptions::shuffles)
+      .def_readwrite("seed", &EnrichRunOptions::seed)
+      .def_readwrite("background_kind", &EnrichRunOptions::backgroundkind)
+      .def_readwrite("background_file", &EnrichRunOptions::backgroundfile)
+      .def_readwrite("background_letters", &EnrichRunOptions::backgroundletters)
+      .def_readwrite("background_frequencies", &EnrichRunOptions::backgroundfrequencies)
+      .def_readwrite("pseudocount", &EnrichRunOptions::pseudocount)
+      .def_readwrite("alphabet", &EnrichRunOptions::alphabet)
+      .def_readwrite("threads", &EnrichRunOptions::threads)
+      .def_readwrite("motifs", &EnrichRunOptions::motifs);
+
+  py::class_<Enrichment, std::shared_ptr<Enrichment>>(m, "Enrichment")
+      .def("__len__", [](const Enrichment &self) { return self.result.motifs.size(); })
+      .def("columns", &enrichcolumnsof)
+      .def("summaries", [](const Enrichment &self) { return summariesof(self.result.thresholds); })
+      .def("run_info", &enrichruninfoof)
+      .def_property_readonly("warnings", [](const Enrichment &self) { return self.warnings; })
+      .def("write", [](const Enrichment &self) {
+        return writtenbytes(self.motifs.get(), [&](FILE *stream) {
+          return enrich_writetsv(self.result, self.motifs->motifs, stream);
+        });
+      });
+
+  m.def("enrich", &runenrich, py::arg("motifs"), py::arg("target"), py::arg("control"),
+        py::arg("options"), py::arg("progress") = py::none(), py::arg("poll_interval") = 0.05);
 }

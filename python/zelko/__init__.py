@@ -4,9 +4,10 @@
     motifs = zelko.read_motifs("JASPAR2024_CORE_vertebrates_non-redundant_pfms_jaspar.txt")
     hits = zelko.scan(motifs, "upstream.fa.gz", pvalue=1e-4)
     table = hits.to_pandas()     # the columns and rows of `zelko scan`'s TSV
+    enriched = zelko.enrich(motifs, "peaks.fa", "flanks.fa").to_pandas()  # `zelko enrich`'s
 
-The module runs the code of the `zelko scan` program in this process: the same motif
-readers, thresholds, search engines and tables.
+The module runs the code of the `zelko scan` and `zelko enrich` programs in this process:
+the same motif readers, thresholds, search engines, statistics and tables.
 
 Scores are integers, as in the tables of `zelko scan`: the log-odds weights of a count
 matrix (natural logarithm) are multiplied by 1000 and rounded, the values of a FLOAT profile
@@ -41,13 +42,19 @@ import numpy as np
 from . import _zelko
 
 __all__ = [
+    "CENTRAL_COLUMNS",
     "COLUMNS",
+    "CentralEnrichmentRow",
+    "ENRICHMENT_COLUMNS",
+    "Enrichment",
+    "EnrichmentRow",
     "Hits",
     "Motif",
     "NOSCORE",
     "SCALE",
     "ZelkoWarning",
     "available_threads",
+    "enrich",
     "motifs_from_text",
     "read_motifs",
     "Row",
@@ -815,9 +822,10 @@ def _letters(sequence):
     return None
 
 
-def _header(item, number):
+def _header(item, number, name="sequences"):
     """(header, letters) of one in-memory sequence: a Biopython SeqRecord, a (name,
-    sequence) pair or the letters alone (str, bytes, Seq; named by their number)."""
+    sequence) pair or the letters alone (str, bytes, Seq; named by their number). name: the
+    argument the sequences were given as, for the TypeError."""
     if _is_record(item):
         identifier = str(item.id)
         description = str(getattr(item, "description", "") or "")
@@ -843,7 +851,7 @@ def _header(item, number):
     if isinstance(item, tuple):
         what = "tuple of %d" % len(item) if len(item) != 2 else "(%s, %s)" % tuple(
             _typename(part) for part in item)
-    raise TypeError("sequences: item %d must be %s, not %s" % (number, _ITEM_TYPES, what))
+    raise TypeError("%s: item %d must be %s, not %s" % (name, number, _ITEM_TYPES, what))
 
 
 def _sequence_text(data):
@@ -859,16 +867,17 @@ def _sequence_text(data):
     return None, _Text(data)
 
 
-def _sequences(sequences):
+def _sequences(sequences, name="sequences"):
     """The library's record of the scan's sequences: a file or an index named by a path, or
-    sequences in memory; and the text to write to a temporary file for it (or None)."""
+    sequences in memory; and the text to write to a temporary file for it (or None). name:
+    the argument they were given as, for the TypeError."""
     if isinstance(sequences, os.PathLike):
         return _zelko.Sequences(os.fspath(sequences)), None
     if hasattr(sequences, "read"):
         data = sequences.read()
         if not isinstance(data, (str, bytes)):
-            raise TypeError("sequences: the file object gave %s, not text or bytes"
-                            % _typename(data))
+            raise TypeError("%s: the file object gave %s, not text or bytes"
+                            % (name, _typename(data)))
         return _sequence_text(data)
     if isinstance(sequences, str):
         if os.path.exists(sequences) or os.path.exists(sequences + ".prj"):
@@ -887,12 +896,13 @@ def _sequences(sequences):
     if _is_record(sequences) or _letters(sequences) is not None:
         return _in_memory([_header(sequences, 0)]), None
     if not hasattr(sequences, "__iter__"):
-        raise TypeError("sequences must be %s, not %s" % (_SEQUENCES_TYPES,
-                                                          _typename(sequences)))
+        raise TypeError("%s must be %s, not %s" % (name, _SEQUENCES_TYPES,
+                                                   _typename(sequences)))
     if isinstance(sequences, dict):
-        raise TypeError("sequences must be %s, not dict (give its items() for (name, "
-                        "sequence) pairs)" % _SEQUENCES_TYPES)
-    return _in_memory(_header(item, number) for number, item in enumerate(sequences)), None
+        raise TypeError("%s must be %s, not dict (give its items() for (name, sequence) "
+                        "pairs)" % (name, _SEQUENCES_TYPES))
+    return _in_memory(_header(item, number, name)
+                      for number, item in enumerate(sequences)), None
 
 
 def _in_memory(pairs):
@@ -963,6 +973,47 @@ def _python_words(text):
     return text.replace("--tmpdir", "tmpdir=").replace("--memory", "memory=")
 
 
+def _motifs_to_run(motifs):
+    """(motif set, sources, every motif of the set, indices of the chosen ones in it) of the
+    motifs of a scan or an enrichment: the library's record of the files the chosen motifs
+    come from (read again as one set when they come from several calls of read_motifs),
+    and which of its motifs were chosen, in the set's order."""
+    chosen = _selection(motifs)
+    sources = []
+    for motif in chosen:
+        if all(motif._source is not source for source in sources):
+            sources.append(motif._source)
+    sources.sort(key=lambda source: source.serial)
+    if len(sources) == 1:
+        motifset = sources[0].motifset
+    else:
+        if len({source.pseudocount for source in sources}) != 1:
+            raise ValueError("motifs read with different pseudocounts cannot be scanned "
+                             "together; scan them separately")
+        paths = [path for source in sources for path in source.paths]
+        formats = [format for source in sources for format in source.formats]
+        motifset, _ = _read_motifset(paths, formats, warn=False)  # warned when read
+        if len(motifset) != sum(len(source.motifs) for source in sources):
+            raise ValueError("the motif files changed since they were read: read them again")
+    offsets, offset = {}, 0
+    for source in sources:
+        offsets[id(source)] = offset
+        offset += len(source.motifs)
+    allmotifs = [motif for source in sources for motif in source.motifs]
+    selected = sorted(offsets[id(motif._source)] + motif._index for motif in chosen)
+    return motifset, sources, allmotifs, selected
+
+
+def _threads(threads):
+    """The library's number of threads for threads= (None: 0, every available core)."""
+    if threads is None:
+        return 0
+    threads = _number(threads, "threads", int)
+    if threads < 1:
+        raise ValueError("threads must be at least 1, not %r" % (threads,))
+    return threads
+
+
 def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background=None,
          threads=None, *, sort="position", matched_text=True, progress=None, output=None,
          table=None, memory=None, tmpdir=None):
@@ -998,28 +1049,7 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     The scan runs with the interpreter lock released; Ctrl-C stops it and raises
     KeyboardInterrupt. Returns Hits (TableWritten with output).
     """
-    chosen = _selection(motifs)
-    sources = []
-    for motif in chosen:
-        if all(motif._source is not source for source in sources):
-            sources.append(motif._source)
-    sources.sort(key=lambda source: source.serial)
-    if len(sources) == 1:
-        motifset = sources[0].motifset
-    else:
-        if len({source.pseudocount for source in sources}) != 1:
-            raise ValueError("motifs read with different pseudocounts cannot be scanned "
-                             "together; scan them separately")
-        paths = [path for source in sources for path in source.paths]
-        formats = [format for source in sources for format in source.formats]
-        motifset, _ = _read_motifset(paths, formats, warn=False)  # warned when read
-        if len(motifset) != sum(len(source.motifs) for source in sources):
-            raise ValueError("the motif files changed since they were read: read them again")
-    offsets, offset = {}, 0
-    for source in sources:
-        offsets[id(source)] = offset
-        offset += len(source.motifs)
-    allmotifs = [motif for source in sources for motif in source.motifs]
+    motifset, sources, allmotifs, selected = _motifs_to_run(motifs)
 
     options = _zelko.RunOptions()
     options.pvalue = _number(pvalue, "pvalue")
@@ -1035,20 +1065,13 @@ def scan(motifs, sequences, pvalue=1e-4, qvalue=None, strands="both", background
     options.background_letters = given.letters
     options.background_frequencies = given.frequencies
     options.pseudocount = sources[0].pseudocount
-    if threads is None:
-        options.threads = 0
-    else:
-        threads = _number(threads, "threads", int)
-        if threads < 1:
-            raise ValueError("threads must be at least 1, not %r" % (threads,))
-        options.threads = threads
+    options.threads = _threads(threads)
     if sort not in ("position", "pvalue", "genome"):
         raise ValueError("sort must be 'position', 'pvalue' or 'genome', not %r" % (sort,))
     options.sort = sort
     options.matched_text = bool(matched_text)
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable")
-    selected = sorted(offsets[id(motif._source)] + motif._index for motif in chosen)
     if output is not None:
         options.output, options.table = _table_output(output, table)
         options.memory = _memory(memory)
@@ -1199,19 +1222,7 @@ class Hits:
             facts += ", p-value &le; %s" % html.escape("%g" % pvalue)
         if self.run.get("qvalue") is not None:
             facts += ", q-value &le; %s" % html.escape("%g" % self.run["qvalue"])
-        parts = ["<div><p><b>zelko.Hits</b>: %s</p>" % facts]
-        if len(self):
-            parts.append("<table><thead><tr>%s</tr></thead><tbody>" % "".join(
-                "<th>%s</th>" % html.escape(name) for name in COLUMNS))
-            for row in self._rows(slice(0, _HTML_ROWS)):
-                parts.append("<tr>%s</tr>" % "".join(
-                    "<td>%s</td>" % html.escape(_cell(value)) for value in row))
-            parts.append("</tbody></table>")
-            if len(self) > _HTML_ROWS:
-                parts.append("<p>&hellip; %d more rows (to_pandas() gives them all)</p>"
-                             % (len(self) - _HTML_ROWS))
-        parts.append("</div>")
-        return "".join(parts)
+        return _html_view("Hits", facts, COLUMNS, self._rows(slice(0, _HTML_ROWS)), len(self))
 
     @property
     def matched(self):
@@ -1272,17 +1283,7 @@ class Hits:
     def _table(self, format, path):
         with _library():
             table = self._result.write(format)
-        if path is None:
-            return table.decode("utf-8", "replace")
-        if hasattr(path, "write"):
-            if isinstance(path, io.TextIOBase):
-                path.write(table.decode("utf-8", "replace"))
-            else:
-                path.write(table)
-            return None
-        with open(path, "wb") as stream:
-            stream.write(table)
-        return None
+        return _deliver(table, path)
 
     def to_tsv(self, path=None):
         """The TSV of `zelko scan` (header row, seven-digit numbers): returned as str without
@@ -1296,6 +1297,39 @@ class Hits:
     def to_gff3(self, path=None):
         """GFF3 as `zelko scan --gff3` writes it, with a qvalue attribute."""
         return self._table("gff3", path)
+
+
+def _deliver(table, path):
+    """A table (bytes) as str without path, else written to the file name or file object."""
+    if path is None:
+        return table.decode("utf-8", "replace")
+    if hasattr(path, "write"):
+        if isinstance(path, io.TextIOBase):
+            path.write(table.decode("utf-8", "replace"))
+        else:
+            path.write(table)
+        return None
+    with open(path, "wb") as stream:
+        stream.write(table)
+    return None
+
+
+def _html_view(name, facts, columns, rows, count):
+    """A notebook's view of a table: its facts in one line (HTML), then a table of columns
+    over rows (its first ones, of count)."""
+    parts = ["<div><p><b>zelko.%s</b>: %s</p>" % (name, facts)]
+    if count:
+        parts.append("<table><thead><tr>%s</tr></thead><tbody>" % "".join(
+            "<th>%s</th>" % html.escape(column) for column in columns))
+        for row in rows:
+            parts.append("<tr>%s</tr>" % "".join(
+                "<td>%s</td>" % html.escape(_cell(value)) for value in row))
+        parts.append("</tbody></table>")
+        if count > _HTML_ROWS:
+            parts.append("<p>&hellip; %d more rows (to_pandas() gives them all)</p>"
+                         % (count - _HTML_ROWS))
+    parts.append("</div>")
+    return "".join(parts)
 
 
 def _summary_frame(motifs, summaries, selected):
@@ -1361,3 +1395,214 @@ def _cell(value):
 def to_pandas(hits):
     """hits.to_pandas(): the DataFrame of a scan's matches."""
     return hits.to_pandas()
+
+
+# ---- Enrichment ---------------------------------------------------------------------------
+
+# The columns of `zelko enrich`'s TSV, in its order: the fields of a row of Enrichment; with
+# center=True the central test's follow.
+ENRICHMENT_COLUMNS = (
+    "motif_id", "motif_accession", "motif_name", "target_sequences", "target_with_hit",
+    "target_hits", "target_hits_per_sequence", "control_sequences", "control_with_hit",
+    "control_hits", "control_hits_per_sequence", "enrichment_ratio", "p_value",
+    "log10_p_value", "e_value", "q_value")
+CENTRAL_COLUMNS = ("central_width", "central_hits", "central_all", "central_p_value")
+EnrichmentRow = collections.namedtuple("EnrichmentRow", ENRICHMENT_COLUMNS)
+EnrichmentRow.__doc__ = """One motif of an enrichment, with the columns of `zelko enrich`'s TSV."""
+CentralEnrichmentRow = collections.namedtuple("CentralEnrichmentRow",
+                                              ENRICHMENT_COLUMNS + CENTRAL_COLUMNS)
+CentralEnrichmentRow.__doc__ = """One motif of an enrichment with center=True: the columns of
+`zelko enrich --center`'s TSV."""
+
+_TESTS = {"match": "Fisher's exact test", "best": "rank-sum test"}
+
+
+def _whole(value, name, low, high):
+    """An integer argument from low to high, or TypeError / ValueError naming it."""
+    value = _number(value, name, int)
+    if not low <= value <= high:
+        raise ValueError("%s must lie from %d to %d, not %r" % (name, low, high, value))
+    return value
+
+
+def _enrich_words(text):
+    """A message of the library in the words of enrich()'s arguments."""
+    return text.replace("--center", "center=True")
+
+
+def enrich(motifs, target, control=None, *, pvalue=1e-4, threshold="match", strands="both",
+           background=None, center=False, shuffle_order=2, shuffles=1, seed=1, threads=None,
+           progress=None):
+    """Which motifs are over-represented in the target sequences against the control, as
+    `zelko enrich` tests it, with exact statistics. Returns an Enrichment: one row per motif,
+    the most enriched first, with the columns of the program's table.
+
+    motifs: as for scan (Motif objects, Bio.motifs motifs or motif file names); when they
+    are some of a file's motifs, those alone are tested and reported, and the E-values
+    (p-value times the motifs tested) and q-values (Benjamini-Hochberg) are theirs: the
+    table is the one of a file that holds them alone. target, control: sequences as scan
+    takes them (a file name, the text of a file, a file object, or sequences in memory).
+    control None: the targets shuffled, each with the counts of its words of shuffle_order
+    letters kept (2: dinucleotides), shuffles copies of each, from seed (the same for a seed
+    whatever the threads); at least 2 control sequences are needed.
+
+    pvalue: a match is a window of p-value at most this. threshold: "match" (the sequences
+    with a match, target against control: one-sided Fisher's exact test) or "best" (every
+    sequence's best window score: one-sided rank-sum test). strands: "both" or "forward".
+    background: None or "control" (counted from the control), "uniform", a frequency file,
+    a dict of letter frequencies or frequencies in the order of the alphabet's letters.
+    center: also the central enrichment test of the target matches (targets of one length,
+    such as peaks centred on their summits). threads: worker threads (None: every available
+    core); the result does not depend on it. progress: a function called now and then with
+    (work done, work in all, matches so far, seconds), the target's scan and then the
+    control's (whose work then joins the whole: work done never goes back); an exception it
+    raises stops the run.
+
+    Runs with the interpreter lock released; Ctrl-C stops it and raises KeyboardInterrupt.
+    """
+    motifset, sources, allmotifs, selected = _motifs_to_run(motifs)
+    options = _zelko.EnrichOptions()
+    pvalue = _number(pvalue, "pvalue")
+    if not 0.0 < pvalue <= 1.0:
+        raise ValueError("pvalue must lie above 0 and at most 1, not %r" % (pvalue,))
+    options.pvalue = pvalue
+    if threshold not in ("match", "best"):
+        raise ValueError("threshold must be 'match' or 'best', not %r" % (threshold,))
+    options.threshold = threshold
+    if strands not in ("both", "forward"):
+        raise ValueError("strands must be 'both' or 'forward', not %r" % (strands,))
+    options.strands = strands
+    if isinstance(background, str) and background == "control":
+        background = None
+    given = _background(background, sources[0].letters, allow_sequences=True)
+    options.background_kind = given.kind
+    options.background_file = given.filename
+    options.background_letters = given.letters
+    options.background_frequencies = given.frequencies
+    options.pseudocount = sources[0].pseudocount
+    options.center = bool(center)
+    options.shuffle_order = _whole(shuffle_order, "shuffle_order", 1, 8)
+    options.shuffles = _whole(shuffles, "shuffles", 1, 1000)
+    options.seed = _whole(seed, "seed", 0, (1 << 64) - 1)
+    options.threads = _threads(threads)
+    if progress is not None and not callable(progress):
+        raise TypeError("progress must be callable")
+    if len(selected) < len(allmotifs):
+        options.motifs = selected
+
+    target_held, target_text = _sequences(target, "target")
+    control_held, control_text = (None, None) if control is None else _sequences(control,
+                                                                                  "control")
+    texts = [text for text in (target_text, control_text) if text is not None]
+    with _materialised(texts) as (paths, rename):
+        rename = rename or (lambda message: message)
+        files = iter(paths)
+        if target_text is not None:
+            target_held = _zelko.Sequences(next(files))
+        if control_text is not None:
+            control_held = _zelko.Sequences(next(files))
+        with _library(rename=lambda message: _enrich_words(rename(message))):
+            outcome = _zelko.enrich(motifset, target_held, control_held, options, progress)
+    _warn(outcome.warnings)
+    run = outcome.run_info()
+    # Texts given in memory are named by their labels, not by their temporary files.
+    run["motif_files"] = [item.label if isinstance(item, _Text) else item
+                          for source in sources for item in source.paths]
+    run["target_file"] = target_text.label if target_text is not None else target_held.path
+    run["control_file"] = (control_text.label if control_text is not None
+                           else "" if control_held is None else control_held.path)
+    return Enrichment._create(outcome, allmotifs, selected, run)
+
+
+class Enrichment:
+    """The outcome of zelko.enrich(): one row per motif tested, the most enriched first
+    (by p-value, then in the motifs' order), with the columns of `zelko enrich`'s TSV
+    (zelko.ENRICHMENT_COLUMNS, and zelko.CENTRAL_COLUMNS with center=True).
+
+    len() is the number of rows; iterating gives them as EnrichmentRow (or
+    CentralEnrichmentRow) named tuples. Counts are ints; p_value, e_value, q_value and
+    central_p_value are floats, 0.0 where they are too small for a double (log10_p_value
+    keeps the logarithm, and to_tsv() the digits). columns() gives the table as a dict of
+    numpy columns, to_pandas() as a DataFrame, to_tsv() as the program writes it.
+    motifs: the motifs tested, in their files' order; motif: each row's index into them;
+    summary(): the motifs' thresholds; run: the run's facts (sequences, letters, the
+    background used, the options, threads, seconds); warnings: the library's.
+    """
+
+    def __init__(self):
+        raise TypeError("Enrichment comes from zelko.enrich()")
+
+    @classmethod
+    def _create(cls, outcome, allmotifs, selected, run):
+        enrichment = object.__new__(cls)
+        enrichment._outcome = outcome
+        columns = outcome.columns()
+        setindex = columns.pop("motif")
+        for name in ("motif_id", "motif_accession", "motif_name"):
+            texts = np.empty(len(columns[name]), dtype=object)
+            texts[:] = columns[name]
+            texts.setflags(write=False)
+            columns[name] = texts
+        enrichment._columns = columns
+        enrichment._selected = np.asarray(selected, dtype=np.int64)
+        enrichment.motifs = [allmotifs[i] for i in selected]
+        motifmap = np.full(len(allmotifs), -1, dtype=np.int64)
+        motifmap[enrichment._selected] = np.arange(len(selected))
+        enrichment.motif = motifmap[setindex]
+        enrichment.motif.setflags(write=False)
+        enrichment._summaries = outcome.summaries()
+        enrichment._row = CentralEnrichmentRow if run["center"] else EnrichmentRow
+        enrichment.run = dict(run)
+        enrichment.warnings = [text.strip() for text in outcome.warnings]
+        return enrichment
+
+    def __len__(self):
+        return len(self._outcome)
+
+    def __repr__(self):
+        return "<Enrichment: %d motifs, %d target sequences against %d %s>" % (
+            len(self), self.run["targets"], self.run["controls"],
+            "shuffled ones" if self.run["shuffled"] else "control sequences")
+
+    def __iter__(self):
+        """The rows as named tuples, in the order of the table."""
+        return self._rows(slice(None))
+
+    def _rows(self, part):
+        columns = [column[part].tolist() for column in self._columns.values()]
+        return map(self._row._make, zip(*columns))
+
+    def columns(self):
+        """The table as a dict of read-only numpy columns (name -> column), in the TSV's
+        order: int64 counts, float64 numbers, object arrays of str for the names."""
+        return dict(self._columns)
+
+    def to_pandas(self):
+        """The table as a pandas DataFrame: the columns and rows of `zelko enrich`'s TSV,
+        the numbers unrounded."""
+        import pandas
+
+        return pandas.DataFrame(self._columns)
+
+    def to_tsv(self, path=None):
+        """The TSV of `zelko enrich`, byte for byte: returned as str without path, else
+        written to the file name or file object."""
+        with _library():
+            table = self._outcome.write()
+        return _deliver(table, path)
+
+    def summary(self):
+        """One row per motif tested, in the motifs' order, as a pandas DataFrame, as
+        Hits.summary() gives it for the target's scan: motif_id, motif_accession, threshold
+        and reverse_threshold (under the background of the run), reachable and
+        reverse_reachable, and the target's windows, hits and sequences_with_hit."""
+        return _summary_frame(self.motifs, self._summaries, self._selected)
+
+    def _repr_html_(self):
+        """A notebook's view: the run in one line, then the first rows of the table."""
+        facts = "%d motifs, %d target sequences against %d %s, p-value &le; %s, %s" % (
+            len(self), self.run["targets"], self.run["controls"],
+            "shuffled ones" if self.run["shuffled"] else "control sequences",
+            html.escape("%g" % self.run["pvalue"]), _TESTS[self.run["threshold"]])
+        return _html_view("Enrichment", facts, list(self._columns),
+                          self._rows(slice(0, _HTML_ROWS)), len(self))

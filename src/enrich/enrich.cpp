@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <set>
 
 #include "base/error.hpp"
 #include "base/threads.hpp"
@@ -115,7 +116,9 @@ struct BestScoreWork {
   const ScanSequences *target;
   const ScanSequences *control;
   bool bothstrands;
-  std::vector<double> *log10p;  // per motif
+  const std::vector<size_t> *tested;  // the motifs, by index
+  std::vector<double> *log10p;        // per motif tested
+  const std::atomic<bool> *cancel;
   std::atomic<uint64_t> next{0};
 };
 
@@ -123,10 +126,12 @@ void *bestscoreworker(void *argument) {
   BestScoreWork *work = static_cast<BestScoreWork *>(argument);
   std::vector<int64_t> target, control;
   std::vector<double> a, b;
-  const uint64_t count = work->motifs->motifs.size();
+  const uint64_t count = work->tested->size();
   for (;;) {
-    const uint64_t motif = work->next.fetch_add(1);
-    if (motif >= count) break;
+    if (work->cancel != nullptr && work->cancel->load()) break;
+    const uint64_t slot = work->next.fetch_add(1);
+    if (slot >= count) break;
+    const uint64_t motif = (*work->tested)[slot];
     bestscores(*work->motifs, *work->target, motif, work->bothstrands, &target);
     bestscores(*work->motifs, *work->control, motif, work->bothstrands, &control);
     a.clear();
@@ -135,7 +140,7 @@ void *bestscoreworker(void *argument) {
       if (s != SCAN_NOSCORE) a.push_back(static_cast<double>(s));
     for (const int64_t s : control)
       if (s != SCAN_NOSCORE) b.push_back(static_cast<double>(s));
-    (*work->log10p)[motif] = a.empty() || b.empty() ? 0.0 : ranksum_log10p(a, b);
+    (*work->log10p)[slot] = a.empty() || b.empty() ? 0.0 : ranksum_log10p(a, b);
   }
   return nullptr;
 }
@@ -189,6 +194,23 @@ void centraltest(const ScanHits &hits, const std::vector<size_t> &rows, uint64_t
 
 // ---- The run -----------------------------------------------------------------------------
 
+// Passes each warning on once: to the caller's handler, or standard error.
+struct WarningsOnce {
+  ScanWarningFunction handler;
+  void *context;
+  std::set<std::string> seen;
+};
+
+void warnonce(const char *text, void *context) {
+  WarningsOnce *once = static_cast<WarningsOnce *>(context);
+  if (!once->seen.insert(text).second) return;
+  if (once->handler != nullptr) {
+    once->handler(text, once->context);
+  } else {
+    std::fputs(text, stderr);
+  }
+}
+
 int checkoptions(const EnrichOptions &options) {
   if (!(options.pvalue > 0.0 && options.pvalue <= 1.0)) {
     return reporterror("The p-value cutoff must lie above 0 and at most 1.");
@@ -220,6 +242,17 @@ int runenrich(ScanMotifs *motifs, ScanSequences *target, ScanSequences *controlg
   const Clock::time_point start = Clock::now();
   if (checkoptions(options) != 0) return -1;
   if (motifs->library == nullptr || motifs->motifs.empty()) return reporterror("no motifs were read");
+  const size_t count = motifs->motifs.size();
+  if (!options.keep.empty() && options.keep.size() != count) {
+    return reporterror("the motifs to keep: %lu flags for %lu motifs",
+                       static_cast<unsigned long>(options.keep.size()),
+                       static_cast<unsigned long>(count));
+  }
+  std::vector<size_t> tested;
+  for (size_t m = 0; m < count; m++) {
+    if (options.keep.empty() || options.keep[m]) tested.push_back(m);
+  }
+  if (tested.empty()) return reporterror("no motif is kept for the test");
   const ScanAlphabet alphabet =
       options.alphabet == SCAN_ALPHABET_AUTO ? motifs->alphabet : options.alphabet;
   const uint64_t threads = options.threads == 0 ? scan_availablethreads() : options.threads;
@@ -272,8 +305,10 @@ int runenrich(ScanMotifs *motifs, ScanSequences *target, ScanSequences *controlg
   scan.cancel = options.cancel;
   scan.progress = options.progress;
   scan.progresscontext = options.progresscontext;
-  scan.warning = options.warning;
-  scan.warningcontext = options.warningcontext;
+  // Both scans say the same of the motifs (those that cannot reach the cutoff): once is enough.
+  WarningsOnce once{options.warning, options.warningcontext, {}};
+  scan.warning = warnonce;
+  scan.warningcontext = &once;
   scan.warnings = options.warnings;
   scan.matchedtext = false;
   scan.background = options.background;
@@ -303,8 +338,7 @@ int runenrich(ScanMotifs *motifs, ScanSequences *target, ScanSequences *controlg
   }
   const bool bothstrands = targetscan.run.options.strands == SCAN_STRANDS_BOTH;
 
-  const size_t count = motifs->motifs.size();
-  out->motifs.assign(count, EnrichMotif{});
+  out->motifs.assign(tested.size(), EnrichMotif{});
   std::vector<std::vector<size_t>> targetrows(count), controlrows(count);
   for (size_t i = 0; i < scan_hitcount(targetscan.hits); i++) {
     targetrows[targetscan.hits.motif[i]].push_back(i);
@@ -315,9 +349,9 @@ int runenrich(ScanMotifs *motifs, ScanSequences *target, ScanSequences *controlg
   // The rank-sum test needs every sequence's best score.
   std::vector<double> ranklog10p;
   if (options.test == ENRICH_TEST_RANKSUM) {
-    ranklog10p.assign(count, 0.0);
-    BestScoreWork work{motifs, target, control, bothstrands, &ranklog10p};
-    std::vector<Thread> handles(std::min<uint64_t>(threads, count));
+    ranklog10p.assign(tested.size(), 0.0);
+    BestScoreWork work{motifs, target, control, bothstrands, &tested, &ranklog10p, options.cancel};
+    std::vector<Thread> handles(std::min<uint64_t>(threads, tested.size()));
     if (handles.size() <= 1) {
       bestscoreworker(&work);
     } else {
@@ -325,14 +359,16 @@ int runenrich(ScanMotifs *motifs, ScanSequences *target, ScanSequences *controlg
       if (started < 0) return -1;
       for (int64_t i = 0; i < started; i++) threadjoin(&handles[i], nullptr);
     }
+    if (options.cancel != nullptr && options.cancel->load()) return reporterror("scan cancelled");
   }
   const bool centred = options.center;
   const uint64_t binwidth =
       options.binwidth > 0 ? options.binwidth : std::max<uint64_t>(1, (longest + 99) / 100);
   const ScanPositionLayout layout = scan_positionlayout(longest, binwidth, centred);
-  std::vector<double> log10p(count, 0.0);
-  for (size_t m = 0; m < count; m++) {
-    EnrichMotif &motif = out->motifs[m];
+  std::vector<double> log10p(tested.size(), 0.0);
+  for (size_t slot = 0; slot < tested.size(); slot++) {
+    const size_t m = tested[slot];
+    EnrichMotif &motif = out->motifs[slot];
     motif.motif = m;
     const ScanMotifSummary &t = targetscan.motifs[m];
     const ScanMotifSummary &c = controlscan.motifs[m];
@@ -345,10 +381,10 @@ int runenrich(ScanMotifs *motifs, ScanSequences *target, ScanSequences *controlg
                   ((static_cast<double>(motif.controlwithhit) + 1.0) /
                    (static_cast<double>(controls) + 1.0));
     motif.log10p = options.test == ENRICH_TEST_RANKSUM
-                       ? ranklog10p[m]
+                       ? ranklog10p[slot]
                        : fisher_log10p(motif.targetwithhit, targets, motif.controlwithhit,
                                        controls);
-    log10p[m] = motif.log10p;
+    log10p[slot] = motif.log10p;
     const uint64_t width = motifs->motifs[m].length;
     if (centred) centraltest(targetscan.hits, targetrows[m], length, width, &motif);
     binrows(targetscan.hits, targetrows[m], *target, width, centred, layout, &motif.targetbins);
@@ -356,10 +392,10 @@ int runenrich(ScanMotifs *motifs, ScanSequences *target, ScanSequences *controlg
             &motif.controlbins);
   }
   const std::vector<double> log10q = bh_log10q(log10p);
-  const double tested = std::log10(static_cast<double>(count));
-  for (size_t m = 0; m < count; m++) {
-    out->motifs[m].log10q = log10q[m];
-    out->motifs[m].log10e = out->motifs[m].log10p + tested;
+  const double log10tested = std::log10(static_cast<double>(tested.size()));
+  for (size_t slot = 0; slot < tested.size(); slot++) {
+    out->motifs[slot].log10q = log10q[slot];
+    out->motifs[slot].log10e = out->motifs[slot].log10p + log10tested;
   }
   std::stable_sort(out->motifs.begin(), out->motifs.end(),
                    [](const EnrichMotif &a, const EnrichMotif &b) { return a.log10p < b.log10p; });
@@ -425,16 +461,11 @@ std::string enrich_evaluetext(double log10e) {
   return text;
 }
 
-namespace {
-
-// The name column: accession and name, as zelko scan's BED names a motif.
-std::string motiflabel(const ScanMotif &motif) {
+std::string enrich_motifname(const ScanMotif &motif) {
   if (motif.accession.empty()) return motif.id;
   if (motif.id.empty() || motif.id == motif.accession) return motif.accession;
   return motif.accession + "_" + motif.id;
 }
-
-}  // namespace
 
 int enrich_writetsv(const EnrichResult &result, const ScanMotifs &motifs, FILE *stream) {
   ScanCall call;
@@ -452,7 +483,7 @@ int enrich_writetsv(const EnrichResult &result, const ScanMotifs &motifs, FILE *
     text += '\t';
     text += motif.accession;
     text += '\t';
-    text += motiflabel(motif);
+    text += enrich_motifname(motif);
     std::snprintf(number, sizeof number, "\t%" PRIu64 "\t%" PRIu64 "\t%" PRIu64 "\t%.4f",
                   result.targets, row.targetwithhit, row.targethits,
                   static_cast<double>(row.targethits) / static_cast<double>(result.targets));

@@ -42,7 +42,11 @@ struct EnrichOptions {
   ScanAlphabet alphabet = SCAN_ALPHABET_AUTO;
   uint64_t threads = 0;  // 0: the available cores
   uint64_t binwidth = 0;  // letters per bin of the position histograms; 0: a round width
-  std::atomic<bool> *cancel = nullptr;
+  // The motifs tested and reported, one flag per motif of ScanMotifs; empty: every motif.
+  // The others are scanned all the same but take no part in the E- and q-values, which
+  // are then those of a motif file holding the kept motifs alone.
+  std::vector<bool> keep;
+  std::atomic<bool> *cancel = nullptr;  // set to stop: the call fails with "scan cancelled"
   ScanProgressFunction progress = nullptr;  // called for the target's scan, then the control's
   void *progresscontext = nullptr;
   // Told when the control's scan begins (phase 1) after the target's (phase 0).
@@ -76,7 +80,7 @@ struct EnrichMotif {
 };
 
 struct EnrichResult {
-  std::vector<EnrichMotif> motifs;  // sorted by p-value, then in motif order
+  std::vector<EnrichMotif> motifs;  // the kept ones, sorted by p-value, then in motif order
   uint64_t targets = 0;             // target sequences
   uint64_t controls = 0;
   uint64_t targetresidues = 0;
@@ -101,6 +105,10 @@ int enrich_run(ScanMotifs *motifs, ScanSequences *target, ScanSequences *control
 // The table: a header row, then one row per motif in the result's order. 0, or -1 when the
 // stream cannot be written.
 int enrich_writetsv(const EnrichResult &result, const ScanMotifs &motifs, FILE *stream);
+
+// The motif_name column of a motif: its accession and name joined by `_', as zelko scan's BED
+// names a motif (the one of them it has alone, once when they are the same).
+std::string enrich_motifname(const ScanMotif &motif);
 
 // A probability given as log10 in the table's notation: "%.3e" while a double holds it, the
 // same digits from the logarithm below that ("1.234e-512").

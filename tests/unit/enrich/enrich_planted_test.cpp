@@ -69,9 +69,9 @@ void plantandenrich(uint64_t seed, const std::vector<std::pair<size_t, double>> 
       std::string site = drawsite(run->motifs.motifs[motif], &random);
       if (random() % 2) site = reversecomplement(site);
       const size_t at = random() % (letters.size() - site.size() + 1);
-      letters.replace(at, site.size(), site);
+      std::copy(site.begin(), site.end(), letters.begin() + static_cast<std::ptrdiff_t>(at));
     }
-    ASSERT_EQ(scan_addsequence(&run->targets, "s" + std::to_string(s), letters), 0);
+    ASSERT_EQ(scan_addsequence(&run->targets, std::string("s").append(std::to_string(s)), letters), 0);
   }
   // A cutoff of 1e-5: at 1e-4 a random 200-letter sequence has a match of a motif by chance
   // one time in 25, which hides sites planted in one sequence in 20.
