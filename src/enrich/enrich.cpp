@@ -85,27 +85,48 @@ void bestscores(const ScanMotifs &motifs, const ScanSequences &sequences, uint64
     if (matrix == nullptr || matrix->scoretype != SCORE_INTEGER) continue;
     const uint64_t m = matrix->m;
     const uint64_t columns = matrix_columns(matrix);
+    // The most the rows from j on can add: a window whose sum so far cannot beat the best
+    // one with them is left there, as the lookahead search leaves windows below its
+    // threshold.
+    std::vector<int64_t> rest(m + 1, 0);
+    for (uint64_t j = m; j-- > 0;) {
+      int64_t most = INT64_MIN;
+      for (uint64_t code = 0; code < columns; code++) {
+        const int64_t cell = matrix_cell<int64_t>(matrix, j, code);
+        if (!ScoreTraits<int64_t>::forbidden(cell)) most = std::max(most, cell);
+      }
+      rest[j] = most == INT64_MIN ? INT64_MIN / 4 : rest[j + 1] + most;
+    }
+    // The cells in one block of 256 per row, codes beyond the columns (separators, wildcards)
+    // and forbidden letters marked, so that a window holding one is left at once.
+    constexpr int64_t never = INT64_MIN / 4;
+    std::vector<int64_t> cells(m * 256, never);
+    for (uint64_t j = 0; j < m; j++) {
+      for (uint64_t code = 0; code < columns && code < 256; code++) {
+        const int64_t cell = matrix_cell<int64_t>(matrix, j, code);
+        if (!ScoreTraits<int64_t>::forbidden(cell)) cells[j * 256 + code] = cell;
+      }
+    }
     for (uint64_t i = 0; i < sequences.count; i++) {
       const std::string_view codes = sequencecodes(sequences, i);
       if (codes.size() < m || m == 0) continue;
+      const unsigned char *letters = reinterpret_cast<const unsigned char *>(codes.data());
       int64_t &top = (*best)[i];
+      // Below the lowest possible sum, until a window has been scored.
+      int64_t bar = never;
       for (uint64_t s = 0; s + m <= codes.size(); s++) {
         int64_t score = 0;
-        bool valid = true;
-        for (uint64_t j = 0; j < m; j++) {
-          const uint64_t code = static_cast<unsigned char>(codes[s + j]);
-          if (code >= columns) {
-            valid = false;
-            break;
-          }
-          const int64_t cell = matrix_cell<int64_t>(matrix, j, code);
-          if (ScoreTraits<int64_t>::forbidden(cell)) {
-            valid = false;
-            break;
-          }
+        uint64_t j = 0;
+        for (; j < m; j++) {
+          const int64_t cell = cells[j * 256 + letters[s + j]];
+          if (cell == never) break;
           score += cell;
+          if (score + rest[j + 1] <= bar) break;
         }
-        if (valid && score > top) top = score;
+        if (j == m && score > top) {
+          top = score;
+          bar = score;
+        }
       }
     }
   }
