@@ -191,6 +191,50 @@ bool ismappedfile(const void *address) {
 
 void setmapslotsanydescriptor(bool any) { anyslot.store(any); }
 
+void *readwholefile(const char *path, uint64_t *ret_length, std::source_location where) {
+  const Caller caller = callerof(where);
+  const int fd = open(path, O_RDONLY);
+  if (fd < 0) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": open failed: %s", caller.width(),
+               caller.unit.data(), caller.line, path, std::strerror(errno));
+    return nullptr;
+  }
+  struct stat status;
+  if (fstat(fd, &status) != 0) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": cannot access status of file: %s",
+               caller.width(), caller.unit.data(), caller.line, path, std::strerror(errno));
+    close(fd);
+    return nullptr;
+  }
+  const uint64_t length = static_cast<uint64_t>(status.st_size);
+  if (length == 0) {
+    reporttext("%.*s, line %lu: cannot read file \"%s\": it is empty", caller.width(),
+               caller.unit.data(), caller.line, path);
+    close(fd);
+    return nullptr;
+  }
+  unsigned char *buffer = allocorexit_at<unsigned char>(nullptr, length, where.file_name(),
+                                                        where.line());
+  advisehugepages(buffer, length);
+  uint64_t done = 0;
+  while (done < length) {
+    const ssize_t got = read(fd, buffer + done, length - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      reporttext("%.*s, line %lu: cannot read file \"%s\": read failed: %s", caller.width(),
+                 caller.unit.data(), caller.line, path,
+                 got < 0 ? std::strerror(errno) : "the file ended early");
+      std::free(buffer);
+      close(fd);
+      return nullptr;
+    }
+    done += static_cast<uint64_t>(got);
+  }
+  close(fd);
+  *ret_length = length;
+  return buffer;
+}
+
 uint64_t mappedbytes() {
   std::lock_guard<std::mutex> guard(registrylock);
   return registry.totalmapped;

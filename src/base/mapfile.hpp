@@ -23,6 +23,12 @@ bool ismappedfile(const void *address);
 // many files open (an interpreter, a notebook) maps files whatever their descriptors' numbers.
 // Off by default, as the programs refuse such descriptors.
 void setmapslotsanydescriptor(bool any);
+// The whole file at path read into a block of its own (advised as huge pages), for a caller
+// that frees it with free: as mapwholefile's private copy, with the same messages, but
+// neither registered nor held open, and quick to reach anywhere in (a table writer reading
+// matched letters all over a genome). Null after a message.
+void *readwholefile(const char *path, uint64_t *ret_length,
+                    std::source_location where = std::source_location::current());
 // Total number of bytes currently mapped.
 uint64_t mappedbytes();
 

@@ -12,6 +12,7 @@
 #include "base/optionvalues.hpp"
 #include "base/output.hpp"
 #include "scan/scaninternal.hpp"
+#include "sequences/multiseq.hpp"
 
 namespace {
 
@@ -37,6 +38,7 @@ ScanCall::ScanCall(bool warnings, ScanWarningFunction handler, void *context)
   // this call.
   errors_.cutlong = true;
   setmapslotsanydescriptor(true);
+  setsequencefilesread(true);
   outerrors_ = useerrorbuffer(&errors_);
   output_.status = false;
   output_.warnings = warnings;

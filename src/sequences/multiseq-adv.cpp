@@ -1,6 +1,7 @@
 // Loading a sequence file into a Multiseq: the file is mapped (or decompressed) once, turned
 // into Fasta text in place, and the coded sequence is written over that text in one pass.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <vector>
@@ -405,12 +406,20 @@ uint64_t extractplain(unsigned char *destination, const unsigned char *text, uin
   return out;
 }
 
+namespace {
+std::atomic<bool> readsintomemory{false};
+}  // namespace
+
+void setsequencefilesread(bool read) { readsintomemory.store(read); }
+
 int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *alpha,
                      bool keepcharacters, uint64_t jobs) {
   uint64_t filelength = 0;
   unsigned char *buffer = nullptr;
   if (endswith(filename, ".gz")) {
     buffer = readgzipfile(filename, &filelength);
+  } else if (readsintomemory.load()) {
+    buffer = static_cast<unsigned char *>(readwholefile(filename, &filelength));
   } else {
     buffer = static_cast<unsigned char *>(mapwholefile(filename, true, &filelength));
     // The parse writes over every page of the private copy: taking the copies in one go

@@ -51,6 +51,10 @@ int freemultiseq(Multiseq *multiseq);
 // sequence. With keepcharacters the plain characters are kept in plainsequence. After a
 // failure the multiseq may be partly filled; freemultiseq releases it. The Fasta text is
 // parsed by up to jobs threads (see parsefasta).
+// A plain sequence file read into a block of memory of its own (huge pages) rather than
+// mapped: for a library whose tables read matched letters all over the sequences. Off by
+// default; process-wide.
+void setsequencefilesread(bool read);
 int readsequencefile(Multiseq *multiseq, const char *filename, const Alphabet *alpha,
                      bool keepcharacters, uint64_t jobs = 1);
 
