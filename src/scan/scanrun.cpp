@@ -168,15 +168,21 @@ int collecthit(Match *match) {
     return match_location(match, &location) != 0 ? -1 : internalerror();
   }
   const uint32_t sequence = context->finder->find(first);
-  MatchStatistics statistics;
-  if (match_statistics(job->profile, job, match->score, &statistics) != 0) return -1;
+  // A p-value follows from the profile and the score: computed once per score.
+  ScoreCount &count = context->store->countof(context->profile, match->score.i);
+  if (count.count == 0) {
+    MatchStatistics statistics;
+    if (match_statistics(job->profile, job, match->score, &statistics) != 0) return -1;
+    count.pvalue = statistics.pvalue;
+  }
+  count.count++;
   HitRecord hit;
   hit.sequence = sequence;
   hit.position = first - context->finder->starts[sequence];
   hit.score = match->score.i;
-  hit.pvalue = statistics.pvalue;
+  hit.pvalue = count.pvalue;
   hit.profile = context->tag;
-  return context->store->add(hit, context->profile);
+  return context->store->keep(hit);
 }
 
 // ---- Workers and the waiting caller ------------------------------------------------------

@@ -201,6 +201,10 @@ int WorkerStore::add(const HitRecord &hit, uint64_t profile) {
   ScoreCount &count = counts[profile][hit.score];
   count.count++;
   count.pvalue = hit.pvalue;
+  return keep(hit);
+}
+
+int WorkerStore::keep(const HitRecord &hit) {
   if (chunks.empty() || chunksizes.back() == chunkcapacity_) {
     if (!chunks.empty()) {
       HitRecord *full = chunks.back().get();

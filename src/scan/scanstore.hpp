@@ -145,6 +145,11 @@ class WorkerStore {
   // Adds a match of profile (motif, or motifs + motif on the - strand): 0, or -1 with the
   // message when a spill fails.
   int add(const HitRecord &hit, uint64_t profile);
+  // The same in two steps, for a caller that takes the p-value of a score already counted
+  // from its count (pvalue is 0 and count 0 for a score not seen yet): the count, which the
+  // caller increments and gives its p-value, then keep.
+  ScoreCount &countof(uint64_t profile, int64_t score) { return counts[profile][score]; }
+  int keep(const HitRecord &hit);
   // Sorts the last chunk: the worker's runs are complete.
   void seal();
 
