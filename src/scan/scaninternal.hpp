@@ -90,12 +90,27 @@ class ScanCall {
 // A sequence file is read by up to jobs threads.
 int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t jobs = 1);
 int scancountbackground(const ScanSequences &sequences, std::vector<double> *frequencies);
+// counted: for a SCAN_BACKGROUND_SEQUENCES background, frequencies counted elsewhere (one per
+// symbol code of the sequences' alphabet, as scancountbackground gives them) in place of the
+// sequences' own, as from a genome too large to load; null counts the sequences.
 int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
-                      const ScanBackground &background, double pseudocount);
+                      const ScanBackground &background, double pseudocount,
+                      const std::vector<double> *counted = nullptr);
 // The Profile of a prepared motif on a strand, or null with a message (the reverse strand
 // of an alphabet without complements is refused).
 Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif,
                      ScanStrand strand = SCAN_STRAND_FORWARD);
+// scan_threshold and scan_pvalue within a call. The p-value of a score computes the motif's
+// complete distribution of the strand on first need and keeps it: calls from several threads
+// at once must each have had that done first (for any score of the same motif and strand).
+int scanthreshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStrand strand,
+                  int64_t *ret_threshold);
+int scanpvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand strand,
+               double *ret_pvalue);
+// The motifs' names where a table has one column for them (BED, GFF3): the accession and the
+// name joined by `_' ("MA0071.1_RORA"; the name alone without an accession), blanks as `_',
+// a name still taken followed by `_2', `_3', ... in motif order.
+std::vector<std::string> scanuniquenames(const ScanMotifs &motifs);
 // Frees the collections and distributions of a library (not its sources).
 void scanunprepare(ScanLibrary *library);
 // The strand code of a strand bit, as the tabs report writes it: "fn", "rn", "fc", "rc".

@@ -25,8 +25,10 @@ struct FloatView {
   }
 };
 
-int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStrand strand,
-              int64_t *ret_threshold) {
+}  // namespace
+
+int scanthreshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStrand strand,
+                  int64_t *ret_threshold) {
   if (!(pvalue > 0.0 && pvalue <= 1.0)) {
     return reporterror("The p-value cutoff must lie above 0 and at most 1.");
   }
@@ -49,8 +51,8 @@ int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStran
   return 0;
 }
 
-int pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand strand,
-           double *ret_pvalue) {
+int scanpvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand strand,
+               double *ret_pvalue) {
   const Profile *profile = scanprofile(motifs, motif, strand);
   if (profile == nullptr) return -1;
   // No window scores above the maximum; the table would answer with the maximum's tail.
@@ -71,6 +73,8 @@ int pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand s
   *ret_pvalue = tail_lookup(distribution, score, 1.0, TAIL_PVALUE, 0);
   return 0;
 }
+
+namespace {
 
 struct WindowScores {
   std::vector<int64_t> *scores;
@@ -157,13 +161,13 @@ int scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequ
 int scan_threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue,
                    int64_t *ret_threshold, ScanStrand strand) {
   ScanCall call;
-  return call.finish(threshold(motifs, motif, pvalue, strand, ret_threshold));
+  return call.finish(scanthreshold(motifs, motif, pvalue, strand, ret_threshold));
 }
 
 int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue,
                 ScanStrand strand) {
   ScanCall call;
-  return call.finish(pvalue(motifs, motif, score, strand, ret_pvalue));
+  return call.finish(scanpvalue(motifs, motif, score, strand, ret_pvalue));
 }
 
 int scan_scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequence,
