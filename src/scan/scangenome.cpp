@@ -257,12 +257,13 @@ int scanopengenome(const std::string &path, ScanGenome *genome) {
 }
 
 int scanfetchgenome(const ScanGenome &genome, uint64_t sequence, uint64_t start, uint64_t end,
-                    std::string *letters) {
+                    std::string *letters, faidx_t *index) {
   letters->clear();
   if (start >= end) return 0;
   const std::string &name = genome.names[sequence];
   hts_pos_t length = 0;
-  char *fetched = faidx_fetch_seq64(genome.index, name.c_str(), static_cast<hts_pos_t>(start),
+  char *fetched = faidx_fetch_seq64(index != nullptr ? index : genome.index, name.c_str(),
+                                    static_cast<hts_pos_t>(start),
                                     static_cast<hts_pos_t>(end) - 1, &length);
   if (fetched == nullptr || length != static_cast<hts_pos_t>(end - start)) {
     std::free(fetched);

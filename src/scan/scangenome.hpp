@@ -32,9 +32,10 @@ int scanopengenome(const std::string &path, ScanGenome *genome);
 
 // The letters start .. end - 1 of sequence number sequence, as the file holds them (case
 // kept): 0, or -1 naming the region and the genome. A `>' among them (an index that no
-// longer fits its genome) fails too.
+// longer fits its genome) fails too. index: another faidx handle of the same genome, for a
+// thread that reads beside others (null: the genome's own).
 int scanfetchgenome(const ScanGenome &genome, uint64_t sequence, uint64_t start, uint64_t end,
-                    std::string *letters);
+                    std::string *letters, faidx_t *index = nullptr);
 
 // A stretch of the genome: the intervals of a BED file that overlap or touch, merged.
 struct ScanGenomeRegion {

@@ -107,6 +107,37 @@ int scanthreshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanS
                   int64_t *ret_threshold);
 int scanpvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand strand,
                double *ret_pvalue);
+// The exact p-values of a motif's strand from its best score down to some score: the entries
+// of the exact distribution (the complete one's, bit for bit) from the best score down. A
+// complete distribution needs an entry for every thousandth of a weight unit between the
+// lowest and the highest score; this holds only the part in use.
+struct ScanTail {
+  ScoreDistribution distribution{};
+  ScanTail() = default;
+  ScanTail(const ScanTail &) = delete;
+  ScanTail &operator=(const ScanTail &) = delete;
+  ~ScanTail();
+};
+// The table of the strand down to score lowest at least, or, when it deepens previous (a
+// table of the same strand), to twice the depth of previous at least: 0, or -1.
+int scantailcompute(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,
+                    int64_t lowest, const ScanTail *previous, ScanTail *out);
+// The p-value of a score as scan_pvalue gives it (0 above the best score), when the table
+// reaches the score: read only, no failure.
+inline bool scantaillookup(const ScanTail &tail, int64_t score, double *ret_pvalue) {
+  const ScoreDistribution &table = tail.distribution;
+  const int64_t total = table.offset + score;
+  if (table.size == 0 || total < table.minimum) return false;
+  *ret_pvalue = total > table.maximum ? 0.0 : table.tail[total - table.minimum];
+  return true;
+}
+// Where that p-value lies, to be fetched ahead (null when the table does not reach it).
+inline const void *scantailplace(const ScanTail &tail, int64_t score) {
+  const ScoreDistribution &table = tail.distribution;
+  const int64_t total = table.offset + score;
+  if (table.size == 0 || total < table.minimum || total > table.maximum) return nullptr;
+  return table.tail + (total - table.minimum);
+}
 // The motifs' names where a table has one column for them (BED, GFF3): the accession and the
 // name joined by `_' ("MA0071.1_RORA"; the name alone without an accession), blanks as `_',
 // a name still taken followed by `_2', `_3', ... in motif order.

@@ -1,6 +1,7 @@
 // Statistics of single prepared motifs: the threshold of a p-value and the p-value of a score
 // through the distribution code the search uses, and the score of every window of a sequence
 // through the simple engine.
+#include <algorithm>
 #include <cstring>
 
 #include "base/error.hpp"
@@ -71,6 +72,27 @@ int scanpvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStra
     }
   }
   *ret_pvalue = tail_lookup(distribution, score, 1.0, TAIL_PVALUE, 0);
+  return 0;
+}
+
+ScanTail::~ScanTail() { freedistribution(&distribution); }
+
+int scantailcompute(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,
+                    int64_t lowest, const ScanTail *previous, ScanTail *out) {
+  const Profile *profile = scanprofile(motifs, motif, strand);
+  if (profile == nullptr) return -1;
+  if (previous != nullptr && previous->distribution.size > 0) {
+    const ScoreDistribution &table = previous->distribution;
+    const int64_t depth = table.maximum - table.minimum;
+    lowest = std::min(lowest, table.maximum - table.offset - 2 * depth - 1);
+  }
+  const FloatView view(&profile->matrix);
+  ScoreDistribution table{};
+  if (lazy_tail(view.matrix, motifs.library->frequencies.data(), 1.0, lowest, &table) != 0) {
+    return -1;
+  }
+  freedistribution(&out->distribution);
+  out->distribution = table;
   return 0;
 }
 
