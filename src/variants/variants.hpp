@@ -111,7 +111,7 @@ struct VariantOutput {
   FILE *stream = nullptr;
   VariantRowFunction row = nullptr;
   void *rowcontext = nullptr;
-  std::string commandline;  // VCF: a ##variants_command header line, when not empty
+  std::string commandline;  // VCF: a ##zelko_variantsCommand header line, when not empty
 };
 
 // What the call did.

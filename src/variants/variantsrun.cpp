@@ -1087,8 +1087,9 @@ int runblocks(Run *run, uint64_t threads, Totals *totals, uint64_t *ret_threadsu
   const int64_t started = startthreads(handles.data(), threads, workerbody, &pipe);
   if (started < 0) return -1;
   {
+    // Those that could not start never end: the others may have ended already.
     std::lock_guard<std::mutex> guard(pipe.lock);
-    pipe.running = static_cast<uint64_t>(started);
+    pipe.running -= threads - static_cast<uint64_t>(started);
   }
   *ret_threadsused = static_cast<uint64_t>(started);
   int result = 0;
@@ -1188,7 +1189,7 @@ int openvariants(Run *run, const std::string &path, const VariantOutput &output)
       }
     }
     if (!output.commandline.empty()) {
-      std::string line = "##variants_command=" + output.commandline;
+      std::string line = "##zelko_variantsCommand=" + output.commandline;
       for (char &c : line) {
         if (c == '\n' || c == '\r') c = ' ';
       }

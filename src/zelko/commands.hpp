@@ -11,6 +11,9 @@ constexpr int EXIT_USAGE = 2;
 // zelko scan: argv[0] is "scan".
 int scancommand(int argc, char **argv);
 
+// zelko variants: argv[0] is "variants". Motif sites the alleles of a VCF make or break.
+int variantscommand(int argc, char **argv);
+
 // zelko report: argv[0] is "report". The HTML page of a table zelko scan wrote.
 int reportcommand(int argc, char **argv);
 
