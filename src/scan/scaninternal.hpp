@@ -100,6 +100,12 @@ int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
 // of an alphabet without complements is refused).
 Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif,
                      ScanStrand strand = SCAN_STRAND_FORWARD);
+// The integer weights of a prepared motif's strand (the reverse complementary matrix for the
+// - strand) over the letters given, row by row, SCAN_NOSCORE where the motif forbids a
+// letter (or the alphabet has none of that name); and the strand's highest score.
+int scanstrandweights(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,
+                      std::string_view letters, std::vector<int64_t> *weights,
+                      int64_t *ret_maxscore);
 // scan_threshold and scan_pvalue within a call. The p-value of a score computes the motif's
 // complete distribution of the strand on first need and keeps it: calls from several threads
 // at once must each have had that done first (for any score of the same motif and strand).

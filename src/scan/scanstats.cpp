@@ -75,6 +75,27 @@ int scanpvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStra
   return 0;
 }
 
+int scanstrandweights(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,
+                      std::string_view letters, std::vector<int64_t> *weights,
+                      int64_t *ret_maxscore) {
+  const Profile *profile = scanprofile(motifs, motif, strand);
+  if (profile == nullptr) return -1;
+  const ScoringMatrix *matrix = &profile->matrix;
+  if (matrix->scoretype != SCORE_INTEGER) return internalerror();
+  const Alphabet *alpha = matrix->alphabet;
+  weights->assign(matrix->m * letters.size(), SCAN_NOSCORE);
+  for (size_t k = 0; k < letters.size(); k++) {
+    const uint64_t code = alpha->symbolmap[static_cast<unsigned char>(letters[k])];
+    if (code >= UNDEFINEDCODE || code + 1 >= alpha->mapsize) continue;
+    for (uint64_t row = 0; row < matrix->m; row++) {
+      const int64_t cell = matrix_cell<int64_t>(matrix, row, code);
+      if (!ScoreTraits<int64_t>::forbidden(cell)) (*weights)[row * letters.size() + k] = cell;
+    }
+  }
+  *ret_maxscore = matrix->maxscore.i;
+  return 0;
+}
+
 ScanTail::~ScanTail() { freedistribution(&distribution); }
 
 int scantailcompute(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,

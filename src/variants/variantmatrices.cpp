@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "base/error.hpp"
-#include "matching/profile.hpp"
 #include "scan/scaninternal.hpp"
 #include "variants/variantsinternal.hpp"
 
@@ -39,24 +38,20 @@ const CodeTable codetable;
 int makeprofile(const ScanMotifs &motifs, uint32_t motif, bool reverse, double pvalue,
                 VariantProfile *out) {
   const ScanStrand strand = reverse ? SCAN_STRAND_REVERSE : SCAN_STRAND_FORWARD;
-  const Profile *profile = scanprofile(motifs, motif, strand);
-  if (profile == nullptr) return -1;
-  const ScoringMatrix *matrix = &profile->matrix;
-  if (matrix->scoretype != SCORE_INTEGER) return internalerror();
-  const Alphabet *alpha = matrix->alphabet;
+  int64_t maxscore = 0;
+  std::vector<int64_t> weights;
+  if (scanstrandweights(motifs, motif, strand, "acgt", &weights, &maxscore) != 0) return -1;
   out->motif = motif;
   out->reverse = reverse;
-  out->length = static_cast<uint32_t>(matrix->m);
-  out->weights.assign(uint64_t{out->length} * 4, VARIANT_FORBIDDEN);
+  out->length = static_cast<uint32_t>(weights.size() / 4);
+  out->weights.assign(weights.size(), VARIANT_FORBIDDEN);
   bool possible = out->length > 0;
   std::vector<int64_t> rowmax(out->length, VARIANT_FORBIDDEN);
   out->columnrange = 0;
   for (uint32_t row = 0; row < out->length; row++) {
     for (uint8_t code = 0; code < 4; code++) {
-      const uint64_t column = alpha->symbolmap[static_cast<unsigned char>("acgt"[code])];
-      if (column >= UNDEFINEDCODE) continue;
-      const int64_t cell = matrix_cell<int64_t>(matrix, row, column);
-      if (ScoreTraits<int64_t>::forbidden(cell)) continue;
+      const int64_t cell = weights[row * 4 + code];
+      if (cell == SCAN_NOSCORE) continue;
       out->weights[row * 4 + code] = cell;
       rowmax[row] = std::max(rowmax[row], cell);
     }
@@ -67,7 +62,7 @@ int makeprofile(const ScanMotifs &motifs, uint32_t motif, bool reverse, double p
     }
   }
   if (scanthreshold(motifs, motif, pvalue, strand, &out->threshold) != 0) return -1;
-  out->reachable = possible && out->threshold <= matrix->maxscore.i;
+  out->reachable = possible && out->threshold <= maxscore;
   out->needed.assign(out->length + 1, 0);
   if (out->reachable) {
     int64_t suffix = 0;
