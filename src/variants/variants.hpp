@@ -81,6 +81,7 @@ struct VariantRow {
   std::string_view id, ref, alt;  // as the VCF writes them
   uint32_t altnumber = 0;       // the ALT allele's number in the record, from 1
   uint32_t motif = 0;           // index into ScanMotifs::motifs
+  std::string_view motifname;   // its accession and name, one per motif (MA0071.1_RORA)
   // Best windows: strand '+' or '-', first letter (1-based; the alternative sequence's
   // letters before the variant keep their genome positions and the inserted ones follow on),
   // score (x1000 units), p-value, and the letters in the motif's reading direction (the

@@ -895,6 +895,7 @@ int writeblock(Run *run, Block *block, Totals *totals) {
       row.alt = block->allele(record, stored.altnumber);
       row.altnumber = stored.altnumber;
       row.motif = stored.motif;
+      row.motifname = run->names[stored.motif];
       row.refstrand = stored.refstrand;
       row.altstrand = stored.altstrand;
       row.refstart = stored.refstrand != 0 ? stored.refstart : 0;
