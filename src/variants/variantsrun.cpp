@@ -505,14 +505,52 @@ void strandbests(const VariantMatrices &matrices, uint32_t motif, const AlleleTe
   }
 }
 
+// The p-value of a score when the strand's table reaches it (exact); otherwise the table's
+// largest p-value, which the score's is at least (a bound): 0, or -1 when the first table
+// cannot be made.
+int pvaluebound(Run *run, uint32_t motif, bool reverse, int64_t score, double *ret_pvalue,
+                bool *ret_exact) {
+  const TailSlot &slot = run->tails[uint64_t{motif} * 2 + (reverse ? 1 : 0)];
+  const ScanTail *tail = slot.current.load(std::memory_order_acquire);
+  if (tail == nullptr) {
+    *ret_exact = true;
+    return pvalueof(run, motif, reverse, score, ret_pvalue);
+  }
+  *ret_exact = scantaillookup(*tail, score, ret_pvalue);
+  if (!*ret_exact) *ret_pvalue = tail->distribution.tail[0];
+  return 0;
+}
+
 int bestof(Scorer *scorer, uint32_t motif, const StrandBests &bests, AlleleBest *best) {
-  const VariantMatrices &matrices = *scorer->run->matrices;
+  Run *run = scorer->run;
+  const VariantMatrices &matrices = *run->matrices;
   *best = AlleleBest{};
+  // A strand's p-value is made exact (its table deepened) only when it may be the smaller:
+  // the other strand's best window often scores far below what the tables hold, and a bound
+  // tells it apart.
+  double pvalues[2] = {1.0, 1.0};
+  bool exact[2] = {true, true};
   for (uint32_t strand = 0; strand < matrices.strands; strand++) {
     const ProfileBest &found = bests.strand[strand];
-    if (!found.found) continue;
-    double pvalue = 1.0;
-    if (pvalueof(scorer->run, motif, strand == 1, found.score, &pvalue) != 0) return -1;
+    if (found.found &&
+        pvaluebound(run, motif, strand == 1, found.score, &pvalues[strand], &exact[strand]) != 0) {
+      return -1;
+    }
+  }
+  for (uint32_t strand = 0; strand < matrices.strands; strand++) {
+    const ProfileBest &found = bests.strand[strand];
+    if (!found.found || exact[strand]) continue;
+    const uint32_t other = 1 - strand;
+    const bool beaten = matrices.strands == 2 && bests.strand[other].found && exact[other] &&
+                        pvalues[other] < pvalues[strand];
+    if (beaten) continue;
+    if (pvalueof(run, motif, strand == 1, found.score, &pvalues[strand]) != 0) return -1;
+    exact[strand] = true;
+  }
+  for (uint32_t strand = 0; strand < matrices.strands; strand++) {
+    const ProfileBest &found = bests.strand[strand];
+    if (!found.found || !exact[strand]) continue;
+    const double pvalue = pvalues[strand];
     // The smallest p-value, then the higher score; + before - where both are equal.
     if (!best->found || pvalue < best->pvalue ||
         (pvalue == best->pvalue && found.score > best->score)) {
