@@ -262,7 +262,7 @@ struct Block {
   std::string windowtext;
   uint64_t alleles_scored = 0, refmismatch = 0, symbolic = 0, longindel = 0, outside = 0,
            missingcontig = 0;
-  std::vector<std::string> mismatches;  // the first few, named
+  std::vector<std::pair<uint32_t, std::string>> mismatches;  // by record, named
   bool failed = false;
   std::string message;
   ~Block() {
@@ -809,8 +809,9 @@ int scoreblock(Scorer *scorer, Block *block) {
     }
     changesof(*run, block, record, true, &changes);
     if (changes.empty()) continue;
+    // A record beyond the end of its contig reads nothing (its REF does not match).
     const uint64_t length = run->genome->lengths[sequence];
-    const uint64_t low = start > reach ? start - reach : 0;
+    const uint64_t low = std::min(length, start > reach ? start - reach : 0);
     const uint64_t high = std::min(length, start + reflength + reach);
     needs.push_back({i, {sequence, low, std::max(low, high)}});
   }
@@ -860,15 +861,14 @@ int scoreblock(Scorer *scorer, Block *block) {
           fits ? std::string_view(scorer->letters).substr(start - stretch.start, ref.size())
                : std::string_view();
       if (!fits || !sameletters(ref, genome)) {
+        // Named later in the block's order, the first few of them.
         block->refmismatch++;
-        if (block->mismatches.size() < namedmismatches) {
-          std::string named = *record.chromosome + ":" + std::to_string(start + 1) + " REF " +
-                              std::string(ref.substr(0, 20)) + (ref.size() > 20 ? "..." : "");
-          named += fits ? " (genome " + std::string(genome.substr(0, 20)) +
-                              (genome.size() > 20 ? "...)" : ")")
-                        : " (beyond the end of " + *record.chromosome + ")";
-          block->mismatches.push_back(named);
-        }
+        std::string named = *record.chromosome + ":" + std::to_string(start + 1) + " REF " +
+                            std::string(ref.substr(0, 20)) + (ref.size() > 20 ? "..." : "");
+        named += fits ? " (genome " + std::string(genome.substr(0, 20)) +
+                            (genome.size() > 20 ? "...)" : ")")
+                      : " (beyond the end of " + *record.chromosome + ")";
+        block->mismatches.push_back({i, std::move(named)});
         continue;
       }
       changesof(*run, block, record, false, &changes);
@@ -880,7 +880,9 @@ int scoreblock(Scorer *scorer, Block *block) {
       rowsof[i] = {firstrow, static_cast<uint32_t>(block->rows.size())};
     }
   }
-  // Rows in the block's order of records.
+  // The records whose REF is not the genome's, and the rows, in the block's order of records.
+  std::sort(block->mismatches.begin(), block->mismatches.end());
+  if (block->mismatches.size() > namedmismatches) block->mismatches.resize(namedmismatches);
   std::vector<StoredRow> rows;
   rows.reserve(block->rows.size());
   for (uint32_t i = 0; i < block->records.size(); i++) {
@@ -986,8 +988,10 @@ int writeblock(Run *run, Block *block, Totals *totals) {
   summary->longindel += block->longindel;
   summary->outside += block->outside;
   summary->missingcontig += block->missingcontig;
-  for (std::string &named : block->mismatches) {
-    if (totals->mismatches.size() < namedmismatches) totals->mismatches.push_back(std::move(named));
+  for (auto &named : block->mismatches) {
+    if (totals->mismatches.size() < namedmismatches) {
+      totals->mismatches.push_back(std::move(named.second));
+    }
   }
   return 0;
 }
