@@ -321,6 +321,26 @@ two = run(["variants", "-q", "-j", "2", "-b", "uniform", "-p", "0.02", "motifs.j
 if one != two:
     fail("one and two threads write different tables")
 
+# Rows follow the VCF's order, sorted or not: a shuffled VCF gives every record's rows, in its
+# order.
+shuffled = list(range(len(records)))
+rng.shuffle(shuffled)
+writevcf("shuffled.vcf", [records[k] for k in shuffled])
+rows = {}
+for line in one.splitlines()[1:]:
+    rows.setdefault(int(line.split("\t")[2][1:]), []).append(line.split("\t")[3:])
+inorder = run(["variants", "-q", "-b", "uniform", "-p", "0.02", "motifs.jaspar", "genome.fa",
+               "shuffled.vcf"]).stdout.splitlines()[1:]
+want = [rows[k] for k in shuffled if k in rows]
+got = []
+for line in inorder:
+    number = shuffled[int(line.split("\t")[2][1:])]
+    if not got or got[-1][0] != number:
+        got.append((number, []))
+    got[-1][1].append(line.split("\t")[3:])
+if [entry[1] for entry in got] != want:
+    fail("the rows of a shuffled VCF do not follow its order")
+
 # --regions: only the records whose REF overlaps an interval.
 with open("regions.bed", "w") as out:
     out.write("chrA\t100\t1000\nchrB\t0\t50\n")
