@@ -1,4 +1,5 @@
-// The extension module zelko._zelko: the scan library's records and calls as Python objects.
+// The extension module zelko._zelko: the scan library's records and calls (and the variant
+// scoring built into it) as Python objects.
 // It holds no algorithm of its own; the package zelko (python/zelko/__init__.py) builds the
 // user's API (Motif, Hits, Enrichment, read_motifs, scan, enrich) on top of it.
 //
@@ -33,6 +34,7 @@
 #include "base/replacefile.hpp"
 #include "enrich/enrich.hpp"
 #include "scan/scan.hpp"
+#include "variants/variants.hpp"
 
 namespace py = pybind11;
 
@@ -934,6 +936,230 @@ py::dict enrichruninfoof(const Enrichment &outcome) {
   return info;
 }
 
+// ---- Variants ------------------------------------------------------------------------------
+
+// The pairs zelko.variants reports, as columns (the TSV's, with the motif as an index).
+struct VariantColumns {
+  std::vector<std::string> chrom, id, ref, alt, motifname, refsequence, altsequence;
+  std::vector<uint64_t> pos, refstart, altstart;
+  std::vector<uint32_t> motif;
+  std::vector<char> refstrand, altstrand;
+  std::vector<int64_t> refscore, altscore;
+  std::vector<double> refpvalue, altpvalue, log2ratio;
+  std::vector<std::string> effect;
+  VariantSummary summary;
+  std::vector<std::string> warnings;
+};
+
+int collectvariantrow(const VariantRow &row, void *context) {
+  VariantColumns *columns = static_cast<VariantColumns *>(context);
+  columns->chrom.emplace_back(row.chromosome);
+  columns->pos.push_back(row.position);
+  columns->id.emplace_back(row.id);
+  columns->ref.emplace_back(row.ref);
+  columns->alt.emplace_back(row.alt);
+  columns->motif.push_back(row.motif);
+  columns->motifname.emplace_back(row.motifname);
+  columns->refstrand.push_back(row.refstrand);
+  columns->refstart.push_back(row.refstart);
+  columns->altstrand.push_back(row.altstrand);
+  columns->altstart.push_back(row.altstart);
+  columns->refscore.push_back(row.refscore);
+  columns->altscore.push_back(row.altscore);
+  columns->refpvalue.push_back(row.refpvalue);
+  columns->altpvalue.push_back(row.altpvalue);
+  columns->log2ratio.push_back(row.log2ratio);
+  columns->effect.emplace_back(variants_effectname(row.effect));
+  columns->refsequence.emplace_back(row.refsequence);
+  columns->altsequence.emplace_back(row.altsequence);
+  return 0;
+}
+
+struct VariantRunOptions {
+  double pvalue = 1e-4;
+  double minchange = 0.0;
+  uint64_t maxindel = 50;
+  std::string strands = "both";
+  std::string backgroundkind = "sequences";
+  std::string backgroundfile;
+  std::string backgroundletters;
+  std::vector<double> backgroundfrequencies;
+  double pseudocount = 1.0;
+  std::string regions;
+  bool skipmissingcontigs = false;
+  uint64_t threads = 0;
+  double progressinterval = 0.25;
+};
+
+// What the scoring thread and the calling thread share.
+struct VariantWatch {
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  VariantProgress progress;
+  bool fresh = false;
+  std::atomic<bool> stop{false};
+};
+
+int recordvariantprogress(const VariantProgress &progress, void *context) {
+  VariantWatch *watch = static_cast<VariantWatch *>(context);
+  std::lock_guard<std::mutex> guard(watch->lock);
+  watch->progress = progress;
+  watch->fresh = true;
+  return 0;
+}
+
+// The whole scoring, in a thread of its own while this one watches for signals and hands the
+// progress to the progress function, as runscan does.
+std::shared_ptr<VariantColumns> runvariants(std::shared_ptr<MotifSet> motifs,
+                                            const std::string &genome,
+                                            const std::string &variants,
+                                            const VariantRunOptions &run, py::object progress,
+                                            double pollinterval) {
+  VariantOptions options;
+  options.pvalue = run.pvalue;
+  options.minchange = run.minchange;
+  options.maxindel = run.maxindel;
+  if (run.strands == "both") {
+    options.forwardonly = false;
+  } else if (run.strands == "forward") {
+    options.forwardonly = true;
+  } else {
+    throw py::value_error("strands must be both or forward, not `" + run.strands + "'");
+  }
+  options.background = backgroundnamed(run.backgroundkind, run.backgroundfile,
+                                       run.backgroundletters, run.backgroundfrequencies);
+  options.pseudocount = run.pseudocount;
+  options.regions = run.regions;
+  options.skipmissingcontigs = run.skipmissingcontigs;
+  options.threads = run.threads;
+  auto columns = std::make_shared<VariantColumns>();
+  auto watch = std::make_shared<VariantWatch>();
+  options.cancel = &watch->stop;
+  options.progress = recordvariantprogress;
+  options.progresscontext = watch.get();
+  options.progressinterval = run.progressinterval;
+  options.warning = collectwarning;
+  options.warningcontext = &columns->warnings;
+  VariantOutput output;
+  output.format = VARIANT_FORMAT_NONE;
+  output.row = collectvariantrow;
+  output.rowcontext = columns.get();
+
+  int status = 0;
+  std::string message;
+  PyObject *errortype = nullptr, *errorvalue = nullptr, *errortrace = nullptr;
+  {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> motiflock(motifs->lock);
+    std::thread worker([&] {
+      status = variants_run(&motifs->motifs, genome, variants, options, output,
+                            &columns->summary);
+      if (status != 0) message = scan_errormessage();
+      std::lock_guard<std::mutex> guard(watch->lock);
+      watch->done = true;
+      watch->finished.notify_all();
+    });
+    const auto interval = std::chrono::duration<double>(pollinterval);
+    for (;;) {
+      std::unique_lock<std::mutex> guard(watch->lock);
+      if (watch->finished.wait_for(guard, interval, [&] { return watch->done; })) break;
+      if (watch->stop.load()) continue;
+      const bool fresh = watch->fresh;
+      const VariantProgress latest = watch->progress;
+      watch->fresh = false;
+      guard.unlock();
+      py::gil_scoped_acquire acquire;
+      bool raised = PyErr_CheckSignals() != 0;
+      if (!raised && fresh && !progress.is_none()) {
+        PyObject *answer = PyObject_CallFunction(
+            progress.ptr(), "KKKKd", static_cast<unsigned long long>(latest.records),
+            static_cast<unsigned long long>(latest.rows),
+            static_cast<unsigned long long>(latest.bytesdone),
+            static_cast<unsigned long long>(latest.bytestotal), latest.elapsed);
+        if (answer == nullptr) {
+          raised = true;
+        } else {
+          Py_DECREF(answer);
+        }
+      }
+      if (raised) {
+        PyErr_Fetch(&errortype, &errorvalue, &errortrace);
+        watch->stop.store(true);
+      }
+    }
+    worker.join();
+    motifs->prepared = false;  // prepared for the genome's background now
+  }
+  if (errortype != nullptr) {
+    PyErr_Restore(errortype, errorvalue, errortrace);
+    throw py::error_already_set();
+  }
+  if (status != 0) fail(message);
+  return columns;
+}
+
+// A list of texts as a numpy array of objects.
+template <typename Texts>
+py::array objectcolumn(const Texts &texts) {
+  py::list values(texts.size());
+  for (size_t i = 0; i < texts.size(); i++) values[i] = py::str(texts[i]);
+  return py::array(py::module_::import("numpy").attr("array")(values, py::arg("dtype") = "object"));
+}
+
+py::dict variantcolumnsof(const VariantColumns &columns) {
+
+  py::dict out;
+  const auto copy = [](const auto &values) {
+    using T = typename std::decay_t<decltype(values)>::value_type;
+    return py::array_t<T>(values.size(), values.data());
+  };
+  const auto strands = [](const std::vector<char> &values) {
+    std::vector<std::string> texts;
+    for (const char strand : values) texts.emplace_back(strand == 0 ? "" : std::string(1, strand));
+    return texts;
+  };
+  out["chrom"] = objectcolumn(columns.chrom);
+  out["pos"] = copy(columns.pos);
+  out["id"] = objectcolumn(columns.id);
+  out["ref"] = objectcolumn(columns.ref);
+  out["alt"] = objectcolumn(columns.alt);
+  out["motif"] = copy(columns.motif);
+  out["motif_name"] = objectcolumn(columns.motifname);
+  out["ref_strand"] = objectcolumn(strands(columns.refstrand));
+  out["ref_start"] = copy(columns.refstart);
+  out["alt_strand"] = objectcolumn(strands(columns.altstrand));
+  out["alt_start"] = copy(columns.altstart);
+  out["ref_score"] = copy(columns.refscore);
+  out["alt_score"] = copy(columns.altscore);
+  out["ref_pvalue"] = copy(columns.refpvalue);
+  out["alt_pvalue"] = copy(columns.altpvalue);
+  out["log2_ratio"] = copy(columns.log2ratio);
+  out["effect"] = objectcolumn(columns.effect);
+  out["ref_sequence"] = objectcolumn(columns.refsequence);
+  out["alt_sequence"] = objectcolumn(columns.altsequence);
+  return out;
+}
+
+py::dict variantsummaryof(const VariantColumns &columns) {
+  const VariantSummary &summary = columns.summary;
+  py::dict out;
+  out["records"] = summary.records;
+  out["alleles"] = summary.alleles;
+  out["rows"] = summary.rows;
+  out["ref_mismatch"] = summary.refmismatch;
+  out["symbolic"] = summary.symbolic;
+  out["long_indel"] = summary.longindel;
+  out["outside_regions"] = summary.outside;
+  out["missing_contig"] = summary.missingcontig;
+  out["background_source"] = summary.backgroundsource;
+  out["background_letters"] = summary.backgroundletters;
+  out["background_frequencies"] = summary.backgroundfrequencies;
+  out["threads"] = summary.threadsused;
+  out["elapsed"] = summary.elapsed;
+  return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_zelko, m) {
@@ -1118,5 +1344,30 @@ PYBIND11_MODULE(_zelko, m) {
       });
 
   m.def("enrich", &runenrich, py::arg("motifs"), py::arg("target"), py::arg("control"),
+        py::arg("options"), py::arg("progress") = py::none(), py::arg("poll_interval") = 0.05);
+
+  py::class_<VariantRunOptions>(m, "VariantRunOptions")
+      .def(py::init<>())
+      .def_readwrite("pvalue", &VariantRunOptions::pvalue)
+      .def_readwrite("min_change", &VariantRunOptions::minchange)
+      .def_readwrite("max_indel", &VariantRunOptions::maxindel)
+      .def_readwrite("strands", &VariantRunOptions::strands)
+      .def_readwrite("background_kind", &VariantRunOptions::backgroundkind)
+      .def_readwrite("background_file", &VariantRunOptions::backgroundfile)
+      .def_readwrite("background_letters", &VariantRunOptions::backgroundletters)
+      .def_readwrite("background_frequencies", &VariantRunOptions::backgroundfrequencies)
+      .def_readwrite("pseudocount", &VariantRunOptions::pseudocount)
+      .def_readwrite("regions", &VariantRunOptions::regions)
+      .def_readwrite("skip_missing_contigs", &VariantRunOptions::skipmissingcontigs)
+      .def_readwrite("threads", &VariantRunOptions::threads)
+      .def_readwrite("progress_interval", &VariantRunOptions::progressinterval);
+
+  py::class_<VariantColumns, std::shared_ptr<VariantColumns>>(m, "VariantColumns")
+      .def("__len__", [](const VariantColumns &self) { return self.pos.size(); })
+      .def("columns", &variantcolumnsof)
+      .def("summary", &variantsummaryof)
+      .def_property_readonly("warnings", [](const VariantColumns &self) { return self.warnings; });
+
+  m.def("variants", &runvariants, py::arg("motifs"), py::arg("genome"), py::arg("variants"),
         py::arg("options"), py::arg("progress") = py::none(), py::arg("poll_interval") = 0.05);
 }

@@ -52,6 +52,8 @@ __all__ = [
     "Motif",
     "NOSCORE",
     "SCALE",
+    "VARIANT_COLUMNS",
+    "VariantEffects",
     "ZelkoWarning",
     "available_threads",
     "enrich",
@@ -61,6 +63,7 @@ __all__ = [
     "TableWritten",
     "scan",
     "to_pandas",
+    "variants",
 ]
 
 SCALE = int(_zelko.SCALE)  # integer score units per natural-log unit
@@ -1606,3 +1609,151 @@ class Enrichment:
             html.escape("%g" % self.run["pvalue"]), _TESTS[self.run["threshold"]])
         return _html_view("Enrichment", facts, list(self._columns),
                           self._rows(slice(0, _HTML_ROWS)), len(self))
+
+
+# ---- Variants -------------------------------------------------------------------------------
+
+# The columns of `zelko variants`'s TSV, in its order: those of VariantEffects.
+VARIANT_COLUMNS = ("chrom", "pos", "id", "ref", "alt", "motif_id", "motif_accession",
+                   "motif_name", "ref_strand", "ref_start", "alt_strand", "alt_start",
+                   "ref_score", "alt_score", "ref_pvalue", "alt_pvalue", "log2_ratio", "effect",
+                   "ref_sequence", "alt_sequence")
+
+
+def variants(motifs, genome, variants, pvalue=1e-4, *, min_change=0.0, max_indel=50,
+             strands="both", background=None, regions=None, skip_missing_contigs=False,
+             threads=None, progress=None):
+    """Which alleles of a VCF make or break motif sites, as `zelko variants` finds them: for
+    every ALT allele and motif the best window overlapping the variant on the reference and
+    on the alternative sequence of the genome, with exact p-values, where either reaches
+    pvalue (and |log2_ratio| >= min_change).
+
+    motifs: Motif objects (from read_motifs), Bio.motifs motifs, or motif file names (DNA).
+    genome: a Fasta file (plain or bgzip), read through its .fai (made when missing).
+    variants: a VCF or BCF file (plain, bgzip or BCF). max_indel: alleles whose REF or ALT,
+    less the letters they share at their ends, is longer are skipped. strands: "both" or
+    "forward". background: None (counted from the genome, order 0), "uniform", a frequency
+    file, a dict of letter frequencies or frequencies of a, c, g, t. regions: a BED file;
+    only the records whose REF overlaps one of its intervals are scored.
+    skip_missing_contigs: records on contigs the genome lacks are skipped (and counted)
+    instead of failing. threads: worker threads (None: every available core); the result
+    does not depend on it. progress: a function called now and then with (records done,
+    rows so far, bytes of the file read, its size or 0, seconds); an exception it raises
+    stops the run.
+
+    Skipped records and alleles (REF not the genome's letters, symbolic alleles, long
+    indels) are counted in .summary and warned about as ZelkoWarning. The run releases the
+    interpreter lock; Ctrl-C stops it and raises KeyboardInterrupt. Returns VariantEffects.
+    """
+    motifset, sources, allmotifs, selected = _motifs_to_run(motifs)
+    options = _zelko.VariantRunOptions()
+    options.pvalue = _number(pvalue, "pvalue")
+    options.min_change = _number(min_change, "min_change")
+    max_indel = _number(max_indel, "max_indel", int)
+    if max_indel < 1:
+        raise ValueError("max_indel must be at least 1, not %r" % (max_indel,))
+    options.max_indel = max_indel
+    if strands not in ("both", "forward"):
+        raise ValueError("strands must be 'both' or 'forward', not %r" % (strands,))
+    options.strands = strands
+    if isinstance(background, str) and background == "genome":
+        background = None
+    given = _background(background, sources[0].letters, allow_sequences=True)
+    options.background_kind = given.kind
+    options.background_file = given.filename
+    options.background_letters = given.letters
+    options.background_frequencies = given.frequencies
+    options.pseudocount = sources[0].pseudocount
+    if regions is not None:
+        options.regions = os.fspath(regions)
+    options.skip_missing_contigs = bool(skip_missing_contigs)
+    if threads is not None:
+        threads = _number(threads, "threads", int)
+        if threads < 1:
+            raise ValueError("threads must be at least 1, not %r" % (threads,))
+        options.threads = threads
+    if progress is not None and not callable(progress):
+        raise TypeError("progress must be callable")
+    with _library():
+        result = _zelko.variants(motifset, os.fspath(genome), os.fspath(variants), options,
+                                 progress)
+    _warn(result.warnings)
+    return VariantEffects._create(result, allmotifs, selected)
+
+
+class VariantEffects:
+    """The pairs of an allele and a motif that zelko.variants reports, one row per pair, in
+    the VCF's order, as numpy columns named as `zelko variants`'s TSV (VARIANT_COLUMNS):
+    chrom, pos (1-based), id, ref, alt, motif_id, motif_accession, motif_name, ref_strand and
+    ref_start, alt_strand and alt_start (the best windows: '+' or '-', first letter;
+    the alternative's letters before the variant keep their genome positions), ref_score
+    and alt_score (int64, thousandths of a natural-log unit), ref_pvalue and alt_pvalue,
+    log2_ratio (log2(ref_pvalue / alt_pvalue): above 0 the ALT makes the stronger site),
+    effect ("gain": only the ALT's best window reaches the cutoff, "loss": only the REF's,
+    "both"), ref_sequence and alt_sequence (the windows' letters in the motif's direction,
+    the variant's lower case). An allele without a window that can be scored has strand "",
+    start 0, score NOSCORE, p-value 1 and sequence "". motif holds the index of the row's
+    motif into .motifs.
+
+    effects[name] is a column, len(effects) the number of rows; to_pandas() gives the TSV's
+    table; summary holds the run's counts (records, alleles scored, rows, the records and
+    alleles skipped, the background).
+    """
+
+    def __init__(self):
+        raise TypeError("VariantEffects come from zelko.variants()")
+
+    @classmethod
+    def _create(cls, result, allmotifs, selected):
+        effects = object.__new__(cls)
+        columns = result.columns()
+        keep = None
+        if len(selected) < len(allmotifs) and len(result) > 0:
+            keep = np.isin(columns["motif"], selected)
+        motifmap = np.full(len(allmotifs), -1, dtype=np.int64)
+        motifmap[np.asarray(selected, dtype=np.int64)] = np.arange(len(selected))
+        effects.motifs = [allmotifs[i] for i in selected]
+        ids = np.array([motif.id for motif in allmotifs] or [""], dtype=object)
+        accessions = np.array([motif.accession for motif in allmotifs] or [""], dtype=object)
+        index = columns["motif"].astype(np.int64)
+        table = {}
+        for name in VARIANT_COLUMNS:
+            if name == "motif_id":
+                table[name] = ids[index]
+            elif name == "motif_accession":
+                table[name] = accessions[index]
+            elif name in ("pos", "ref_start", "alt_start"):
+                table[name] = columns[name].astype(np.int64)
+            else:
+                table[name] = columns[name]
+        table["motif"] = motifmap[index]
+        if keep is not None:
+            table = {name: column[keep] for name, column in table.items()}
+        for column in table.values():
+            column.setflags(write=False)
+        effects._columns = table
+        effects.summary = result.summary()
+        if keep is not None:
+            effects.summary["rows"] = int(np.count_nonzero(keep))
+        return effects
+
+    def __len__(self):
+        return len(self._columns["pos"])
+
+    def __getitem__(self, name):
+        return self._columns[name]
+
+    def __repr__(self):
+        return "<VariantEffects: %d rows, %d motifs>" % (len(self), len(self.motifs))
+
+    @property
+    def columns(self):
+        """The columns by name (VARIANT_COLUMNS, then motif)."""
+        return dict(self._columns)
+
+    def to_pandas(self):
+        """The rows as a pandas DataFrame with the columns of `zelko variants`'s TSV. The
+        numbers keep their full precision (the TSV prints seven digits)."""
+        import pandas
+
+        return pandas.DataFrame({name: self._columns[name] for name in VARIANT_COLUMNS})

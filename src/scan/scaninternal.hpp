@@ -90,12 +90,64 @@ class ScanCall {
 // A sequence file is read by up to jobs threads.
 int scanloadsequences(ScanSequences *sequences, ScanAlphabet alphabet, uint64_t jobs = 1);
 int scancountbackground(const ScanSequences &sequences, std::vector<double> *frequencies);
+// counted: for a SCAN_BACKGROUND_SEQUENCES background, frequencies counted elsewhere (one per
+// symbol code of the sequences' alphabet, as scancountbackground gives them) in place of the
+// sequences' own, as from a genome too large to load; null counts the sequences.
 int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
-                      const ScanBackground &background, double pseudocount);
+                      const ScanBackground &background, double pseudocount,
+                      const std::vector<double> *counted = nullptr);
 // The Profile of a prepared motif on a strand, or null with a message (the reverse strand
 // of an alphabet without complements is refused).
 Profile *scanprofile(const ScanMotifs &motifs, uint64_t motif,
                      ScanStrand strand = SCAN_STRAND_FORWARD);
+// The integer weights of a prepared motif's strand (the reverse complementary matrix for the
+// - strand) over the letters given, row by row, SCAN_NOSCORE where the motif forbids a
+// letter (or the alphabet has none of that name); and the strand's highest score.
+int scanstrandweights(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,
+                      std::string_view letters, std::vector<int64_t> *weights,
+                      int64_t *ret_maxscore);
+// scan_threshold and scan_pvalue within a call. The p-value of a score computes the motif's
+// complete distribution of the strand on first need and keeps it: calls from several threads
+// at once must each have had that done first (for any score of the same motif and strand).
+int scanthreshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStrand strand,
+                  int64_t *ret_threshold);
+int scanpvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand strand,
+               double *ret_pvalue);
+// The exact p-values of a motif's strand from its best score down to some score: the entries
+// of the exact distribution (the complete one's, bit for bit) from the best score down. A
+// complete distribution needs an entry for every thousandth of a weight unit between the
+// lowest and the highest score; this holds only the part in use.
+struct ScanTail {
+  ScoreDistribution distribution{};
+  ScanTail() = default;
+  ScanTail(const ScanTail &) = delete;
+  ScanTail &operator=(const ScanTail &) = delete;
+  ~ScanTail();
+};
+// The table of the strand down to score lowest at least, or, when it deepens previous (a
+// table of the same strand), to twice the depth of previous at least: 0, or -1.
+int scantailcompute(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,
+                    int64_t lowest, const ScanTail *previous, ScanTail *out);
+// The p-value of a score as scan_pvalue gives it (0 above the best score), when the table
+// reaches the score: read only, no failure.
+inline bool scantaillookup(const ScanTail &tail, int64_t score, double *ret_pvalue) {
+  const ScoreDistribution &table = tail.distribution;
+  const int64_t total = table.offset + score;
+  if (table.size == 0 || total < table.minimum) return false;
+  *ret_pvalue = total > table.maximum ? 0.0 : table.tail[total - table.minimum];
+  return true;
+}
+// Where that p-value lies, to be fetched ahead (null when the table does not reach it).
+inline const void *scantailplace(const ScanTail &tail, int64_t score) {
+  const ScoreDistribution &table = tail.distribution;
+  const int64_t total = table.offset + score;
+  if (table.size == 0 || total < table.minimum || total > table.maximum) return nullptr;
+  return table.tail + (total - table.minimum);
+}
+// The motifs' names where a table has one column for them (BED, GFF3): the accession and the
+// name joined by `_' ("MA0071.1_RORA"; the name alone without an accession), blanks as `_',
+// a name still taken followed by `_2', `_3', ... in motif order.
+std::vector<std::string> scanuniquenames(const ScanMotifs &motifs);
 // Frees the collections and distributions of a library (not its sources).
 void scanunprepare(ScanLibrary *library);
 // The strand code of a strand bit, as the tabs report writes it: "fn", "rn", "fc", "rc".

@@ -500,7 +500,8 @@ void scan_freemotifs(ScanMotifs *motifs) {
 }
 
 int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
-                      const ScanBackground &background, double pseudocount) {
+                      const ScanBackground &background, double pseudocount,
+                      const std::vector<double> *counted) {
   ScanLibrary *library = motifs->library;
   if (library == nullptr || motifs->motifs.empty()) return reporterror("no motifs were read");
   if (!sequences.loaded) return reporterror("the sequences are not loaded");
@@ -514,7 +515,12 @@ int scanpreparemotifs(ScanMotifs *motifs, const ScanSequences &sequences,
   // The background of the statistics, over the sequence alphabet.
   switch (background.kind) {
     case SCAN_BACKGROUND_SEQUENCES:
-      if (scancountbackground(sequences, &library->frequencies) != 0) return -1;
+      if (counted != nullptr) {
+        if (counted->size() != alpha->mapsize) return internalerror();
+        library->frequencies = *counted;
+      } else if (scancountbackground(sequences, &library->frequencies) != 0) {
+        return -1;
+      }
       motifs->backgroundsource = "sequences";
       break;
     case SCAN_BACKGROUND_UNIFORM: {

@@ -1,6 +1,7 @@
 // Statistics of single prepared motifs: the threshold of a p-value and the p-value of a score
 // through the distribution code the search uses, and the score of every window of a sequence
 // through the simple engine.
+#include <algorithm>
 #include <cstring>
 
 #include "base/error.hpp"
@@ -25,8 +26,10 @@ struct FloatView {
   }
 };
 
-int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStrand strand,
-              int64_t *ret_threshold) {
+}  // namespace
+
+int scanthreshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStrand strand,
+                  int64_t *ret_threshold) {
   if (!(pvalue > 0.0 && pvalue <= 1.0)) {
     return reporterror("The p-value cutoff must lie above 0 and at most 1.");
   }
@@ -49,8 +52,8 @@ int threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue, ScanStran
   return 0;
 }
 
-int pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand strand,
-           double *ret_pvalue) {
+int scanpvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand strand,
+               double *ret_pvalue) {
   const Profile *profile = scanprofile(motifs, motif, strand);
   if (profile == nullptr) return -1;
   // No window scores above the maximum; the table would answer with the maximum's tail.
@@ -71,6 +74,50 @@ int pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, ScanStrand s
   *ret_pvalue = tail_lookup(distribution, score, 1.0, TAIL_PVALUE, 0);
   return 0;
 }
+
+int scanstrandweights(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,
+                      std::string_view letters, std::vector<int64_t> *weights,
+                      int64_t *ret_maxscore) {
+  const Profile *profile = scanprofile(motifs, motif, strand);
+  if (profile == nullptr) return -1;
+  const ScoringMatrix *matrix = &profile->matrix;
+  if (matrix->scoretype != SCORE_INTEGER) return internalerror();
+  const Alphabet *alpha = matrix->alphabet;
+  weights->assign(matrix->m * letters.size(), SCAN_NOSCORE);
+  for (size_t k = 0; k < letters.size(); k++) {
+    const uint64_t code = alpha->symbolmap[static_cast<unsigned char>(letters[k])];
+    if (code >= UNDEFINEDCODE || code + 1 >= alpha->mapsize) continue;
+    for (uint64_t row = 0; row < matrix->m; row++) {
+      const int64_t cell = matrix_cell<int64_t>(matrix, row, code);
+      if (!ScoreTraits<int64_t>::forbidden(cell)) (*weights)[row * letters.size() + k] = cell;
+    }
+  }
+  *ret_maxscore = matrix->maxscore.i;
+  return 0;
+}
+
+ScanTail::~ScanTail() { freedistribution(&distribution); }
+
+int scantailcompute(const ScanMotifs &motifs, uint64_t motif, ScanStrand strand,
+                    int64_t lowest, const ScanTail *previous, ScanTail *out) {
+  const Profile *profile = scanprofile(motifs, motif, strand);
+  if (profile == nullptr) return -1;
+  if (previous != nullptr && previous->distribution.size > 0) {
+    const ScoreDistribution &table = previous->distribution;
+    const int64_t depth = table.maximum - table.minimum;
+    lowest = std::min(lowest, table.maximum - table.offset - 2 * depth - 1);
+  }
+  const FloatView view(&profile->matrix);
+  ScoreDistribution table{};
+  if (lazy_tail(view.matrix, motifs.library->frequencies.data(), 1.0, lowest, &table) != 0) {
+    return -1;
+  }
+  freedistribution(&out->distribution);
+  out->distribution = table;
+  return 0;
+}
+
+namespace {
 
 struct WindowScores {
   std::vector<int64_t> *scores;
@@ -157,13 +204,13 @@ int scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequ
 int scan_threshold(const ScanMotifs &motifs, uint64_t motif, double pvalue,
                    int64_t *ret_threshold, ScanStrand strand) {
   ScanCall call;
-  return call.finish(threshold(motifs, motif, pvalue, strand, ret_threshold));
+  return call.finish(scanthreshold(motifs, motif, pvalue, strand, ret_threshold));
 }
 
 int scan_pvalue(const ScanMotifs &motifs, uint64_t motif, int64_t score, double *ret_pvalue,
                 ScanStrand strand) {
   ScanCall call;
-  return call.finish(pvalue(motifs, motif, score, strand, ret_pvalue));
+  return call.finish(scanpvalue(motifs, motif, score, strand, ret_pvalue));
 }
 
 int scan_scorewindows(const ScanMotifs &motifs, uint64_t motif, std::string_view sequence,

@@ -33,7 +33,9 @@ struct NumberText {
 // joined by `_' ("MA0071.1_RORA"; the name alone without an accession), blanks as `_', and
 // a name that is still taken (the same motif file twice) followed by `_2', `_3', ... in
 // motif order, so that every motif's rows can be told apart.
-std::vector<std::string> uniquenames(const ScanMotifs &motifs) {
+}  // namespace
+
+std::vector<std::string> scanuniquenames(const ScanMotifs &motifs) {
   std::vector<std::string> names;
   std::set<std::string> taken;
   for (const ScanMotif &motif : motifs.motifs) {
@@ -51,6 +53,8 @@ std::vector<std::string> uniquenames(const ScanMotifs &motifs) {
   }
   return names;
 }
+
+namespace {
 
 TableFormat tableformat(ScanTableFormat format) {
   return format == SCAN_TABLE_BED ? TABLE_BED : format == SCAN_TABLE_GFF3 ? TABLE_GFF3 : TABLE_TSV;
@@ -82,7 +86,7 @@ TableRowWriter::TableRowWriter(const ScanMotifs &motifs, const ScanSequences &se
   settings_.qvalues = true;
   settings_.molecule =
       sequences.alphabet == SCAN_ALPHABET_PROTEIN ? MOLECULE_PROTEIN : MOLECULE_DNA;
-  if (settings_.format != TABLE_TSV) names_ = uniquenames(motifs);
+  if (settings_.format != TABLE_TSV) names_ = scanuniquenames(motifs);
   regions_ = sequences.count > 0 && sequences.offsets.size() == sequences.count &&
              sequences.regions.size() == sequences.count;
   out_.stream = stream;

@@ -29,6 +29,12 @@ int complete_distribution(const ScoringMatrix *floatmatrix, const double *freque
 // complete table and answers a threshold no window falls below.
 int lazy_threshold(const ScoringMatrix *floatmatrix, const double *frequencies, double multiplier,
                    double pvalue, int64_t *ret_threshold, ScoreDistribution *ret_distribution);
+// The part of the distribution from the maximum down to the scaled total of score lowest (or
+// one entry further), computed as lazy_threshold computes its part: the same entries, bit for
+// bit, and lookups of every score from lowest up give the complete table's answers. 0 or -1
+// as above.
+int lazy_tail(const ScoringMatrix *floatmatrix, const double *frequencies, double multiplier,
+              int64_t lowest, ScoreDistribution *ret_distribution);
 // P-value of score s: the entry of the scaled total offset + s * multiplier, clamped to the
 // table (E-value: p-value times dbsize in TAIL_EVALUE mode); 0 without a table.
 double tail_lookup(const ScoreDistribution *distribution, int64_t score, double multiplier,

@@ -432,13 +432,14 @@ struct TailSums {
 // in turn. A prefix keeps a window of its cells from a minus the largest deficit of the row
 // that reads it up to b; the window slides forward when a block would run past its end. The
 // running sum over the last prefix is the tail entry of maximum - e, exactly as the complete
-// table has it. The walk stops at the first e whose entry exceeds the target and returns it,
-// or span + 1 when no entry does. sums holds the entries of deficits 0 up to the stop, and one
+// table has it. The walk stops at the first e whose entry exceeds the target, or at deficit
+// depth, and returns it, or span + 1 when neither comes. sums holds the entries of deficits 0 up to the stop, and one
 // more where that makes the number of entries left out even: lookups round halfway cases to
 // even relative to the table's minimum, so a table whose minimum differs from the complete
 // one by an even number rounds every score the same way.
 template <typename Domain>
-int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, TailSums *sums) {
+int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, int64_t depth,
+                       TailSums *sums) {
   const uint64_t m = scaled->m;
   const int64_t span = scaled->prefixspan[m];
   if (m == 0) {
@@ -495,7 +496,7 @@ int64_t lazywalk_templ(const ScaledMatrix *scaled, double pvalue, TailSums *sums
       sum += Domain::probability(window[m][e - a]);
       sums->sums[e] = sum;
       sums->count = e + 1;
-      if (stop > span && sum > pvalue) {
+      if (stop > span && (sum > pvalue || e >= depth)) {
         stop = e;
         end = std::min(span, e + ((span - e) & 1));
       }
@@ -563,8 +564,8 @@ int lazy_threshold(const ScoringMatrix *floatmatrix, const double *frequencies, 
 
   const int64_t span = scaled.prefixspan[scaled.m];
   TailSums sums = {nullptr, 0, 0};
-  const int64_t stop = scaled.plain ? lazywalk_templ<PlainDomain>(&scaled, pvalue, &sums)
-                                    : lazywalk_templ<LogDomain>(&scaled, pvalue, &sums);
+  const int64_t stop = scaled.plain ? lazywalk_templ<PlainDomain>(&scaled, pvalue, span + 1, &sums)
+                                    : lazywalk_templ<LogDomain>(&scaled, pvalue, span + 1, &sums);
   // The table holds the entries the walk computed, from the maximum down. Its minimum is the
   // lowest scaled total it covers, so that lookups of lower scores (which no match of the
   // threshold has) get its lowest entry.
@@ -602,6 +603,38 @@ int lazy_threshold(const ScoringMatrix *floatmatrix, const double *frequencies, 
     }
     *ret_threshold = score;
   }
+  freescaled(&scaled);
+  return 0;
+}
+
+int lazy_tail(const ScoringMatrix *floatmatrix, const double *frequencies, double multiplier,
+              int64_t lowest, ScoreDistribution *ret_distribution) {
+  if (checkfloat(floatmatrix) != 0) return -1;
+  ScaledMatrix scaled;
+  scalematrix(floatmatrix, frequencies, multiplier, &scaled);
+  const int64_t span = scaled.prefixspan[scaled.m];
+  // The deficit of the lowest score's scaled total below the maximum.
+  const double total = static_cast<double>(scaled.offset) + static_cast<double>(lowest) * multiplier;
+  const double below = std::ceil(static_cast<double>(scaled.maximum) - total);
+  const int64_t depth = below <= 0.0 ? 0 : below >= static_cast<double>(span) ? span
+                                                                               : static_cast<int64_t>(below);
+  // Room for every entry down to the depth at once (the walk's last block may reach past
+  // it), instead of growing the table as the walk goes.
+  TailSums sums = {nullptr, 0, 0};
+  sums.allocated = std::min(span + 1, depth + largestblock + 1);
+  sums.sums = allocorexit<double>(nullptr, static_cast<size_t>(sums.allocated));
+  if (scaled.plain) {
+    lazywalk_templ<PlainDomain>(&scaled, 2.0, depth, &sums);
+  } else {
+    lazywalk_templ<LogDomain>(&scaled, 2.0, depth, &sums);
+  }
+  const int64_t reached = sums.count - 1;
+  ret_distribution->maximum = scaled.maximum;
+  ret_distribution->minimum = scaled.maximum - reached;
+  ret_distribution->offset = scaled.offset;
+  ret_distribution->size = static_cast<uint64_t>(reached) + 1;
+  std::reverse(sums.sums, sums.sums + reached + 1);
+  ret_distribution->tail = allocorexit<double>(sums.sums, ret_distribution->size);
   freescaled(&scaled);
   return 0;
 }

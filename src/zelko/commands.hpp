@@ -14,6 +14,8 @@ int scancommand(int argc, char **argv);
 
 // zelko enrich: argv[0] is "enrich". Which motifs are enriched in target sequences.
 int enrichcommand(int argc, char **argv);
+// zelko variants: argv[0] is "variants". Motif sites the alleles of a VCF make or break.
+int variantscommand(int argc, char **argv);
 
 // zelko report: argv[0] is "report". The HTML page of a table zelko scan wrote.
 int reportcommand(int argc, char **argv);

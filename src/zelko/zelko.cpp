@@ -20,6 +20,8 @@ constexpr Command commands[] = {
     {"scan", "motif files and sequences to a table of matches with p- and q-values", scancommand},
     {"report", "the HTML page of a table zelko scan wrote: logos, counts, plots", reportcommand},
     {"enrich", "which motifs are enriched in target sequences against a control", enrichcommand},
+    {"variants", "motif sites the alleles of a VCF make or break, with exact p-values",
+     variantscommand},
 };
 
 void printcommands(FILE *out) {
@@ -29,7 +31,7 @@ void printcommands(FILE *out) {
       "Commands:\n",
       out);
   for (const Command &command : commands) {
-    std::fprintf(out, "  %-8s%s\n", command.name, command.summary);
+    std::fprintf(out, "  %-10s%s\n", command.name, command.summary);
   }
   std::fputs(
       "\n"

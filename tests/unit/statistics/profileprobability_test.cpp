@@ -210,7 +210,7 @@ TEST_F(Distribution, complete_table_equals_enumeration_of_all_words) {
 // and protein with several multipliers: the threshold is the smallest integer score whose
 // complete tail probability does not exceed the target, and every entry the lazy table holds
 // equals the complete table's entry bit for bit, down to and below the threshold.
-TEST_F(Distribution, lazy_agrees_with_complete_on_random_matrices) {
+TEST_F(Distribution, lazy_tables_agree_with_complete_on_random_matrices) {
   std::mt19937_64 random(20240611);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   int checked = 0, unreachable = 0;
@@ -307,6 +307,36 @@ TEST_F(Distribution, lazy_agrees_with_complete_on_random_matrices) {
         }
       }
       checked++;
+    }
+
+    // The table down to a given score: the complete one's entries, and its lookups from that
+    // score up (scores below the minimum, at it, inside and above the maximum).
+    const int64_t lowscore = static_cast<int64_t>(
+        std::floor(static_cast<double>(c->minimum - c->offset) / multiplier));
+    const int64_t highscore = static_cast<int64_t>(
+        std::ceil(static_cast<double>(c->maximum - c->offset) / multiplier));
+    std::vector<int64_t> lowests = {lowscore - 5, lowscore, highscore, highscore + 3};
+    for (int t = 0; t < 3; t++) {
+      lowests.push_back(lowscore + static_cast<int64_t>(random() % static_cast<uint64_t>(
+                                       highscore - lowscore + 1)));
+    }
+    for (const int64_t lowest : lowests) {
+      SCOPED_TRACE("lowest " + std::to_string(lowest));
+      OwnedDistribution part;
+      ASSERT_EQ(lazy_tail(floatview.view, frequencies.data(), multiplier, lowest, &part.d), 0);
+      const ScoreDistribution *l = &part.d;
+      ASSERT_EQ(l->maximum, c->maximum);
+      ASSERT_EQ(l->offset, c->offset);
+      ASSERT_GE(l->minimum, c->minimum);
+      ASSERT_EQ((l->minimum - c->minimum) % 2, 0);
+      for (int64_t total = l->minimum; total <= l->maximum; total++) {
+        ASSERT_EQ(l->tail[total - l->minimum], c->tail[total - c->minimum]) << "total " << total;
+      }
+      for (int64_t score = std::max(lowest, lowscore); score <= highscore + 1; score++) {
+        ASSERT_EQ(tail_lookup(l, score, multiplier, TAIL_PVALUE, 0),
+                  tail_lookup(c, score, multiplier, TAIL_PVALUE, 0))
+            << "score " << score;
+      }
     }
   }
   EXPECT_GT(checked, 1000);
