@@ -572,22 +572,6 @@ std::vector<HtmlHit> besthits_take(BestHits *best, uint32_t motif) {
   return hits;
 }
 
-namespace {
-
-ScanRow scanhitrowof(const ScanHits &hits, size_t i) {
-  ScanRow row;
-  row.motif = hits.motif[i];
-  row.sequence = hits.sequence[i];
-  row.start = hits.start[i];
-  row.strand = hits.strand[i];
-  row.score = hits.score[i];
-  row.pvalue = hits.pvalue[i];
-  row.qvalue = hits.qvalue[i];
-  return row;
-}
-
-}  // namespace
-
 void besthits_offer(BestHits *best, const ScanMotifs &motifs, const ScanSequences &sequences,
                     const ScanRow &row, const ScanResult *result, size_t i) {
   // Ranked by the p-value as the table prints it, so that a page made from the table keeps
@@ -746,7 +730,7 @@ int scanreport_build(const ScanMotifs &motifs, const ScanSequences &sequences,
   if (given == nullptr) {
     besthits_init(&own, count, HTMLREPORT_BESTHITS);
     for (size_t i = 0; i < scan_hitcount(hits); i++) {
-      besthits_offer(&own, motifs, sequences, scanhitrowof(hits, i), &result, i);
+      besthits_offer(&own, motifs, sequences, scan_hitrow(hits, i), &result, i);
     }
   }
   BestHits &best = given != nullptr ? *given : own;

@@ -382,6 +382,8 @@ struct ScanTableOutput {
 int scan_runtable(ScanMotifs *motifs, ScanSequences *sequences, const ScanOptions &options,
                   const ScanTableOutput &output, ScanResult *out);
 
+// Match i of a result's hits as a row.
+ScanRow scan_hitrow(const ScanHits &hits, size_t i);
 // The matched text of a row (as scan_hittext), for a row function of scan_runtable.
 void scan_rowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const ScanRow &row,
                   std::string *text);

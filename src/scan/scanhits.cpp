@@ -28,7 +28,7 @@ double scan_hitmss(const ScanMotifs &motifs, const ScanHits &hits, size_t i) {
   return scanmss(motifs.motifs[hits.motif[i]], hits.score[i]);
 }
 
-ScanRow scanhitrow(const ScanHits &hits, size_t i) {
+ScanRow scan_hitrow(const ScanHits &hits, size_t i) {
   ScanRow row;
   row.motif = hits.motif[i];
   row.sequence = hits.sequence[i];
@@ -88,7 +88,7 @@ void scan_hittext(const ScanResult &result, const ScanMotifs &motifs,
   }
   if (!result.run.options.matchedtext) return;
   thread_local std::string scratch;
-  scanrowtext(motifs, sequences, scanhitrow(hits, i), &scratch, text);
+  scanrowtext(motifs, sequences, scan_hitrow(hits, i), &scratch, text);
 }
 
 void scan_keeptexts(ScanResult *result, const ScanMotifs &motifs,

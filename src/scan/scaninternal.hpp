@@ -155,7 +155,6 @@ const char *scanstrandcode(unsigned char strand);
 
 // Match columns that follow from a row.
 double scanmss(const ScanMotif &motif, int64_t score);
-ScanRow scanhitrow(const ScanHits &hits, size_t i);
 // The matched text of a row into text, scratch holding the letters on the way (both keep
 // their room for the next row).
 void scanrowtext(const ScanMotifs &motifs, const ScanSequences &sequences, const ScanRow &row,

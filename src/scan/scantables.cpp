@@ -165,7 +165,7 @@ int writetable(const ScanResult &result, const ScanMotifs &motifs,
   const ScanHits &hits = result.hits;
   std::string text;
   for (size_t i = 0; i < hits.motif.size(); i++) {
-    const ScanRow row = scanhitrow(hits, i);
+    const ScanRow row = scan_hitrow(hits, i);
     scan_hittext(result, motifs, sequences, i, &text);
     writer.row(row, text);
   }

@@ -20,6 +20,7 @@
 #include "zelko/commands.hpp"
 #include "zelko/commonoptions.hpp"
 #include "zelko/compressedfile.hpp"
+#include "zelko/progressline.hpp"
 #include "zelko/zelkofiles.hpp"
 
 namespace {
@@ -256,25 +257,7 @@ Outcome readcommandline(int argc, char **argv, VariantsCommandLine *line) {
 
 // ---- The progress line -------------------------------------------------------------------
 
-struct ProgressLine {
-  bool terminal = false;
-  bool drawn = false;
-  double lastdrawn = -1.0;
-};
-
-std::string clocktext(double seconds) {
-  if (!(seconds >= 0.0) || seconds > 359999.0) return "--:--";
-  const unsigned long total = static_cast<unsigned long>(seconds + 0.5);
-  char text[32];
-  if (total >= 3600) {
-    std::snprintf(text, sizeof text, "%lu:%02lu:%02lu", total / 3600, total / 60 % 60, total % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%lu:%02lu", total / 60, total % 60);
-  }
-  return text;
-}
-
-int drawprogress(const VariantProgress &progress, void *context) {
+int drawvariantprogress(const VariantProgress &progress, void *context) {
   ProgressLine *line = static_cast<ProgressLine *>(context);
   const bool last = progress.bytestotal > 0 && progress.bytesdone >= progress.bytestotal;
   if (!line->terminal && !last && progress.elapsed - line->lastdrawn < 1.0) return 0;
@@ -301,10 +284,6 @@ int drawprogress(const VariantProgress &progress, void *context) {
   std::fflush(stderr);
   line->drawn = true;
   return 0;
-}
-
-void endprogress(ProgressLine *line) {
-  if (line->drawn && line->terminal) std::fputc('\n', stderr);
 }
 
 // ---- The output file ---------------------------------------------------------------------
@@ -430,7 +409,7 @@ int variantscommand(int argc, char **argv) {
   ProgressLine progress;
   progress.terminal = isatty(STDERR_FILENO) != 0;
   if (!common.quiet && (progress.terminal || line.progress)) {
-    line.options.progress = drawprogress;
+    line.options.progress = drawvariantprogress;
     line.options.progresscontext = &progress;
   }
   line.options.warnings = !common.quiet;
