@@ -44,6 +44,7 @@ struct VariantProgress {
   uint64_t bytesdone = 0;   // of the VCF file (compressed bytes for bgzip and BCF); 0 when
   uint64_t bytestotal = 0;  // the file's size is not known (standard input, a pipe)
   double elapsed = 0.0;     // seconds
+  bool finished = false;    // the last report, at the end of the run
 };
 using VariantProgressFunction = int (*)(const VariantProgress &progress, void *context);
 

@@ -290,15 +290,20 @@ struct Block {
   }
 };
 
-// The exact p-values of one motif's strand: the table in use, read without a lock, and every
-// table made for it, deeper one after the other. Only one thread (under the lock) makes a
-// deeper one; an older one stays until the end of the run, since a reader may still hold it,
-// unless the run has one thread only.
+// The exact p-values of one motif's strand: the table in use, read without a lock. Only one
+// thread (under the lock) makes a deeper one; the one it replaces is retired, and freed once
+// every worker has finished the block it was scoring then (no worker holds a table from one
+// block to the next).
 struct TailSlot {
   std::mutex lock;
   std::atomic<const ScanTail *> current{nullptr};
-  std::vector<std::unique_ptr<ScanTail>> tables;
+  std::unique_ptr<ScanTail> table;  // what current points to
   int64_t lowest = 0;  // the first table reaches down to this score at least
+};
+
+struct RetiredTail {
+  std::unique_ptr<ScanTail> table;
+  std::vector<uint64_t> blocks;  // the workers' blocks finished when it was retired
 };
 
 // What every thread of a run reads, and the reader's state (under readlock).
@@ -310,9 +315,13 @@ struct Run {
   const RegionIndex *regions = nullptr;
   const VariantMatrices *matrices = nullptr;
   std::vector<std::string> names;  // the motifs' unique names
-  // The exact p-values per motif and strand.
+  // The exact p-values per motif and strand; the tables replaced, and the blocks every
+  // worker has finished (UINT64_MAX once it has ended).
   std::unique_ptr<TailSlot[]> tails;
-  bool onethread = false;
+  uint64_t workers = 1;
+  std::unique_ptr<std::atomic<uint64_t>[]> finished;
+  std::mutex retiredlock;
+  std::vector<RetiredTail> retired;
   // The reader.
   std::mutex readlock;
   std::string path;
@@ -336,6 +345,27 @@ struct Run {
   }
 };
 
+// A table replaced by a deeper one: freed at once with one worker, else kept until every
+// worker has finished the block it is in; those retired before that are freed now.
+void retire(Run *run, std::unique_ptr<ScanTail> table) {
+  if (run->workers <= 1) return;
+  std::lock_guard<std::mutex> guard(run->retiredlock);
+  std::vector<RetiredTail> kept;
+  for (RetiredTail &retired : run->retired) {
+    bool passed = true;
+    for (uint64_t w = 0; w < run->workers && passed; w++) {
+      passed = run->finished[w].load(std::memory_order_acquire) > retired.blocks[w];
+    }
+    if (!passed) kept.push_back(std::move(retired));
+  }
+  run->retired.swap(kept);
+  RetiredTail retired{std::move(table), std::vector<uint64_t>(run->workers)};
+  for (uint64_t w = 0; w < run->workers; w++) {
+    retired.blocks[w] = run->finished[w].load(std::memory_order_acquire);
+  }
+  run->retired.push_back(std::move(retired));
+}
+
 // The p-value of a score of a motif's strand, from the strand's part of the exact
 // distribution in use so far, made deeper first when it does not reach the score.
 int pvalueof(Run *run, uint32_t motif, bool reverse, int64_t score, double *ret_pvalue) {
@@ -353,8 +383,9 @@ int pvalueof(Run *run, uint32_t motif, bool reverse, int64_t score, double *ret_
   }
   if (!scantaillookup(*deeper, score, ret_pvalue)) return internalerror();
   slot.current.store(deeper.get(), std::memory_order_release);
-  if (run->onethread) slot.tables.clear();
-  slot.tables.push_back(std::move(deeper));
+  std::unique_ptr<ScanTail> old = std::move(slot.table);
+  slot.table = std::move(deeper);
+  if (old != nullptr) retire(run, std::move(old));
   return 0;
 }
 
@@ -1037,7 +1068,8 @@ struct Pipeline {
 void *workerbody(void *argument) {
   Pipeline *pipe = static_cast<Pipeline *>(argument);
   Run *run = pipe->run;
-  Scorer *scorer = pipe->scorers[pipe->nextscorer.fetch_add(1)].get();
+  const uint64_t worker = pipe->nextscorer.fetch_add(1);
+  Scorer *scorer = pipe->scorers[worker].get();
   for (;;) {
     std::unique_ptr<Block> block;
     {
@@ -1053,6 +1085,8 @@ void *workerbody(void *argument) {
     if (block == nullptr) block = std::make_unique<Block>();
     uint64_t serial = 0;
     const bool filled = fillblock(run, scorer, block.get(), &serial);
+    // Between blocks the worker holds no p-value table.
+    run->finished[worker].fetch_add(1, std::memory_order_release);
     std::lock_guard<std::mutex> guard(pipe->lock);
     if (!filled) {
       pipe->inflight--;
@@ -1062,6 +1096,7 @@ void *workerbody(void *argument) {
     pipe->done[serial] = std::move(block);
     pipe->changed.notify_all();
   }
+  run->finished[worker].store(UINT64_MAX, std::memory_order_release);
   std::lock_guard<std::mutex> guard(pipe->lock);
   pipe->running--;
   pipe->changed.notify_all();
@@ -1093,7 +1128,9 @@ int runblocks(Run *run, uint64_t threads, Totals *totals, uint64_t *ret_threadsu
     if (options.progress == nullptr) return 0;
     if (!last && secondssince(lastprogress) < options.progressinterval) return 0;
     lastprogress = Clock::now();
-    return options.progress(progressof(*run, *totals->summary, start), options.progresscontext);
+    VariantProgress progress = progressof(*run, *totals->summary, start);
+    progress.finished = last;
+    return options.progress(progress, options.progresscontext);
   };
   if (threads <= 1) {
     *ret_threadsused = 1;
@@ -1130,9 +1167,13 @@ int runblocks(Run *run, uint64_t threads, Totals *totals, uint64_t *ret_threadsu
   const int64_t started = startthreads(handles.data(), threads, workerbody, &pipe);
   if (started < 0) return -1;
   {
-    // Those that could not start never end: the others may have ended already.
+    // Those that could not start never end (nor hold a table): the others may have ended
+    // already.
     std::lock_guard<std::mutex> guard(pipe.lock);
     pipe.running -= threads - static_cast<uint64_t>(started);
+    for (uint64_t w = static_cast<uint64_t>(started); w < threads; w++) {
+      run->finished[w].store(UINT64_MAX, std::memory_order_release);
+    }
   }
   *ret_threadsused = static_cast<uint64_t>(started);
   int result = 0;
@@ -1386,7 +1427,9 @@ int runvariants(ScanMotifs *motifs, const std::string &genomepath, const std::st
   run.matrices = &matrices;
   run.names = scanuniquenames(*motifs);
   run.tails = std::make_unique<TailSlot[]>(motifs->motifs.size() * 2);
-  run.onethread = threads <= 1;
+  run.workers = threads;
+  run.finished = std::make_unique<std::atomic<uint64_t>[]>(threads);
+  for (uint64_t w = 0; w < threads; w++) run.finished[w] = 0;
   // The first tables reach the threshold less a column's range: the other allele of an SNV
   // scores no lower than that.
   for (uint32_t motif = 0; motif < motifs->motifs.size(); motif++) {

@@ -259,8 +259,8 @@ Outcome readcommandline(int argc, char **argv, VariantsCommandLine *line) {
 
 int drawvariantprogress(const VariantProgress &progress, void *context) {
   ProgressLine *line = static_cast<ProgressLine *>(context);
-  const bool last = progress.bytestotal > 0 && progress.bytesdone >= progress.bytestotal;
-  if (!line->terminal && !last && progress.elapsed - line->lastdrawn < 1.0) return 0;
+  // Into a pipe or a file a line a second is plenty, and the last; a terminal redraws.
+  if (!line->terminal && !progress.finished && progress.elapsed - line->lastdrawn < 1.0) return 0;
   line->lastdrawn = progress.elapsed;
   const double rate =
       progress.elapsed > 0.0 ? static_cast<double>(progress.records) / progress.elapsed : 0.0;
