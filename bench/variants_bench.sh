@@ -6,10 +6,11 @@
 # memory depends on their number. Skips (status 0) when ../shared/data is absent.
 #
 # usage: bench/variants_bench.sh [-build DIR] [-repeats R] [-variants N] [-threads J]
-#                                [-pvalue P] [-work DIR] [-shared DIR]
+#                                [-pvalue P] [-records N] [-work DIR] [-shared DIR]
 # Defaults: 3 repeats, 1000000 SNVs, 1 thread, p-value 1e-4; the genome and the VCF are made
 # in a temporary folder (or kept in -work DIR and made only when missing; zelko makes the
-# genome's .fai on its first run). -shared names the data folder (default ../shared/data).
+# genome's .fai on its first run). -records N builds the genome of the first N upstream
+# regions only (a smoke run); -shared names the data folder (default ../shared/data).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +20,7 @@ repeats=3
 variants=1000000
 threads=1
 pvalue=1e-4
+records=0
 work=""
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -27,6 +29,7 @@ while [ $# -gt 0 ]; do
     -variants) variants=$2; shift 2 ;;
     -threads) threads=$2; shift 2 ;;
     -pvalue) pvalue=$2; shift 2 ;;
+    -records) records=$2; shift 2 ;;
     -work) work=$2; shift 2 ;;
     -shared) shared=$2; shift 2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
@@ -50,11 +53,14 @@ mkdir -p "$work"
 # (..._up_2000_chr2L_16764737_f), 60 letters a line.
 genome=$work/fly.fa
 if [ ! -s "$genome" ]; then
-  python3 - "$fly" "$genome" <<'EOF'
+  python3 - "$fly" "$genome" "$records" <<'EOF'
 import gzip, sys
-lines, order, chromosome = {}, [], None
+lines, order, chromosome, seen = {}, [], None, 0
 for line in gzip.open(sys.argv[1], "rt"):
     if line.startswith(">"):
+        seen += 1
+        if int(sys.argv[3]) and seen > int(sys.argv[3]):
+            break
         chromosome = line[1:].split()[0].split("_")[-3]
         if chromosome not in lines:
             lines[chromosome] = []
