@@ -938,6 +938,39 @@ bool lookaheadbatch_intable(const LookaheadBatch *batch, uint64_t number) {
   return batch->slots[number].kind == SLOT_TABLE;
 }
 
+namespace {
+
+// Reports the hits of one list with the scores lookaheadsearch reports (unless a report
+// before has failed: then it only goes), and releases it: 0, or -1 when report answered
+// non-zero.
+int reportlist(LookaheadBatch *batch, HitList *list, const ScoringMatrix *matrix, Match *match,
+               ReportFunction report, bool failed) {
+  int result = failed ? -1 : 0;
+  // The windows are read again to score them: fetch them ahead, since the hits of a matrix
+  // lie far apart in a large database.
+  constexpr uint64_t ahead = 16;
+  for (uint64_t h = 0; h < std::min(ahead, list->count) && result == 0; h++) {
+    __builtin_prefetch(batch->multiseq->sequence + list->base + list->starts[h]);
+  }
+  for (uint64_t h = 0; h < list->count && result == 0; h++) {
+    if (h + ahead < list->count) {
+      __builtin_prefetch(batch->multiseq->sequence + list->base + list->starts[h + ahead]);
+    }
+    const uint64_t n = list->base + list->starts[h];
+    if (matrix->scoretype == SCORE_INTEGER) {
+      scoreof<int64_t>(match->score) = hitscore<int64_t>(batch->multiseq, matrix, n);
+    } else {
+      scoreof<float>(match->score) = hitscore<float>(batch->multiseq, matrix, n);
+    }
+    match->endposition = n + matrix->m - 1;
+    if (report(match) != 0) result = -1;
+  }
+  hits_free(list, &batch->bytes);
+  return result;
+}
+
+}  // namespace
+
 int lookaheadbatch_report(LookaheadBatch *batch, uint64_t number, const ScoringMatrix *matrix,
                           ReportFunction report, SearchJob *userdata) {
   Slot &slot = batch->slots[number];
@@ -945,27 +978,7 @@ int lookaheadbatch_report(LookaheadBatch *batch, uint64_t number, const ScoringM
   initmatch(&match, batch->multiseq, matrix, userdata);
   int result = 0;
   for (uint64_t part = 0; part < batch->parts && slot.lists != nullptr; part++) {
-    HitList *list = &slot.lists[part];
-    // The windows are read again to score them: fetch them ahead, since the hits of a matrix
-    // lie far apart in a large database.
-    constexpr uint64_t ahead = 16;
-    for (uint64_t h = 0; h < std::min(ahead, list->count); h++) {
-      __builtin_prefetch(batch->multiseq->sequence + list->base + list->starts[h]);
-    }
-    for (uint64_t h = 0; h < list->count && result == 0; h++) {
-      if (h + ahead < list->count) {
-        __builtin_prefetch(batch->multiseq->sequence + list->base + list->starts[h + ahead]);
-      }
-      const uint64_t n = list->base + list->starts[h];
-      if (matrix->scoretype == SCORE_INTEGER) {
-        scoreof<int64_t>(match.score) = hitscore<int64_t>(batch->multiseq, matrix, n);
-      } else {
-        scoreof<float>(match.score) = hitscore<float>(batch->multiseq, matrix, n);
-      }
-      match.endposition = n + matrix->m - 1;
-      if (report(&match) != 0) result = -1;
-    }
-    hits_free(list, &batch->bytes);
+    result = reportlist(batch, &slot.lists[part], matrix, &match, report, result != 0);
   }
   return result;
 }
@@ -977,20 +990,7 @@ int lookaheadbatch_reportpart(LookaheadBatch *batch, uint64_t part, uint64_t num
   if (slot.lists == nullptr || part >= batch->parts) return 0;
   Match match;
   initmatch(&match, batch->multiseq, matrix, userdata);
-  HitList *list = &slot.lists[part];
-  int result = 0;
-  for (uint64_t h = 0; h < list->count && result == 0; h++) {
-    const uint64_t n = list->base + list->starts[h];
-    if (matrix->scoretype == SCORE_INTEGER) {
-      scoreof<int64_t>(match.score) = hitscore<int64_t>(batch->multiseq, matrix, n);
-    } else {
-      scoreof<float>(match.score) = hitscore<float>(batch->multiseq, matrix, n);
-    }
-    match.endposition = n + matrix->m - 1;
-    if (report(&match) != 0) result = -1;
-  }
-  hits_free(list, &batch->bytes);
-  return result;
+  return reportlist(batch, &slot.lists[part], matrix, &match, report, false);
 }
 
 void lookaheadbatch_free(LookaheadBatch *batch) {
